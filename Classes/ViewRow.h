@@ -1,0 +1,17 @@
+#pragma once
+// One row of the view buffer and the buffer itself, shared by the main screen and the trace view.
+#include <deque>
+#include <memory>
+
+#include "platform/Clock.h"
+
+struct ViewRow {
+    platform::Micros marker = 0; // 0 for a live reading, the sample's time when rebuilt from the store
+    float x = 0.0f;              // g, tare subtracted
+    float y = 0.0f;
+    float z = 0.0f;
+};
+
+// Rows enter at the back and leave at the front only.
+using ViewBuffer = std::deque<ViewRow>;
+using SharedViewBuffer = std::shared_ptr<ViewBuffer>;

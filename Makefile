@@ -1,0 +1,28 @@
+# The two commands a new machine needs: `make run` and `make test`.
+PRESET ?= default
+BUILD  := build
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET)
+
+run: build
+	@scripts/run $(ARGS)
+
+test: build
+	@ctest --preset $(PRESET)
+
+bench: build
+	@scripts/bench
+
+clean:
+	@rm -rf build build-debug

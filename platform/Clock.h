@@ -1,0 +1,19 @@
+#pragma once
+// The date and time of the system: microseconds since the Unix epoch, UTC.
+// Tests replace the source so that time stamps are exact.
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+using Micros = std::int64_t;
+
+class Clock {
+public:
+    static Micros now();
+    // An empty source restores the system clock.
+    static void setSource(std::function<Micros()> source);
+    static Micros systemNow();
+};
+
+} // namespace platform
