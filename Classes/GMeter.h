@@ -1,0 +1,50 @@
+#pragma once
+// The trace view: the view buffer as three scrolling traces (X, Y, Z) under a scrolling red grid.
+#include <QPainterPath>
+#include <QPen>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "Classes/TraceGeometry.h"
+#include "Classes/ViewRow.h"
+
+class QPainter;
+class QPaintEvent;
+
+class GMeter : public QWidget {
+    Q_OBJECT
+public:
+    explicit GMeter(QWidget* parent = nullptr);
+
+    // Keeps the very buffer the main screen appends to, so each draw sees its current rows.
+    // Does not redraw; callers ask for that with setNeedsDisplay().
+    void setGData(SharedViewBuffer buffer);
+    const SharedViewBuffer& gData() const; // may be null, drawn as empty
+
+    // The active session's sample count, which sets the grid's phase; read at every draw.
+    // Without a source the count is 0.
+    void setSampleCountSource(std::function<std::uint64_t()> source);
+
+    // Traces X, Y, Z in that order, then the grid over them, for the widget's current size.
+    void drawRect(QPainter& painter);
+    void showGridInContext(QPainter& painter);
+
+    void setNeedsDisplay();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    SharedViewBuffer gData_;
+    std::function<std::uint64_t()> sampleCount_;
+
+    // Kept between draws so that a redraw reuses their storage.
+    trace::TracePolylines points_;
+    trace::GridLines grid_;
+    QPainterPath tracePath_;
+    QPainterPath gridPath_;
+    std::array<QPen, 3> tracePens_;
+    QPen gridPen_;
+};
