@@ -1,0 +1,64 @@
+#pragma once
+// The application delegate: owns the store and its object context, the root of the stored data,
+// the window and the main screen; starts the program and saves what it records.
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "BaseModel.h"
+#include "platform/store/ObjectContext.h"
+
+class MainViewController;
+
+class QuivraAppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit QuivraAppDelegate(QObject* parent = nullptr);
+    ~QuivraAppDelegate() override;
+
+    // The one delegate of the process, or nullptr before it exists.
+    static QuivraAppDelegate* shared();
+
+    // Start-up: the store, the root ("load model" or "build new base model"), the window and
+    // the main screen. Returns true.
+    bool applicationDidFinishLaunchingWithOptions();
+    // The event loop has ended: the final save. A failure here is fatal.
+    void applicationWillTerminate();
+
+    // The object context over the store, opened on first use. A store that cannot be opened
+    // ends the process.
+    store::ObjectContext* managedObjectContext();
+    // The folder that holds the store.
+    std::string applicationDirectory() const;
+    std::string storePath() const;
+
+    BaseModel baseModel() const { return baseModel_; }
+    void setBaseModel(const BaseModel& baseModel) { baseModel_ = baseModel; }
+    QWidget* window() const { return window_.get(); }
+    MainViewController* mainViewController() const { return mainViewController_.get(); }
+
+    // Saves now when anything changed: at every safe point (recording stopped, a session
+    // action). A failure is logged, shown and retried; nothing is lost.
+    bool saveContext();
+    // How long an unsaved change may wait before it is saved while the program runs.
+    static constexpr int autosaveDelayMs = 1000;
+    static constexpr int retryDelayMs = 2000;
+
+signals:
+    void saveFailed(const QString& message);
+    void saveRecovered();
+
+private:
+    void contextChanged();
+
+    std::unique_ptr<store::ObjectContext> managedObjectContext_;
+    BaseModel baseModel_;
+    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<MainViewController> mainViewController_;
+    QTimer autosaveTimer_;
+    bool lastSaveFailed_ = false;
+};

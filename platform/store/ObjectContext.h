@@ -1,0 +1,121 @@
+#pragma once
+// The object context over one SQLite store: an identity map of the small entities, a compact
+// list of unsaved samples, and a save that writes every change in one transaction.
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/store/Database.h"
+#include "platform/store/Records.h"
+#include "platform/store/StoreLock.h"
+
+namespace store {
+
+class ObjectContext {
+public:
+    ObjectContext();
+    ~ObjectContext();
+    ObjectContext(const ObjectContext&) = delete;
+    ObjectContext& operator=(const ObjectContext&) = delete;
+
+    // Locks, opens or creates, checks and loads the small entities (never the samples).
+    bool open(const std::string& path, StoreError& error);
+    const std::string& path() const { return db_.path(); }
+
+    // ---- the small entities ----
+    std::vector<ObjectId> fetchBaseModels() const; // in the store's order
+
+    ObjectId insertBaseModel();
+    ObjectId insertOptions();
+    ObjectId insertSession(Micros dateStamp);
+
+    const BaseModelRecord* baseModel(ObjectId id) const;
+    const OptionsRecord* options(ObjectId id) const;
+    const SessionRecord* session(ObjectId id) const;
+
+    // Attribute changes go through here so that the row is marked for the next save.
+    OptionsRecord* editOptions(ObjectId id);
+    SessionRecord* editSession(ObjectId id);
+
+    // Relationships are kept on their to-one side; the to-many side is read from it, so it is
+    // always current.
+    void setOptionsBaseModel(ObjectId options, ObjectId baseModel);
+    void setOptionsActiveSession(ObjectId options, ObjectId session);
+    void setSessionBaseModel(ObjectId session, ObjectId baseModel);
+    ObjectId optionsOfBaseModel(ObjectId baseModel) const;
+    std::vector<ObjectId> sessionsOfBaseModel(ObjectId baseModel) const;
+    ObjectId optionsWithActiveSession(ObjectId session) const;
+
+    void deleteBaseModel(ObjectId id);
+    void deleteOptions(ObjectId id);
+    // Also deletes the session's samples, and empties the active session that named it.
+    void deleteSession(ObjectId id);
+
+    // ---- samples ----
+    ObjectId insertSample(Micros dateStamp, float x, float y, float z, ObjectId session);
+    std::optional<SampleValues> sample(ObjectId id);
+    void setSampleValues(ObjectId id, Micros dateStamp, float x, float y, float z);
+    void setSampleSession(ObjectId id, ObjectId session);
+    void deleteSample(ObjectId id);
+    // Deletes every sample of the session, saved or not; one statement at the next save.
+    void clearSamples(ObjectId session);
+
+    std::int64_t sampleCount(ObjectId session) const; // O(1)
+    // The newest k samples of the session, oldest first, without reading the others.
+    std::vector<SampleValues> newestSamples(ObjectId session, std::size_t k);
+    // Every sample of the session in time order (equal times in insertion order), streamed from
+    // the store; stops early when `visit` returns false. False when the store could not be read.
+    bool forEachSample(ObjectId session, const std::function<bool(const SampleValues&)>& visit,
+                       StoreError* error = nullptr);
+
+    // ---- unit of work ----
+    bool hasChanges() const { return changed_; }
+    // Writes every change in one transaction. On failure nothing is lost: the changes stay
+    // here and a later save can succeed.
+    bool save(StoreError& error);
+    // Called when the context goes from no changes to some.
+    void setChangeObserver(std::function<void()> observer) { observer_ = std::move(observer); }
+
+    std::size_t pendingSampleCount() const { return pending_.size(); }
+    // The connection itself, for checks and tests.
+    Database& database() { return db_; }
+
+private:
+    struct Statements;
+
+    void changed();
+    bool isPending(ObjectId id) const { return id >= pendingBase_ && id < pendingBase_ + std::int64_t(pending_.size()); }
+    SampleRecord& pendingRecord(ObjectId id) { return pending_[std::size_t(id - pendingBase_)]; }
+    void adjustCount(ObjectId session, std::int64_t stored, std::int64_t pending);
+    std::optional<SampleValues> storedSample(ObjectId id);
+    std::vector<SampleValues> unsavedSamplesOf(ObjectId session) const;
+    bool load(StoreError& error);
+    bool writeChanges();
+    void afterSave();
+
+    StoreLock lock_;
+    Database db_;
+    std::unique_ptr<Statements> sql_;
+
+    std::map<ObjectId, BaseModelRecord> baseModels_;
+    std::map<ObjectId, OptionsRecord> options_;
+    std::map<ObjectId, SessionRecord> sessions_;
+    ObjectId nextBaseModelId_ = 1, nextOptionsId_ = 1, nextSessionId_ = 1;
+
+    std::deque<SampleRecord> pending_;
+    ObjectId pendingBase_ = 1;       // id of pending_[0]; ids follow in order
+    bool pendingInTimeOrder_ = true; // every pending sample is no older than the one before
+    // Saved samples changed since the last save: deleted ones, and ones rewritten whole.
+    std::set<ObjectId> deletedStored_;
+    std::map<ObjectId, SampleRecord> rewrittenStored_;
+
+    bool changed_ = false;
+    std::function<void()> observer_;
+};
+
+} // namespace store

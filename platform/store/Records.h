@@ -1,0 +1,78 @@
+#pragma once
+// The in-memory form of the store's rows. Small entities live in the context's identity map;
+// samples are compact records in its pending list until they are saved.
+#include <cstdint>
+
+#include "platform/Clock.h"
+
+namespace store {
+
+using platform::Micros;
+using ObjectId = std::int64_t; // the row's id; 0 means none
+
+enum class RowState : std::uint8_t { clean, inserted, updated, deleted };
+
+struct BaseModelRecord {
+    ObjectId id = 0;
+    RowState state = RowState::clean;
+};
+
+struct OptionsRecord {
+    ObjectId id = 0;
+    ObjectId baseModel = 0;
+    std::int32_t framerate = 0;
+    float cutoffLimit = 0.0f;
+    float tareX = 0.0f;
+    float tareY = 0.0f;
+    float tareZ = 0.0f;
+    ObjectId activeSession = 0;
+    RowState state = RowState::clean;
+};
+
+struct SessionRecord {
+    ObjectId id = 0;
+    ObjectId baseModel = 0;
+    Micros dateStamp = 0;
+    std::int64_t storedCount = 0;  // saved samples still belonging to the session
+    std::int64_t pendingCount = 0; // unsaved samples of the session
+    bool clearStored = false;      // every saved sample goes at the next save
+    bool countDirty = false;
+    RowState state = RowState::clean;
+};
+
+// One unsaved sample: 24 bytes, so that a long unsaved recording stays small.
+struct SampleRecord {
+    Micros dateStamp = 0;
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    std::int32_t session = 0; // 0: no session; deletedSample: deleted before it was saved
+    static constexpr std::int32_t deletedSample = -1;
+};
+static_assert(sizeof(SampleRecord) == 24);
+
+// A sample as readers see it, saved or not.
+struct SampleValues {
+    ObjectId id = 0;
+    Micros dateStamp = 0;
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    ObjectId session = 0;
+};
+
+// The record of a live (not deleted) row in an identity map, or nullptr.
+template <typename Map>
+auto* live(Map& map, ObjectId id)
+{
+    auto it = map.find(id);
+    return it == map.end() || it->second.state == RowState::deleted ? nullptr : &it->second;
+}
+
+template <typename Record>
+void markUpdated(Record& r)
+{
+    if (r.state == RowState::clean) r.state = RowState::updated;
+}
+
+} // namespace store

@@ -1,0 +1,14 @@
+#pragma once
+// The layout of the store file, and the check that a file is a store this program can use.
+#include "platform/store/Database.h"
+
+namespace store {
+
+constexpr int schemaVersion = 1;
+constexpr int applicationId = 0x51564952; // "QVIR": marks the file as a Quivra store
+
+// Makes the tables of a new, empty file, or checks that an existing file is a Quivra store of
+// a version we know. Writes nothing to a file that does not pass the check.
+bool prepareSchema(Database& db, StoreError& error);
+
+} // namespace store
