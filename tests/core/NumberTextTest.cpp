@@ -111,13 +111,3 @@ TEST(NumberText, MatchesPrintfOverRandomAndBoundaryBitPatterns)
     EXPECT_EQ(mismatches, 0);
     EXPECT_LE(longest, 13u);
 }
-
-TEST(NumberText, KeepsThePointUnderACommaLocale)
-{
-    std::string old = std::setlocale(LC_NUMERIC, nullptr);
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    std::string half = numberText(0.5f);
-    std::setlocale(LC_NUMERIC, old.c_str());
-    EXPECT_EQ(half, "0.5");
-}
