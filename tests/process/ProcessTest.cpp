@@ -1,0 +1,158 @@
+// The program as a whole process: killed, signalled, started twice, or given a bad store.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+#include <set>
+
+#include "platform/Clock.h"
+#include "support/TempHome.h"
+
+namespace {
+
+QProcess* start(const TempHome& home, const QString& program, const QStringList& args = {})
+{
+    auto* p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p->setProcessEnvironment(env);
+    p->start(QString(QUIVRA_BINARY_DIR) + "/" + program, args);
+    EXPECT_TRUE(p->waitForStarted(5000));
+    return p;
+}
+
+// Every "sample <us>" line the writer printed so far.
+void collect(QProcess& p, std::vector<platform::Micros>& out, QByteArray& partial)
+{
+    partial += p.readAllStandardOutput();
+    int nl;
+    while ((nl = partial.indexOf('\n')) >= 0) {
+        QByteArray line = partial.left(nl);
+        partial.remove(0, nl + 1);
+        if (line.startsWith("sample ")) out.push_back(line.mid(7).toLongLong());
+    }
+}
+
+struct StoreReader {
+    sqlite3* db = nullptr;
+    explicit StoreReader(const QString& path) { sqlite3_open_v2(path.toLocal8Bit(), &db, SQLITE_OPEN_READONLY, nullptr); }
+    ~StoreReader() { sqlite3_close(db); }
+    std::vector<std::string> column(const char* sql)
+    {
+        std::vector<std::string> out;
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+        while (st && sqlite3_step(st) == SQLITE_ROW) {
+            auto t = sqlite3_column_text(st, 0);
+            out.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
+        }
+        sqlite3_finalize(st);
+        return out;
+    }
+};
+
+std::set<platform::Micros> storedTimes(const QString& storePath)
+{
+    StoreReader r(storePath);
+    std::set<platform::Micros> out;
+    for (const auto& t : r.column("SELECT date_stamp FROM gdata")) out.insert(std::stoll(t));
+    return out;
+}
+
+} // namespace
+
+TEST(Process, AKilledRecorderLosesNothingOlderThanTwoSeconds)
+{
+    TempHome home;
+    std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
+    std::vector<platform::Micros> written;
+    QByteArray partial;
+    QTest::qWait(4500);
+    collect(*writer, written, partial);
+    platform::Micros killedAt = platform::Clock::systemNow();
+    ::kill(static_cast<pid_t>(writer->processId()), SIGKILL);
+    writer->waitForFinished(5000);
+    collect(*writer, written, partial);
+    ASSERT_GT(written.size(), 200u);
+
+    std::set<platform::Micros> stored = storedTimes(home.storePath());
+    std::size_t old = 0;
+    for (platform::Micros t : written) {
+        if (t >= killedAt - 2000000) continue;
+        ++old;
+        EXPECT_TRUE(stored.count(t)) << "sample at " << t << " lost, " << (killedAt - t) / 1000 << " ms before the kill";
+    }
+    EXPECT_GT(old, 150u);
+    StoreReader r(home.storePath());
+    EXPECT_EQ(r.column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    // The session's kept count matches its rows.
+    EXPECT_EQ(r.column("SELECT sample_count = (SELECT count(*) FROM gdata WHERE session_id = session.id) FROM session"),
+              std::vector<std::string>{"1"});
+}
+
+TEST(Process, TerminationSignalsEndNormallyAndSaveEverything)
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        TempHome home;
+        std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
+        std::vector<platform::Micros> written;
+        QByteArray partial;
+        QTest::qWait(700);
+        ::kill(static_cast<pid_t>(writer->processId()), sig);
+        ASSERT_TRUE(writer->waitForFinished(10000));
+        EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit) << "signal " << sig;
+        EXPECT_EQ(writer->exitCode(), 0);
+        collect(*writer, written, partial);
+        ASSERT_FALSE(written.empty());
+        std::set<platform::Micros> stored = storedTimes(home.storePath());
+        EXPECT_EQ(stored.size(), written.size()) << "signal " << sig;
+    }
+}
+
+TEST(Process, ASecondInstanceOnTheSameStoreSaysSoAndLeaves)
+{
+    TempHome home;
+    std::unique_ptr<QProcess> first(start(home, "quivra"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first->readAllStandardError().contains("base model"); }, 10000));
+    std::unique_ptr<QProcess> second(start(home, "quivra"));
+    ASSERT_TRUE(second->waitForFinished(10000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 1);
+    QByteArray said = second->readAllStandardError();
+    EXPECT_TRUE(said.contains("already running")) << said.constData();
+    EXPECT_EQ(said.count('\n'), 1) << said.constData();
+
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(10000));
+    EXPECT_EQ(first->exitCode(), 0);
+    StoreReader r(home.storePath());
+    EXPECT_EQ(r.column("SELECT count(*) FROM base_model"), std::vector<std::string>{"1"});
+    EXPECT_EQ(r.column("SELECT count(*) FROM session"), std::vector<std::string>{"1"});
+}
+
+TEST(Process, AStoreThatDoesNotFitAbortsWithOneLineAndStaysUntouched)
+{
+    TempHome home;
+    QDir().mkpath(home.dataDir());
+    QByteArray garbage = QByteArray("not a database; ").repeated(500);
+    {
+        QFile f(home.storePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(garbage);
+    }
+    std::unique_ptr<QProcess> p(start(home, "quivra"));
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitStatus(), QProcess::CrashExit);
+    QByteArray said = p->readAllStandardError();
+    EXPECT_TRUE(said.contains("Unresolved error ")) << said.constData();
+    EXPECT_TRUE(said.contains(home.storePath().toLocal8Bit())) << said.constData();
+    QFile f(home.storePath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), garbage);
+}
