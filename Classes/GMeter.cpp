@@ -3,25 +3,45 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 
-QPen tracePen(const QColor& colour)
+constexpr qreal kTraceWidth = 2.0;
+
+const std::array<QColor, 3>& traceColours()
 {
-    // Butt ends and mitred corners: the newest point ends its line exactly where it lies.
-    QPen pen(colour, 2.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    static const std::array<QColor, 3> colours{QColor::fromRgbF(0.0f, 0.0f, 0.0f, 1.0f),
+                                               QColor::fromRgbF(0.0f, 1.0f, 0.0f, 1.0f),
+                                               QColor::fromRgbF(0.0f, 0.0f, 1.0f, 1.0f)};
+    return colours;
+}
+
+QPen endPen(const QColor& colour)
+{
+    // Butt ends: a trace stops exactly at its newest and its oldest point.
+    QPen pen(colour, kTraceWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     pen.setMiterLimit(5.0); // a mitre up to ten line widths long, tip to inner corner
     return pen;
 }
+
+QPen middlePen(const QColor& colour)
+{
+    // Square ends close the corners where two separate segments meet.
+    return QPen(colour, kTraceWidth, Qt::SolidLine, Qt::SquareCap);
+}
+
+// Points at each end of a trace drawn as one mitred polyline.
+constexpr std::size_t kEndPoints = 3;
 
 } // namespace
 
 GMeter::GMeter(QWidget* parent)
     : QWidget(parent)
-    , tracePens_{tracePen(QColor::fromRgbF(0.0f, 0.0f, 0.0f, 1.0f)),
-                 tracePen(QColor::fromRgbF(0.0f, 1.0f, 0.0f, 1.0f)),
-                 tracePen(QColor::fromRgbF(0.0f, 0.0f, 1.0f, 1.0f))}
+    , endPens_{endPen(traceColours()[0]), endPen(traceColours()[1]), endPen(traceColours()[2])}
+    , middlePens_{middlePen(traceColours()[0]), middlePen(traceColours()[1]),
+                  middlePen(traceColours()[2])}
     , gridPen_(QColor::fromRgbF(0.9f, 0.0f, 0.0f, 1.0f), 0.5, Qt::SolidLine, Qt::FlatCap,
                Qt::MiterJoin)
 {
@@ -44,18 +64,39 @@ void GMeter::drawRect(QPainter& painter)
         trace::tracePoints(*gData_, static_cast<float>(width()), points_);
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing, true);
-        for (trace::Axis axis : trace::kAxes) {
-            const auto& points = points_[axis];
-            tracePath_.clear();
-            tracePath_.reserve(static_cast<int>(points.size()));
-            tracePath_.moveTo(points.front());
-            for (std::size_t i = 1; i < points.size(); ++i)
-                tracePath_.lineTo(points[i]);
-            painter.strokePath(tracePath_, tracePens_[static_cast<int>(axis)]);
-        }
+        for (trace::Axis axis : trace::kAxes)
+            strokeTrace(painter, points_[axis], static_cast<int>(axis));
         painter.restore();
     }
     showGridInContext(painter);
+}
+
+// Qt strokes a long antialiased polyline of a noisy trace in milliseconds, but separate line
+// segments in a fraction of that. So the segments between the ends go as lines with square ends
+// and only the short ends as polylines, which keep butt ends at the first and the last point.
+void GMeter::strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis)
+{
+    const std::size_t n = points.size();
+    auto strokeEnd = [&](std::size_t first, std::size_t count) {
+        endPath_.clear();
+        endPath_.moveTo(points[first]);
+        for (std::size_t i = first + 1; i < first + count; ++i)
+            endPath_.lineTo(points[i]);
+        painter.strokePath(endPath_, endPens_[axis]);
+    };
+    if (n < 2)
+        return; // a single point draws nothing
+    if (n <= kEndPoints + 1) {
+        strokeEnd(0, n);
+        return;
+    }
+    segments_.clear();
+    for (std::size_t i = 1; i + 2 < n; ++i)
+        segments_.emplace_back(points[i], points[i + 1]);
+    painter.setPen(middlePens_[axis]);
+    painter.drawLines(segments_.data(), static_cast<int>(segments_.size()));
+    strokeEnd(0, kEndPoints);
+    strokeEnd(n - kEndPoints, kEndPoints);
 }
 
 void GMeter::showGridInContext(QPainter& painter)

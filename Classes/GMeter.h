@@ -37,14 +37,18 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis);
+
     SharedViewBuffer gData_;
     std::function<std::uint64_t()> sampleCount_;
 
     // Kept between draws so that a redraw reuses their storage.
     trace::TracePolylines points_;
     trace::GridLines grid_;
-    QPainterPath tracePath_;
+    std::vector<QLineF> segments_;
+    QPainterPath endPath_;
     QPainterPath gridPath_;
-    std::array<QPen, 3> tracePens_;
+    std::array<QPen, 3> endPens_;    // the two ends of a trace: butt ends, mitred corners
+    std::array<QPen, 3> middlePens_; // the segments between them: square ends
     QPen gridPen_;
 };
