@@ -1,8 +1,9 @@
 #include "platform/Log.h"
 
+#include "platform/DateFormatter.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <unistd.h>
 
 namespace platform {
@@ -17,14 +18,8 @@ LogSink& sink()
 
 std::string logLine(std::string_view message, Micros when, long pid)
 {
-    std::time_t seconds = static_cast<std::time_t>(when / 1000000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d Quivra[%ld] ",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, static_cast<int>((when % 1000000) / 1000), pid);
-    std::string line(stamp);
+    std::string line = formatDate(when, "yyyy-MM-dd HH:mm:ss.SSS");
+    line += " Quivra[" + std::to_string(pid) + "] ";
     line.append(message);
     return line;
 }
