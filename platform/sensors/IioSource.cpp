@@ -1,0 +1,270 @@
+#include "platform/sensors/IioSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/sensors/TextNumbers.h"
+
+namespace sensors {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double standardGravity = 9.80665; // m/s^2 per g
+constexpr std::string_view devicePrefix = "iio:device";
+constexpr const char* axisNames[3] = {"x", "y", "z"};
+
+std::string rawFile(int axis)
+{
+    return std::string("in_accel_") + axisNames[axis] + "_raw";
+}
+
+// The whole of a small sysfs file. Opened afresh each time, since an attribute is produced
+// when it is read.
+bool readText(const fs::path& file, std::string& text, std::string& error)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read " + file.filename().string() + ": " + std::strerror(errno);
+        return false;
+    }
+    text.clear();
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = "cannot read " + file.filename().string() + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool readNumber(const fs::path& file, double& value, std::string& error)
+{
+    std::string text;
+    if (!readText(file, text, error))
+        return false;
+    if (!parseFiniteNumber(text, value)) {
+        error = file.filename().string() + " holds '" + std::string(trimmed(text))
+              + "', not a number";
+        return false;
+    }
+    return true;
+}
+
+bool present(const fs::path& file)
+{
+    std::error_code ec;
+    return fs::exists(file, ec);
+}
+
+bool isAccelerometer(const fs::path& folder)
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!present(folder / rawFile(axis)))
+            return false;
+    }
+    return true;
+}
+
+// The device number of "iio:deviceN", or -1 for any other name.
+long deviceNumber(std::string_view name)
+{
+    if (name.substr(0, devicePrefix.size()) != devicePrefix)
+        return -1;
+    name.remove_prefix(devicePrefix.size());
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    return std::strtol(std::string(name).c_str(), nullptr, 10);
+}
+
+std::string driverName(const fs::path& folder)
+{
+    std::string text, ignored;
+    if (!readText(folder / "name", text, ignored))
+        return {};
+    return std::string(trimmed(text));
+}
+
+// "a, b, c; d, e, f; g, h, i", row by row.
+bool parseMatrix(std::string_view text, std::array<double, 9>& matrix)
+{
+    std::array<double, 9> m{};
+    std::size_t index = 0;
+    for (std::size_t row = 0; row < 3; ++row) {
+        const auto rowEnd = text.find(';');
+        if ((row < 2) == (rowEnd == std::string_view::npos))
+            return false;
+        std::string_view rowText = text.substr(0, rowEnd);
+        text = rowEnd == std::string_view::npos ? std::string_view{} : text.substr(rowEnd + 1);
+        for (std::size_t column = 0; column < 3; ++column) {
+            const auto end = rowText.find(',');
+            if ((column < 2) == (end == std::string_view::npos))
+                return false;
+            if (!parseFiniteNumber(rowText.substr(0, end), m[index++]))
+                return false;
+            rowText = end == std::string_view::npos ? std::string_view{} : rowText.substr(end + 1);
+        }
+    }
+    matrix = m;
+    return true;
+}
+
+} // namespace
+
+fs::path IioSource::root()
+{
+    const char* overridden = std::getenv("QUIVRA_IIO_ROOT");
+    return (overridden && *overridden) ? fs::path(overridden) : fs::path("/sys/bus/iio/devices");
+}
+
+std::vector<fs::path> IioSource::findAccelerometers()
+{
+    std::vector<std::pair<long, fs::path>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(root(), ec), end; !ec && it != end; it.increment(ec)) {
+        const long number = deviceNumber(it->path().filename().string());
+        if (number >= 0 && isAccelerometer(it->path()))
+            found.emplace_back(number, it->path());
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<fs::path> folders;
+    for (auto& entry : found)
+        folders.push_back(std::move(entry.second));
+    return folders;
+}
+
+std::unique_ptr<IioSource> IioSource::openFirst(std::string& error)
+{
+    const auto folders = findAccelerometers();
+    if (folders.empty()) {
+        error = "no IIO accelerometer found";
+        return nullptr;
+    }
+    std::unique_ptr<IioSource> source(new IioSource(folders.front()));
+    if (!source->load(error))
+        return nullptr;
+    return source;
+}
+
+std::unique_ptr<IioSource> IioSource::open(std::string_view device, std::string& error)
+{
+    fs::path folder;
+    std::string shownName;
+    if (device.find('/') != std::string_view::npos) {
+        folder = fs::path(device).lexically_normal();
+        if (!folder.has_filename())
+            folder = folder.parent_path();
+        shownName = std::string(device);
+    } else {
+        std::string name(device);
+        if (name.rfind("iio:", 0) == 0)
+            name.erase(0, 4);
+        if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            name = "device" + name;
+        if (deviceNumber("iio:" + name) >= 0) {
+            shownName = "iio:" + name;
+            folder = root() / shownName;
+        } else {
+            // Not a device name: look for a driver of that name.
+            shownName = std::string(device);
+            for (const auto& candidate : findAccelerometers()) {
+                if (driverName(candidate) == device) {
+                    folder = candidate;
+                    break;
+                }
+            }
+        }
+    }
+    if (folder.empty() || !isAccelerometer(folder)) {
+        error = "no IIO accelerometer '" + shownName + "'";
+        return nullptr;
+    }
+    std::unique_ptr<IioSource> source(new IioSource(folder));
+    if (!source->load(error))
+        return nullptr;
+    return source;
+}
+
+IioSource::IioSource(fs::path folder) : folder_(std::move(folder)), driver_(driverName(folder_)) {}
+
+bool IioSource::load(std::string& error)
+{
+    std::string reason;
+    bool ok = true;
+    // Without a scale the raw values are taken as m/s^2.
+    double shared = 1;
+    if (present(folder_ / "in_accel_scale"))
+        ok = readNumber(folder_ / "in_accel_scale", shared, reason);
+    double sharedOffset = 0;
+    if (ok && present(folder_ / "in_accel_offset"))
+        ok = readNumber(folder_ / "in_accel_offset", sharedOffset, reason);
+    for (int axis = 0; ok && axis < 3; ++axis) {
+        scale_[axis] = shared;
+        offset_[axis] = sharedOffset;
+        const fs::path scale = folder_ / (std::string("in_accel_") + axisNames[axis] + "_scale");
+        if (present(scale))
+            ok = readNumber(scale, scale_[axis], reason);
+        const fs::path offset = folder_ / (std::string("in_accel_") + axisNames[axis] + "_offset");
+        if (ok && present(offset))
+            ok = readNumber(offset, offset_[axis], reason);
+    }
+    for (const char* file : {"in_accel_mount_matrix", "mount_matrix"}) {
+        if (!ok || !present(folder_ / file))
+            continue;
+        std::string text;
+        ok = readText(folder_ / file, text, reason);
+        if (ok && !parseMatrix(text, mount_)) {
+            reason = std::string(file) + " holds '" + std::string(trimmed(text))
+                   + "', not a 3 x 3 matrix";
+            ok = false;
+        }
+        break;
+    }
+    Acceleration check;
+    if (ok)
+        ok = read(check, reason);
+    if (!ok)
+        error = description() + ": " + reason;
+    return ok;
+}
+
+bool IioSource::read(Acceleration& out, std::string& error)
+{
+    double v[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        double raw = 0;
+        if (!readNumber(folder_ / rawFile(axis), raw, error))
+            return false;
+        v[axis] = (raw + offset_[axis]) * scale_[axis];
+    }
+    const auto& m = mount_;
+    out.x = (m[0] * v[0] + m[1] * v[1] + m[2] * v[2]) / standardGravity;
+    out.y = (m[3] * v[0] + m[4] * v[1] + m[5] * v[2]) / standardGravity;
+    out.z = (m[6] * v[0] + m[7] * v[1] + m[8] * v[2]) / standardGravity;
+    return true;
+}
+
+std::string IioSource::description() const
+{
+    std::string text = "IIO accelerometer " + folder_.filename().string();
+    if (!driver_.empty())
+        text += " (" + driver_ + ")";
+    return text;
+}
+
+} // namespace sensors
