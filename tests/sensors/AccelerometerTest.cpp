@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
+
+using namespace std::chrono_literals;
+using sensors::Acceleration;
+using sensors::Accelerometer;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// Counts its reads in x; fails from a chosen read on.
+class CountingSource : public sensors::AccelerometerSource {
+public:
+    explicit CountingSource(int failFrom = 0) : failFrom_(failFrom) {}
+    bool read(Acceleration& out, std::string& error) override
+    {
+        if (++reads_ == failFrom_ || (failFrom_ && reads_ > failFrom_)) {
+            error = "device gone";
+            return false;
+        }
+        out = {double(reads_), 0, -1};
+        return true;
+    }
+    std::string description() const override { return "counting source"; }
+
+private:
+    int failFrom_, reads_ = 0;
+};
+
+struct Recorder : sensors::AccelerometerDelegate {
+    void accelerometerDidAccelerate(Accelerometer* accelerometer, const Acceleration& a) override
+    {
+        EXPECT_EQ(accelerometer, Accelerometer::sharedAccelerometer());
+        EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+        readings.push_back(a);
+        times.push_back(SteadyClock::now());
+        if (onReading)
+            onReading(count());
+    }
+    int count() const { return int(readings.size()); }
+
+    std::vector<Acceleration> readings;
+    std::vector<SteadyClock::time_point> times;
+    std::function<void(int)> onReading;
+};
+
+// Runs the event loop as the program does; QTest::qWait sleeps between its passes, which would
+// hide readings that arrive in a burst.
+void runEventLoop(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class AccelerometerDelivery : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        accelerometer->setDelegate(nullptr);
+        accelerometer->setSource(std::make_unique<CountingSource>());
+        accelerometer->setUpdateInterval(0.02);
+    }
+    void TearDown() override
+    {
+        accelerometer->setDelegate(nullptr);
+        accelerometer->setSource(nullptr);
+        platform::setLogSink({});
+    }
+
+    Accelerometer* accelerometer = Accelerometer::sharedAccelerometer();
+    Recorder recorder;
+};
+
+} // namespace
+
+TEST(Accelerometer, isSharedAndStartsAtATenthOfASecondWithASimulation)
+{
+    EXPECT_EQ(Accelerometer::sharedAccelerometer(), Accelerometer::sharedAccelerometer());
+    // In a fresh process, where nothing has been set yet.
+    EXPECT_EXIT(
+        {
+            Accelerometer* fresh = Accelerometer::sharedAccelerometer();
+            Recorder recorder;
+            fresh->setDelegate(&recorder);
+            fresh->deliverReading();
+            const bool ok = fresh->updateInterval() == 0.1 && recorder.count() == 1
+                         && fresh->source()->description() == "simulated vibration"
+                         && std::abs(recorder.readings[0].z + 1) < 0.6;
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(AccelerometerDelivery, deliversAtAboutTheSetRateInSourceOrder)
+{
+    for (const double interval : {0.02, 1.0 / 30}) {
+        recorder.readings.clear();
+        accelerometer->setUpdateInterval(interval);
+        accelerometer->setDelegate(&recorder);
+        runEventLoop(600ms);
+        accelerometer->setDelegate(nullptr);
+        EXPECT_GE(recorder.count(), 0.6 / interval * 0.6) << interval;
+        EXPECT_LE(recorder.count(), 0.6 / interval * 1.2 + 1) << interval;
+    }
+    for (int i = 1; i < recorder.count(); ++i)
+        EXPECT_EQ(recorder.readings[i].x, recorder.readings[i - 1].x + 1);
+}
+
+TEST_F(AccelerometerDelivery, resynchronisesAfterAStallInsteadOfBursting)
+{
+    recorder.onReading = [](int n) {
+        if (n == 2)
+            std::this_thread::sleep_for(300ms);
+    };
+    accelerometer->setDelegate(&recorder);
+    runEventLoop(500ms);
+    ASSERT_GE(recorder.count(), 5);
+    // Fifteen ticks were missed during the stall; at most one is caught up.
+    int soonAfterStall = 0;
+    for (int i = 2; i < recorder.count(); ++i)
+        soonAfterStall += (recorder.times[i] - recorder.times[1]) < 330ms;
+    EXPECT_LE(soonAfterStall, 3);
+}
+
+TEST_F(AccelerometerDelivery, clearingTheDelegateStopsDeliveryAtOnce)
+{
+    accelerometer->setDelegate(&recorder);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 3; }, 2000));
+    accelerometer->setDelegate(nullptr);
+    const int stoppedAt = recorder.count();
+    QTest::qWait(150);
+    EXPECT_EQ(recorder.count(), stoppedAt);
+
+    // From inside the callback too; a second receiver takes over in between.
+    Recorder next;
+    recorder.readings.clear();
+    recorder.onReading = [&](int n) {
+        if (n == 3)
+            accelerometer->setDelegate(&next);
+    };
+    next.onReading = [&](int n) {
+        if (n == 2)
+            accelerometer->setDelegate(nullptr);
+    };
+    accelerometer->setDelegate(&recorder);
+    QTest::qWait(300);
+    EXPECT_EQ(recorder.count(), 3);
+    EXPECT_EQ(next.count(), 2);
+    EXPECT_FALSE(accelerometer->isDelivering());
+}
+
+TEST_F(AccelerometerDelivery, intervalThatIsNotFiniteAndPositiveDeliversNothing)
+{
+    accelerometer->setDelegate(&recorder);
+    for (const double interval : {std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN(), 0.0, -0.02}) {
+        accelerometer->setUpdateInterval(interval);
+        EXPECT_FALSE(accelerometer->isDelivering()) << interval;
+        QTest::qWait(100);
+        EXPECT_EQ(recorder.count(), 0) << interval;
+    }
+    accelerometer->setUpdateInterval(0.02);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 2; }, 1000));
+}
+
+TEST_F(AccelerometerDelivery, newIntervalTakesEffectAtOnceEvenFromTheCallback)
+{
+    accelerometer->setUpdateInterval(10);
+    accelerometer->setDelegate(&recorder);
+    QTest::qWait(100);
+    EXPECT_EQ(recorder.count(), 0);
+    accelerometer->setUpdateInterval(0.01);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 5; }, 300));
+
+    accelerometer->setDelegate(nullptr);
+    recorder.readings.clear();
+    recorder.onReading = [&](int) { accelerometer->setUpdateInterval(10); };
+    accelerometer->setUpdateInterval(0.01);
+    accelerometer->setDelegate(&recorder);
+    QTest::qWait(200);
+    EXPECT_EQ(recorder.count(), 1);
+    recorder.onReading = [&](int) { accelerometer->setUpdateInterval(0.01); };
+    accelerometer->setUpdateInterval(0.01);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 6; }, 300));
+}
+
+TEST_F(AccelerometerDelivery, sourceFailureIsLoggedAndSignalledOnceAndStopsDelivery)
+{
+    std::vector<std::string> log;
+    platform::setLogSink([&](std::string_view line) { log.emplace_back(line); });
+    std::vector<QString> signalled;
+    const auto connection = QObject::connect(
+        accelerometer, &Accelerometer::sourceFailed,
+        [&](const QString& message) { signalled.push_back(message); });
+
+    accelerometer->setSource(std::make_unique<CountingSource>(3));
+    accelerometer->setDelegate(&recorder);
+    QTest::qWait(300);
+    // A failed device is not retried by setting the delegate or interval again.
+    accelerometer->setDelegate(&recorder);
+    accelerometer->setUpdateInterval(0.01);
+    accelerometer->deliverReading();
+    QTest::qWait(100);
+    QObject::disconnect(connection);
+
+    EXPECT_EQ(recorder.count(), 2);
+    EXPECT_EQ(log, std::vector<std::string>{"accelerometer failed: counting source: device gone"});
+    EXPECT_EQ(signalled, std::vector<QString>{"counting source: device gone"});
+
+    accelerometer->setSource(std::make_unique<CountingSource>());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 4; }, 1000));
+}
