@@ -146,6 +146,23 @@ TEST_F(GMeterDraw, TracesRunFromTheNewestPointLeftInTheirColours)
     EXPECT_TRUE(isWhite(image.pixel(682, 165)));
 }
 
+TEST_F(GMeterDraw, EveryLengthOfBufferDrawsOneUnbrokenLine)
+{
+    samples = 3;
+    for (std::size_t n = 2; n <= 12; ++n) {
+        meter.setGData(buffer(n, 0.3f, 0.5f, -0.5f));
+        const QImage image = render(meter);
+        const int oldest = 882 - 5 * static_cast<int>(n - 1);
+        for (int x = oldest - 2; x <= 884; ++x) {
+            if (x == 867)
+                continue; // a grid column
+            const bool drawn = x >= oldest && x < 882;
+            EXPECT_EQ(isBlack(image.pixel(x, 165)), drawn) << n << " rows, x " << x;
+            EXPECT_EQ(isWhite(image.pixel(x, 165)), !drawn) << n << " rows, x " << x;
+        }
+    }
+}
+
 TEST_F(GMeterDraw, GridColumnsFollowTheSampleCountReadAtEachDraw)
 {
     struct Case { std::uint64_t samples; int firstVisible; };
