@@ -1,23 +1,273 @@
 #include "MainViewController.h"
 
+#include <QEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QLocale>
+#include <QToolButton>
+
+#include "GData.h"
+#include "GMeter.h"
+#include "Options.h"
+#include "QuivraAppDelegate.h"
+#include "Session.h"
+#include "TraceGeometry.h"
+#include "platform/DateFormatter.h"
+#include "platform/Log.h"
 #include "ui_MainView.h"
 
-MainViewController::MainViewController(QObject* parent) : QObject(parent) {}
+MainViewController::MainViewController(QObject* parent) : QObject(parent)
+{
+    statusTimer_.setInterval(500);
+    connect(&statusTimer_, &QTimer::timeout, this, &MainViewController::updateStatus);
+}
 
 MainViewController::~MainViewController()
 {
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    if (shared->delegate() == this) shared->setDelegate(nullptr);
+    delete viewRefreshTimer_.data();
     delete view_.data();
 }
 
+GMeter* MainViewController::gMeterView() const { return ui_ ? ui_->gMeterView : nullptr; }
+QLabel* MainViewController::needleX() const { return ui_ ? ui_->needleX : nullptr; }
+QLabel* MainViewController::needleY() const { return ui_ ? ui_->needleY : nullptr; }
+QLabel* MainViewController::needleZ() const { return ui_ ? ui_->needleZ : nullptr; }
+QToolButton* MainViewController::startStopButton() const { return ui_ ? ui_->startStopButton : nullptr; }
+
 QWidget* MainViewController::view()
 {
-    if (!view_) {
-        view_ = new QWidget;
-        ui_ = std::make_unique<Ui::MainView>();
-        ui_->setupUi(view_);
-        viewDidLoad();
+    if (view_) return view_;
+    view_ = new QWidget;
+    ui_ = std::make_unique<Ui::MainView>();
+    ui_->setupUi(view_);
+    // Lay the screen out at its designed size first: the trace view's width bounds the buffer.
+    view_->resize(1024, 768);
+    view_->layout()->activate();
+    placeNeedlesAtTheRightEdge();
+    for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->raise();
+    ui_->gMeterView->installEventFilter(this);
+
+    connect(ui_->startStopButton, &QToolButton::clicked, this, &MainViewController::startStopButtonPressed);
+    connect(ui_->tareButton, &QToolButton::clicked, this, &MainViewController::tareButtonPressed);
+    connect(ui_->newSessionButton, &QToolButton::clicked, this, &MainViewController::startNewSessionPressed);
+    connect(ui_->clearSessionButton, &QToolButton::clicked, this, &MainViewController::deleteSessionPressed);
+    connect(ui_->sessionsButton, &QToolButton::clicked, this, &MainViewController::loadSessionButtonPressed);
+    connect(ui_->exportButton, &QToolButton::clicked, this, &MainViewController::exportSession);
+    connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
+
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    connect(shared, &sensors::Accelerometer::sourceFailed, this,
+            [this](const QString& message) { showWarning("Accelerometer failed: " + message); });
+    sourceText_ = QString::fromStdString(shared->source() ? shared->source()->description() : "no accelerometer");
+
+    viewDidLoad();
+    if (appDelegate_) {
+        connect(appDelegate_, &QuivraAppDelegate::saveFailed, this,
+                [this](const QString& message) { showWarning("Not saved yet (retrying): " + message); });
+        connect(appDelegate_, &QuivraAppDelegate::saveRecovered, this, [this] { showWarning({}); });
     }
+    updateStatus();
+    statusTimer_.start();
     return view_;
 }
 
-void MainViewController::viewDidLoad() {}
+void MainViewController::viewDidLoad()
+{
+    appDelegate_ = QuivraAppDelegate::shared();
+    Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
+    GMeter* meter = gMeterView();
+    if (meter) {
+        meter->setSampleCountSource([this]() -> std::uint64_t {
+            if (!appDelegate_) return 0;
+            return std::uint64_t(appDelegate_->baseModel().options().activeSession().gData().count());
+        });
+    }
+    // Only the rows that survive the trim are read: the newest ones.
+    float width = meter ? float(meter->width()) : 0.0f;
+    std::size_t count = std::size_t(active.gData().count());
+    std::size_t kept = trace::rowsKeptByRebuild(count, width);
+    auto buffer = std::make_shared<ViewBuffer>();
+    for (const store::SampleValues& s : active.gData().newest(kept))
+        buffer->push_back(ViewRow{s.dateStamp, s.x, s.y, s.z});
+    setGDataViewArray(buffer);
+    if (meter) {
+        meter->setGData(gDataViewArray_);
+        meter->setNeedsDisplay();
+    }
+    moveNeedles();
+    updateStatus();
+}
+
+void MainViewController::refreshView()
+{
+    if (GMeter* meter = gMeterView()) meter->setNeedsDisplay();
+    moveNeedles();
+}
+
+void MainViewController::moveNeedles()
+{
+    if (!ui_) return;
+    std::optional<ViewRow> newest;
+    if (gDataViewArray_ && !gDataViewArray_->empty()) newest = gDataViewArray_->back();
+    const std::array<std::pair<QLabel*, trace::Axis>, 3> needles{
+        {{ui_->needleX, trace::Axis::X}, {ui_->needleY, trace::Axis::Y}, {ui_->needleZ, trace::Axis::Z}}};
+    for (const auto& [needle, axis] : needles) {
+        std::optional<float> value;
+        if (newest) value = trace::valueOf(*newest, axis);
+        QRectF frame = trace::needleFrame(QRectF(needle->geometry()), axis, value);
+        needle->move(needle->x(), int(std::lround(frame.y())));
+    }
+}
+
+bool MainViewController::shouldAutorotateToInterfaceOrientation(int orientation) const
+{
+    return orientation == 3 || orientation == 4;
+}
+
+void MainViewController::didReceiveMemoryWarning()
+{
+    platform::log("memory warning");
+}
+
+void MainViewController::placeNeedlesAtTheRightEdge()
+{
+    // The needles stand just right of the newest trace point, whatever the window's width.
+    GMeter* meter = gMeterView();
+    if (!meter) return;
+    int x = meter->x() + meter->width() - int(trace::kNewestInset) + 8;
+    for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->move(x, needle->y());
+}
+
+bool MainViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (ui_ && watched == ui_->gMeterView && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeNeedlesAtTheRightEdge();
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- recording ----
+
+void MainViewController::startStopButtonPressed()
+{
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    if (!gAccelerometer_) {
+        if (QToolButton* button = startStopButton()) {
+            button->setIcon(QIcon(":/images/pauseButtonIcon.png"));
+            button->setText("Pause");
+        }
+        gAccelerometer_ = shared;
+        gAccelerometer_->setDelegate(this);
+        float framerate = appDelegate_ ? float(appDelegate_->baseModel().options().framerate()) : 30.0f;
+        gAccelerometer_->setUpdateInterval(updateIntervalForFramerate(framerate));
+        auto* timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(int(std::lround(refreshInterval * 1000.0)));
+        connect(timer, &QTimer::timeout, this, &MainViewController::refreshView);
+        timer->start();
+        viewRefreshTimer_ = timer;
+    } else {
+        if (QToolButton* button = startStopButton()) {
+            button->setIcon(QIcon(":/images/recButtonIcon.png"));
+            button->setText("Record");
+        }
+        gAccelerometer_->setDelegate(nullptr);
+        gAccelerometer_ = nullptr;
+        if (viewRefreshTimer_) {
+            viewRefreshTimer_->stop();
+            viewRefreshTimer_->deleteLater();
+            viewRefreshTimer_ = nullptr;
+        }
+        // A stop is a safe point: what was recorded goes to disk now.
+        if (appDelegate_) appDelegate_->saveContext();
+    }
+    updateStatus();
+}
+
+void MainViewController::tareButtonPressed()
+{
+    tareAccelerometer_ = sensors::Accelerometer::sharedAccelerometer();
+    tareAccelerometer_->setDelegate(this);
+    tareAccelerometer_->setUpdateInterval(tareUpdateInterval);
+}
+
+void MainViewController::accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
+                                                    const sensors::Acceleration& acceleration)
+{
+    if (accelerometer != nullptr && accelerometer == tareAccelerometer_) takeTare(acceleration);
+    else recordSample(acceleration);
+    if (GMeter* meter = gMeterView()) meter->setGData(gDataViewArray_);
+}
+
+void MainViewController::takeTare(const sensors::Acceleration& a)
+{
+    platform::log("tare");
+    if (appDelegate_) {
+        Options options = appDelegate_->baseModel().options();
+        options.setTareX(float(a.x));
+        options.setTareY(float(a.y));
+        options.setTareZ(float(a.z));
+    }
+    tareAccelerometer_->setDelegate(nullptr);
+    tareAccelerometer_ = nullptr;
+    if (ui_) {
+        const std::array<std::pair<QLabel*, trace::Axis>, 3> needles{
+            {{ui_->needleX, trace::Axis::X}, {ui_->needleY, trace::Axis::Y}, {ui_->needleZ, trace::Axis::Z}}};
+        for (const auto& [needle, axis] : needles) {
+            QRectF frame = trace::needleFrame(QRectF(needle->geometry()), axis, std::nullopt);
+            needle->move(needle->x(), int(std::lround(frame.y())));
+        }
+    }
+    if (gAccelerometer_) {
+        platform::log("tare during sampling");
+        gAccelerometer_ = sensors::Accelerometer::sharedAccelerometer();
+        gAccelerometer_->setDelegate(this);
+        float framerate = appDelegate_ ? float(appDelegate_->baseModel().options().framerate()) : 30.0f;
+        gAccelerometer_->setUpdateInterval(updateIntervalForFramerate(framerate));
+    }
+}
+
+void MainViewController::recordSample(const sensors::Acceleration& a)
+{
+    if (!appDelegate_) return;
+    Options options = appDelegate_->baseModel().options();
+    // The tare is read again for every axis of every reading, so a new tare applies at once.
+    float x = float(a.x - double(options.tareX()));
+    float y = float(a.y - double(options.tareY()));
+    float z = float(a.z - double(options.tareZ()));
+    GData sample = GData::init();
+    sample.setXValue(x);
+    sample.setYValue(y);
+    sample.setZValue(z);
+    sample.setDateStamp(platform::Clock::now());
+    sample.setCurrentSession(options.activeSession());
+
+    if (!gDataViewArray_) gDataViewArray_ = std::make_shared<ViewBuffer>();
+    gDataViewArray_->push_back(ViewRow{0, x, y, z});
+    GMeter* meter = gMeterView();
+    if (trace::trimsOldestRow(gDataViewArray_->size(), meter ? float(meter->width()) : 0.0f))
+        gDataViewArray_->pop_front();
+}
+
+// ---- the line at the top right: source, session, warnings ----
+
+void MainViewController::updateStatus()
+{
+    if (!ui_) return;
+    Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
+    QString session = active ? "Session " + QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"))
+                             : QString("No active session");
+    ui_->sessionLabel->setText(session);
+    QString state;
+    if (tareAccelerometer_) state = "Taking tare";
+    else if (gAccelerometer_) state = "Recording";
+    else state = "Stopped";
+    QString samples = QLocale::c().toString(qlonglong(active.gData().count())) + " samples";
+    ui_->statusLabel->setText(state + "  ·  " + samples + "  ·  " + sourceText_);
+}
+
+void MainViewController::showWarning(const QString& text)
+{
+    if (ui_) ui_->warningLabel->setText(text);
+}

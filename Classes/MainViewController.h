@@ -1,26 +1,95 @@
 #pragma once
-// The controller of the main screen.
+// The controller of the main screen: records readings into the active session, keeps the view
+// buffer, drives the trace view and the needles, and holds every action of the screen.
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+
+#include "QuivraAppDelegate.h"
+#include "ViewRow.h"
+#include "platform/sensors/Accelerometer.h"
 
 namespace Ui {
 class MainView;
 }
+class GMeter;
+class QLabel;
+class QToolButton;
 
-class MainViewController : public QObject {
+class MainViewController : public QObject, public sensors::AccelerometerDelegate {
     Q_OBJECT
 public:
     explicit MainViewController(QObject* parent = nullptr);
     ~MainViewController() override;
 
-    // The screen, loaded from "MainView" on first use; loading runs viewDidLoad.
+    // Seconds between readings for a rate: 1/rate divided in single precision.
+    static double updateIntervalForFramerate(float framerate) { return double(1.0f / framerate); }
+    static constexpr double refreshInterval = double(0.05f);
+    static constexpr double tareUpdateInterval = double(0.01f);
+
+    // The screen, loaded from "MainView" on first use; loading it runs viewDidLoad.
     QWidget* view();
+    bool isViewLoaded() const { return view_ != nullptr; }
+
+    // Rebuilds the view buffer from the active session's newest samples and shows it.
     void viewDidLoad();
+    void refreshView();
+    void moveNeedles();
+    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+    void didReceiveMemoryWarning();
+
+    // Actions of the screen's controls.
+    void startStopButtonPressed();
+    void tareButtonPressed();
+    void startNewSessionPressed();
+    void deleteSessionPressed();
+    void loadSessionButtonPressed();
+    void exportSession();
+    void settingsButtonPressed();
+
+    void accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
+                                    const sensors::Acceleration& acceleration) override;
+
+    QuivraAppDelegate* appDelegate() const { return appDelegate_; }
+    const SharedViewBuffer& gDataViewArray() const { return gDataViewArray_; }
+    void setGDataViewArray(SharedViewBuffer buffer) { gDataViewArray_ = std::move(buffer); }
+    GMeter* gMeterView() const;
+    QLabel* needleX() const;
+    QLabel* needleY() const;
+    QLabel* needleZ() const;
+    QToolButton* startStopButton() const;
+    sensors::Accelerometer* gAccelerometer() const { return gAccelerometer_; }
+    sensors::Accelerometer* tareAccelerometer() const { return tareAccelerometer_; }
+    QTimer* viewRefreshTimer() const { return viewRefreshTimer_; }
+
+    // What the last export wrote, or why it failed: shown on the screen.
+    QString lastExportMessage() const { return lastExportMessage_; }
+
+signals:
+    void exported(const QString& path);
+    void exportFailed(const QString& message);
 
 private:
+    void takeTare(const sensors::Acceleration& acceleration);
+    void recordSample(const sensors::Acceleration& acceleration);
+    void installEmptyBuffer();
+    void placeNeedlesAtTheRightEdge();
+    void updateStatus();
+    void showWarning(const QString& text);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     std::unique_ptr<Ui::MainView> ui_;
-    QPointer<QWidget> view_; // owned by the window once shown
+    QPointer<QWidget> view_;
+    QPointer<QuivraAppDelegate> appDelegate_;
+    SharedViewBuffer gDataViewArray_;
+    sensors::Accelerometer* gAccelerometer_ = nullptr;
+    sensors::Accelerometer* tareAccelerometer_ = nullptr; // not owned
+    QPointer<QTimer> viewRefreshTimer_;                   // not owned: lives while recording
+    QTimer statusTimer_;
+    QString lastExportMessage_;
+    QString sourceText_;
 };
