@@ -3,7 +3,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <algorithm>
 #include <utility>
 
 namespace {
@@ -22,7 +21,7 @@ QPen endPen(const QColor& colour)
 {
     // Butt ends: a trace stops exactly at its newest and its oldest point.
     QPen pen(colour, kTraceWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    pen.setMiterLimit(5.0); // a mitre up to ten line widths long, tip to inner corner
+    pen.setMiterLimit(5.0); // sharp corners reach at most five line widths past their point
     return pen;
 }
 
@@ -112,7 +111,7 @@ void GMeter::showGridInContext(QPainter& painter)
         }
     }
     painter.save();
-    // Crisp lines one device pixel wide, as half a point is on a double-density screen.
+    // Aliased: each line a crisp row or column of pixels, not a blur across two.
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.strokePath(gridPath_, gridPen_);
     painter.restore();

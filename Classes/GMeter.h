@@ -4,8 +4,10 @@
 #include <QPen>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "Classes/TraceGeometry.h"
 #include "Classes/ViewRow.h"
