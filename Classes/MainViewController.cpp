@@ -149,14 +149,22 @@ bool MainViewController::eventFilter(QObject* watched, QEvent* event)
 
 // ---- recording ----
 
+void MainViewController::showRecordingState(const char* image, const char* text)
+{
+    QToolButton* button = startStopButton();
+    if (!button) return;
+    button->setIcon(QIcon(image));
+    // A button's text carries its mnemonic: setting it drops the keyboard shortcut, so keep it.
+    QKeySequence shortcut = button->shortcut();
+    button->setText(text);
+    button->setShortcut(shortcut);
+}
+
 void MainViewController::startStopButtonPressed()
 {
     sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
     if (!gAccelerometer_) {
-        if (QToolButton* button = startStopButton()) {
-            button->setIcon(QIcon(":/images/pauseButtonIcon.png"));
-            button->setText("Pause");
-        }
+        showRecordingState(":/images/pauseButtonIcon.png", "Pause");
         gAccelerometer_ = shared;
         gAccelerometer_->setDelegate(this);
         float framerate = appDelegate_ ? float(appDelegate_->baseModel().options().framerate()) : 30.0f;
@@ -168,10 +176,7 @@ void MainViewController::startStopButtonPressed()
         timer->start();
         viewRefreshTimer_ = timer;
     } else {
-        if (QToolButton* button = startStopButton()) {
-            button->setIcon(QIcon(":/images/recButtonIcon.png"));
-            button->setText("Record");
-        }
+        showRecordingState(":/images/recButtonIcon.png", "Record");
         gAccelerometer_->setDelegate(nullptr);
         gAccelerometer_ = nullptr;
         if (viewRefreshTimer_) {

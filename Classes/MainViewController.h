@@ -76,6 +76,7 @@ signals:
 private:
     void takeTare(const sensors::Acceleration& acceleration);
     void recordSample(const sensors::Acceleration& acceleration);
+    void showRecordingState(const char* image, const char* text);
     void installEmptyBuffer();
     void placeNeedlesAtTheRightEdge();
     void updateStatus();

@@ -1,0 +1,288 @@
+// The main screen: recording, the tare, the view buffer's bounds, the needles, and a run that
+// presses the real buttons.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QLabel>
+#include <QTest>
+#include <QToolButton>
+
+#include "GData.h"
+#include "GMeter.h"
+#include "MainViewController.h"
+#include "Options.h"
+#include "QuivraAppDelegate.h"
+#include "Session.h"
+#include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
+#include "support/TempHome.h"
+
+namespace {
+
+struct Screen {
+    TempHome home;
+    std::vector<std::string> log;
+    QuivraAppDelegate delegate;
+    MainViewController* controller = nullptr;
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+
+    Screen()
+    {
+        platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
+        delegate.applicationDidFinishLaunchingWithOptions();
+        controller = delegate.mainViewController();
+        log.clear();
+    }
+    ~Screen()
+    {
+        shared->setDelegate(nullptr);
+        platform::setLogSink({});
+        platform::Clock::setSource({});
+    }
+    Options options() { return delegate.baseModel().options(); }
+    Session active() { return options().activeSession(); }
+    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+    void setTraceWidth(int width)
+    {
+        controller->gMeterView()->setFixedWidth(width);
+        QApplication::processEvents();
+        ASSERT_EQ(controller->gMeterView()->width(), width);
+    }
+    bool iconIs(const char* image)
+    {
+        QImage shown = controller->startStopButton()->icon().pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+        QImage expected = QIcon(image).pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+        return !expected.isNull() && shown == expected;
+    }
+};
+
+} // namespace
+
+TEST(MainViewController, IntervalsAreTheSinglePrecisionValuesWidened)
+{
+    EXPECT_EQ(MainViewController::updateIntervalForFramerate(30), 0.03333333507180214);
+    EXPECT_EQ(MainViewController::updateIntervalForFramerate(5), 0.20000000298023224);
+    EXPECT_EQ(MainViewController::updateIntervalForFramerate(60), 0.01666666753590107);
+    EXPECT_EQ(MainViewController::updateIntervalForFramerate(45), 0.02222222276031971);
+    EXPECT_EQ(MainViewController::tareUpdateInterval, 0.009999999776482582);
+    EXPECT_EQ(MainViewController::refreshInterval, 0.05000000074505806);
+    MainViewController controller;
+    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(1));
+    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(2));
+    EXPECT_TRUE(controller.shouldAutorotateToInterfaceOrientation(3));
+    EXPECT_TRUE(controller.shouldAutorotateToInterfaceOrientation(4));
+    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(5));
+}
+
+TEST(MainViewController, StartAndStopSwitchTheAccelerometerTimerAndImage)
+{
+    Screen s;
+    EXPECT_TRUE(s.iconIs(":/images/recButtonIcon.png"));
+    QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
+    EXPECT_EQ(s.controller->gAccelerometer(), s.shared);
+    EXPECT_EQ(s.shared->delegate(), s.controller);
+    EXPECT_EQ(s.shared->updateInterval(), 0.03333333507180214);
+    ASSERT_NE(s.controller->viewRefreshTimer(), nullptr);
+    EXPECT_TRUE(s.controller->viewRefreshTimer()->isActive());
+    EXPECT_EQ(s.controller->viewRefreshTimer()->interval(), 50);
+    EXPECT_TRUE(s.iconIs(":/images/pauseButtonIcon.png"));
+
+    s.reading(0.5, 0.25, -1.0);
+    auto buffer = s.controller->gDataViewArray();
+    QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
+    EXPECT_EQ(s.controller->gAccelerometer(), nullptr);
+    EXPECT_EQ(s.shared->delegate(), nullptr);
+    EXPECT_EQ(s.controller->viewRefreshTimer(), nullptr);
+    EXPECT_TRUE(s.iconIs(":/images/recButtonIcon.png"));
+    // Stopping saves, and keeps the buffer and the session.
+    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    EXPECT_EQ(s.controller->gDataViewArray(), buffer);
+    EXPECT_EQ(s.active().gData().count(), 1);
+
+    // Starting again keeps adding to the same buffer.
+    QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
+    s.reading(0.0, 0.0, 0.0);
+    EXPECT_EQ(s.controller->gDataViewArray(), buffer);
+    EXPECT_EQ(buffer->size(), 2u);
+    QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
+}
+
+TEST(MainViewController, ReadingsLessTheTareBecomeStoredSamplesAndViewRows)
+{
+    Screen s;
+    platform::Clock::setSource([] { return platform::Micros(1700000000123456); });
+    s.reading(0.1, -1.0, 0.3);
+    ASSERT_EQ(s.active().gData().count(), 1);
+    auto first = s.active().gData().newest(1).at(0);
+    EXPECT_EQ(first.x, 0.1f);
+    EXPECT_EQ(first.y, -1.0f);
+    EXPECT_EQ(first.z, 0.3f);
+    EXPECT_EQ(first.dateStamp, 1700000000123456);
+
+    // A tare taken from 0.1 leaves 0.1 - float(0.1) for the same reading.
+    s.controller->tareButtonPressed();
+    EXPECT_EQ(s.controller->tareAccelerometer(), s.shared);
+    EXPECT_EQ(s.shared->delegate(), s.controller);
+    EXPECT_EQ(s.shared->updateInterval(), 0.009999999776482582);
+    s.reading(0.1, -1.0, 0.3);
+    EXPECT_EQ(s.log, std::vector<std::string>{"tare"});
+    EXPECT_EQ(s.options().tareX(), 0.1f);
+    EXPECT_EQ(s.options().tareY(), -1.0f);
+    EXPECT_EQ(s.controller->tareAccelerometer(), nullptr);
+    EXPECT_EQ(s.shared->delegate(), nullptr);
+    EXPECT_EQ(s.active().gData().count(), 1); // the tare reading is no sample
+    EXPECT_EQ(s.controller->gDataViewArray()->size(), 1u);
+
+    s.reading(0.1, -1.0, 0.3);
+    auto row = s.controller->gDataViewArray()->back();
+    EXPECT_EQ(row.x, -1.4901161e-09f);
+    EXPECT_EQ(row.y, 0.0f);
+    EXPECT_EQ(row.marker, 0);
+    auto stored = s.active().gData().newest(1).at(0);
+    EXPECT_EQ(stored.x, row.x);
+    EXPECT_EQ(stored.z, row.z);
+    // The older row keeps the values of the tare in force when it was taken.
+    EXPECT_EQ(s.controller->gDataViewArray()->front().x, 0.1f);
+    EXPECT_EQ(s.controller->gMeterView()->gData(), s.controller->gDataViewArray());
+}
+
+TEST(MainViewController, TheBufferGrowsToTheTraceWidthAndNoFurther)
+{
+    for (auto [width, rows] : {std::pair{1024, 181u}, {768, 130u}, {123, 1u}}) {
+        Screen s;
+        s.setTraceWidth(width);
+        for (int i = 0; i < 300; ++i) s.reading(0.01 * i, 0, 0);
+        EXPECT_EQ(s.controller->gDataViewArray()->size(), rows) << "width " << width;
+        EXPECT_EQ(s.controller->gDataViewArray()->back().x, float(0.01 * 299));
+        EXPECT_EQ(s.active().gData().count(), 300);
+    }
+}
+
+TEST(MainViewController, LoadingTheScreenKeepsTheNewestRowsTheTraceCanShow)
+{
+    for (auto [samples, rows] : {std::pair{100, 100u}, {176, 176u}, {177, 177u}, {178, 177u}, {1000, 177u}}) {
+        Screen s;
+        s.setTraceWidth(1000);
+        Session active = s.active();
+        for (int i = 0; i < samples; ++i) {
+            GData g = GData::init();
+            g.setXValue(float(i));
+            g.setDateStamp(1000000 + i);
+            g.setCurrentSession(active);
+        }
+        s.controller->viewDidLoad();
+        auto buffer = s.controller->gDataViewArray();
+        ASSERT_EQ(buffer->size(), rows) << samples << " samples";
+        EXPECT_EQ(buffer->back().x, float(samples - 1));
+        EXPECT_EQ(buffer->back().marker, 1000000 + samples - 1);
+        EXPECT_EQ(buffer->front().x, float(samples - int(rows)));
+        EXPECT_EQ(s.controller->gMeterView()->gData(), buffer);
+        // Recording on from a loaded buffer keeps its length.
+        s.reading(0, 0, 0);
+        EXPECT_EQ(buffer->size(), rows + (rows < 176 ? 1 : 0)) << samples << " samples";
+    }
+}
+
+TEST(MainViewController, NeedlesRestAtZeroAndFollowTheNewestRow)
+{
+    Screen s;
+    QLabel* needles[] = {s.controller->needleX(), s.controller->needleY(), s.controller->needleZ()};
+    for (QLabel* n : needles) ASSERT_EQ(n->height(), 24);
+    int x = needles[0]->x();
+    s.controller->moveNeedles();
+    EXPECT_EQ(needles[0]->y(), 226);
+    EXPECT_EQ(needles[1]->y(), 376);
+    EXPECT_EQ(needles[2]->y(), 526);
+    s.reading(1.0, 0.0, -2.0);
+    s.controller->refreshView();
+    EXPECT_EQ(needles[0]->y(), 276);
+    EXPECT_EQ(needles[1]->y(), 376);
+    EXPECT_EQ(needles[2]->y(), 426);
+    EXPECT_EQ(needles[0]->x(), x);
+    EXPECT_EQ(needles[0]->height(), 24);
+    // The needles line up with the traces: trace view 88 below the top of the screen.
+    EXPECT_EQ(s.controller->gMeterView()->mapTo(s.controller->view(), QPoint(0, 0)).y(), 88);
+    // A tare puts them back to rest at once.
+    s.controller->tareButtonPressed();
+    s.reading(0.3, 0.3, 0.3);
+    EXPECT_EQ(needles[0]->y(), 226);
+    EXPECT_EQ(needles[2]->y(), 526);
+}
+
+TEST(MainViewController, ARecordingRunWithTheRealButtonsAndATareWhileRecording)
+{
+    QTemporaryDir dir;
+    QString replay = dir.path() + "/readings.txt";
+    {
+        QFile f(replay);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0.5\t0.25\t-1.0\n0.5,0.25,-1.0\n0.5 0.25 -1.0\n");
+    }
+    std::string error;
+    Screen s;
+    s.shared->setSource(sensors::makeAccelerometerSource(("replay:" + replay).toStdString(), error));
+    ASSERT_TRUE(error.empty()) << error;
+
+    QWidget* view = s.controller->view();
+    auto* record = view->findChild<QToolButton*>("startStopButton");
+    auto* tare = view->findChild<QToolButton*>("tareButton");
+    QTest::mouseClick(record, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.active().gData().count() >= 6; }, 5000));
+    QTest::mouseClick(tare, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.log.size() >= 2; }, 5000));
+    EXPECT_EQ(s.log, (std::vector<std::string>{"tare", "tare during sampling"}));
+    EXPECT_EQ(s.shared->updateInterval(), 0.03333333507180214);
+    std::int64_t before = s.active().gData().count();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.active().gData().count() >= before + 4; }, 5000));
+    QTest::mouseClick(record, Qt::LeftButton);
+
+    std::vector<store::SampleValues> all;
+    s.active().gData().forEach([&](const store::SampleValues& v) { all.push_back(v); return true; });
+    ASSERT_GE(all.size(), 10u);
+    EXPECT_EQ(all.front().x, 0.5f);
+    EXPECT_EQ(all.front().z, -1.0f);
+    EXPECT_EQ(all.back().x, 0.0f);
+    EXPECT_EQ(all.back().z, 0.0f);
+    for (std::size_t i = 1; i < all.size(); ++i) EXPECT_GE(all[i].dateStamp, all[i - 1].dateStamp);
+    auto buffer = s.controller->gDataViewArray();
+    ASSERT_EQ(buffer->size(), all.size());
+    EXPECT_EQ(buffer->back().x, all.back().x);
+    EXPECT_EQ(s.options().tareX(), 0.5f);
+    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    s.shared->setSource(sensors::makeAccelerometerSource("simulated", error));
+}
+
+TEST(MainViewController, KeyboardShortcutsReachTheActions)
+{
+    Screen s;
+    QWidget* window = s.delegate.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    // A shortcut clicks its button, which answers a moment later (the click is animated).
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.controller->gAccelerometer() != nullptr; }, 2000));
+    QTest::keyClick(window, Qt::Key_T);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.controller->tareAccelerometer() != nullptr; }, 2000));
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.controller->gAccelerometer() == nullptr; }, 2000));
+    Session first = s.active();
+    QTest::keyClick(window, Qt::Key_N);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.active() != first; }, 2000));
+    for (const char* name : {"startStopButton", "tareButton", "newSessionButton", "clearSessionButton",
+                             "sessionsButton", "exportButton", "settingsButton"}) {
+        auto* button = s.controller->view()->findChild<QToolButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_FALSE(button->shortcut().isEmpty()) << name;
+        EXPECT_TRUE(button->toolTip().contains(button->shortcut().toString(QKeySequence::NativeText).left(1),
+                                               Qt::CaseInsensitive)) << name;
+        EXPECT_FALSE(button->icon().pixmap(40, 40).isNull()) << name;
+    }
+}
+
+TEST(MainViewController, AMemoryWarningIsLogged)
+{
+    Screen s;
+    s.controller->didReceiveMemoryWarning();
+    EXPECT_EQ(s.log, std::vector<std::string>{"memory warning"});
+}
