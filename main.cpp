@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Classes/MainViewController.h"
 #include "Classes/QuivraAppDelegate.h"
 #include "platform/TerminationSignals.h"
 #include "platform/sensors/Accelerometer.h"
@@ -34,7 +35,8 @@ int main(int argc, char** argv)
         "iio, iio:DEVICE, simulated, or replay:FILE (an exported .asc file, or text with three "
         "numbers in g per line).",
         "source", "auto");
-    parser.addOptions({help, version, accelerometer});
+    QCommandLineOption record("record", "Start recording as soon as the window opens.");
+    parser.addOptions({help, version, accelerometer, record});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "quivra: %s (see --help)\n", qPrintable(parser.errorText()));
         return 2;
@@ -71,6 +73,7 @@ int main(int argc, char** argv)
 
     QuivraAppDelegate delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
+    if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
     platform::quitOnTerminationSignals([] { QApplication::quit(); });
     int status = app.exec();
     delegate.applicationWillTerminate();

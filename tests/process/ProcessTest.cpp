@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -9,7 +10,10 @@
 #include <csignal>
 #include <set>
 
+#include "BaseModel.h"
+#include "Options.h"
 #include "platform/Clock.h"
+#include "platform/store/ObjectContext.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -94,6 +98,40 @@ TEST(Process, AKilledRecorderLosesNothingOlderThanTwoSeconds)
     // The session's kept count matches its rows.
     EXPECT_EQ(r.column("SELECT sample_count = (SELECT count(*) FROM gdata WHERE session_id = session.id) FROM session"),
               std::vector<std::string>{"1"});
+}
+
+TEST(Process, TheRealProgramKilledWhileRecordingKeepsEverythingOlderThanTwoSeconds)
+{
+    TempHome home;
+    {
+        // A store whose rate is 100 readings a second.
+        QDir().mkpath(home.dataDir());
+        store::ObjectContext context;
+        store::StoreError error;
+        ASSERT_TRUE(context.open(home.storePath().toStdString(), error));
+        BaseModel root = BaseModel::init(context);
+        root.options().setFramerate(100);
+        ASSERT_TRUE(context.save(error));
+    }
+    platform::Micros startedAt = platform::Clock::systemNow();
+    std::unique_ptr<QProcess> quivra(start(home, "quivra", {"--accelerometer=simulated", "--record"}));
+    QTest::qWait(4500);
+    platform::Micros killedAt = platform::Clock::systemNow();
+    ::kill(static_cast<pid_t>(quivra->processId()), SIGKILL);
+    quivra->waitForFinished(5000);
+
+    StoreReader r(home.storePath());
+    EXPECT_EQ(r.column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    std::vector<platform::Micros> times;
+    for (const auto& t : r.column("SELECT date_stamp FROM gdata ORDER BY date_stamp")) times.push_back(std::stoll(t));
+    ASSERT_GT(times.size(), 150u);
+    // Saved up to less than two seconds before the kill, with no stretch missing on the way.
+    EXPECT_GT(times.back(), killedAt - 2000000) << (killedAt - times.back()) / 1000 << " ms unsaved";
+    EXPECT_GT(times.front(), startedAt);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_LT(times[i] - times[i - 1], 100000) << "gap after sample " << i;
+    double rate = double(times.size() - 1) / (double(times.back() - times.front()) / 1e6);
+    EXPECT_NEAR(rate, 100.0, 5.0);
 }
 
 TEST(Process, TerminationSignalsEndNormallyAndSaveEverything)
