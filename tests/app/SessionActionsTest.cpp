@@ -1,0 +1,183 @@
+// New and cleared sessions, and the export of the active session.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "BaseModel.h"
+#include "GData.h"
+#include "GMeter.h"
+#include "MainViewController.h"
+#include "Options.h"
+#include "QuivraAppDelegate.h"
+#include "Session.h"
+#include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
+#include "support/TempHome.h"
+
+namespace {
+
+struct Screen {
+    TempHome home;
+    std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
+    std::vector<std::string> log;
+    platform::Micros now = 1299334029250000; // 2011-03-05 14:07:09.250 UTC
+    QuivraAppDelegate delegate;
+    MainViewController* controller = nullptr;
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+
+    Screen()
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        platform::Clock::setSource([this] { return now; });
+        platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
+        delegate.applicationDidFinishLaunchingWithOptions();
+        controller = delegate.mainViewController();
+        log.clear();
+    }
+    ~Screen()
+    {
+        shared->setDelegate(nullptr);
+        platform::setLogSink({});
+        platform::Clock::setSource({});
+        if (oldTz.empty()) unsetenv("TZ"); else setenv("TZ", oldTz.c_str(), 1);
+        tzset();
+    }
+    Session active() { return delegate.baseModel().options().activeSession(); }
+    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+    QString exportPath() { return home.documentsDir() + "/2011-03-05-14-07-09.asc"; }
+};
+
+// The file's text, after checking that it is UTF-16LE with a byte-order mark and ASCII only.
+std::string exportedText(const QString& path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    QByteArray bytes = f.readAll();
+    EXPECT_GE(bytes.size(), 2);
+    EXPECT_EQ(bytes.left(2), QByteArray("\xff\xfe", 2));
+    std::string text;
+    for (int i = 2; i + 1 < bytes.size(); i += 2) {
+        EXPECT_EQ(bytes[i + 1], 0);
+        text.push_back(bytes[i]);
+    }
+    return text;
+}
+
+const std::string header = "Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]\n";
+
+} // namespace
+
+TEST(SessionActions, ANewSessionTakesTheFollowingSamplesAndEmptiesTheTrace)
+{
+    Screen s;
+    Session first = s.active();
+    s.controller->startStopButtonPressed();
+    s.reading(0.5, 0, 0);
+    s.reading(0.5, 0, 0);
+    s.now += 1000000;
+    s.controller->startNewSessionPressed();
+    EXPECT_EQ(s.log, std::vector<std::string>{"new session"});
+    Session second = s.active();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second.dateStamp(), s.now);
+    EXPECT_TRUE(s.controller->gDataViewArray()->empty());
+    EXPECT_EQ(s.controller->gMeterView()->gData(), s.controller->gDataViewArray());
+    EXPECT_EQ(s.controller->needleX()->y(), 226);
+    EXPECT_NE(s.controller->gAccelerometer(), nullptr); // recording goes on
+    s.reading(0.25, 0, 0);
+    EXPECT_EQ(first.gData().count(), 2);
+    EXPECT_EQ(second.gData().count(), 1);
+    EXPECT_EQ(s.delegate.baseModel().sessions().size(), 2u);
+    EXPECT_EQ(s.controller->gDataViewArray()->size(), 1u);
+    s.controller->startStopButtonPressed();
+}
+
+TEST(SessionActions, ClearingDeletesTheSamplesButKeepsTheActiveSession)
+{
+    Screen s;
+    Session active = s.active();
+    platform::Micros started = active.dateStamp();
+    for (int i = 0; i < 5; ++i) s.reading(0.1 * i, 0, 0);
+    s.delegate.saveContext();
+    s.reading(9, 9, 9); // unsaved
+    s.controller->deleteSessionPressed();
+    EXPECT_EQ(active.gData().count(), 0);
+    EXPECT_EQ(s.active(), active);
+    EXPECT_EQ(active.dateStamp(), started);
+    EXPECT_TRUE(s.controller->gDataViewArray()->empty());
+    EXPECT_TRUE(s.log.empty());
+    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges()); // saved at once
+    s.reading(1, 2, 3);
+    EXPECT_EQ(active.gData().count(), 1);
+}
+
+TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
+{
+    Screen s;
+    Session active = s.active();
+    auto add = [&](platform::Micros t, float x, float y, float z) {
+        GData g = GData::init();
+        g.setXValue(x);
+        g.setYValue(y);
+        g.setZValue(z);
+        g.setDateStamp(t);
+        g.setCurrentSession(active);
+    };
+    // Stored out of time order, one of them saved already.
+    add(1299334029750000, 0.5f, -0.015625f, 1e-05f);
+    s.delegate.saveContext();
+    add(1299334029250000, 0.0f, 1.0f / 3.0f, -1.0f);
+    add(1299334030000999, 1e7f, -0.0f, 1.17549435e-38f);
+
+    QSignalSpy exported(s.controller, &MainViewController::exported);
+    s.controller->exportSession();
+    ASSERT_EQ(exported.count(), 1);
+    EXPECT_EQ(exported.at(0).at(0).toString(), s.exportPath());
+    EXPECT_EQ(exportedText(s.exportPath()),
+              header + "2011-03-05 14:07:09.250\t0\t0.3333333\t-1\n"
+                       "2011-03-05 14:07:09.750\t0.5\t-0.015625\t1e-05\n"
+                       "2011-03-05 14:07:10.000\t1e+07\t-0\t1.175494e-38\n");
+    // Exporting neither stops recording nor touches the buffer.
+    EXPECT_TRUE(s.controller->gDataViewArray()->empty());
+
+    // An empty session gives the header alone; the same name is replaced.
+    s.controller->deleteSessionPressed();
+    s.controller->exportSession();
+    EXPECT_EQ(exportedText(s.exportPath()), header);
+    EXPECT_EQ(QFile(s.exportPath()).size(), 106);
+    EXPECT_EQ(QDir(s.home.documentsDir()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(SessionActions, AFailedExportIsLoggedAndShown)
+{
+    Screen s;
+    s.reading(0.5, 0.5, 0.5);
+    // A plain file stands where the documents folder should be.
+    {
+        QFile blocker(s.home.documentsDir());
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    QSignalSpy failed(s.controller, &MainViewController::exportFailed);
+    s.log.clear();
+    s.controller->exportSession();
+    ASSERT_EQ(failed.count(), 1);
+    ASSERT_EQ(s.log.size(), 1u);
+    EXPECT_NE(s.log[0].find("export failed"), std::string::npos);
+    EXPECT_NE(s.log[0].find(s.exportPath().toStdString()), std::string::npos) << s.log[0];
+    QLabel* warning = s.controller->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_NE(warning, nullptr);
+    EXPECT_TRUE(warning->text().startsWith("Export failed")) << warning->text().toStdString();
+
+    // With the folder back, the next export succeeds and clears the warning.
+    QFile::remove(s.home.documentsDir());
+    s.controller->exportSession();
+    EXPECT_EQ(exportedText(s.exportPath()).substr(0, header.size()), header);
+    EXPECT_FALSE(warning->text().startsWith("Export failed"));
+}
