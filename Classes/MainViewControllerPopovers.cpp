@@ -1,6 +1,32 @@
-// The main screen's two popovers: the session browser and the sample-rate settings.
-#include "MainViewController.h"
+// The main screen's two popovers: the session browser and the sample-rate settings. Each press
+// makes a new popover, which owns its controller and frees itself when closed; the main screen
+// keeps no reference to either.
+#include <QSize>
+#include <QToolButton>
 
-void MainViewController::loadSessionButtonPressed() {}
+#include "LoadSessionPopoverController.h"
+#include "MainViewController.h"
+#include "Popover.h"
+#include "ui_MainView.h"
+
+namespace {
+// The control's frame in the main screen's coordinates.
+QRect frameIn(QWidget* view, QWidget* control)
+{
+    if (!control) return QRect(view->rect().center(), QSize(1, 1));
+    return QRect(control->mapTo(view, QPoint(0, 0)), control->size());
+}
+} // namespace
+
+void MainViewController::loadSessionButtonPressed()
+{
+    auto* browser = new LoadSessionPopoverController;
+    browser->setContentSizeForViewInPopover(QSize(250, 300));
+    browser->setRootController(this);
+    auto* popover = new Popover(browser);
+    browser->setPopoverController(popover);
+    QWidget* screen = view();
+    popover->presentPopoverFromRect(frameIn(screen, ui_->sessionsButton), screen, Popover::ArrowAny, true);
+}
 
 void MainViewController::settingsButtonPressed() {}

@@ -1,0 +1,97 @@
+#pragma once
+// The session browser: lists every session by its start time, oldest first. Choosing a row makes
+// that session the active one and reloads the main screen; a confirmed delete removes a session,
+// and a tenth of a second later picks a new active session if needed and closes the browser.
+#include <QListView>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+#include "Popover.h"
+#include "QuivraAppDelegate.h"
+#include "Session.h"
+
+namespace Ui {
+class LoadSessionPopover;
+}
+class MainViewController;
+class SessionListModel;
+
+class LoadSessionPopoverController : public PopoverContentController {
+    Q_OBJECT
+public:
+    explicit LoadSessionPopoverController(QObject* parent = nullptr);
+    ~LoadSessionPopoverController() override;
+
+    // Sets appDelegate and wires the list; runs when the view from "LoadSessionPopover" loads.
+    void viewDidLoad() override;
+    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+
+    // The rows, answered afresh from the store: the root's sessions by start time, oldest first
+    // (equal start times oldest-created first).
+    int numberOfSectionsInTableView() const { return 1; }
+    int numberOfRowsInSection(int section) const;
+    // The row's start time as "yyyy-MM-dd-HH:mm:ss" in local time; empty past the last row.
+    QString cellTextForRow(int row) const;
+    bool canEditRow(int) const { return true; }
+    static constexpr int editingStyleDelete = 1;
+    int editingStyleForRow(int) const { return editingStyleDelete; }
+
+    // Makes the row's session active, reloads the main screen, saves and closes the browser.
+    void didSelectRow(int row);
+    // First half of a delete: removes the row's session now and runs deleteSession 0.1 s later,
+    // even if the browser is closed in between.
+    void commitEditingStyle(int row);
+    // Second half: a new session if none is left, the latest one active if none is, then the
+    // list and the main screen reloaded, the store saved and the browser closed.
+    void deleteSession();
+    bool isDeletionPending() const { return pendingDeletions_ > 0; }
+
+    // A row's delete control asks once more before it deletes: the first tap (or a swipe left,
+    // or the Delete key) turns it into a red "Delete" button; only that button deletes.
+    int confirmingDeleteRow() const { return confirmingRow_; }
+    void beginDeleteConfirmation(int row);
+    void cancelDeleteConfirmation();
+    // Where the row's delete control is, in the list's viewport.
+    QRect deleteControlRect(int row) const;
+
+    QListView* sessionTableView() const { return sessionTableView_; }
+    // Set when the view loads.
+    QuivraAppDelegate* appDelegate() const { return appDelegate_; }
+    MainViewController* rootController() const { return rootController_; }
+    void setRootController(MainViewController* controller) { rootController_ = controller; }
+    Popover* popoverController() const { return popoverController_; }
+    void setPopoverController(Popover* popover) { popoverController_ = popover; }
+
+    static constexpr int kRowHeight = 44;
+    static constexpr int kDeferredDeleteMs = 100;
+
+protected:
+    QWidget* loadView() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::vector<Session> sortedSessions() const;
+    void reloadData();
+    bool handlePointer(QEvent* event);
+    bool handleKey(QEvent* event);
+
+    std::unique_ptr<Ui::LoadSessionPopover> ui_;
+    QPointer<QListView> sessionTableView_;
+    QPointer<QuivraAppDelegate> appDelegate_;
+    QPointer<MainViewController> rootController_;
+    QPointer<Popover> popoverController_;
+    SessionListModel* model_ = nullptr; // a child of this controller
+
+    int confirmingRow_ = -1;
+    int pendingDeletions_ = 0;
+    // The gesture under way on the list: where it began, on which row, whether it is the second
+    // tap of a double tap, and whether it became a swipe.
+    QPoint pressPos_;
+    int pressRow_ = -1;
+    bool pressIsSecondTap_ = false;
+    bool swiped_ = false;
+};
