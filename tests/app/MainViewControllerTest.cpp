@@ -16,33 +16,11 @@
 #include "Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
-#include "support/TempHome.h"
+#include "support/MainScreen.h"
 
 namespace {
 
-struct Screen {
-    TempHome home;
-    std::vector<std::string> log;
-    QuivraAppDelegate delegate;
-    MainViewController* controller = nullptr;
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-
-    Screen()
-    {
-        platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
-        delegate.applicationDidFinishLaunchingWithOptions();
-        controller = delegate.mainViewController();
-        log.clear();
-    }
-    ~Screen()
-    {
-        shared->setDelegate(nullptr);
-        platform::setLogSink({});
-        platform::Clock::setSource({});
-    }
-    Options options() { return delegate.baseModel().options(); }
-    Session active() { return options().activeSession(); }
-    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+struct Screen : MainScreen {
     void setTraceWidth(int width)
     {
         controller->gMeterView()->setFixedWidth(width);

@@ -18,39 +18,27 @@
 #include "Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
-#include "support/TempHome.h"
+#include "support/MainScreen.h"
 
 namespace {
 
-struct Screen {
-    TempHome home;
-    std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
-    std::vector<std::string> log;
-    platform::Micros now = 1299334029250000; // 2011-03-05 14:07:09.250 UTC
-    QuivraAppDelegate delegate;
-    MainViewController* controller = nullptr;
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+// Local time is UTC here, so that dates in files and names are exact.
+struct UtcZone {
+    std::string old = std::getenv("TZ") ? std::getenv("TZ") : "";
+    UtcZone() { setenv("TZ", "UTC", 1); tzset(); }
+    ~UtcZone()
+    {
+        if (old.empty()) unsetenv("TZ"); else setenv("TZ", old.c_str(), 1);
+        tzset();
+    }
+};
 
-    Screen()
-    {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        platform::Clock::setSource([this] { return now; });
-        platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
-        delegate.applicationDidFinishLaunchingWithOptions();
-        controller = delegate.mainViewController();
-        log.clear();
-    }
-    ~Screen()
-    {
-        shared->setDelegate(nullptr);
-        platform::setLogSink({});
-        platform::Clock::setSource({});
-        if (oldTz.empty()) unsetenv("TZ"); else setenv("TZ", oldTz.c_str(), 1);
-        tzset();
-    }
-    Session active() { return delegate.baseModel().options().activeSession(); }
-    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+struct Clocked {
+    platform::Micros now = 1299334029250000; // 2011-03-05 14:07:09.250 UTC
+    Clocked() { platform::Clock::setSource([this] { return now; }); }
+};
+
+struct Screen : UtcZone, Clocked, MainScreen {
     QString exportPath() { return home.documentsDir() + "/2011-03-05-14-07-09.asc"; }
 };
 

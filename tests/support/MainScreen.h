@@ -1,0 +1,38 @@
+#pragma once
+// A launched program in the test process: its own store, the main screen, and the log as text.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "MainViewController.h"
+#include "Options.h"
+#include "QuivraAppDelegate.h"
+#include "Session.h"
+#include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
+#include "support/TempHome.h"
+
+struct MainScreen {
+    TempHome home;
+    std::vector<std::string> log;
+    QuivraAppDelegate delegate;
+    MainViewController* controller = nullptr;
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+
+    MainScreen()
+    {
+        platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
+        delegate.applicationDidFinishLaunchingWithOptions();
+        controller = delegate.mainViewController();
+        log.clear();
+    }
+    ~MainScreen()
+    {
+        shared->setDelegate(nullptr);
+        platform::setLogSink({});
+        platform::Clock::setSource({});
+    }
+    Options options() { return delegate.baseModel().options(); }
+    Session active() { return options().activeSession(); }
+    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+};
