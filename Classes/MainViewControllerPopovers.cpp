@@ -7,6 +7,7 @@
 #include "LoadSessionPopoverController.h"
 #include "MainViewController.h"
 #include "Popover.h"
+#include "SettingsViewController.h"
 #include "ui_MainView.h"
 
 namespace {
@@ -29,4 +30,12 @@ void MainViewController::loadSessionButtonPressed()
     popover->presentPopoverFromRect(frameIn(screen, ui_->sessionsButton), screen, Popover::ArrowAny, true);
 }
 
-void MainViewController::settingsButtonPressed() {}
+void MainViewController::settingsButtonPressed()
+{
+    auto* settings = new SettingsViewController;
+    settings->setContentSizeForViewInPopover(QSize(250, 85));
+    settings->setRootController(this);
+    auto* popover = new Popover(settings);
+    QWidget* screen = view();
+    popover->presentPopoverFromRect(frameIn(screen, ui_->settingsButton), screen, Popover::ArrowAny, true);
+}

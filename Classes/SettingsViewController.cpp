@@ -1,0 +1,130 @@
+#include "SettingsViewController.h"
+
+#include <QLabel>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "MainViewController.h"
+#include "Options.h"
+#include "QuivraAppDelegate.h"
+#include "platform/Log.h"
+#include "ui_SettingsView.h"
+
+// ---- the float slider ----
+
+FloatSlider::FloatSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent)
+{
+    // A key or wheel step of 5 always reaches the next multiple of 5 after snapping down; a step
+    // of 1 would snap straight back.
+    setSingleStep(5 * kStepsPerUnit);
+    setPageStep(25 * kStepsPerUnit);
+    setTracking(true);
+    connect(this, &QAbstractSlider::valueChanged, this, &FloatSlider::positionChanged);
+}
+
+void FloatSlider::setValue(float value)
+{
+    const float low = minimumValue(), high = maximumValue();
+    value_ = std::isnan(value) ? low : std::clamp(value, low, high);
+    settingValue_ = true;
+    QSlider::setValue(int(std::lround(double(value_) * kStepsPerUnit)));
+    settingValue_ = false;
+}
+
+void FloatSlider::setMinimumValue(float minimum)
+{
+    settingValue_ = true;
+    setMinimum(int(std::lround(double(minimum) * kStepsPerUnit)));
+    settingValue_ = false;
+    keepValueInRange();
+}
+
+void FloatSlider::setMaximumValue(float maximum)
+{
+    settingValue_ = true;
+    setMaximum(int(std::lround(double(maximum) * kStepsPerUnit)));
+    settingValue_ = false;
+    keepValueInRange();
+}
+
+void FloatSlider::keepValueInRange()
+{
+    setValue(value_);
+}
+
+void FloatSlider::positionChanged(int position)
+{
+    if (settingValue_) return;
+    value_ = float(position) / float(kStepsPerUnit);
+    emit moved();
+}
+
+// ---- the controller ----
+
+SettingsViewController::SettingsViewController(QObject* parent) : PopoverContentController(parent) {}
+
+SettingsViewController::~SettingsViewController()
+{
+    unloadView();
+}
+
+QWidget* SettingsViewController::loadView()
+{
+    auto* view = new QWidget;
+    ui_ = std::make_unique<Ui::SettingsView>();
+    ui_->setupUi(view);
+    sampleRateSlider_ = ui_->sampleRateSlider;
+    sampleRateLabel_ = ui_->sampleRateLabel;
+    connect(sampleRateSlider_, &FloatSlider::moved, this, &SettingsViewController::sliderMoved);
+    return view;
+}
+
+void SettingsViewController::viewDidLoad()
+{
+    PopoverContentController::viewDidLoad();
+    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
+    if (!delegate || !sampleRateSlider_) return;
+    sampleRateSlider_->setValue(float(delegate->baseModel().options().framerate()));
+    if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(sampleRateSlider_->value())));
+    sampleRateSlider_->setFocus();
+}
+
+void SettingsViewController::sliderMoved()
+{
+    if (!sampleRateSlider_) return;
+    const float v = sampleRateSlider_->value();
+    const int r = int(v) % 5;
+    // The fraction stays on the slider: 32.7 becomes 30.7.
+    sampleRateSlider_->setValue(v - float(r));
+    const float w = sampleRateSlider_->value();
+    if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(w)));
+
+    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
+    if (!delegate) return;
+    Options options = delegate->baseModel().options();
+    options.setFramerate(std::int32_t(w));
+    rateChanged_ = true;
+    if (rootController_ && rootController_->gAccelerometer())
+        rootController_->gAccelerometer()->setUpdateInterval(
+            MainViewController::updateIntervalForFramerate(float(options.framerate())));
+}
+
+bool SettingsViewController::shouldAutorotateToInterfaceOrientation(int orientation) const
+{
+    return orientation == 3 || orientation == 4;
+}
+
+void SettingsViewController::didReceiveMemoryWarning()
+{
+    platform::log("memory warning");
+}
+
+void SettingsViewController::popoverDidDismiss()
+{
+    // Closing is a safe point: a changed rate goes to disk now.
+    if (!rateChanged_) return;
+    rateChanged_ = false;
+    if (QuivraAppDelegate* delegate = QuivraAppDelegate::shared()) delegate->saveContext();
+}

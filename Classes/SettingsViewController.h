@@ -1,0 +1,76 @@
+#pragma once
+// The sample-rate popover: a slider and the rate it stands for. Moving the slider snaps the rate
+// down to a multiple of 5, stores it at once and, while recording, applies it at once.
+#include <QLabel>
+#include <QPointer>
+#include <QSlider>
+
+#include <memory>
+
+#include "Popover.h"
+
+namespace Ui {
+class SettingsView;
+}
+class MainViewController;
+
+// A horizontal slider whose value is a float: the thumb moves in hundredths, while the value
+// keeps exactly the float it was last given (limited to the range).
+class FloatSlider : public QSlider {
+    Q_OBJECT
+    Q_PROPERTY(float minimumValue READ minimumValue WRITE setMinimumValue)
+    Q_PROPERTY(float maximumValue READ maximumValue WRITE setMaximumValue)
+public:
+    static constexpr int kStepsPerUnit = 100;
+
+    explicit FloatSlider(QWidget* parent = nullptr);
+
+    float value() const { return value_; }
+    void setValue(float value);
+    float minimumValue() const { return float(minimum()) / float(kStepsPerUnit); }
+    void setMinimumValue(float minimum);
+    float maximumValue() const { return float(maximum()) / float(kStepsPerUnit); }
+    void setMaximumValue(float maximum);
+
+signals:
+    // The user changed the value: a drag (at every step), a key, the wheel or a tap on the groove.
+    // Changes made through setValue are not reported.
+    void moved();
+
+private:
+    void positionChanged(int position);
+    void keepValueInRange();
+
+    float value_ = 0.0f;
+    bool settingValue_ = false;
+};
+
+class SettingsViewController : public PopoverContentController {
+    Q_OBJECT
+public:
+    explicit SettingsViewController(QObject* parent = nullptr);
+    ~SettingsViewController() override;
+
+    // Shows the stored rate, as far as the slider's range allows.
+    void viewDidLoad() override;
+    // Snaps, shows, stores and, while recording, applies the slider's rate.
+    void sliderMoved();
+    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+    void didReceiveMemoryWarning();
+
+    FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
+    QLabel* sampleRateLabel() const { return sampleRateLabel_; }
+    MainViewController* rootController() const { return rootController_; }
+    void setRootController(MainViewController* controller) { rootController_ = controller; }
+
+protected:
+    QWidget* loadView() override;
+    void popoverDidDismiss() override;
+
+private:
+    std::unique_ptr<Ui::SettingsView> ui_;
+    QPointer<FloatSlider> sampleRateSlider_;
+    QPointer<QLabel> sampleRateLabel_;
+    QPointer<MainViewController> rootController_;
+    bool rateChanged_ = false;
+};
