@@ -33,6 +33,13 @@ QRect deleteControlIn(const QRect& row, bool confirming)
     return control;
 }
 
+// A row as far as it is visible: rows laid out before the scroll bar appeared reach under it.
+QRect visibleRow(QRect row, const QWidget* viewport)
+{
+    if (viewport) row.setRight(std::min(row.right(), viewport->width() - 1));
+    return row;
+}
+
 void drawBin(QPainter* painter, const QRect& control)
 {
     const QPointF c = QRectF(control).center();
@@ -111,7 +118,8 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        const QRect row = option.rect;
+        const auto* list = qobject_cast<const QAbstractItemView*>(option.widget);
+        const QRect row = visibleRow(option.rect, list ? list->viewport() : nullptr);
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         if (option.state & QStyle::State_Selected) painter->fillRect(row, QColor(0x3e, 0x4c, 0x59));
@@ -176,7 +184,8 @@ void LoadSessionPopoverController::viewDidLoad()
     if (!sessionTableView_) return;
     sessionTableView_->setModel(model_);
     sessionTableView_->setItemDelegate(new SessionRowDelegate(this, sessionTableView_));
-    sessionTableView_->viewport()->installEventFilter(this);
+    listViewport_ = sessionTableView_->viewport();
+    listViewport_->installEventFilter(this);
     sessionTableView_->installEventFilter(this);
 
     // The keyboard starts on the active session's row.
@@ -298,15 +307,19 @@ void LoadSessionPopoverController::cancelDeleteConfirmation()
 QRect LoadSessionPopoverController::deleteControlRect(int row) const
 {
     if (!sessionTableView_ || row < 0 || row >= model_->rowCount()) return {};
-    return deleteControlIn(sessionTableView_->visualRect(model_->index(row)), row == confirmingRow_);
+    return deleteControlIn(visibleRow(sessionTableView_->visualRect(model_->index(row)), sessionTableView_->viewport()),
+                           row == confirmingRow_);
 }
 
 bool LoadSessionPopoverController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (sessionTableView_) {
-        if (watched == sessionTableView_->viewport() && handlePointer(event)) return true;
-        if (watched == sessionTableView_.data() && event->type() == QEvent::KeyPress && handleKey(event)) return true;
-    }
+    // Only input is looked at: other events also arrive while the list is being destroyed, when
+    // nothing of it may be called.
+    const QEvent::Type type = event->type();
+    const bool pointer = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick
+                         || type == QEvent::MouseMove || type == QEvent::MouseButtonRelease;
+    if (pointer && watched == listViewport_.data() && sessionTableView_ && handlePointer(event)) return true;
+    if (type == QEvent::KeyPress && watched == sessionTableView_.data() && handleKey(event)) return true;
     return PopoverContentController::eventFilter(watched, event);
 }
 
@@ -316,9 +329,6 @@ bool LoadSessionPopoverController::eventFilter(QObject* watched, QEvent* event)
 bool LoadSessionPopoverController::handlePointer(QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove
-        && type != QEvent::MouseButtonRelease)
-        return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
     // Nothing more is chosen while a delete is under way.
     if (isDeletionPending()) return true;

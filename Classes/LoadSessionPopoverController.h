@@ -81,6 +81,7 @@ private:
 
     std::unique_ptr<Ui::LoadSessionPopover> ui_;
     QPointer<QListView> sessionTableView_;
+    QPointer<QWidget> listViewport_;
     QPointer<QuivraAppDelegate> appDelegate_;
     QPointer<MainViewController> rootController_;
     QPointer<Popover> popoverController_;

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -22,6 +23,9 @@ QWidget* PopoverContentController::view()
 {
     if (!view_) {
         view_ = loadView();
+        // Laid out at the size it will be shown at, so that viewDidLoad sees real geometry.
+        if (contentSize_.isValid()) view_->resize(contentSize_);
+        if (view_->layout()) view_->layout()->activate();
         viewDidLoad();
     }
     return view_;

@@ -151,6 +151,28 @@ TEST_F(LoadSessionBrowser, ListsEverySessionByStartTimeOldestFirstBesideTheButto
     EXPECT_EQ(rows(b).last(), "2011-03-05-12:00:00");
 }
 
+TEST_F(LoadSessionBrowser, ALongListOpensWithTheActiveRowInView)
+{
+    for (int hour = 11; hour < 21; ++hour) addSession(hour);
+    for (bool newestActive : {false, true}) {
+        if (newestActive) main->startNewSessionPressed();
+        LoadSessionPopoverController* b = open();
+        QListView* list = b->sessionTableView();
+        auto inView = [list](int r) {
+            QRect rect = list->visualRect(list->model()->index(r, 0));
+            return rect.top() >= 0 && rect.bottom() < list->viewport()->height();
+        };
+        int row = list->currentIndex().row();
+        EXPECT_EQ(row, newestActive ? 11 : 0);
+        EXPECT_TRUE(inView(row));
+        EXPECT_NE(inView(0), newestActive);
+        // The delete control stays clear of the scroll bar.
+        EXPECT_LE(b->deleteControlRect(row).right(), list->viewport()->width() - 1);
+        popover->dismissPopoverAnimated(true);
+        ASSERT_TRUE(closed());
+    }
+}
+
 TEST_F(LoadSessionBrowser, ATapOnARowMakesItActiveReloadsTheScreenSavesAndCloses)
 {
     Session early = addSession(9, 3, 1.0f);
