@@ -122,16 +122,6 @@ TEST_F(LoadSessionBrowser, ListsEverySessionByStartTimeOldestFirstBesideTheButto
     ASSERT_EQ(list->model()->rowCount(), 3);
     EXPECT_EQ(list->model()->index(2, 0).data().toString(), "2011-03-05-11:00:00");
     EXPECT_EQ(list->visualRect(list->model()->index(0, 0)).height(), 44);
-    for (int r = 0; r < 3; ++r) {
-        EXPECT_TRUE(b->canEditRow(r));
-        EXPECT_EQ(b->editingStyleForRow(r), 1);
-    }
-    EXPECT_TRUE(b->shouldAutorotateToInterfaceOrientation(3));
-    EXPECT_TRUE(b->shouldAutorotateToInterfaceOrientation(4));
-    EXPECT_FALSE(b->shouldAutorotateToInterfaceOrientation(1));
-    EXPECT_FALSE(b->shouldAutorotateToInterfaceOrientation(2));
-    EXPECT_EQ(b->appDelegate(), delegate.get());
-    EXPECT_EQ(b->rootController(), main);
     EXPECT_EQ(b->popoverController(), popover.data());
 
     EXPECT_EQ(b->view()->size(), QSize(250, 300));

@@ -79,19 +79,12 @@ TEST_F(SettingsPopover, OpensOnTheStoredRateBesideTheRateButton)
     ASSERT_TRUE(s);
     EXPECT_EQ(s->sampleRateSlider()->value(), 30.0f);
     EXPECT_EQ(s->sampleRateLabel()->text(), "30");
-    EXPECT_EQ(s->sampleRateSlider()->minimumValue(), 5.0f);
-    EXPECT_EQ(s->sampleRateSlider()->maximumValue(), 200.0f);
-    EXPECT_EQ(s->rootController(), main);
     EXPECT_EQ(s->view()->size(), QSize(250, 85));
     QToolButton* button = main->view()->findChild<QToolButton*>("settingsButton");
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);
     EXPECT_TRUE(button->screen()->availableGeometry().contains(popover->geometry()));
 
-    EXPECT_TRUE(s->shouldAutorotateToInterfaceOrientation(3));
-    EXPECT_TRUE(s->shouldAutorotateToInterfaceOrientation(4));
-    EXPECT_FALSE(s->shouldAutorotateToInterfaceOrientation(1));
-    EXPECT_FALSE(s->shouldAutorotateToInterfaceOrientation(2));
     log.clear();
     s->didReceiveMemoryWarning();
     EXPECT_EQ(log, std::vector<std::string>{"memory warning"});
