@@ -173,6 +173,7 @@ void Popover::presentPopoverFromRect(const QRect& rectInView, QWidget* inView, i
     move(placement.frame.topLeft());
     view->setGeometry(contentRect());
     view->show();
+    setMask(QRegion(outline().toFillPolygon().toPolygon()));
 
     show();
     if (QWidget* focus = view->focusWidget()) focus->setFocus(Qt::PopupFocusReason);
@@ -210,10 +211,8 @@ void Popover::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void Popover::paintEvent(QPaintEvent*)
+QPainterPath Popover::outline() const
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     QRectF body = QRectF(contentRect()).adjusted(-kInset + 0.5, -kInset + 0.5, kInset - 0.5, kInset - 0.5);
     QPainterPath path;
     path.addRoundedRect(body, kRadius, kRadius);
@@ -235,8 +234,22 @@ void Popover::paintEvent(QPaintEvent*)
     QPainterPath arrowPath;
     arrowPath.addPolygon(arrow);
     arrowPath.closeSubpath();
-    path = path.united(arrowPath);
+    return path.united(arrowPath);
+}
 
+void Popover::resizeEvent(QResizeEvent* event)
+{
+    // Without a compositor a translucent window shows black where it is clear: the mask keeps the
+    // rounded body and the arrow only, on every desktop.
+    setMask(QRegion(outline().toFillPolygon().toPolygon()));
+    QWidget::resizeEvent(event);
+}
+
+void Popover::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path = outline();
     painter.setPen(QPen(QColor(0x3e, 0x4c, 0x59), 1.0));
     painter.setBrush(QColor(0x1f, 0x29, 0x33));
     painter.drawPath(path);

@@ -1,6 +1,7 @@
 #pragma once
 // A popover: a small dark window beside the control that opened it, showing one controller's
 // view. It closes when the user taps or clicks outside it, or presses Escape.
+#include <QPainterPath>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -98,6 +99,8 @@ signals:
     void didDismiss();
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
+    QPainterPath outline() const;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
