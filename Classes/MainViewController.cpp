@@ -274,5 +274,16 @@ void MainViewController::updateStatus()
 
 void MainViewController::showWarning(const QString& text)
 {
-    if (ui_) ui_->warningLabel->setText(text);
+    showMessage(text, true);
+}
+
+void MainViewController::showMessage(const QString& text, bool warning)
+{
+    if (!ui_) return;
+    QLabel* label = ui_->warningLabel;
+    // The whole text stays in the tooltip; the line shows what fits beside the toolbar.
+    label->setToolTip(text);
+    label->setStyleSheet(warning ? "color: #fca5a5; font-weight: bold;" : "color: #86efac; font-weight: normal;");
+    int room = std::max(160, view_->width() / 2 - 140);
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
 }

@@ -81,6 +81,7 @@ private:
     void placeNeedlesAtTheRightEdge();
     void updateStatus();
     void showWarning(const QString& text);
+    void showMessage(const QString& text, bool warning);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::unique_ptr<Ui::MainView> ui_;

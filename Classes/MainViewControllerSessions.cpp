@@ -80,7 +80,6 @@ void MainViewController::exportSession()
         return;
     }
     lastExportMessage_ = QString("Exported %1 samples to %2").arg(file.linesWritten()).arg(QString::fromStdString(file.path()));
-    showWarning({});
-    if (ui_) ui_->warningLabel->setText(lastExportMessage_);
+    showMessage(lastExportMessage_, false);
     emit exported(QString::fromStdString(file.path()));
 }
