@@ -1,12 +1,8 @@
 #include "LoadSessionPopoverController.h"
 
-#include <QAbstractListModel>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
-#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,144 +13,12 @@
 #include "MainViewController.h"
 #include "Options.h"
 #include "platform/DateFormatter.h"
+#include "SessionRows.h"
 #include "ui_LoadSessionPopover.h"
 
 namespace {
 
-constexpr int kTextInset = 14;
 constexpr int kSwipeDistance = 30;
-
-// The row's delete control: a bin at the right edge, or the wider red button while it asks.
-QRect deleteControlIn(const QRect& row, bool confirming)
-{
-    QRect control = confirming ? QRect(0, 0, 76, 32) : QRect(0, 0, 40, 40);
-    control.moveRight(row.right() - (confirming ? 6 : 4));
-    control.moveTop(row.center().y() - control.height() / 2 + 1);
-    return control;
-}
-
-// A row as far as it is visible: rows laid out before the scroll bar appeared reach under it.
-QRect visibleRow(QRect row, const QWidget* viewport)
-{
-    if (viewport) row.setRight(std::min(row.right(), viewport->width() - 1));
-    return row;
-}
-
-void drawBin(QPainter* painter, const QRect& control)
-{
-    const QPointF c = QRectF(control).center();
-    painter->setPen(QPen(QColor(0x9a, 0xa5, 0xb1), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter->setBrush(Qt::NoBrush);
-    painter->drawLine(QPointF(c.x() - 7, c.y() - 6), QPointF(c.x() + 7, c.y() - 6));
-    painter->drawLine(QPointF(c.x() - 2.5, c.y() - 8.5), QPointF(c.x() + 2.5, c.y() - 8.5));
-    QPolygonF body;
-    body << QPointF(c.x() - 5.5, c.y() - 3.5) << QPointF(c.x() - 4.5, c.y() + 8) << QPointF(c.x() + 4.5, c.y() + 8)
-         << QPointF(c.x() + 5.5, c.y() - 3.5);
-    painter->drawPolyline(body);
-    painter->drawLine(QPointF(c.x() - 2, c.y() - 1), QPointF(c.x() - 1.7, c.y() + 5.5));
-    painter->drawLine(QPointF(c.x() + 2, c.y() - 1), QPointF(c.x() + 1.7, c.y() + 5.5));
-}
-
-} // namespace
-
-// The list as the view sees it: every answer comes from the controller, that is, from the store.
-class SessionListModel : public QAbstractListModel {
-public:
-    explicit SessionListModel(LoadSessionPopoverController* controller)
-        : QAbstractListModel(controller), controller_(controller)
-    {
-    }
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override
-    {
-        return parent.isValid() ? 0 : controller_->numberOfRowsInSection(0);
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (!index.isValid()) return {};
-        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return controller_->cellTextForRow(index.row());
-        return {};
-    }
-
-    Qt::ItemFlags flags(const QModelIndex& index) const override
-    {
-        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-    }
-
-    void reload()
-    {
-        beginResetModel();
-        endResetModel();
-    }
-
-    // The view hears of the removal around the store change that makes it.
-    template <typename Change>
-    void removeRowBy(int row, Change&& change)
-    {
-        beginRemoveRows(QModelIndex(), row, row);
-        std::forward<Change>(change)();
-        endRemoveRows();
-    }
-
-private:
-    LoadSessionPopoverController* controller_;
-};
-
-namespace {
-
-// White rows on the dark popover, tall enough for a finger, each with its delete control.
-class SessionRowDelegate : public QStyledItemDelegate {
-public:
-    SessionRowDelegate(const LoadSessionPopoverController* controller, QObject* parent)
-        : QStyledItemDelegate(parent), controller_(controller)
-    {
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
-    {
-        return QSize(std::max(option.rect.width(), 1), LoadSessionPopoverController::kRowHeight);
-    }
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const auto* list = qobject_cast<const QAbstractItemView*>(option.widget);
-        const QRect row = visibleRow(option.rect, list ? list->viewport() : nullptr);
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        if (option.state & QStyle::State_Selected) painter->fillRect(row, QColor(0x3e, 0x4c, 0x59));
-        else if (option.state & QStyle::State_MouseOver) painter->fillRect(row, QColor(0x2b, 0x37, 0x43));
-        painter->setPen(QColor(0x32, 0x3f, 0x4b));
-        painter->drawLine(row.left() + kTextInset, row.bottom(), row.right(), row.bottom());
-
-        const bool confirming = index.row() == controller_->confirmingDeleteRow();
-        const QRect control = deleteControlIn(row, confirming);
-        QFont font = option.font;
-        font.setPixelSize(16);
-        painter->setFont(font);
-        painter->setPen(Qt::white);
-        QRect text(row.left() + kTextInset, row.top(), control.left() - 8 - (row.left() + kTextInset), row.height());
-        painter->drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
-                          QFontMetrics(font).elidedText(index.data().toString(), Qt::ElideRight, text.width()));
-
-        if (confirming) {
-            painter->setPen(Qt::NoPen);
-            painter->setBrush(QColor(0xdc, 0x26, 0x26));
-            painter->drawRoundedRect(control, 6, 6);
-            font.setPixelSize(14);
-            font.setBold(true);
-            painter->setFont(font);
-            painter->setPen(Qt::white);
-            painter->drawText(control, Qt::AlignCenter, QStringLiteral("Delete"));
-        } else {
-            drawBin(painter, control);
-        }
-        painter->restore();
-    }
-
-private:
-    const LoadSessionPopoverController* controller_;
-};
 
 } // namespace
 

@@ -108,14 +108,19 @@ void MainViewController::refreshView()
 
 void MainViewController::moveNeedles()
 {
-    if (!ui_) return;
     std::optional<ViewRow> newest;
     if (gDataViewArray_ && !gDataViewArray_->empty()) newest = gDataViewArray_->back();
+    placeNeedles(newest);
+}
+
+void MainViewController::placeNeedles(const std::optional<ViewRow>& row)
+{
+    if (!ui_) return;
     const std::array<std::pair<QLabel*, trace::Axis>, 3> needles{
         {{ui_->needleX, trace::Axis::X}, {ui_->needleY, trace::Axis::Y}, {ui_->needleZ, trace::Axis::Z}}};
     for (const auto& [needle, axis] : needles) {
         std::optional<float> value;
-        if (newest) value = trace::valueOf(*newest, axis);
+        if (row) value = trace::valueOf(*row, axis);
         QRectF frame = trace::needleFrame(QRectF(needle->geometry()), axis, value);
         needle->move(needle->x(), int(std::lround(frame.y())));
     }
@@ -216,14 +221,7 @@ void MainViewController::takeTare(const sensors::Acceleration& a)
     }
     tareAccelerometer_->setDelegate(nullptr);
     tareAccelerometer_ = nullptr;
-    if (ui_) {
-        const std::array<std::pair<QLabel*, trace::Axis>, 3> needles{
-            {{ui_->needleX, trace::Axis::X}, {ui_->needleY, trace::Axis::Y}, {ui_->needleZ, trace::Axis::Z}}};
-        for (const auto& [needle, axis] : needles) {
-            QRectF frame = trace::needleFrame(QRectF(needle->geometry()), axis, std::nullopt);
-            needle->move(needle->x(), int(std::lround(frame.y())));
-        }
-    }
+    placeNeedles(std::nullopt); // at rest, whatever the buffer holds
     if (gAccelerometer_) {
         platform::log("tare during sampling");
         gAccelerometer_ = sensors::Accelerometer::sharedAccelerometer();

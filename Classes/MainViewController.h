@@ -78,6 +78,7 @@ private:
     void recordSample(const sensors::Acceleration& acceleration);
     void showRecordingState(const char* image, const char* text);
     void installEmptyBuffer();
+    void placeNeedles(const std::optional<ViewRow>& row);
     void placeNeedlesAtTheRightEdge();
     void updateStatus();
     void showWarning(const QString& text);
