@@ -33,7 +33,6 @@ public:
 
     // The screen, loaded from "MainView" on first use; loading it runs viewDidLoad.
     QWidget* view();
-    bool isViewLoaded() const { return view_ != nullptr; }
 
     // Rebuilds the view buffer from the active session's newest samples and shows it.
     void viewDidLoad();
@@ -66,9 +65,6 @@ public:
     sensors::Accelerometer* tareAccelerometer() const { return tareAccelerometer_; }
     QTimer* viewRefreshTimer() const { return viewRefreshTimer_; }
 
-    // What the last export wrote, or why it failed: shown on the screen.
-    QString lastExportMessage() const { return lastExportMessage_; }
-
 signals:
     void exported(const QString& path);
     void exportFailed(const QString& message);
@@ -93,6 +89,5 @@ private:
     sensors::Accelerometer* tareAccelerometer_ = nullptr; // not owned
     QPointer<QTimer> viewRefreshTimer_;                   // not owned: lives while recording
     QTimer statusTimer_;
-    QString lastExportMessage_;
     QString sourceText_;
 };

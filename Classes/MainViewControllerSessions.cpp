@@ -50,9 +50,9 @@ void MainViewController::exportSession()
     Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
     auto fail = [this](const std::string& reason) {
         platform::log("export failed: " + reason);
-        lastExportMessage_ = "Export failed: " + QString::fromStdString(reason);
-        showWarning(lastExportMessage_);
-        emit exportFailed(lastExportMessage_);
+        QString message = "Export failed: " + QString::fromStdString(reason);
+        showWarning(message);
+        emit exportFailed(message);
     };
     if (!active) {
         fail("no active session");
@@ -79,7 +79,7 @@ void MainViewController::exportSession()
         fail(file.error());
         return;
     }
-    lastExportMessage_ = QString("Exported %1 samples to %2").arg(file.linesWritten()).arg(QString::fromStdString(file.path()));
-    showMessage(lastExportMessage_, false);
+    showMessage(QString("Exported %1 samples to %2").arg(file.linesWritten()).arg(QString::fromStdString(file.path())),
+                false);
     emit exported(QString::fromStdString(file.path()));
 }

@@ -167,16 +167,20 @@ SessionRecord* ObjectContext::editSession(ObjectId id)
     return r;
 }
 
+void ObjectContext::releaseFromOtherOptions(ObjectId options, ObjectId OptionsRecord::*field, ObjectId value)
+{
+    if (value == 0) return;
+    for (auto& [id, other] : options_)
+        if (id != options && other.state != RowState::deleted && other.*field == value) {
+            other.*field = 0;
+            markUpdated(other);
+        }
+}
+
 void ObjectContext::setOptionsBaseModel(ObjectId options, ObjectId baseModel)
 {
     if (OptionsRecord* r = editOptions(options)) {
-        // A root has one settings object: another one that named this root lets go of it.
-        for (auto& [id, other] : options_)
-            if (id != options && other.state != RowState::deleted && baseModel != 0
-                && other.baseModel == baseModel) {
-                other.baseModel = 0;
-                markUpdated(other);
-            }
+        releaseFromOtherOptions(options, &OptionsRecord::baseModel, baseModel); // a root has one
         r->baseModel = baseModel;
     }
 }
@@ -184,13 +188,7 @@ void ObjectContext::setOptionsBaseModel(ObjectId options, ObjectId baseModel)
 void ObjectContext::setOptionsActiveSession(ObjectId options, ObjectId session)
 {
     if (OptionsRecord* r = editOptions(options)) {
-        // A session is active in one settings object at most.
-        for (auto& [id, other] : options_)
-            if (id != options && other.state != RowState::deleted && session != 0
-                && other.activeSession == session) {
-                other.activeSession = 0;
-                markUpdated(other);
-            }
+        releaseFromOtherOptions(options, &OptionsRecord::activeSession, session);
         r->activeSession = live(sessions_, session) ? session : 0;
     }
 }

@@ -81,7 +81,6 @@ public:
     // Called when the context goes from no changes to some.
     void setChangeObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
-    std::size_t pendingSampleCount() const { return pending_.size(); }
     // The connection itself, for checks and tests.
     Database& database() { return db_; }
 
@@ -89,6 +88,8 @@ private:
     struct Statements;
 
     void changed();
+    // Only one settings object may hold `value` in `field`: any other one lets go of it.
+    void releaseFromOtherOptions(ObjectId options, ObjectId OptionsRecord::*field, ObjectId value);
     bool isPending(ObjectId id) const { return id >= pendingBase_ && id < pendingBase_ + std::int64_t(pending_.size()); }
     SampleRecord& pendingRecord(ObjectId id) { return pending_[std::size_t(id - pendingBase_)]; }
     void adjustCount(ObjectId session, std::int64_t stored, std::int64_t pending);
