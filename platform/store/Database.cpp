@@ -72,8 +72,7 @@ Statement& Statement::bind(int index, double value)
 Statement& Statement::bind(int index, std::string_view value)
 {
     if (stmt_)
-        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
     return *this;
 }
 

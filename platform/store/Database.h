@@ -20,6 +20,8 @@ struct StoreError {
     static constexpr int notAQuivraStore = 1001;
     static constexpr int unknownSchemaVersion = 1002;
     static constexpr int lockedByAnotherProcess = 1003;
+    static constexpr int missingTables = 1004;
+    static constexpr int readOnly = 1005;
 
     // "The store could not be opened (code 26)" and "{path = ...; reason = ...}".
     std::string describe() const;
@@ -45,8 +47,8 @@ public:
     Statement& bind(int index, std::string_view value);
     Statement& bindNull(int index);
 
-    // Runs one step: true while a row is available, false when done. Errors are kept and thrown
-    // by the owner through check().
+    // Runs one step: true while a row is available, false when done. A failure is kept by the
+    // database (failed(), failure()) until its owner clears it.
     bool step();
     // Steps to the end; for statements that return no rows.
     void run();

@@ -2,12 +2,27 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 #include "platform/store/ContextStatements.h"
 #include "platform/store/Schema.h"
 
 namespace store {
+
+namespace {
+bool refuseReadOnly(const std::string& path, StoreError& error)
+{
+    error.code = StoreError::readOnly;
+    error.message = "The store is read-only: Quivra cannot save what it records there";
+    error.details["path"] = path;
+    return false;
+}
+} // namespace
 
 ObjectContext::ObjectContext() = default;
 
@@ -24,8 +39,13 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         error.code = SQLITE_CANTOPEN;
         error.message = "The store could not be opened: its folder is missing";
         error.details["path"] = path;
+        if (ec) error.details["reason"] = ec.message();
         return false;
     }
+    // Every save would fail, and the exit would lose everything: refuse it now.
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0
+        || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0))
+        return refuseReadOnly(path, error);
     bool busy = false;
     std::string reason;
     if (!lock_.acquire(path, busy, reason)) {
@@ -35,25 +55,28 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         error.details["reason"] = reason;
         return false;
     }
-    if (!db_.open(path, error) || !prepareSchema(db_, error)) {
-        db_.close();
-        lock_.release();
-        return false;
-    }
-    sql_ = std::make_unique<Statements>(db_);
-    if (!load(error)) {
+    auto fail = [this] {
         sql_.reset();
         db_.close();
         lock_.release();
         return false;
+    };
+    if (!db_.open(path, error)) return fail();
+    if (sqlite3_db_readonly(db_.handle(), "main") == 1) {
+        refuseReadOnly(path, error);
+        return fail();
     }
+    if (!prepareSchema(db_, error)) return fail();
+    sql_ = std::make_unique<Statements>(db_);
+    if (!load(error)) return fail();
+    rememberFile();
     return true;
 }
 
 bool ObjectContext::load(StoreError& error)
 {
-    auto maxId = [this](const char* table) {
-        Statement s(db_, std::string("SELECT coalesce(max(id), 0) FROM ") + table);
+    auto maxOf = [this](const char* sql) {
+        Statement s(db_, sql);
         return s.step() ? s.int64(0) : 0;
     };
     Statement bases(db_, "SELECT id FROM base_model ORDER BY id");
@@ -67,7 +90,8 @@ bool ObjectContext::load(StoreError& error)
         OptionsRecord r;
         r.id = opts.int64(0);
         r.baseModel = opts.int64(1);
-        r.framerate = static_cast<std::int32_t>(opts.int64(2));
+        // Saturated: a rate written by hand may not fit the 32 bits the program keeps.
+        r.framerate = std::int32_t(std::clamp<std::int64_t>(opts.int64(2), INT32_MIN, INT32_MAX));
         r.cutoffLimit = static_cast<float>(opts.real(3));
         r.tareX = static_cast<float>(opts.real(4));
         r.tareY = static_cast<float>(opts.real(5));
@@ -84,16 +108,44 @@ bool ObjectContext::load(StoreError& error)
         r.storedCount = sess.int64(3);
         sessions_[r.id] = r;
     }
-    nextBaseModelId_ = maxId("base_model") + 1;
-    nextOptionsId_ = maxId("options") + 1;
-    nextSessionId_ = maxId("session") + 1;
-    pendingBase_ = maxId("gdata") + 1;
+    // Ids in the trash stay taken, so that an undo puts rows back under their own ids.
+    nextBaseModelId_ = maxOf("SELECT coalesce(max(id), 0) FROM base_model") + 1;
+    nextOptionsId_ = maxOf("SELECT coalesce(max(id), 0) FROM options") + 1;
+    nextSessionId_ = std::max(maxOf("SELECT coalesce(max(id), 0) FROM session"),
+                              maxOf("SELECT coalesce(max(session_id), 0) FROM trash_action")) + 1;
+    nextActionId_ = maxOf("SELECT coalesce(max(id), 0) FROM trash_action") + 1;
+    pendingBase_ = std::max(maxOf("SELECT coalesce(max(id), 0) FROM gdata"),
+                            maxOf("SELECT coalesce(max(id), 0) FROM trash_gdata")) + 1;
+
+    // A removal still in the trash was open for undo when the program last ended: the newest one
+    // is offered again, older ones go.
+    Statement trash(db_, "SELECT id, kind, session_id, session_base_model_id, session_date_stamp, sample_count,"
+                         " through_id, active_in_options_id, removed_at FROM trash_action ORDER BY id");
+    while (trash.step()) {
+        if (removal_) trashOps_.push_back(TrashOp{TrashOp::Kind::purge, *removal_});
+        Removal r;
+        r.action = trash.int64(0);
+        r.kind = trash.text(1) == "delete" ? Removal::Kind::deleteSession : Removal::Kind::clear;
+        r.session.id = trash.int64(2);
+        r.session.baseModel = trash.int64(3);
+        r.session.dateStamp = trash.int64(4);
+        r.storedMoved = trash.int64(5);
+        r.throughId = trash.int64(6);
+        r.activeIn = trash.int64(7);
+        r.removedAt = trash.int64(8);
+        r.written = true;
+        if (r.kind == Removal::Kind::clear) {
+            if (auto s = sessions_.find(r.session.id); s != sessions_.end()) r.session = s->second;
+        }
+        removal_ = r;
+    }
     if (db_.failed()) {
         error = db_.failure();
         error.message = "The store could not be read";
         db_.clearError();
         return false;
     }
+    if (!trashOps_.empty()) changed();
     return true;
 }
 
@@ -102,6 +154,14 @@ void ObjectContext::changed()
     if (changed_) return;
     changed_ = true;
     if (observer_) observer_();
+}
+
+void ObjectContext::reportReadFailure()
+{
+    StoreError error = db_.failure();
+    error.message = "The store could not be read";
+    db_.clearError();
+    if (readFailureObserver_) readFailureObserver_(error);
 }
 
 // ---- small entities ----
@@ -220,49 +280,13 @@ ObjectId ObjectContext::optionsWithActiveSession(ObjectId session) const
     return 0;
 }
 
-void ObjectContext::deleteBaseModel(ObjectId id)
-{
-    auto it = baseModels_.find(id);
-    if (it == baseModels_.end() || it->second.state == RowState::deleted) return;
-    if (it->second.state == RowState::inserted) baseModels_.erase(it);
-    else it->second.state = RowState::deleted;
-    for (auto& [sid, s] : sessions_)
-        if (s.baseModel == id) { s.baseModel = 0; markUpdated(s); }
-    for (auto& [oid, o] : options_)
-        if (o.baseModel == id) { o.baseModel = 0; markUpdated(o); }
-    changed();
-}
-
-void ObjectContext::deleteOptions(ObjectId id)
-{
-    auto it = options_.find(id);
-    if (it == options_.end() || it->second.state == RowState::deleted) return;
-    if (it->second.state == RowState::inserted) options_.erase(it);
-    else it->second.state = RowState::deleted;
-    changed();
-}
-
-void ObjectContext::deleteSession(ObjectId id)
-{
-    auto it = sessions_.find(id);
-    if (it == sessions_.end() || it->second.state == RowState::deleted) return;
-    clearSamples(id);
-    if (ObjectId opts = optionsWithActiveSession(id)) {
-        OptionsRecord* o = editOptions(opts);
-        o->activeSession = 0;
-    }
-    it = sessions_.find(id);
-    if (it->second.state == RowState::inserted) sessions_.erase(it);
-    else it->second.state = RowState::deleted;
-    changed();
-}
-
 // ---- saving ----
 
 bool ObjectContext::save(StoreError& error)
 {
     if (!changed_) return true;
     db_.clearError();
+    if (!ensureFileInPlace(error)) return false;
     if (!sql_ || !db_.isOpen()) {
         error.code = SQLITE_MISUSE;
         error.message = "The store is not open";
@@ -287,34 +311,28 @@ bool ObjectContext::save(StoreError& error)
 bool ObjectContext::writeChanges()
 {
     Statements& s = *sql_;
-    for (const auto& [id, r] : baseModels_) {
+    for (const auto& [id, r] : baseModels_)
         if (r.state == RowState::inserted) s.insertBaseModel.bind(1, id).run();
-        else if (r.state == RowState::deleted) s.deleteBaseModel.bind(1, id).run();
-    }
     for (const auto& [id, r] : sessions_) {
         if (r.state == RowState::deleted) continue;
-        if (r.state != RowState::clean || r.countDirty || r.pendingCount != 0 || r.clearStored) {
+        if (r.state != RowState::clean || r.countDirty || r.pendingCount != 0) {
             s.writeSession.bind(1, id).bind(3, r.dateStamp).bind(4, r.storedCount + r.pendingCount);
             if (r.baseModel) s.writeSession.bind(2, r.baseModel); else s.writeSession.bindNull(2);
             s.writeSession.run();
         }
-        if (r.clearStored) s.deleteSamplesOfSession.bind(1, id).run();
     }
     for (const auto& [id, r] : options_) {
-        if (r.state == RowState::deleted) {
-            s.deleteOptions.bind(1, id).run();
-        } else if (r.state != RowState::clean) {
-            s.writeOptions.bind(1, id).bind(3, std::int64_t(r.framerate)).bind(4, double(r.cutoffLimit))
-                .bind(5, double(r.tareX)).bind(6, double(r.tareY)).bind(7, double(r.tareZ));
-            if (r.baseModel) s.writeOptions.bind(2, r.baseModel); else s.writeOptions.bindNull(2);
-            if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
-            s.writeOptions.run();
-        }
+        if (r.state == RowState::clean) continue;
+        s.writeOptions.bind(1, id).bind(3, std::int64_t(r.framerate)).bind(4, double(r.cutoffLimit))
+            .bind(5, double(r.tareX)).bind(6, double(r.tareY)).bind(7, double(r.tareZ));
+        if (r.baseModel) s.writeOptions.bind(2, r.baseModel); else s.writeOptions.bindNull(2);
+        if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
+        s.writeOptions.run();
     }
     for (ObjectId id : deletedStored_) s.deleteSample.bind(1, id).run();
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
-        if (r.session) st.bind(2, std::int64_t(r.session)); else st.bindNull(2);
+        if (r.session) st.bind(2, r.session); else st.bindNull(2);
         st.run();
     };
     for (const auto& [id, r] : rewrittenStored_) writeSample(s.replaceSample, id, r);
@@ -325,18 +343,13 @@ bool ObjectContext::writeChanges()
         ++id;
         if (db_.failed()) return false;
     }
-    for (const auto& [sid, r] : sessions_) {
-        if (r.state != RowState::deleted) continue;
-        s.deleteSamplesOfSession.bind(1, sid).run();
-        s.deleteSession.bind(1, sid).run();
-    }
+    // Last, so that a removal also takes the samples written just above.
+    for (const TrashOp& op : trashOps_) writeTrashOp(op);
     return !db_.failed();
 }
 
 void ObjectContext::afterSave()
 {
-    std::erase_if(baseModels_, [](const auto& e) { return e.second.state == RowState::deleted; });
-    std::erase_if(options_, [](const auto& e) { return e.second.state == RowState::deleted; });
     std::erase_if(sessions_, [](const auto& e) { return e.second.state == RowState::deleted; });
     for (auto& [id, r] : baseModels_) r.state = RowState::clean;
     for (auto& [id, r] : options_) r.state = RowState::clean;
@@ -344,7 +357,6 @@ void ObjectContext::afterSave()
         r.state = RowState::clean;
         r.storedCount += r.pendingCount;
         r.pendingCount = 0;
-        r.clearStored = false;
         r.countDirty = false;
     }
     pendingBase_ += static_cast<ObjectId>(pending_.size());
@@ -353,6 +365,12 @@ void ObjectContext::afterSave()
     pendingInTimeOrder_ = true;
     deletedStored_.clear();
     rewrittenStored_.clear();
+    trashOps_.clear();
+    if (removal_ && !removal_->written) {
+        removal_->written = true;
+        removal_->storedMoved += removal_->pendingMoved;
+        removal_->pendingMoved = 0;
+    }
     changed_ = false;
 }
 

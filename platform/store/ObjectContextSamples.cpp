@@ -21,7 +21,7 @@ ObjectId ObjectContext::insertSample(Micros dateStamp, float x, float y, float z
 {
     if (session != 0 && !live(sessions_, session)) session = 0;
     if (!pending_.empty() && dateStamp < pending_.back().dateStamp) pendingInTimeOrder_ = false;
-    pending_.push_back(SampleRecord{dateStamp, x, y, z, static_cast<std::int32_t>(session)});
+    pending_.push_back(SampleRecord{dateStamp, x, y, z, session});
     if (session != 0) sessions_.find(session)->second.pendingCount += 1;
     changed();
     return pendingBase_ + static_cast<ObjectId>(pending_.size()) - 1;
@@ -42,6 +42,22 @@ std::int64_t ObjectContext::sampleCount(ObjectId session) const
     return r ? r->storedCount + r->pendingCount : 0;
 }
 
+std::int64_t ObjectContext::unsavedSampleCount() const
+{
+    return std::int64_t(std::count_if(pending_.begin(), pending_.end(), [](const SampleRecord& r) {
+               return r.session != SampleRecord::deletedSample;
+           }))
+           + std::int64_t(rewrittenStored_.size());
+}
+
+bool ObjectContext::visible(ObjectId id, ObjectId session) const
+{
+    if (session == 0) return true;
+    const SessionRecord* owner = live(sessions_, session);
+    // A sample of a cleared or deleted session is gone, even before the next save.
+    return owner && id > owner->clearedThrough;
+}
+
 std::optional<SampleValues> ObjectContext::storedSample(ObjectId id)
 {
     if (deletedStored_.count(id)) return std::nullopt;
@@ -51,13 +67,11 @@ std::optional<SampleValues> ObjectContext::storedSample(ObjectId id)
     std::optional<SampleValues> found;
     if (s.step()) {
         ObjectId session = s.isNull(0) ? 0 : s.int64(0);
-        const SessionRecord* owner = live(sessions_, session);
-        // A sample of a cleared or deleted session is gone, even before the next save.
-        if (session == 0 || (owner && !owner->clearStored))
+        if (visible(id, session))
             found = SampleValues{id, s.int64(1), float(s.real(2)), float(s.real(3)), float(s.real(4)), session};
     }
     s.reset();
-    db_.clearError();
+    if (db_.failed()) reportReadFailure();
     return found;
 }
 
@@ -65,7 +79,7 @@ std::optional<SampleValues> ObjectContext::sample(ObjectId id)
 {
     if (isPending(id)) {
         const SampleRecord& r = pendingRecord(id);
-        if (r.session == SampleRecord::deletedSample) return std::nullopt;
+        if (r.session == SampleRecord::deletedSample || !visible(id, r.session)) return std::nullopt;
         return valuesOf(id, r);
     }
     return id > 0 && id < pendingBase_ ? storedSample(id) : std::nullopt;
@@ -75,7 +89,7 @@ void ObjectContext::setSampleValues(ObjectId id, Micros dateStamp, float x, floa
 {
     if (isPending(id)) {
         SampleRecord& r = pendingRecord(id);
-        if (r.session == SampleRecord::deletedSample) return;
+        if (r.session == SampleRecord::deletedSample || !visible(id, r.session)) return;
         if (dateStamp < r.dateStamp) pendingInTimeOrder_ = false;
         if (id + 1 < pendingBase_ + std::int64_t(pending_.size())
             && dateStamp > pending_[std::size_t(id - pendingBase_) + 1].dateStamp)
@@ -90,7 +104,7 @@ void ObjectContext::setSampleValues(ObjectId id, Micros dateStamp, float x, floa
     std::optional<SampleValues> v = sample(id);
     if (!v) return;
     // A saved sample that changes is written again whole at the next save.
-    SampleRecord r{dateStamp, x, y, z, static_cast<std::int32_t>(v->session)};
+    SampleRecord r{dateStamp, x, y, z, v->session};
     if (!rewrittenStored_.count(id)) adjustCount(v->session, -1, +1);
     rewrittenStored_[id] = r;
     changed();
@@ -101,10 +115,10 @@ void ObjectContext::setSampleSession(ObjectId id, ObjectId session)
     if (session != 0 && !live(sessions_, session)) session = 0;
     if (isPending(id)) {
         SampleRecord& r = pendingRecord(id);
-        if (r.session == SampleRecord::deletedSample || r.session == session) return;
+        if (r.session == SampleRecord::deletedSample || !visible(id, r.session) || r.session == session) return;
         adjustCount(r.session, 0, -1);
         adjustCount(session, 0, +1);
-        r.session = static_cast<std::int32_t>(session);
+        r.session = session;
         changed();
         return;
     }
@@ -113,7 +127,7 @@ void ObjectContext::setSampleSession(ObjectId id, ObjectId session)
     if (rewrittenStored_.count(id)) adjustCount(v->session, 0, -1);
     else adjustCount(v->session, -1, 0);
     adjustCount(session, 0, +1);
-    rewrittenStored_[id] = SampleRecord{v->dateStamp, v->x, v->y, v->z, static_cast<std::int32_t>(session)};
+    rewrittenStored_[id] = SampleRecord{v->dateStamp, v->x, v->y, v->z, session};
     changed();
 }
 
@@ -121,7 +135,7 @@ void ObjectContext::deleteSample(ObjectId id)
 {
     if (isPending(id)) {
         SampleRecord& r = pendingRecord(id);
-        if (r.session == SampleRecord::deletedSample) return;
+        if (r.session == SampleRecord::deletedSample || !visible(id, r.session)) return;
         adjustCount(r.session, 0, -1);
         r.session = SampleRecord::deletedSample;
         changed();
@@ -135,30 +149,6 @@ void ObjectContext::deleteSample(ObjectId id)
     changed();
 }
 
-void ObjectContext::clearSamples(ObjectId session)
-{
-    auto it = sessions_.find(session);
-    if (session == 0 || it == sessions_.end() || it->second.state == RowState::deleted) return;
-    SessionRecord& s = it->second;
-    if (s.pendingCount > 0)
-        for (SampleRecord& r : pending_)
-            if (r.session == session) r.session = SampleRecord::deletedSample;
-    for (auto rw = rewrittenStored_.begin(); rw != rewrittenStored_.end();) {
-        if (rw->second.session == session) {
-            deletedStored_.insert(rw->first);
-            rw = rewrittenStored_.erase(rw);
-        } else {
-            ++rw;
-        }
-    }
-    s.clearStored = s.clearStored || s.state != RowState::inserted;
-    s.storedCount = 0;
-    s.pendingCount = 0;
-    s.countDirty = true;
-    markUpdated(s);
-    changed();
-}
-
 std::vector<SampleValues> ObjectContext::unsavedSamplesOf(ObjectId session) const
 {
     std::vector<SampleValues> out;
@@ -168,12 +158,12 @@ std::vector<SampleValues> ObjectContext::unsavedSamplesOf(ObjectId session) cons
     if (s->pendingCount > 0) {
         ObjectId id = pendingBase_;
         for (const SampleRecord& r : pending_) {
-            if (r.session == session) out.push_back(valuesOf(id, r));
+            if (r.session == session && id > s->clearedThrough) out.push_back(valuesOf(id, r));
             ++id;
         }
     }
     for (const auto& [id, r] : rewrittenStored_)
-        if (r.session == session) out.push_back(valuesOf(id, r));
+        if (r.session == session && id > s->clearedThrough) out.push_back(valuesOf(id, r));
     if (!std::is_sorted(out.begin(), out.end(), earlier)) std::stable_sort(out.begin(), out.end(), earlier);
     return out;
 }
@@ -188,7 +178,8 @@ std::vector<SampleValues> ObjectContext::newestSamples(ObjectId session, std::si
     std::vector<SampleValues> unsaved;
     if (pendingInTimeOrder_ && rewrittenStored_.empty()) {
         ObjectId id = pendingBase_ + ObjectId(pending_.size());
-        for (auto r = pending_.rbegin(); r != pending_.rend() && unsaved.size() < k && s->pendingCount > 0; ++r) {
+        for (auto r = pending_.rbegin();
+             r != pending_.rend() && unsaved.size() < k && s->pendingCount > 0 && id - 1 > s->clearedThrough; ++r) {
             --id;
             if (r->session == session) unsaved.push_back(valuesOf(id, *r));
         }
@@ -200,16 +191,17 @@ std::vector<SampleValues> ObjectContext::newestSamples(ObjectId session, std::si
 
     // The saved part: the newest rows through the index, skipping those changed since.
     std::vector<SampleValues> stored;
-    if (s->state != RowState::inserted && !s->clearStored && s->storedCount > 0) {
+    if (s->state != RowState::inserted && s->storedCount > 0) {
         Statement& q = sql_->newestOfSession;
-        q.bind(1, session).bind(2, std::int64_t(k + deletedStored_.size() + rewrittenStored_.size()));
+        q.bind(1, session).bind(2, std::int64_t(k + deletedStored_.size() + rewrittenStored_.size()))
+            .bind(3, s->clearedThrough);
         while (q.step() && stored.size() < k) {
             ObjectId id = q.int64(0);
             if (deletedStored_.count(id) || rewrittenStored_.count(id)) continue;
             stored.push_back(SampleValues{id, q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session});
         }
         q.reset();
-        db_.clearError();
+        if (db_.failed()) reportReadFailure();
         std::reverse(stored.begin(), stored.end());
     }
 
@@ -227,11 +219,11 @@ bool ObjectContext::forEachSample(ObjectId session, const std::function<bool(con
     std::vector<SampleValues> unsaved = unsavedSamplesOf(session);
     auto next = unsaved.begin();
     bool going = true;
-    if (s->state != RowState::inserted && !s->clearStored && s->storedCount > 0) {
+    if (s->state != RowState::inserted && s->storedCount > 0) {
         // A statement of its own: a visitor may read other samples while the walk is open.
         Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
-                         " WHERE session_id = ?1 ORDER BY date_stamp, id");
-        q.bind(1, session);
+                         " WHERE session_id = ?1 AND id > ?2 ORDER BY date_stamp, id");
+        q.bind(1, session).bind(2, s->clearedThrough);
         while (going && q.step()) {
             SampleValues v{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session};
             if (deletedStored_.count(v.id) || rewrittenStored_.count(v.id)) continue;

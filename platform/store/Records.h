@@ -35,21 +35,41 @@ struct SessionRecord {
     Micros dateStamp = 0;
     std::int64_t storedCount = 0;  // saved samples still belonging to the session
     std::int64_t pendingCount = 0; // unsaved samples of the session
-    bool clearStored = false;      // every saved sample goes at the next save
+    // Samples of the session with an id up to this one were cleared: they are gone for every
+    // reader, saved or not, and go to the trash at the next save.
+    ObjectId clearedThrough = 0;
     bool countDirty = false;
     RowState state = RowState::clean;
 };
 
-// One unsaved sample: 24 bytes, so that a long unsaved recording stays small.
+// One unsaved sample: 32 bytes with the session's whole 64-bit id, so that a long unsaved
+// recording stays small.
 struct SampleRecord {
     Micros dateStamp = 0;
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
-    std::int32_t session = 0; // 0: no session; deletedSample: deleted before it was saved
-    static constexpr std::int32_t deletedSample = -1;
+    ObjectId session = 0; // 0: no session; deletedSample: deleted before it was saved
+    static constexpr ObjectId deletedSample = -1;
 };
-static_assert(sizeof(SampleRecord) == 24);
+static_assert(sizeof(SampleRecord) <= 32);
+
+// The latest clear or session delete, which can still be undone: its samples (and, for a delete,
+// the session row) sit in the store's trash until it is undone or forgotten.
+struct Removal {
+    enum class Kind : std::uint8_t { clear, deleteSession };
+    ObjectId action = 0;           // its row in trash_action
+    Kind kind = Kind::clear;
+    SessionRecord session;         // the session as it was just before
+    ObjectId throughId = 0;        // every sample of the session up to this id went
+    std::int64_t storedMoved = 0;  // of them, saved ones
+    std::int64_t pendingMoved = 0; // and unsaved ones
+    ObjectId activeIn = 0;         // the settings whose active session it was, for a delete
+    Micros removedAt = 0;
+    bool written = false;          // already moved to the trash in the file
+
+    std::int64_t sampleCount() const { return storedMoved + pendingMoved; }
+};
 
 // A sample as readers see it, saved or not.
 struct SampleValues {

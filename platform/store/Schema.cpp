@@ -1,5 +1,8 @@
 #include "platform/store/Schema.h"
 
+#include <set>
+#include <string>
+
 namespace store {
 
 namespace {
@@ -42,17 +45,84 @@ CREATE VIEW sample AS
     FROM gdata g LEFT JOIN session s ON s.id = g.session_id;
 )sql";
 
+// Version 2: the trash, where a clear or a deleted session waits until it is undone or forgotten.
+constexpr const char* trashSql = R"sql(
+CREATE TABLE trash_action (
+    id                    INTEGER PRIMARY KEY,
+    kind                  TEXT NOT NULL,      -- 'clear' or 'delete'
+    session_id            INTEGER NOT NULL,
+    session_base_model_id INTEGER,
+    session_date_stamp    INTEGER NOT NULL,
+    sample_count          INTEGER NOT NULL,
+    through_id            INTEGER NOT NULL,   -- the session's samples up to this id went
+    active_in_options_id  INTEGER,            -- the settings it was active in, for a delete
+    removed_at            INTEGER NOT NULL
+);
+CREATE TABLE trash_gdata (
+    action_id  INTEGER NOT NULL REFERENCES trash_action(id),
+    id         INTEGER NOT NULL,
+    session_id INTEGER,
+    date_stamp INTEGER NOT NULL,
+    x_value    REAL NOT NULL,
+    y_value    REAL NOT NULL,
+    z_value    REAL NOT NULL
+);
+CREATE INDEX trash_gdata_action ON trash_gdata(action_id);
+)sql";
+
+bool failed(Database& db, StoreError& error)
+{
+    if (!db.failed()) return false;
+    error = db.failure();
+    error.message = "The store could not be opened";
+    db.clearError();
+    return true;
+}
+
 bool readInt(Database& db, const char* sql, std::int64_t& value, StoreError& error)
 {
     Statement s(db, sql);
     if (s.valid() && s.step()) value = s.int64(0);
-    if (db.failed()) {
-        error = db.failure();
-        error.message = "The store could not be opened";
-        db.clearError();
-        return false;
-    }
+    return !failed(db, error);
+}
+
+// The tables and their columns as the file has them.
+bool readLayout(Database& db, std::set<std::string>& columns, StoreError& error)
+{
+    Statement s(db, "SELECT m.name || '.' || p.name FROM sqlite_master m, pragma_table_info(m.name) p"
+                    " WHERE m.type = 'table'");
+    while (s.valid() && s.step()) columns.insert(s.text(0));
+    return !failed(db, error);
+}
+
+bool hasColumns(const std::set<std::string>& layout, std::initializer_list<const char*> wanted)
+{
+    for (const char* c : wanted)
+        if (!layout.count(c)) return false;
     return true;
+}
+
+bool refuse(Database& db, StoreError& error, int code, const std::string& message)
+{
+    error.code = code;
+    error.message = message;
+    error.details["path"] = db.path();
+    return false;
+}
+
+bool runScript(Database& db, const std::string& body, const char* what, StoreError& error)
+{
+    if (db.exec("BEGIN;" + body + "COMMIT;", error)) return true;
+    StoreError ignored;
+    db.exec("ROLLBACK", ignored);
+    error.message = what;
+    return false;
+}
+
+std::string versionPragmas(int version)
+{
+    return "PRAGMA application_id=" + std::to_string(applicationId) + ";PRAGMA user_version="
+           + std::to_string(version) + ";";
 }
 
 } // namespace
@@ -68,30 +138,38 @@ bool prepareSchema(Database& db, StoreError& error)
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        std::string script = std::string("BEGIN;") + createSql
-                             + "PRAGMA application_id=" + std::to_string(applicationId) + ";"
-                             + "PRAGMA user_version=" + std::to_string(schemaVersion) + ";COMMIT;";
-        if (!db.exec(script, error)) {
-            StoreError ignored;
-            db.exec("ROLLBACK", ignored);
-            error.message = "The store could not be created";
+        if (!runScript(db, std::string(createSql) + trashSql + versionPragmas(schemaVersion),
+                       "The store could not be created", error))
             return false;
-        }
-    } else if (appId != applicationId) {
-        error.code = StoreError::notAQuivraStore;
-        error.message = "The store's contents do not fit: it is an SQLite database of another program";
-        error.details["path"] = db.path();
-        return false;
-    } else if (version != schemaVersion) {
-        error.code = StoreError::unknownSchemaVersion;
-        error.message = "The store's contents do not fit: unknown schema version";
-        error.details["path"] = db.path();
+        return db.exec("PRAGMA synchronous=FULL", error);
+    }
+    if (appId != applicationId)
+        return refuse(db, error, StoreError::notAQuivraStore,
+                      "The store's contents do not fit: it is an SQLite database of another program");
+    if (version < 1 || version > schemaVersion) {
+        refuse(db, error, StoreError::unknownSchemaVersion, "The store's contents do not fit: unknown schema version");
         error.details["version"] = std::to_string(version);
         error.details["known version"] = std::to_string(schemaVersion);
         return false;
-    } else if (!db.exec("PRAGMA journal_mode=WAL", error)) {
-        return false;
     }
+    std::set<std::string> layout;
+    if (!readLayout(db, layout, error)) return false;
+    const bool core = hasColumns(layout, {"base_model.id", "session.id", "session.base_model_id",
+                                          "session.date_stamp", "session.sample_count", "options.id",
+                                          "options.base_model_id", "options.framerate", "options.cutoff_limit",
+                                          "options.tare_x", "options.tare_y", "options.tare_z",
+                                          "options.active_session_id", "gdata.id", "gdata.session_id",
+                                          "gdata.date_stamp", "gdata.x_value", "gdata.y_value", "gdata.z_value"});
+    const bool trash = hasColumns(layout, {"trash_action.id", "trash_action.through_id", "trash_gdata.action_id",
+                                           "trash_gdata.id", "trash_gdata.z_value"});
+    if (!core || (version >= 2 && !trash))
+        return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
+
+    // Checked: from here on the file is ours to write.
+    if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
+    if (version == 1 && !runScript(db, std::string(trashSql) + versionPragmas(schemaVersion),
+                                   "The store could not be brought up to date", error))
+        return false;
     // FULL: a finished save survives a power cut, not only a crash of the program.
     return db.exec("PRAGMA synchronous=FULL", error);
 }

@@ -4,11 +4,12 @@
 
 namespace store {
 
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 constexpr int applicationId = 0x51564952; // "QVIR": marks the file as a Quivra store
 
 // Makes the tables of a new, empty file, or checks that an existing file is a Quivra store of
-// a version we know. Writes nothing to a file that does not pass the check.
+// a version we know and brings an older one up to date. Every check comes before the first
+// write, so a file that does not pass is left exactly as it was.
 bool prepareSchema(Database& db, StoreError& error);
 
 } // namespace store

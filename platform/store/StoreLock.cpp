@@ -1,6 +1,8 @@
 #include "platform/store/StoreLock.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,16 +10,37 @@
 
 namespace store {
 
+namespace {
+bool realPath(const std::string& path, std::string& out)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved)) return false;
+    out = resolved;
+    return true;
+}
+} // namespace
+
 StoreLock::~StoreLock()
 {
     release();
+}
+
+std::string StoreLock::resolve(const std::string& storePath)
+{
+    std::string out;
+    if (realPath(storePath, out)) return out;
+    const auto slash = storePath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : storePath.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? storePath : storePath.substr(slash + 1);
+    if (realPath(folder, out)) return (out == "/" ? out : out + "/") + name;
+    return storePath;
 }
 
 bool StoreLock::acquire(const std::string& storePath, bool& busy, std::string& reason)
 {
     busy = false;
     release();
-    std::string path = storePath + ".lock";
+    std::string path = resolve(storePath) + ".lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         reason = path + ": " + std::strerror(errno);

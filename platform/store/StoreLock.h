@@ -12,9 +12,14 @@ public:
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
 
-    // False when another process holds it (`busy` is then true) or it cannot be made.
+    // Locks "<store>.lock" beside the file the path resolves to, so that two paths to one store
+    // (a symlink from another home, say) meet at the same lock. False when another process holds
+    // it (`busy` is then true) or it cannot be made.
     bool acquire(const std::string& storePath, bool& busy, std::string& reason);
     void release();
+
+    // The store's path with every symlink resolved; a missing file is resolved through its folder.
+    static std::string resolve(const std::string& storePath);
 
 private:
     int fd_ = -1;

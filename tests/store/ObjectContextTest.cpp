@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "platform/store/ObjectContext.h"
 
@@ -244,4 +245,150 @@ TEST(ObjectContext, TellsItsObserverOnceWhenChangesBegin)
     EXPECT_TRUE(c.save(error)); // nothing to do
     c.insertSample(2, 0, 0, 0, a);
     EXPECT_EQ(told, 2);
+}
+
+TEST(ObjectContext, UnsavedSamplesKeepSessionIdsBeyondThirtyTwoBits)
+{
+    for (ObjectId wanted : {ObjectId(1) << 31, (ObjectId(1) << 32) - 1}) {
+        Store s;
+        s.open();
+        s.context.reset();
+        {
+            sqlite3* db = nullptr;
+            sqlite3_open(s.path.c_str(), &db);
+            std::string sql = "INSERT INTO session(id, date_stamp) VALUES(" + std::to_string(wanted - 1) + ", 0)";
+            ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        ObjectContext& c = s.open();
+        ObjectId a = c.insertSession(1);
+        ASSERT_EQ(a, wanted);
+        for (int i = 0; i < 70; ++i) c.insertSample(10 + i, 0.5f, 0, 0, a);
+        EXPECT_EQ(c.newestSamples(a, 100).size(), 70u);
+        s.save();
+        ObjectContext& again = s.open();
+        EXPECT_EQ(again.sampleCount(a), 70);
+        EXPECT_EQ(walk(again, a).size(), 70u) << wanted;
+    }
+}
+
+// What a session holds, in the order readers see it: enough to tell that an undo put back every
+// row exactly as it was.
+std::vector<std::tuple<ObjectId, Micros, float, float, float>> rows(ObjectContext& c, ObjectId session)
+{
+    std::vector<std::tuple<ObjectId, Micros, float, float, float>> out;
+    for (const SampleValues& v : walk(c, session)) out.emplace_back(v.id, v.dateStamp, v.x, v.y, v.z);
+    return out;
+}
+
+std::string trashRows(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM trash_action) || '/' || (SELECT count(*) FROM trash_gdata)",
+                       -1, &st, nullptr);
+    std::string out = st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out;
+}
+
+TEST(ObjectContext, ClearsAndDeletesWaitInTheTrashAndAnUndoPutsBackEveryRow)
+{
+    Store s;
+    ObjectContext& c = s.open();
+    ObjectId opts = c.insertOptions();
+    ObjectId a = c.insertSession(5), b = c.insertSession(6);
+    c.setOptionsActiveSession(opts, b);
+    for (int i = 0; i < 30; ++i) c.insertSample(100 + i, float(i) / 3, -1, 0.25f, a);
+    s.save();
+    for (int i = 0; i < 5; ++i) c.insertSample(200 + i, float(i), 2, 3, a);
+    auto before = rows(c, a);
+
+    // Undone before anything was saved: nothing reaches the trash.
+    c.clearSamples(a);
+    ASSERT_NE(c.undoableRemoval(), nullptr);
+    EXPECT_EQ(c.undoableRemoval()->sampleCount(), 35);
+    ObjectId after = c.insertSample(300, 7, 7, 7, a); // recording goes on after the clear
+    ASSERT_TRUE(c.undoRemoval());
+    EXPECT_EQ(c.undoableRemoval(), nullptr);
+    EXPECT_EQ(c.sampleCount(a), 36);
+    auto withLater = before;
+    withLater.emplace_back(after, 300, 7.f, 7.f, 7.f);
+    EXPECT_EQ(rows(c, a), withLater);
+    s.save();
+    EXPECT_EQ(trashRows(s.path), "0/0");
+
+    // Cleared and saved, then the program ends: the next one can still undo it.
+    c.clearSamples(a);
+    s.save();
+    EXPECT_EQ(trashRows(s.path), "1/36");
+    {
+        ObjectContext& again = s.open();
+        EXPECT_EQ(again.sampleCount(a), 0);
+        ASSERT_NE(again.undoableRemoval(), nullptr);
+        EXPECT_EQ(again.undoableRemoval()->kind, Removal::Kind::clear);
+        EXPECT_EQ(again.undoableRemoval()->sampleCount(), 36);
+        ObjectId later = again.insertSample(400, 1, 1, 1, a); // new ids never take trashed ones
+        EXPECT_GT(later, std::get<0>(withLater.back()));
+        ASSERT_TRUE(again.undoRemoval());
+        EXPECT_EQ(again.sampleCount(a), 37);
+        s.save();
+        EXPECT_EQ(trashRows(s.path), "0/0");
+    }
+    ObjectContext& third = s.open();
+    auto restored = rows(third, a);
+    ASSERT_EQ(restored.size(), 37u);
+    EXPECT_EQ(std::vector(restored.begin(), restored.end() - 1), withLater);
+    EXPECT_EQ(third.sampleCount(a), 37);
+
+    // The active session deleted, saved, reopened, and undone: it is back, active again.
+    third.insertSample(500, 5, 5, 5, b);
+    third.deleteSession(b);
+    EXPECT_EQ(third.options(opts)->activeSession, 0);
+    s.save();
+    ObjectContext& fourth = s.open();
+    EXPECT_EQ(fourth.session(b), nullptr);
+    ASSERT_TRUE(fourth.undoRemoval());
+    EXPECT_EQ(fourth.options(opts)->activeSession, b);
+    EXPECT_EQ(fourth.session(b)->dateStamp, 6);
+    EXPECT_EQ(times(walk(fourth, b)), (std::vector<Micros>{500}));
+    s.save();
+    EXPECT_EQ(fourth.sampleCount(b), 1);
+
+    // A removal that is forgotten, or replaced by the next one, leaves nothing behind.
+    fourth.clearSamples(b);
+    fourth.deleteSession(a);
+    s.save();
+    EXPECT_EQ(trashRows(s.path), "1/37");
+    fourth.forgetRemoval();
+    EXPECT_FALSE(fourth.undoRemoval());
+    s.save();
+    EXPECT_EQ(trashRows(s.path), "0/0");
+    ObjectContext& fifth = s.open();
+    EXPECT_EQ(fifth.session(a), nullptr);
+    EXPECT_EQ(fifth.sampleCount(b), 0);
+    EXPECT_EQ(fifth.undoableRemoval(), nullptr);
+}
+
+TEST(ObjectContext, AFailedReadIsReportedNotHidden)
+{
+    Store s;
+    ObjectContext& c = s.open();
+    ObjectId a = c.insertSession(1);
+    for (int i = 0; i < 10; ++i) c.insertSample(10 + i, 0, 0, 0, a);
+    s.save();
+    std::vector<std::string> reported;
+    c.setReadFailureObserver([&](const StoreError& e) { reported.push_back(e.message); });
+    sqlite3* other = nullptr;
+    sqlite3_open(s.path.c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other, "DROP TABLE gdata", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_TRUE(c.newestSamples(a, 5).empty());
+    EXPECT_FALSE(c.sample(3).has_value());
+    EXPECT_EQ(reported.size(), 2u);
+    StoreError error;
+    EXPECT_FALSE(c.forEachSample(a, [](const SampleValues&) { return true; }, &error));
+    EXPECT_EQ(error.message, "The store could not be read");
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -72,6 +73,21 @@ TEST(StoreFile, ANewStoreIsAPlainDocumentedSqliteDatabase)
     EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
     EXPECT_EQ(one("SELECT x FROM sample"), "0.5");
     sqlite3_close(db);
+
+    // A store of the first version, without a trash, is brought up to date and keeps its rows.
+    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; PRAGMA user_version = 1;");
+    {
+        ObjectContext c;
+        StoreError error;
+        ASSERT_TRUE(c.open(path, error)) << error.describe();
+        EXPECT_EQ(c.sampleCount(1), 1);
+        c.clearSamples(1);
+        ASSERT_TRUE(c.save(error));
+    }
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    EXPECT_EQ(one("PRAGMA user_version"), "2");
+    EXPECT_EQ(one("SELECT count(*) FROM trash_gdata"), "1");
+    sqlite3_close(db);
 }
 
 TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
@@ -88,10 +104,13 @@ TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
         ASSERT_TRUE(c.open(future, error));
     }
     runSql(future, "PRAGMA user_version = 99");
+    // Our marks, but none of our tables.
+    std::string hollow = (dir.path() + "/hollow.sqlite").toStdString();
+    runSql(hollow, "PRAGMA application_id = 1364609362; PRAGMA user_version = 2; CREATE TABLE t(x);");
 
     struct Case { std::string path; int code; };
     for (const Case& k : {Case{garbage, SQLITE_NOTADB}, Case{foreign, StoreError::notAQuivraStore},
-                          Case{future, StoreError::unknownSchemaVersion}}) {
+                          Case{future, StoreError::unknownSchemaVersion}, Case{hollow, StoreError::missingTables}}) {
         QByteArray before = readAll(k.path);
         ObjectContext c;
         StoreError error;
@@ -118,7 +137,66 @@ TEST(StoreFile, OneStoreIsOpenedByOneContextAtATime)
     ObjectContext second;
     EXPECT_FALSE(second.open(path, error));
     EXPECT_EQ(error.code, StoreError::lockedByAnotherProcess);
+    // Reached through a symlink from another home, it is still the same store.
+    QDir().mkpath(dir.path() + "/other");
+    std::string link = (dir.path() + "/other/Quivra.sqlite").toStdString();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(path), QString::fromStdString(link)));
+    ObjectContext linked;
+    EXPECT_FALSE(linked.open(link, error));
+    EXPECT_EQ(error.code, StoreError::lockedByAnotherProcess);
     first.reset();
     ObjectContext third;
     EXPECT_TRUE(third.open(path, error));
+}
+
+TEST(StoreFile, ARemovedOrReplacedFileIsWrittenBackWithEverythingRecorded)
+{
+    QTemporaryDir dir;
+    std::string folder = (dir.path() + "/data/Quivra").toStdString();
+    std::string path = folder + "/Quivra.sqlite";
+    QDir().mkpath(QString::fromStdString(folder));
+    ObjectContext c;
+    StoreError error;
+    ASSERT_TRUE(c.open(path, error));
+    std::vector<std::string> told;
+    c.setFileObserver([&](const std::string& m) { told.push_back(m); });
+    ObjectId a = c.insertSession(1);
+    for (int i = 0; i < 100; ++i) c.insertSample(10 + i, float(i), 0, 0, a);
+    ASSERT_TRUE(c.save(error));
+
+    // The whole data folder goes while recording goes on.
+    ASSERT_TRUE(QDir(dir.path() + "/data").removeRecursively());
+    for (int i = 0; i < 50; ++i) c.insertSample(200 + i, float(i), 1, 0, a);
+    ASSERT_TRUE(c.save(error)) << error.describe() << error.describeDetails();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("removed"), std::string::npos);
+    auto count = [&] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) || ' ' || (SELECT integrity_check FROM pragma_integrity_check) FROM gdata",
+                           -1, &st, nullptr);
+        std::string out = st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return out;
+    };
+    EXPECT_EQ(count(), "150 ok");
+
+    // Another file put in its place is kept aside, and the store written back once more.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(path)));
+    writeAll(path, "someone else's file");
+    c.insertSample(300, 0, 0, 0, a);
+    ASSERT_TRUE(c.save(error)) << error.describe() << error.describeDetails();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[1].find("replaced"), std::string::npos);
+    EXPECT_EQ(count(), "151 ok");
+    QStringList aside = QDir(QString::fromStdString(folder)).entryList({"Quivra.sqlite.displaced-*"});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(folder + "/" + aside[0].toStdString()), "someone else's file");
+    // And saving simply goes on there.
+    c.insertSample(400, 0, 0, 0, a);
+    ASSERT_TRUE(c.save(error));
+    EXPECT_EQ(count(), "152 ok");
+    EXPECT_EQ(told.size(), 2u);
 }
