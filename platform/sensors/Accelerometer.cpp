@@ -155,7 +155,21 @@ void Accelerometer::deliverReading()
         emit sourceFailed(QString::fromStdString(message));
         return;
     }
+    if (!isUsable(reading)) {
+        if (dropped_++ == 0)
+            platform::log("accelerometer gave a reading that is not a number or out of range: dropped ("
+                          + source_->description() + "), further ones are counted");
+        return;
+    }
     delegate_->accelerometerDidAccelerate(this, reading);
+}
+
+bool Accelerometer::isUsable(const Acceleration& reading)
+{
+    constexpr double largest = std::numeric_limits<float>::max();
+    for (double v : {reading.x, reading.y, reading.z})
+        if (!(std::fabs(v) <= largest)) return false; // also false for NaN
+    return true;
 }
 
 } // namespace sensors

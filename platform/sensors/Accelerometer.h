@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "platform/sensors/AccelerometerSource.h"
@@ -50,6 +51,12 @@ public:
     // True while the timer is armed for a next reading.
     bool isDelivering() const;
 
+    // Readings that were not numbers, or too large for a single-precision value, are never
+    // delivered: they are counted here (and logged once).
+    std::uint64_t droppedReadings() const { return dropped_; }
+    // Whether a reading can be delivered: every axis a finite number within float range.
+    static bool isUsable(const Acceleration& reading);
+
 signals:
     // Emitted once when the device fails; delivery stops until a new source is set.
     void sourceFailed(const QString& message);
@@ -68,6 +75,7 @@ private:
     AccelerometerDelegate* delegate_ = nullptr;
     double interval_ = 0.1;
     bool failed_ = false;
+    std::uint64_t dropped_ = 0;
 
     QTimer timer_;
     bool running_ = false;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -29,14 +30,22 @@ std::string rawFile(int axis)
 // when it is read.
 bool readText(const fs::path& file, std::string& text, std::string& error)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking and regular files only: a FIFO put in place of an attribute must not hang us.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = "cannot read " + file.filename().string() + ": " + std::strerror(errno);
         return false;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "cannot read " + file.filename().string() + ": not a regular file";
+        ::close(fd);
+        return false;
+    }
     text.clear();
     char buffer[256];
-    for (;;) {
+    constexpr std::size_t longest = 4096; // an attribute is one short line
+    while (text.size() <= longest) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)

@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/sensors/TextNumbers.h"
 
@@ -126,6 +126,11 @@ bool ReplaySource::parse(std::string_view bytes, const std::string& name,
         rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
+        if (line.size() > maxLineBytes) {
+            error = "replay file " + name + ", line " + std::to_string(number) + ": longer than "
+                  + std::to_string(maxLineBytes) + " characters";
+            return false;
+        }
 
         if (number == 1 && line.substr(0, exportHeaderStart.size()) == exportHeaderStart) {
             exportFile = true;
@@ -156,25 +161,46 @@ bool ReplaySource::parse(std::string_view bytes, const std::string& name,
 
 std::unique_ptr<ReplaySource> ReplaySource::load(const std::string& path, std::string& error)
 {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot read replay file " + path + ": it is a folder";
+    // Non-blocking, so that a FIFO without a writer cannot hang the start; only regular files
+    // are read, since a device such as /dev/zero never ends.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot read replay file " + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    errno = 0;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read replay file " + path + ": " + std::strerror(errno ? errno : ENOENT);
-        return nullptr;
+    struct stat st {};
+    std::string contents;
+    std::string problem;
+    if (::fstat(fd, &st) != 0) {
+        problem = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        problem = "it is a folder";
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = "not a regular file";
+    } else if (st.st_size > maxFileBytes) {
+        problem = "too large (at most " + std::to_string(maxFileBytes >> 20) + " MiB)";
+    } else {
+        contents.resize(std::size_t(st.st_size));
+        std::size_t done = 0;
+        while (done < contents.size()) {
+            const ssize_t n = ::read(fd, contents.data() + done, contents.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                problem = std::strerror(errno);
+                break;
+            }
+            if (n == 0) break;
+            done += std::size_t(n);
+        }
+        contents.resize(done);
     }
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    if (file.bad()) {
-        error = "cannot read replay file " + path;
+    ::close(fd);
+    if (!problem.empty()) {
+        error = "cannot read replay file " + path + ": " + problem;
         return nullptr;
     }
     std::vector<Acceleration> readings;
-    if (!parse(contents.str(), path, readings, error))
+    if (!parse(contents, path, readings, error))
         return nullptr;
     return std::unique_ptr<ReplaySource>(
         new ReplaySource(std::filesystem::path(path).filename().string(), std::move(readings)));

@@ -14,8 +14,13 @@ namespace sensors {
 
 class ReplaySource : public AccelerometerSource {
 public:
+    // What one file and one of its lines may take: far more than any recording needs.
+    static constexpr long long maxFileBytes = 256LL << 20;
+    static constexpr std::size_t maxLineBytes = 4096;
+
     // Reads the whole file now, so a bad file is reported before recording starts; nullptr and
-    // one line naming the file (and the line, for a bad line) in `error`.
+    // one line naming the file (and the line, for a bad line) in `error`. Only a regular file of
+    // at most maxFileBytes is read: a FIFO or a device would never end.
     static std::unique_ptr<ReplaySource> load(const std::string& path, std::string& error);
     // The readings of a file's contents; `name` is used in errors.
     static bool parse(std::string_view bytes, const std::string& name,

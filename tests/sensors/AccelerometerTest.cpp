@@ -226,3 +226,36 @@ TEST_F(AccelerometerDelivery, sourceFailureIsLoggedAndSignalledOnceAndStopsDeliv
     accelerometer->setSource(std::make_unique<CountingSource>());
     EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 4; }, 1000));
 }
+
+TEST_F(AccelerometerDelivery, readingsThatAreNotNumbersOrBeyondFloatRangeAreCountedNeverDelivered)
+{
+    // An IIO scale of 1e300, or a replayed 1e308, gives such readings; one of them must not spoil
+    // what is stored.
+    class Wild : public sensors::AccelerometerSource {
+    public:
+        bool read(Acceleration& out, std::string&) override
+        {
+            static const double inf = std::numeric_limits<double>::infinity();
+            static const Acceleration readings[] = {{1, 2, 3}, {inf, 0, 0}, {0, std::nan(""), 0}, {0, 0, 1e308},
+                                                    {3.5e38, 0, 0}, {-inf, -inf, -inf}, {0.5, -2, 3.4e38}};
+            out = readings[next_++ % 7];
+            return true;
+        }
+        std::string description() const override { return "wild source"; }
+
+    private:
+        int next_ = 0;
+    };
+    std::vector<std::string> log;
+    platform::setLogSink([&](std::string_view line) { log.emplace_back(line); });
+    accelerometer->setSource(std::make_unique<Wild>());
+    accelerometer->setUpdateInterval(0.005);
+    const std::uint64_t droppedBefore = accelerometer->droppedReadings();
+    accelerometer->setDelegate(&recorder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 4; }, 3000));
+    accelerometer->setDelegate(nullptr);
+    platform::setLogSink({});
+    for (const Acceleration& a : recorder.readings) EXPECT_TRUE(Accelerometer::isUsable(a));
+    EXPECT_GE(accelerometer->droppedReadings() - droppedBefore, 2 * std::uint64_t(recorder.count() - 2) + 2);
+    EXPECT_EQ(log.size(), 1u);
+}

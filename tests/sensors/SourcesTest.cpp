@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QTemporaryDir>
 
@@ -138,6 +139,11 @@ TEST(IioSource, failsWithAReasonWhenTheDeviceStopsAnswering)
     tree.write("iio:device0/in_accel_y_raw", "garbage");
     EXPECT_FALSE(source->read(a, error));
     EXPECT_NE(error.find("in_accel_y_raw"), std::string::npos) << error;
+    // A FIFO in place of an attribute is refused, not waited on.
+    fs::remove(tree.path("iio:device0/in_accel_y_raw"));
+    ASSERT_EQ(::mkfifo(tree.path("iio:device0/in_accel_y_raw").c_str(), 0600), 0);
+    EXPECT_FALSE(source->read(a, error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     fs::remove_all(tree.path("iio:device0"));
     EXPECT_FALSE(source->read(a, error));
     EXPECT_NE(error.find("in_accel_x_raw"), std::string::npos) << error;
@@ -196,6 +202,17 @@ TEST(ReplaySource, rejectsBadLinesByNumberAndFilesWithoutReadings)
     }
     EXPECT_FALSE(ReplaySource::load(folder.path("missing.txt"), error));
     EXPECT_NE(error.find(folder.path("missing.txt")), std::string::npos) << error;
+
+    // What never ends is refused at once, in one line: a device, a FIFO without a writer, a line
+    // without an end.
+    EXPECT_FALSE(ReplaySource::load("/dev/zero", error));
+    EXPECT_EQ(error, "cannot read replay file /dev/zero: not a regular file");
+    ASSERT_EQ(::mkfifo(folder.path("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(ReplaySource::load(folder.path("fifo"), error));
+    EXPECT_EQ(error, "cannot read replay file " + folder.path("fifo") + ": not a regular file");
+    path = folder.write("long.txt", "0 0 -1\n" + std::string(5000, '1'));
+    EXPECT_FALSE(ReplaySource::load(path, error));
+    EXPECT_EQ(error, "replay file " + path + ", line 2: longer than 4096 characters");
 }
 
 TEST(SimulatedSource, readingIsAFunctionOfTheClock)
