@@ -2,8 +2,11 @@
 
 #include "platform/NumberText.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -45,16 +48,39 @@ int createTemporary(const std::string& folder, const std::string& name, std::str
     return -1;
 }
 
-} // namespace
-
-std::string ascFileName(Micros sessionStart)
+// Removes ".<name>.XXXXXX" files: temporaries of this target whose export was killed.
+void removeLeftovers(const std::string& folder, const std::string& name)
 {
-    return formatDate(sessionStart, "yyyy-MM-dd-HH-mm-ss") + ".asc";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    const std::string prefix = "." + name + ".";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view file = entry->d_name;
+        if (file.size() != prefix.size() + 6 || !file.starts_with(prefix)) continue;
+        const std::string_view tail = file.substr(prefix.size());
+        if (std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
-AscFile::AscFile(std::string folder, Micros sessionStart)
+} // namespace
+
+std::string ascFileName(Micros sessionStart, int ordinal)
+{
+    std::string name = formatDate(sessionStart, "yyyy-MM-dd-HH-mm-ss");
+    if (ordinal > 1) name += "-" + std::to_string(ordinal);
+    return name + ".asc";
+}
+
+AscFile::AscFile(std::string folder, Micros sessionStart, int ordinal)
+    : AscFile(std::move(folder), ascFileName(sessionStart, ordinal))
+{
+}
+
+AscFile::AscFile(std::string folder, std::string fileName)
     : folder_(std::move(folder)),
-      path_(folder_ + "/" + ascFileName(sessionStart)),
+      path_(folder_ + "/" + fileName),
       dateCode_("yyyy-MM-dd HH:mm:ss.SSS")
 {
 }
@@ -73,7 +99,9 @@ bool AscFile::open()
         return false;
     }
     int error = 0;
-    fd_ = createTemporary(folder_, path_.substr(folder_.size() + 1), tempPath_, error);
+    const std::string name = path_.substr(folder_.size() + 1);
+    removeLeftovers(folder_, name);
+    fd_ = createTemporary(folder_, name, tempPath_, error);
     if (fd_ < 0) {
         fail(error);
         return false;

@@ -16,18 +16,23 @@
 
 namespace platform {
 
-// "yyyy-MM-dd-HH-mm-ss.asc" of the session's start, in local time.
-std::string ascFileName(Micros sessionStart);
+// "yyyy-MM-dd-HH-mm-ss.asc" of the session's start, in local time. Sessions whose starts give
+// the same name are told apart by their place among them (1 for the first, which keeps the plain
+// name): the second is "yyyy-MM-dd-HH-mm-ss-2.asc", and so on.
+std::string ascFileName(Micros sessionStart, int ordinal = 1);
 
 class AscFile {
 public:
-    // The target is folder + "/" + ascFileName(sessionStart).
-    AscFile(std::string folder, Micros sessionStart);
+    // The target is folder + "/" + fileName.
+    AscFile(std::string folder, std::string fileName);
+    // The target is folder + "/" + ascFileName(sessionStart, ordinal).
+    AscFile(std::string folder, Micros sessionStart, int ordinal = 1);
     ~AscFile();  // removes the temporary file unless committed
     AscFile(const AscFile&) = delete;
     AscFile& operator=(const AscFile&) = delete;
 
-    // Creates the temporary file and writes the byte-order mark and the header line.
+    // Creates the temporary file and writes the byte-order mark and the header line. Temporary
+    // files of the same target left behind by an export that never finished are removed first.
     // False, with error() set, when the file cannot be created.
     bool open();
 

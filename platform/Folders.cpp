@@ -1,49 +1,65 @@
 #include "platform/Folders.h"
 
-#include <QDir>
 #include <QStandardPaths>
 
 #include <cstdlib>
-#include <system_error>
 #include <filesystem>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
 
 namespace platform {
 
 namespace {
-std::string home()
+std::string environment(const char* name)
 {
-    const char* h = std::getenv("HOME");
-    return h && *h ? h : QDir::homePath().toStdString();
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 } // namespace
+
+std::string homeDirectory()
+{
+    std::string home = environment("HOME");
+    if (!home.empty()) return home;
+    // Without HOME the store must not end up under "/": ask the password database.
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(std::size_t(size > 0 ? size : 16384));
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/";
+}
 
 bool ensureDirectory(const std::string& path, std::string* error)
 {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
-    if (ec && !std::filesystem::is_directory(path)) {
-        if (error) *error = ec.message();
-        return false;
-    }
-    return true;
+    std::error_code statError;
+    if (std::filesystem::is_directory(path, statError)) return true;
+    if (error) *error = path + ": " + (ec ? ec : statError ? statError : std::make_error_code(std::errc::not_a_directory)).message();
+    return false;
 }
 
 std::string libraryDirectory()
 {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base = data && *data ? std::string(data) : home() + "/.local/share";
-    std::string dir = base + "/Quivra";
-    ensureDirectory(dir);
-    return dir;
+    const std::string data = environment("XDG_DATA_HOME");
+    const std::string base = !data.empty() && data.front() == '/' ? data : homeDirectory() + "/.local/share";
+    return base + "/Quivra";
+}
+
+bool prepareLibraryDirectory(std::string& error)
+{
+    return ensureDirectory(libraryDirectory(), &error);
 }
 
 std::string documentsDirectory()
 {
+    if (environment("HOME").empty()) return homeDirectory() + "/Documents";
     QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (dir.isEmpty()) dir = QString::fromStdString(home()) + "/Documents";
-    std::string path = dir.toStdString();
-    ensureDirectory(path);
-    return path;
+    return dir.isEmpty() ? homeDirectory() + "/Documents" : dir.toStdString();
 }
 
 } // namespace platform
