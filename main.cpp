@@ -12,10 +12,34 @@
 
 namespace {
 
-bool displayAvailable()
+bool displayAvailable(bool platformGiven)
 {
     auto set = [](const char* name) { const char* v = std::getenv(name); return v && *v; };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+    return platformGiven || set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+// Qt's own options (-platform offscreen, -style fusion, ...) are left to Qt; ours are the rest.
+QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
+{
+    static const QStringList withValue = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                          "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display",
+                                          "geometry", "title", "name", "style", "stylesheet", "qmljsdebugger"};
+    static const QStringList flags = {"reverse", "widgetcount", "testability", "nograb", "dograb", "sync"};
+    QStringList ours;
+    platformGiven = false;
+    for (int i = 0; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        QString name = arg.startsWith("--") ? arg.mid(2) : arg.startsWith('-') ? arg.mid(1) : QString();
+        const bool inline_ = name.contains('=');
+        name = name.section('=', 0, 0);
+        if (i > 0 && withValue.contains(name)) {
+            platformGiven = platformGiven || name == "platform";
+            if (!inline_) ++i; // its value
+        } else if (i == 0 || !flags.contains(name) || inline_) {
+            ours << arg;
+        }
+    }
+    return ours;
 }
 
 } // namespace
@@ -23,8 +47,8 @@ bool displayAvailable()
 int main(int argc, char** argv)
 {
     // The command line is checked before any window exists, so a mistake is one clear line.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    bool platformGiven = false;
+    const QStringList arguments = withoutQtOptions(argc, argv, platformGiven);
     QCommandLineParser parser;
     parser.setApplicationDescription("Quivra: a vibration recorder for the device's accelerometer.");
     QCommandLineOption help({"h", "help"}, "Show this help and exit.");
@@ -60,7 +84,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quivra: %s\n", error.c_str());
         return 2;
     }
-    if (!displayAvailable()) {
+    if (!displayAvailable(platformGiven)) {
         std::fprintf(stderr, "quivra: no display found (DISPLAY is not set); run it on a desktop, or "
                              "headless with: xvfb-run -a quivra\n");
         return 1;
@@ -70,11 +94,12 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Quivra");
     QApplication::setApplicationVersion(QUIVRA_VERSION);
     sensors::Accelerometer::sharedAccelerometer()->setSource(std::move(source));
+    // First thing: a signal that comes during start-up still ends through the final save.
+    platform::quitOnTerminationSignals([] { QApplication::quit(); });
 
     QuivraAppDelegate delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
     if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
-    platform::quitOnTerminationSignals([] { QApplication::quit(); });
     int status = app.exec();
     delegate.applicationWillTerminate();
     return status;

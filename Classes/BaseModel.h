@@ -1,5 +1,6 @@
 #pragma once
 // The root of everything stored: the settings and every session.
+#include <string>
 #include <vector>
 
 #include "ManagedObject.h"
@@ -19,4 +20,11 @@ public:
     Options options() const;
     // The sessions, in no particular order (readers sort by start time).
     std::vector<Session> sessions() const;
+    // The sessions by start time, oldest first; equal start times oldest-created first.
+    std::vector<Session> sessionsByStart() const;
+
+    // The active session, made so when there is none: the latest session becomes active, or a
+    // new one started now when none is left, as after a deletion. Returns the active session;
+    // `repaired` (if given) says what was done, empty when nothing needed doing.
+    Session ensureActiveSession(std::string* repaired = nullptr);
 };

@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -85,6 +87,22 @@ void GMeter::strokeTrace(QPainter& painter, const std::vector<QPointF>& points, 
     };
     if (n < 2)
         return; // a single point draws nothing
+    // Beyond this margin nothing of a 2-wide line shows.
+    const double top = -8.0, bottom = double(height()) + 8.0;
+    const bool inside = std::all_of(points.begin(), points.end(),
+                                    [&](const QPointF& p) { return p.y() >= top && p.y() <= bottom; });
+    if (!inside) {
+        segments_.clear();
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            // Far enough to keep every visible slope, near enough for exact arithmetic.
+            auto tame = [](QPointF p) { return QPointF(p.x(), std::isnan(p.y()) ? 0.0 : std::clamp(p.y(), -1e9, 1e9)); };
+            QPointF a = tame(points[i]), b = tame(points[i + 1]);
+            if (trace::clipToBand(a, b, top, bottom)) segments_.emplace_back(a, b);
+        }
+        painter.setPen(middlePens_[axis]);
+        painter.drawLines(segments_.data(), static_cast<int>(segments_.size()));
+        return;
+    }
     if (n <= kEndPoints + 1) {
         strokeEnd(0, n);
         return;

@@ -46,6 +46,7 @@ void LoadSessionPopoverController::viewDidLoad()
     PopoverContentController::viewDidLoad();
     appDelegate_ = QuivraAppDelegate::shared();
     if (!sessionTableView_) return;
+    reloadData();
     sessionTableView_->setModel(model_);
     sessionTableView_->setItemDelegate(new SessionRowDelegate(this, sessionTableView_));
     listViewport_ = sessionTableView_->viewport();
@@ -54,54 +55,39 @@ void LoadSessionPopoverController::viewDidLoad()
 
     // The keyboard starts on the active session's row.
     Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
-    std::vector<Session> sessions = sortedSessions();
-    auto found = std::find(sessions.begin(), sessions.end(), active);
-    if (found != sessions.end()) {
-        QModelIndex index = model_->index(int(found - sessions.begin()));
+    auto found = std::find(rows_.begin(), rows_.end(), active);
+    if (found != rows_.end()) {
+        QModelIndex index = model_->index(int(found - rows_.begin()));
         sessionTableView_->setCurrentIndex(index);
         sessionTableView_->scrollTo(index);
     }
     sessionTableView_->setFocus();
-}
-
-bool LoadSessionPopoverController::shouldAutorotateToInterfaceOrientation(int orientation) const
-{
-    return orientation == 3 || orientation == 4;
-}
-
-std::vector<Session> LoadSessionPopoverController::sortedSessions() const
-{
-    if (!appDelegate_) return {};
-    std::vector<std::pair<platform::Micros, Session>> keyed;
-    for (const Session& session : appDelegate_->baseModel().sessions()) keyed.emplace_back(session.dateStamp(), session);
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
-        return a.second.objectId() < b.second.objectId();
+    // Keys must reach the list as soon as the popover shows, even where no window manager hands
+    // the new window the focus.
+    QPointer<QListView> list = sessionTableView_.data();
+    QTimer::singleShot(0, this, [list] {
+        if (!list) return;
+        list->window()->activateWindow();
+        list->setFocus(Qt::PopupFocusReason);
     });
-    std::vector<Session> sorted;
-    sorted.reserve(keyed.size());
-    for (auto& entry : keyed) sorted.push_back(entry.second);
-    return sorted;
 }
 
 int LoadSessionPopoverController::numberOfRowsInSection(int) const
 {
-    return appDelegate_ ? int(appDelegate_->baseModel().sessions().size()) : 0;
+    return int(rows_.size());
 }
 
 QString LoadSessionPopoverController::cellTextForRow(int row) const
 {
-    std::vector<Session> sessions = sortedSessions();
-    if (row < 0 || row >= int(sessions.size())) return {};
-    return QString::fromStdString(platform::formatDate(sessions[std::size_t(row)].dateStamp(), "yyyy-MM-dd-HH:mm:ss"));
+    if (row < 0 || row >= int(rows_.size())) return {};
+    return QString::fromStdString(platform::formatDate(rows_[std::size_t(row)].dateStamp(), "yyyy-MM-dd-HH:mm:ss"));
 }
 
 void LoadSessionPopoverController::didSelectRow(int row)
 {
-    std::vector<Session> sessions = sortedSessions();
-    if (row < 0 || row >= int(sessions.size())) return;
+    if (row < 0 || row >= int(rows_.size())) return;
     cancelDeleteConfirmation();
-    appDelegate_->baseModel().options().setActiveSession(sessions[std::size_t(row)]);
+    appDelegate_->baseModel().options().setActiveSession(rows_[std::size_t(row)]);
     if (rootController_) rootController_->viewDidLoad();
     appDelegate_->saveContext();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
@@ -109,10 +95,13 @@ void LoadSessionPopoverController::didSelectRow(int row)
 
 void LoadSessionPopoverController::commitEditingStyle(int row)
 {
-    std::vector<Session> sessions = sortedSessions();
-    if (row < 0 || row >= int(sessions.size())) return;
+    if (row < 0 || row >= int(rows_.size())) return;
     cancelDeleteConfirmation();
-    model_->removeRowBy(row, [&] { deleteObject(sessions[std::size_t(row)]); });
+    model_->removeRowBy(row, [&] {
+        deleteObject(rows_[std::size_t(row)]);
+        rows_.erase(rows_.begin() + row);
+    });
+    emit sessionDeleted();
 
     // The second half runs even if the browser closes first: the hold keeps this controller,
     // the timer's context, alive until then, and the window it is handed to bounds its life.
@@ -127,18 +116,8 @@ void LoadSessionPopoverController::commitEditingStyle(int row)
 
 void LoadSessionPopoverController::deleteSession()
 {
-    if (appDelegate_) {
-        BaseModel root = appDelegate_->baseModel();
-        if (root.sessions().empty()) {
-            Session fresh = Session::init();
-            fresh.setBaseModel(root);
-        }
-        Options options = root.options();
-        if (!options.activeSession()) {
-            std::vector<Session> sessions = sortedSessions();
-            if (!sessions.empty()) options.setActiveSession(sessions.back());
-        }
-    }
+    // A new session if none is left, then the latest one active if none is.
+    if (appDelegate_) appDelegate_->baseModel().ensureActiveSession();
     cancelDeleteConfirmation();
     reloadData();
     if (rootController_) rootController_->viewDidLoad();
@@ -148,7 +127,7 @@ void LoadSessionPopoverController::deleteSession()
 
 void LoadSessionPopoverController::reloadData()
 {
-    model_->reload();
+    model_->reload([this] { rows_ = appDelegate_ ? appDelegate_->baseModel().sessionsByStart() : std::vector<Session>{}; });
 }
 
 void LoadSessionPopoverController::beginDeleteConfirmation(int row)

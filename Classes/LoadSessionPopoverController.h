@@ -2,7 +2,9 @@
 // The session browser: lists every session by its start time, oldest first. Choosing a row makes
 // that session the active one and reloads the main screen; a confirmed delete removes a session,
 // and a tenth of a second later picks a new active session if needed and closes the browser.
+#include <QEvent>
 #include <QListView>
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "MainViewController.h"
 #include "Popover.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
@@ -17,7 +20,6 @@
 namespace Ui {
 class LoadSessionPopover;
 }
-class MainViewController;
 class SessionListModel;
 
 class LoadSessionPopoverController : public PopoverContentController {
@@ -28,17 +30,13 @@ public:
 
     // Sets appDelegate and wires the list; runs when the view from "LoadSessionPopover" loads.
     void viewDidLoad() override;
-    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
 
-    // The rows, answered afresh from the store: the root's sessions by start time, oldest first
-    // (equal start times oldest-created first).
+    // The rows: the root's sessions by start time, oldest first (equal start times oldest-created
+    // first), read from the store when the list opens or reloads and kept in step with deletes.
     int numberOfSectionsInTableView() const { return 1; }
     int numberOfRowsInSection(int section) const;
     // The row's start time as "yyyy-MM-dd-HH:mm:ss" in local time; empty past the last row.
     QString cellTextForRow(int row) const;
-    bool canEditRow(int) const { return true; }
-    static constexpr int editingStyleDelete = 1;
-    int editingStyleForRow(int) const { return editingStyleDelete; }
 
     // Makes the row's session active, reloads the main screen, saves and closes the browser.
     void didSelectRow(int row);
@@ -49,6 +47,12 @@ public:
     // list and the main screen reloaded, the store saved and the browser closed.
     void deleteSession();
     bool isDeletionPending() const { return pendingDeletions_ > 0; }
+
+signals:
+    // A session was deleted; it waits in the trash while it can be undone.
+    void sessionDeleted();
+
+public:
 
     // A row's delete control asks once more before it deletes: the first tap (or a swipe left,
     // or the Delete key) turns it into a red "Delete" button; only that button deletes.
@@ -74,7 +78,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::vector<Session> sortedSessions() const;
     void reloadData();
     bool handlePointer(QEvent* event);
     bool handleKey(QEvent* event);
@@ -86,6 +89,7 @@ private:
     QPointer<MainViewController> rootController_;
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
+    std::vector<Session> rows_;          // the sessions in row order
 
     int confirmingRow_ = -1;
     int pendingDeletions_ = 0;

@@ -1,11 +1,15 @@
 #include "MainViewController.h"
 
 #include <QEvent>
+
+#include <algorithm>
+#include <cmath>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
 #include <QToolButton>
 
+#include "BaseModel.h"
 #include "GData.h"
 #include "GMeter.h"
 #include "Options.h"
@@ -56,6 +60,10 @@ QWidget* MainViewController::view()
     connect(ui_->sessionsButton, &QToolButton::clicked, this, &MainViewController::loadSessionButtonPressed);
     connect(ui_->exportButton, &QToolButton::clicked, this, &MainViewController::exportSession);
     connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
+    connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
+    ui_->undoButton->hide();
+    undoTimer_.setSingleShot(true);
+    connect(&undoTimer_, &QTimer::timeout, this, &MainViewController::endUndo);
 
     sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
     connect(shared, &sensors::Accelerometer::sourceFailed, this,
@@ -67,6 +75,9 @@ QWidget* MainViewController::view()
         connect(appDelegate_, &QuivraAppDelegate::saveFailed, this,
                 [this](const QString& message) { showWarning("Not saved yet (retrying): " + message); });
         connect(appDelegate_, &QuivraAppDelegate::saveRecovered, this, [this] { showWarning({}); });
+        connect(appDelegate_, &QuivraAppDelegate::storeNotice, this, &MainViewController::showMessage);
+        // A clear or delete still in the trash from the last run can be undone now.
+        if (appDelegate_->managedObjectContext()->undoableRemoval()) showRemovalNotice();
     }
     updateStatus();
     statusTimer_.start();
@@ -90,7 +101,7 @@ void MainViewController::viewDidLoad()
     std::size_t kept = trace::rowsKeptByRebuild(count, width);
     auto buffer = std::make_shared<ViewBuffer>();
     for (const store::SampleValues& s : active.gData().newest(kept))
-        buffer->push_back(ViewRow{s.dateStamp, s.x, s.y, s.z});
+        buffer->push_back(ViewRow{s.x, s.y, s.z});
     setGDataViewArray(buffer);
     if (meter) {
         meter->setGData(gDataViewArray_);
@@ -122,18 +133,10 @@ void MainViewController::placeNeedles(const std::optional<ViewRow>& row)
         std::optional<float> value;
         if (row) value = trace::valueOf(*row, axis);
         QRectF frame = trace::needleFrame(QRectF(needle->geometry()), axis, value);
-        needle->move(needle->x(), int(std::lround(frame.y())));
+        // A value far off the scale parks its needle just beyond the view's edge.
+        const double lowest = -frame.height() - 8.0, highest = double(view_->height()) + 8.0;
+        needle->move(needle->x(), int(std::lround(std::clamp(frame.y(), lowest, highest))));
     }
-}
-
-bool MainViewController::shouldAutorotateToInterfaceOrientation(int orientation) const
-{
-    return orientation == 3 || orientation == 4;
-}
-
-void MainViewController::didReceiveMemoryWarning()
-{
-    platform::log("memory warning");
 }
 
 void MainViewController::placeNeedlesAtTheRightEdge()
@@ -234,20 +237,31 @@ void MainViewController::takeTare(const sensors::Acceleration& a)
 void MainViewController::recordSample(const sensors::Acceleration& a)
 {
     if (!appDelegate_) return;
-    Options options = appDelegate_->baseModel().options();
+    BaseModel root = appDelegate_->baseModel();
+    Options options = root.options();
     // The tare is read again for every axis of every reading, so a new tare applies at once.
-    float x = float(a.x - double(options.tareX()));
-    float y = float(a.y - double(options.tareY()));
-    float z = float(a.z - double(options.tareZ()));
+    const double dx = a.x - double(options.tareX());
+    const double dy = a.y - double(options.tareY());
+    const double dz = a.z - double(options.tareZ());
+    // A difference beyond float range has no single-precision value to store.
+    if (!sensors::Accelerometer::isUsable({dx, dy, dz})) {
+        if (droppedReadings_++ == 0) platform::log("a reading less the tare is out of range: dropped, further ones are counted");
+        return;
+    }
+    const float x = float(dx), y = float(dy), z = float(dz);
+    // A reading never goes into no session: when the active one was just deleted, the session
+    // that the deletion's follow-up will choose is chosen now and takes it.
+    Session active = options.activeSession();
+    if (!active) active = root.ensureActiveSession();
     GData sample = GData::init();
     sample.setXValue(x);
     sample.setYValue(y);
     sample.setZValue(z);
     sample.setDateStamp(platform::Clock::now());
-    sample.setCurrentSession(options.activeSession());
+    sample.setCurrentSession(active);
 
     if (!gDataViewArray_) gDataViewArray_ = std::make_shared<ViewBuffer>();
-    gDataViewArray_->push_back(ViewRow{0, x, y, z});
+    gDataViewArray_->push_back(ViewRow{x, y, z});
     GMeter* meter = gMeterView();
     if (trace::trimsOldestRow(gDataViewArray_->size(), meter ? float(meter->width()) : 0.0f))
         gDataViewArray_->pop_front();
@@ -267,6 +281,8 @@ void MainViewController::updateStatus()
     else if (gAccelerometer_) state = "Recording";
     else state = "Stopped";
     QString samples = QLocale::c().toString(qlonglong(active.gData().count())) + " samples";
+    const std::uint64_t dropped = droppedReadings_ + sensors::Accelerometer::sharedAccelerometer()->droppedReadings();
+    if (dropped > 0) samples += "  ·  " + QLocale::c().toString(qulonglong(dropped)) + " unusable readings dropped";
     ui_->statusLabel->setText(state + "  ·  " + samples + "  ·  " + sourceText_);
 }
 

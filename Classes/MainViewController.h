@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -38,8 +39,6 @@ public:
     void viewDidLoad();
     void refreshView();
     void moveNeedles();
-    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
-    void didReceiveMemoryWarning();
 
     // Actions of the screen's controls.
     void startStopButtonPressed();
@@ -49,6 +48,10 @@ public:
     void loadSessionButtonPressed();
     void exportSession();
     void settingsButtonPressed();
+    // Undoes the latest clear or session delete while its notice shows (Ctrl+Z).
+    void undoButtonPressed();
+    // How long a clear or a delete can be undone.
+    static constexpr int undoWindowMs = 12000;
 
     void accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
                                     const sensors::Acceleration& acceleration) override;
@@ -79,6 +82,8 @@ private:
     void updateStatus();
     void showWarning(const QString& text);
     void showMessage(const QString& text, bool warning);
+    void showRemovalNotice();
+    void endUndo();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::unique_ptr<Ui::MainView> ui_;
@@ -90,4 +95,7 @@ private:
     QPointer<QTimer> viewRefreshTimer_;                   // not owned: lives while recording
     QTimer statusTimer_;
     QString sourceText_;
+    std::uint64_t droppedReadings_ = 0; // readings whose difference from the tare is out of range
+    QTimer undoTimer_;                  // how long the latest clear or delete stays undoable
+    QString removalText_;               // its notice
 };

@@ -24,6 +24,7 @@ void MainViewController::loadSessionButtonPressed()
     auto* browser = new LoadSessionPopoverController;
     browser->setContentSizeForViewInPopover(QSize(250, 300));
     browser->setRootController(this);
+    connect(browser, &LoadSessionPopoverController::sessionDeleted, this, &MainViewController::showRemovalNotice);
     auto* popover = new Popover(browser);
     browser->setPopoverController(popover);
     QWidget* screen = view();

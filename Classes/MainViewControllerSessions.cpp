@@ -1,5 +1,7 @@
 // The main screen's session actions: a new session, clearing the active one, and its export.
 #include <QLabel>
+#include <QLocale>
+#include <QToolButton>
 
 #include "BaseModel.h"
 #include "GMeter.h"
@@ -8,6 +10,7 @@
 #include "QuivraAppDelegate.h"
 #include "Session.h"
 #include "platform/AscFile.h"
+#include "platform/DateFormatter.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
 #include "ui_MainView.h"
@@ -37,12 +40,60 @@ void MainViewController::deleteSessionPressed()
 {
     if (!appDelegate_) return;
     Session active = appDelegate_->baseModel().options().activeSession();
-    // Every sample of the session goes, saved or not; the session stays, and stays active.
+    // Every sample of the session goes, saved or not; the session stays, and stays active. The
+    // samples wait in the trash while the clear can be undone.
+    const bool had = active && active.gData().count() > 0;
     if (active) appDelegate_->managedObjectContext()->clearSamples(active.objectId());
     installEmptyBuffer();
     refreshView();
     appDelegate_->saveContext();
+    if (had) showRemovalNotice();
     updateStatus();
+}
+
+void MainViewController::showRemovalNotice()
+{
+    const store::Removal* removal = appDelegate_ ? appDelegate_->managedObjectContext()->undoableRemoval() : nullptr;
+    if (!removal || !ui_) return;
+    const QString count = QLocale().toString(qlonglong(removal->sampleCount()));
+    QString text = removal->kind == store::Removal::Kind::clear
+                       ? QString("Cleared %1 samples").arg(count)
+                       : QString("Deleted session %1 (%2 samples)")
+                             .arg(QString::fromStdString(platform::formatDate(removal->session.dateStamp, "yyyy-MM-dd HH:mm:ss")), count);
+    showMessage(text, false);
+    removalText_ = text;
+    ui_->undoButton->show();
+    undoTimer_.start(undoWindowMs);
+}
+
+void MainViewController::endUndo()
+{
+    undoTimer_.stop();
+    if (ui_) ui_->undoButton->hide();
+    if (!appDelegate_) return;
+    // The trash is emptied: the removal is final now.
+    appDelegate_->managedObjectContext()->forgetRemoval();
+    appDelegate_->saveContext();
+    if (ui_ && ui_->warningLabel->toolTip() == removalText_) showMessage({}, false);
+}
+
+void MainViewController::undoButtonPressed()
+{
+    if (!appDelegate_ || !appDelegate_->managedObjectContext()->undoableRemoval()) return;
+    undoTimer_.stop();
+    if (ui_) ui_->undoButton->hide();
+    store::ObjectContext* context = appDelegate_->managedObjectContext();
+    const qlonglong count = context->undoableRemoval()->sampleCount();
+    store::StoreError error;
+    if (!context->undoRemoval(&error)) {
+        platform::log("undo failed: " + error.describe() + ", " + error.describeDetails());
+        showWarning("Undo failed: " + QString::fromStdString(error.describe()));
+        return;
+    }
+    platform::log("undo: " + std::to_string(count) + " samples put back");
+    viewDidLoad();
+    appDelegate_->saveContext();
+    showMessage(QString("Put back %1 samples").arg(QLocale().toString(count)), false);
 }
 
 void MainViewController::exportSession()
@@ -58,8 +109,13 @@ void MainViewController::exportSession()
         fail("no active session");
         return;
     }
+    std::string folder = platform::documentsDirectory(), problem;
+    if (!platform::ensureDirectory(folder, &problem)) {
+        fail("cannot use the documents folder " + problem);
+        return;
+    }
     // Streamed line by line into a temporary file that replaces the target only when complete.
-    platform::AscFile file(platform::documentsDirectory(), active.dateStamp());
+    platform::AscFile file(folder, active.exportFileName());
     if (!file.open()) {
         fail(file.error());
         return;

@@ -1,12 +1,16 @@
 #include "QuivraAppDelegate.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
+#include <QCloseEvent>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "MainViewController.h"
 #include "Options.h"
@@ -21,6 +25,12 @@ QuivraAppDelegate* sharedDelegate = nullptr;
 {
     platform::abortWith("Unresolved error " + error.describe() + ", " + error.describeDetails());
 }
+
+std::string reasonOf(const store::StoreError& error)
+{
+    auto reason = error.details.find("reason");
+    return error.describe() + (reason != error.details.end() ? ": " + reason->second : std::string());
+}
 } // namespace
 
 store::ObjectContext* ManagedObject::applicationContext()
@@ -33,6 +43,10 @@ QuivraAppDelegate::QuivraAppDelegate(QObject* parent) : QObject(parent)
     sharedDelegate = this;
     autosaveTimer_.setSingleShot(true);
     connect(&autosaveTimer_, &QTimer::timeout, this, &QuivraAppDelegate::saveContext);
+    // Qt ends the process with exit() when the display server goes away; what was recorded is
+    // saved on that path too.
+    static const bool registered = std::atexit(&QuivraAppDelegate::saveOnUnexpectedExit) == 0;
+    (void)registered;
 }
 
 QuivraAppDelegate::~QuivraAppDelegate()
@@ -64,7 +78,15 @@ store::ObjectContext* QuivraAppDelegate::managedObjectContext()
     if (managedObjectContext_) return managedObjectContext_.get();
     auto context = std::make_unique<store::ObjectContext>();
     store::StoreError error;
+    std::string folderError;
     std::string path = storePath();
+    if (!platform::prepareLibraryDirectory(folderError)) {
+        error.code = 14; // SQLite's "cannot open"
+        error.message = "The store's folder could not be made";
+        error.details["path"] = path;
+        error.details["reason"] = folderError;
+        unresolved(error);
+    }
     if (!context->open(path, error)) {
         if (error.code == store::StoreError::lockedByAnotherProcess) {
             std::fprintf(stderr, "quivra: Quivra is already running on the store %s\n", path.c_str());
@@ -74,6 +96,14 @@ store::ObjectContext* QuivraAppDelegate::managedObjectContext()
     }
     managedObjectContext_ = std::move(context);
     managedObjectContext_->setChangeObserver([this] { contextChanged(); });
+    managedObjectContext_->setReadFailureObserver([this](const store::StoreError& e) {
+        platform::log("store read failed: " + e.describe() + ", " + e.describeDetails());
+        emit storeNotice(QString::fromStdString("Could not read the store: " + reasonOf(e)), true);
+    });
+    managedObjectContext_->setFileObserver([this](const std::string& message) {
+        platform::log(message);
+        emit storeNotice(QString::fromStdString(message), true);
+    });
     return managedObjectContext_.get();
 }
 
@@ -88,11 +118,13 @@ bool QuivraAppDelegate::applicationDidFinishLaunchingWithOptions()
         platform::log("build new base model");
         baseModel_ = BaseModel::init(*context);
     }
+    repairAtStartup();
 
     window_ = std::make_unique<QWidget>();
     window_->setWindowTitle("Quivra");
     window_->setMinimumSize(800, 600);
     window_->resize(1024, 768);
+    window_->installEventFilter(this);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     window_->show();
@@ -100,6 +132,22 @@ bool QuivraAppDelegate::applicationDidFinishLaunchingWithOptions()
     mainViewController_ = std::make_unique<MainViewController>();
     layout->addWidget(mainViewController_->view());
     return true;
+}
+
+void QuivraAppDelegate::repairAtStartup()
+{
+    if (Options options = baseModel_.options()) {
+        const int rate = options.framerate();
+        if (rate < slowestFramerate || rate > fastestFramerate) {
+            const int fixed = std::clamp(rate, slowestFramerate, fastestFramerate);
+            platform::log("stored sample rate " + std::to_string(rate) + " is out of range, using "
+                          + std::to_string(fixed));
+            options.setFramerate(fixed);
+        }
+    }
+    std::string repaired;
+    baseModel_.ensureActiveSession(&repaired);
+    if (!repaired.empty()) platform::log("no active session in the store: " + repaired);
 }
 
 void QuivraAppDelegate::contextChanged()
@@ -115,23 +163,97 @@ bool QuivraAppDelegate::saveContext()
     if (managedObjectContext_->save(error)) {
         if (lastSaveFailed_) {
             lastSaveFailed_ = false;
+            lastSaveError_.clear();
             platform::log("saved after an earlier failure");
             emit saveRecovered();
         }
         return true;
     }
     lastSaveFailed_ = true;
+    lastSaveError_ = reasonOf(error);
     platform::log("save failed, will retry: " + error.describe() + ", " + error.describeDetails());
-    emit saveFailed(QString::fromStdString(error.describe() + ": "
-                                           + (error.details.count("reason") ? error.details.at("reason") : "")));
+    emit saveFailed(QString::fromStdString(lastSaveError_));
     autosaveTimer_.start(retryDelayMs);
     return false;
 }
 
+bool QuivraAppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_.get() && event->type() == QEvent::Close && !terminated_ && !mayClose()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool QuivraAppDelegate::mayClose()
+{
+    while (!saveContext()) {
+        const qlonglong unsaved = managedObjectContext_->unsavedSampleCount();
+        QMessageBox box(QMessageBox::Warning, "Quivra cannot save",
+                        QString("What was recorded cannot be saved: %1.\n\nQuitting now loses %2 samples. Free "
+                                "some space (or fix the store's folder) and try again.")
+                            .arg(QString::fromStdString(lastSaveError_), QLocale().toString(unsaved)),
+                        QMessageBox::NoButton, window_.get());
+        QPushButton* retry = box.addButton("Retry", QMessageBox::AcceptRole);
+        QPushButton* quit = box.addButton("Quit without saving", QMessageBox::DestructiveRole);
+        QPushButton* stay = box.addButton("Keep Quivra open", QMessageBox::RejectRole);
+        box.setDefaultButton(retry);
+        box.setEscapeButton(stay);
+        box.exec();
+        if (box.clickedButton() == quit) {
+            quitWithoutSaving_ = true;
+            QCoreApplication::exit(1);
+            return true;
+        }
+        if (box.clickedButton() != retry) return false;
+    }
+    return true;
+}
+
 void QuivraAppDelegate::applicationWillTerminate()
 {
+    terminated_ = true;
     autosaveTimer_.stop();
-    if (!managedObjectContext_ || !managedObjectContext_->hasChanges()) return;
+    if (!managedObjectContext_) return;
+    // A deletion whose follow-up had no time to run still leaves an active session behind.
+    if (baseModel_) {
+        std::string repaired;
+        baseModel_.ensureActiveSession(&repaired);
+        if (!repaired.empty()) platform::log("at exit: " + repaired);
+    }
+    if (!managedObjectContext_->hasChanges()) return;
+    const std::string unsaved = std::to_string(managedObjectContext_->unsavedSampleCount());
+    if (quitWithoutSaving_) {
+        platform::log("quit without saving: " + unsaved + " samples lost");
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + finalSaveRetryTime;
+    for (int attempt = 1;; ++attempt) {
+        store::StoreError error;
+        if (managedObjectContext_->save(error)) {
+            if (attempt > 1) platform::log("saved at exit on try " + std::to_string(attempt));
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            platform::log("final save failed " + std::to_string(attempt) + " times: "
+                          + std::to_string(managedObjectContext_->unsavedSampleCount()) + " samples lost");
+            unresolved(error);
+        }
+        platform::log("final save failed (try " + std::to_string(attempt) + "), retrying: " + reasonOf(error));
+        if (betweenFinalSaveTries) betweenFinalSaveTries();
+        else std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}
+
+void QuivraAppDelegate::saveOnUnexpectedExit()
+{
+    QuivraAppDelegate* delegate = sharedDelegate;
+    if (!delegate || delegate->terminated_ || !delegate->managedObjectContext_) return;
+    delegate->terminated_ = true;
+    if (!delegate->managedObjectContext_->hasChanges()) return;
+    platform::log("ending without the event loop (display gone?): saving what was recorded");
     store::StoreError error;
-    if (!managedObjectContext_->save(error)) unresolved(error);
+    if (!delegate->managedObjectContext_->save(error))
+        platform::log("save at exit failed: " + error.describe() + ", " + error.describeDetails());
 }

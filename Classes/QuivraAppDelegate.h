@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,10 +25,13 @@ public:
     // The one delegate of the process, or nullptr before it exists.
     static QuivraAppDelegate* shared();
 
-    // Start-up: the store, the root ("load model" or "build new base model"), the window and
-    // the main screen. Returns true.
+    // Start-up: the store, the root ("load model" or "build new base model"), repairs of what a
+    // damaged store may hold (a sample rate out of range, no active session), the window and the
+    // main screen. Returns true.
     bool applicationDidFinishLaunchingWithOptions();
-    // The event loop has ended: the final save. A failure here is fatal.
+    // The event loop has ended: a pending session choice is completed, then the final save. A
+    // failing save is tried again for up to finalSaveRetryTime, each try logged; only then does
+    // the program end as a failed save must, saying how many samples are lost.
     void applicationWillTerminate();
 
     // The object context over the store, opened on first use. A store that cannot be opened
@@ -47,13 +52,29 @@ public:
     // How long an unsaved change may wait before it is saved while the program runs.
     static constexpr int autosaveDelayMs = 1000;
     static constexpr int retryDelayMs = 2000;
+    // The rates the program records at: a stored rate outside is brought inside at start-up.
+    static constexpr int slowestFramerate = 5;
+    static constexpr int fastestFramerate = 200;
+
+    // How long the final save keeps trying, and what runs between two tries (a pause by default).
+    std::chrono::milliseconds finalSaveRetryTime{30000};
+    std::function<void()> betweenFinalSaveTries;
 
 signals:
     void saveFailed(const QString& message);
     void saveRecovered();
+    // Something the user should know about the store: it was written back, or could not be read.
+    void storeNotice(const QString& message, bool warning);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void contextChanged();
+    void repairAtStartup();
+    // Closing the window with changes that cannot be saved asks what to do. False keeps it open.
+    bool mayClose();
+    static void saveOnUnexpectedExit();
 
     std::unique_ptr<store::ObjectContext> managedObjectContext_;
     BaseModel baseModel_;
@@ -61,4 +82,7 @@ private:
     std::unique_ptr<MainViewController> mainViewController_;
     QTimer autosaveTimer_;
     bool lastSaveFailed_ = false;
+    std::string lastSaveError_;
+    bool quitWithoutSaving_ = false;
+    bool terminated_ = false;
 };

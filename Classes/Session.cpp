@@ -1,7 +1,10 @@
 #include "Session.h"
 
+#include <cstdlib>
+
 #include "BaseModel.h"
 #include "Options.h"
+#include "platform/AscFile.h"
 
 std::int64_t GDataSet::count() const
 {
@@ -61,4 +64,19 @@ Options Session::activeInOptions() const
 void deleteObject(const Session& session)
 {
     if (session.managedObjectContext()) session.managedObjectContext()->deleteSession(session.objectId());
+}
+
+std::string Session::exportFileName() const
+{
+    const platform::Micros start = dateStamp();
+    const std::string plain = platform::ascFileName(start);
+    int ordinal = 1;
+    for (const Session& other : baseModel().sessions()) {
+        const platform::Micros otherStart = other.dateStamp();
+        const bool earlier = otherStart != start ? otherStart < start : other.objectId() < id_;
+        // Names can only match within a day or two of each other, whatever the time zones do.
+        if (earlier && std::llabs(otherStart - start) < 2 * 86400LL * 1000000 && platform::ascFileName(otherStart) == plain)
+            ++ordinal;
+    }
+    return platform::ascFileName(start, ordinal);
 }

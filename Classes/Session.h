@@ -1,6 +1,7 @@
 #pragma once
 // One recording session: its start time, its root, and its samples.
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "ManagedObject.h"
@@ -41,6 +42,11 @@ public:
     void setBaseModel(const BaseModel& baseModel);
     Options activeInOptions() const;
     GDataSet gData() const { return GDataSet(context_, *this ? id_ : 0); }
+
+    // The name of its export file. Sessions started in the same local second (two quick starts,
+    // or the hour repeated when daylight saving ends) would share one; the later ones, by start
+    // and then by creation, get "-2", "-3", ..., so each session keeps a file of its own.
+    std::string exportFileName() const;
 };
 
 // Deleting a session deletes its samples and empties the active session that named it.

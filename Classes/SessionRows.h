@@ -39,9 +39,11 @@ public:
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
 
-    void reload()
+    template <typename Change>
+    void reload(Change&& change)
     {
         beginResetModel();
+        std::forward<Change>(change)();
         endResetModel();
     }
 

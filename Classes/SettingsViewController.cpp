@@ -111,16 +111,6 @@ void SettingsViewController::sliderMoved()
             MainViewController::updateIntervalForFramerate(float(options.framerate())));
 }
 
-bool SettingsViewController::shouldAutorotateToInterfaceOrientation(int orientation) const
-{
-    return orientation == 3 || orientation == 4;
-}
-
-void SettingsViewController::didReceiveMemoryWarning()
-{
-    platform::log("memory warning");
-}
-
 void SettingsViewController::popoverDidDismiss()
 {
     // Closing is a safe point: a changed rate goes to disk now.

@@ -7,12 +7,12 @@
 
 #include <memory>
 
+#include "MainViewController.h"
 #include "Popover.h"
 
 namespace Ui {
 class SettingsView;
 }
-class MainViewController;
 
 // A horizontal slider whose value is a float: the thumb moves in hundredths, while the value
 // keeps exactly the float it was last given (limited to the range).
@@ -55,8 +55,6 @@ public:
     void viewDidLoad() override;
     // Snaps, shows, stores and, while recording, applies the slider's rate.
     void sliderMoved();
-    bool shouldAutorotateToInterfaceOrientation(int orientation) const;
-    void didReceiveMemoryWarning();
 
     FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
     QLabel* sampleRateLabel() const { return sampleRateLabel_; }

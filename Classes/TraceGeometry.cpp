@@ -84,6 +84,21 @@ TracePolylines tracePoints(const ViewBuffer& rows, float width)
     return out;
 }
 
+bool clipToBand(QPointF& a, QPointF& b, double top, double bottom)
+{
+    if ((a.y() < top && b.y() < top) || (a.y() > bottom && b.y() > bottom)) return false;
+    auto onEdge = [](const QPointF& from, const QPointF& to, double y) {
+        const double t = (y - from.y()) / (to.y() - from.y());
+        return QPointF(from.x() + t * (to.x() - from.x()), y);
+    };
+    const QPointF a0 = a, b0 = b;
+    if (a0.y() < top) a = onEdge(a0, b0, top);
+    else if (a0.y() > bottom) a = onEdge(a0, b0, bottom);
+    if (b0.y() < top) b = onEdge(a0, b0, top);
+    else if (b0.y() > bottom) b = onEdge(a0, b0, bottom);
+    return true;
+}
+
 std::uint32_t gridPhase(std::uint64_t sampleCount)
 {
     return fiveTimes(sampleCount) % 50u;

@@ -44,6 +44,11 @@ struct TracePolylines {
 void tracePoints(const ViewBuffer& rows, float width, TracePolylines& out);
 TracePolylines tracePoints(const ViewBuffer& rows, float width);
 
+// The part of the segment a-b between the heights top and bottom; false when none of it is.
+// Strokes far outside the view cost the painter time that grows with their length, so points
+// of large values are clipped before they are stroked.
+bool clipToBand(QPointF& a, QPointF& b, double top, double bottom);
+
 // Grid
 
 // Horizontal offset of the vertical lines for a session of `sampleCount` samples: 0, 5, ..., 45.

@@ -3,10 +3,8 @@
 #include <deque>
 #include <memory>
 
-#include "platform/Clock.h"
 
 struct ViewRow {
-    platform::Micros marker = 0; // 0 for a live reading, the sample's time when rebuilt from the store
     float x = 0.0f;              // g, tare subtracted
     float y = 0.0f;
     float z = 0.0f;

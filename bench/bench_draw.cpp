@@ -32,7 +32,7 @@ SharedViewBuffer fullBuffer(float spread)
     auto rows = std::make_shared<ViewBuffer>();
     std::size_t n = 0;
     while (!trace::trimsOldestRow(n + 1, static_cast<float>(kWidth))) {
-        rows->push_back(ViewRow{0, g(random), g(random), g(random)});
+        rows->push_back(ViewRow{g(random), g(random), g(random)});
         ++n;
     }
     return rows;

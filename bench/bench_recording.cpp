@@ -35,7 +35,7 @@ void AppendRowOnly(benchmark::State& state)
     auto buffer = std::make_shared<ViewBuffer>();
     float v = 0.0f;
     for (auto _ : state) {
-        buffer->push_back(ViewRow{0, v, -v, -1.0f});
+        buffer->push_back(ViewRow{v, -v, -1.0f});
         if (trace::trimsOldestRow(buffer->size(), 1024.0f)) buffer->pop_front();
         benchmark::DoNotOptimize(buffer->back());
         v += 1e-6f;

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -167,4 +171,128 @@ TEST(AppDelegateDeathTest, AStoreThatCannotBeOpenedAbortsAfterOneLogLine)
             delegate.applicationDidFinishLaunchingWithOptions();
         },
         "Unresolved error The store could not be opened.*path = ");
+}
+
+TEST(AppDelegate, AStoreDamagedByHandIsRepairedAtStart)
+{
+    for (const char* rate : {"0", "-5", "'fast'", "1000000"}) {
+        TempHome home;
+        {
+            QuivraAppDelegate delegate;
+            delegate.applicationDidFinishLaunchingWithOptions();
+            delegate.applicationWillTerminate();
+        }
+        sqlite3* db = nullptr;
+        sqlite3_open(home.storePath().toLocal8Bit(), &db);
+        std::string sql = std::string("UPDATE options SET framerate = ") + rate + ", active_session_id = 77";
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        LogCapture log;
+        QuivraAppDelegate delegate;
+        delegate.applicationDidFinishLaunchingWithOptions();
+        const int expected = std::string(rate) == "1000000" ? 200 : 5;
+        EXPECT_EQ(delegate.baseModel().options().framerate(), expected) << rate;
+        EXPECT_TRUE(log.has("is out of range, using " + std::to_string(expected))) << rate;
+        // The active session named a session that is not there: the latest one is active again.
+        EXPECT_EQ(delegate.baseModel().options().activeSession(), delegate.baseModel().sessions().at(0));
+        EXPECT_TRUE(log.has("no active session in the store: made the latest session active"));
+    }
+}
+
+namespace {
+// A store that cannot grow: every save fails as on a full disk.
+void fill(store::ObjectContext* context, bool full)
+{
+    sqlite3_exec(context->database().handle(), full ? "PRAGMA max_page_count = 1" : "PRAGMA max_page_count = 1073741823",
+                 nullptr, nullptr, nullptr);
+}
+void addSamples(QuivraAppDelegate& delegate, int count)
+{
+    Session active = delegate.baseModel().options().activeSession();
+    for (int i = 0; i < count; ++i) GData::init().setCurrentSession(active);
+}
+std::int64_t storedSamples(const TempHome& home)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(home.storePath().toLocal8Bit(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM gdata", -1, &st, nullptr);
+    std::int64_t n = st && sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
+} // namespace
+
+TEST(AppDelegate, ClosingTheWindowWithSamplesThatCannotBeSavedAsksFirst)
+{
+    for (const char* answer : {"Retry", "Quit without saving"}) {
+        TempHome home;
+        LogCapture log;
+        QuivraAppDelegate delegate;
+        delegate.applicationDidFinishLaunchingWithOptions();
+        delegate.saveContext();
+        fill(delegate.managedObjectContext(), true);
+        addSamples(delegate, 3000);
+        QString asked;
+        QTimer::singleShot(100, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            asked = box->text();
+            fill(delegate.managedObjectContext(), false); // space freed meanwhile
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == answer) b->click();
+        });
+        EXPECT_TRUE(delegate.window()->close() == (std::string(answer) != "Keep"));
+        EXPECT_TRUE(asked.contains("3,000 samples")) << asked.toStdString();
+        EXPECT_TRUE(asked.contains("full")) << asked.toStdString();
+        delegate.applicationWillTerminate();
+        if (std::string(answer) == "Retry") {
+            EXPECT_EQ(storedSamples(home), 3000);
+        } else {
+            EXPECT_EQ(storedSamples(home), 0);
+            EXPECT_TRUE(log.has("quit without saving: 3000 samples lost"));
+        }
+    }
+}
+
+TEST(AppDelegate, TheFinalSaveKeepsTryingBeforeItGivesUp)
+{
+    TempHome home;
+    LogCapture log;
+    {
+        QuivraAppDelegate delegate;
+        delegate.applicationDidFinishLaunchingWithOptions();
+        delegate.saveContext();
+        fill(delegate.managedObjectContext(), true);
+        addSamples(delegate, 3000);
+        int tries = 0;
+        delegate.betweenFinalSaveTries = [&] {
+            if (++tries == 2) fill(delegate.managedObjectContext(), false);
+        };
+        delegate.applicationWillTerminate();
+        EXPECT_EQ(tries, 2);
+    }
+    EXPECT_TRUE(log.has("final save failed (try 2), retrying"));
+    EXPECT_TRUE(log.has("saved at exit on try 3"));
+    EXPECT_EQ(storedSamples(home), 3000);
+
+}
+
+TEST(AppDelegateDeathTest, AFinalSaveThatNeverSucceedsSaysHowManySamplesAreLost)
+{
+    EXPECT_DEATH(
+        {
+            TempHome home;
+            QuivraAppDelegate delegate;
+            delegate.applicationDidFinishLaunchingWithOptions();
+            delegate.saveContext();
+            fill(delegate.managedObjectContext(), true);
+            addSamples(delegate, 3000);
+            delegate.finalSaveRetryTime = std::chrono::milliseconds(50);
+            delegate.betweenFinalSaveTries = [] { QTest::qSleep(20); };
+            delegate.applicationWillTerminate();
+        },
+        "3000 samples lost(.|\n)*Unresolved error The store could not be saved");
 }

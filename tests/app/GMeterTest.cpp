@@ -20,7 +20,7 @@ bool isGridOverTrace(QRgb p) { return qRed(p) > 100 && qGreen(p) < 60; }
 
 SharedViewBuffer buffer(std::size_t count, float x, float y, float z)
 {
-    return std::make_shared<ViewBuffer>(count, ViewRow{0, x, y, z});
+    return std::make_shared<ViewBuffer>(count, ViewRow{x, y, z});
 }
 
 std::set<int> every50(int first, int end)

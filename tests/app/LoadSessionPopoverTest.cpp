@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListView>
 #include <QTest>
 #include <QToolButton>
@@ -199,12 +200,13 @@ TEST_F(LoadSessionBrowser, KeysMoveTheSelectionChooseAndClose)
     EXPECT_EQ(root().sessions().size(), 3u);
     EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
 
-    // The keyboard starts on the active row.
+    // The keyboard starts on the active row, with no Tab needed to reach the list.
     b = open();
     QListView* list = b->sessionTableView();
     EXPECT_EQ(list->currentIndex().row(), 1);
-    QTest::keyClick(list, Qt::Key_Up);
-    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == list; }, 2000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(active(), early);
     EXPECT_TRUE(closed());
 
@@ -355,4 +357,67 @@ TEST_F(LoadSessionBrowser, QuittingBeforeTheDeferredHalfFreesTheBrowserAndCancel
     delegate.reset();
     EXPECT_TRUE(browser.isNull());
     QTest::qWait(2 * LoadSessionPopoverController::kDeferredDeleteMs); // nothing left to fire
+}
+
+TEST_F(LoadSessionBrowser, DeletingTheActiveSessionNeverLeavesSamplesInNoSession)
+{
+    Session early = addSession(9, 2, 0.0f);
+    // Recording goes on while the active session is deleted: the readings taken before the
+    // deferred half go to the session it will choose, the latest one left.
+    LoadSessionPopoverController* b = open();
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    ASSERT_FALSE(active());
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    main->accelerometerDidAccelerate(shared, {0.5, 0, 0});
+    main->accelerometerDidAccelerate(shared, {0.25, 0, 0});
+    EXPECT_EQ(active(), early);
+    EXPECT_EQ(early.gData().count(), 4);
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(active(), early);
+
+    // Quitting 0.05 s after deleting the only session: the follow-up still runs before the end,
+    // so the next start finds an active session to record into.
+    b = open();
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    QTest::qWait(50);
+    delegate->applicationWillTerminate();
+    delegate.reset();
+    delegate = std::make_unique<QuivraAppDelegate>();
+    delegate->applicationDidFinishLaunchingWithOptions();
+    main = delegate->mainViewController();
+    ASSERT_EQ(root().sessions().size(), 1u);
+    EXPECT_EQ(active(), root().sessions()[0]);
+    EXPECT_EQ(active().gData().count(), 0);
+}
+
+TEST_F(LoadSessionBrowser, ADeleteCanBeUndoneFromTheMainScreenWhileItsNoticeShows)
+{
+    Session kept = active();
+    Session doomed = addSession(11, 5, 2.0f);
+    root().options().setActiveSession(doomed);
+    main->viewDidLoad();
+    LoadSessionPopoverController* b = open();
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(active(), kept);
+    auto* undo = main->view()->findChild<QToolButton*>("undoButton");
+    auto* notice = main->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_TRUE(undo && notice);
+    EXPECT_TRUE(undo->isVisible());
+    EXPECT_EQ(notice->toolTip(), "Deleted session 2011-03-05 11:00:00 (5 samples)");
+
+    QWidget* window = delegate->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !undo->isVisible(); }, 2000));
+    EXPECT_EQ(active(), doomed);
+    EXPECT_EQ(doomed.gData().count(), 5);
+    EXPECT_EQ(shownRows(), 5u);
+    EXPECT_EQ(main->gDataViewArray()->back().x, 6.0f);
+    EXPECT_EQ(root().sessions().size(), 2u);
+    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
 }

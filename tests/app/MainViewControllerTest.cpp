@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTimer>
+#include <QSignalSpy>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QTest>
@@ -45,12 +48,6 @@ TEST(MainViewController, IntervalsAreTheSinglePrecisionValuesWidened)
     EXPECT_EQ(MainViewController::updateIntervalForFramerate(45), 0.02222222276031971);
     EXPECT_EQ(MainViewController::tareUpdateInterval, 0.009999999776482582);
     EXPECT_EQ(MainViewController::refreshInterval, 0.05000000074505806);
-    MainViewController controller;
-    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(1));
-    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(2));
-    EXPECT_TRUE(controller.shouldAutorotateToInterfaceOrientation(3));
-    EXPECT_TRUE(controller.shouldAutorotateToInterfaceOrientation(4));
-    EXPECT_FALSE(controller.shouldAutorotateToInterfaceOrientation(5));
 }
 
 TEST(MainViewController, StartAndStopSwitchTheAccelerometerTimerAndImage)
@@ -116,7 +113,6 @@ TEST(MainViewController, ReadingsLessTheTareBecomeStoredSamplesAndViewRows)
     auto row = s.controller->gDataViewArray()->back();
     EXPECT_EQ(row.x, -1.4901161e-09f);
     EXPECT_EQ(row.y, 0.0f);
-    EXPECT_EQ(row.marker, 0);
     auto stored = s.active().gData().newest(1).at(0);
     EXPECT_EQ(stored.x, row.x);
     EXPECT_EQ(stored.z, row.z);
@@ -153,7 +149,6 @@ TEST(MainViewController, LoadingTheScreenKeepsTheNewestRowsTheTraceCanShow)
         auto buffer = s.controller->gDataViewArray();
         ASSERT_EQ(buffer->size(), rows) << samples << " samples";
         EXPECT_EQ(buffer->back().x, float(samples - 1));
-        EXPECT_EQ(buffer->back().marker, 1000000 + samples - 1);
         EXPECT_EQ(buffer->front().x, float(samples - int(rows)));
         EXPECT_EQ(s.controller->gMeterView()->gData(), buffer);
         // Recording on from a loaded buffer keeps its length.
@@ -258,9 +253,39 @@ TEST(MainViewController, KeyboardShortcutsReachTheActions)
     }
 }
 
-TEST(MainViewController, AMemoryWarningIsLogged)
+TEST(MainViewController, HugeReadingsCostTheWindowNoMoreThanSmallOnes)
 {
+    // One axis at 123456.7 g lies six million pixels below the view; the window must keep its
+    // pace all the same, and every reading is stored and exported.
+    QTemporaryDir dir;
+    QString replay = dir.path() + "/readings.txt";
+    {
+        QFile f(replay);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0.5 -0.015625 0.00001\n0.3333333333 -2 7.25\n-1e-7 123456.7 -0.1\n");
+    }
+    std::string error;
     Screen s;
-    s.controller->didReceiveMemoryWarning();
-    EXPECT_EQ(s.log, std::vector<std::string>{"memory warning"});
+    s.shared->setSource(sensors::makeAccelerometerSource(("replay:" + replay).toStdString(), error));
+    ASSERT_TRUE(error.empty()) << error;
+    QWidget* window = s.delegate.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    s.controller->startStopButtonPressed();
+    QEventLoop loop;
+    QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+    loop.exec();
+    s.controller->startStopButtonPressed();
+    const std::int64_t stored = s.active().gData().count();
+    EXPECT_NEAR(double(stored), 60.0, 6.0);
+    // The needles stay just beyond the view's edge, not millions of pixels away.
+    EXPECT_LE(s.controller->needleY()->y(), s.controller->view()->height() + 8);
+
+    QSignalSpy exported(s.controller, &MainViewController::exported);
+    s.controller->exportSession();
+    ASSERT_EQ(exported.count(), 1);
+    QFile f(exported.at(0).at(0).toString());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_EQ(bytes.count('\n'), stored + 1);
+    s.shared->setSource(sensors::makeAccelerometerSource("simulated", error));
 }

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
 
 #include <cstdlib>
 #include <ctime>
@@ -147,20 +149,26 @@ TEST(SessionActions, AFailedExportIsLoggedAndShown)
 {
     Screen s;
     s.reading(0.5, 0.5, 0.5);
-    // A plain file stands where the documents folder should be.
+    QSignalSpy failed(s.controller, &MainViewController::exportFailed);
+    QLabel* warning = s.controller->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_NE(warning, nullptr);
+    // A plain file where the documents folder should be, then a symlink loop there: each is one
+    // clear line, never a crash.
     {
         QFile blocker(s.home.documentsDir());
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
-    QSignalSpy failed(s.controller, &MainViewController::exportFailed);
     s.log.clear();
     s.controller->exportSession();
-    ASSERT_EQ(failed.count(), 1);
-    ASSERT_EQ(s.log.size(), 1u);
-    EXPECT_NE(s.log[0].find("export failed"), std::string::npos);
-    EXPECT_NE(s.log[0].find(s.exportPath().toStdString()), std::string::npos) << s.log[0];
-    QLabel* warning = s.controller->view()->findChild<QLabel*>("warningLabel");
-    ASSERT_NE(warning, nullptr);
+    QFile::remove(s.home.documentsDir());
+    ASSERT_TRUE(QFile::link(s.home.documentsDir(), s.home.documentsDir()));
+    s.controller->exportSession();
+    ASSERT_EQ(failed.count(), 2);
+    ASSERT_EQ(s.log.size(), 2u);
+    for (const std::string& line : s.log) {
+        EXPECT_NE(line.find("export failed"), std::string::npos);
+        EXPECT_NE(line.find(s.home.documentsDir().toStdString()), std::string::npos) << line;
+    }
     EXPECT_TRUE(warning->text().startsWith("Export failed")) << warning->text().toStdString();
 
     // With the folder back, the next export succeeds and clears the warning.
@@ -168,4 +176,85 @@ TEST(SessionActions, AFailedExportIsLoggedAndShown)
     s.controller->exportSession();
     EXPECT_EQ(exportedText(s.exportPath()).substr(0, header.size()), header);
     EXPECT_FALSE(warning->text().startsWith("Export failed"));
+}
+
+TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
+{
+    Screen s;
+    Session first = s.active();
+    s.reading(0.5, 0, 0);
+    // A second session 0.4 s later: the same second.
+    s.now += 400000;
+    s.controller->startNewSessionPressed();
+    s.reading(0.25, 0, 0);
+    s.controller->exportSession();
+    const QString second = s.home.documentsDir() + "/2011-03-05-14-07-09-2.asc";
+    ASSERT_TRUE(QFile::exists(second));
+    EXPECT_FALSE(QFile::exists(s.exportPath()));
+    // A killed export left its temporary behind; the next export of that target removes it.
+    {
+        QFile leftover(s.home.documentsDir() + "/.2011-03-05-14-07-09.asc.Ab3xYz");
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+        leftover.write("half an export");
+    }
+    s.delegate.baseModel().options().setActiveSession(first);
+    s.controller->viewDidLoad();
+    s.controller->exportSession();
+    EXPECT_NE(exportedText(s.exportPath()).find("\t0.5\t"), std::string::npos);
+    EXPECT_NE(exportedText(second).find("\t0.25\t"), std::string::npos);
+    // Exporting a session again replaces its own file only.
+    s.controller->exportSession();
+    EXPECT_EQ(QDir(s.home.documentsDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    // The hour repeated when daylight saving ends: 02:30 CEST and 02:30 CET share a name.
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    s.now = 1667089800000000; // 2022-10-30 00:30 UTC, 02:30 summer time
+    s.controller->startNewSessionPressed();
+    Session summer = s.active();
+    s.now += 3600000000;      // 01:30 UTC, 02:30 winter time
+    s.controller->startNewSessionPressed();
+    EXPECT_EQ(summer.exportFileName(), "2022-10-30-02-30-00.asc");
+    EXPECT_EQ(s.active().exportFileName(), "2022-10-30-02-30-00-2.asc");
+}
+
+TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
+{
+    Screen s;
+    Session active = s.active();
+    for (int i = 0; i < 5; ++i) {
+        s.now += 1000;
+        s.reading(0.1 * i, -0.5, 1);
+    }
+    s.delegate.saveContext();
+    s.reading(9, 9, 9); // unsaved
+    auto before = active.gData().newest(10);
+    auto* undo = s.controller->view()->findChild<QToolButton*>("undoButton");
+    auto* notice = s.controller->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_TRUE(undo && notice);
+
+    s.controller->deleteSessionPressed();
+    EXPECT_EQ(active.gData().count(), 0);
+    EXPECT_TRUE(!undo->isHidden());
+    EXPECT_EQ(notice->toolTip(), "Cleared 6 samples");
+    s.reading(1, 2, 3); // recording goes on meanwhile
+    undo->click();
+    auto after = active.gData().newest(10);
+    ASSERT_EQ(after.size(), 7u);
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i].id, before[i].id);
+        EXPECT_EQ(after[i].dateStamp, before[i].dateStamp);
+        EXPECT_EQ(after[i].x, before[i].x);
+        EXPECT_EQ(after[i].z, before[i].z);
+    }
+    EXPECT_EQ(s.controller->gDataViewArray()->size(), 7u);
+    EXPECT_EQ(notice->toolTip(), "Put back 6 samples");
+
+    // Once the notice has ended the clear is final, and the trash is empty.
+    s.controller->deleteSessionPressed();
+    EXPECT_TRUE(!undo->isHidden());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !!undo->isHidden(); }, MainViewController::undoWindowMs + 3000));
+    EXPECT_EQ(s.delegate.managedObjectContext()->undoableRemoval(), nullptr);
+    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    EXPECT_EQ(active.gData().count(), 0);
 }

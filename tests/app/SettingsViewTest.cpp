@@ -84,10 +84,6 @@ TEST_F(SettingsPopover, OpensOnTheStoredRateBesideTheRateButton)
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);
     EXPECT_TRUE(button->screen()->availableGeometry().contains(popover->geometry()));
-
-    log.clear();
-    s->didReceiveMemoryWarning();
-    EXPECT_EQ(log, std::vector<std::string>{"memory warning"});
 }
 
 TEST_F(SettingsPopover, AMoveSnapsDownToAMultipleOfFiveKeepingTheFractionOnTheSlider)

@@ -12,7 +12,7 @@ namespace {
 
 ViewBuffer rows(std::size_t count, float x = 0.0f, float y = 0.0f, float z = 0.0f)
 {
-    return ViewBuffer(count, ViewRow{0, x, y, z});
+    return ViewBuffer(count, ViewRow{x, y, z});
 }
 
 std::vector<double> firstCoordinates(const std::vector<QLineF>& lines, bool vertical)
@@ -38,8 +38,8 @@ std::size_t grownByReadings(float width, std::size_t start = 0)
 TEST(TraceGeometry, TracePointsNewestFirstFivePointsApartInSinglePrecision)
 {
     ViewBuffer buffer = rows(11);
-    buffer.back() = ViewRow{0, 1.0f, 3.0f, -1.0f};
-    buffer.front() = ViewRow{0, -1.0f, 0.1f, 0.0f};
+    buffer.back() = ViewRow{1.0f, 3.0f, -1.0f};
+    buffer.front() = ViewRow{-1.0f, 0.1f, 0.0f};
     trace::TracePolylines points;
     trace::tracePoints(buffer, 1000.0f, points);
     for (Axis axis : trace::kAxes) {

@@ -4,10 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 #include <set>
 
 #include "BaseModel.h"
@@ -193,4 +195,111 @@ TEST(Process, AStoreThatDoesNotFitAbortsWithOneLineAndStaysUntouched)
     QFile f(home.storePath());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), garbage);
+}
+
+namespace {
+// The environment of a started program, without any display unless one is given.
+QProcess* startBare(const TempHome& home, const QString& program, const QStringList& args,
+                    const QString& display = {})
+{
+    auto* p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"}) env.remove(name);
+    env.insert("HOME", home.path());
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    if (!display.isEmpty()) env.insert("DISPLAY", display);
+    p->setProcessEnvironment(env);
+    p->start(program, args);
+    EXPECT_TRUE(p->waitForStarted(5000));
+    return p;
+}
+QString quivraBinary() { return QString(QUIVRA_BINARY_DIR) + "/quivra"; }
+} // namespace
+
+TEST(Process, QtsOwnOptionsAreLeftToQt)
+{
+    TempHome home;
+    std::unique_ptr<QProcess> p(startBare(home, quivraBinary(), {"-platform", "offscreen", "-style=Fusion",
+                                                                "--accelerometer=simulated", "-reverse"}));
+    QByteArray said;
+    ASSERT_TRUE(QTest::qWaitFor([&] { said += p->readAllStandardError(); return said.contains("base model"); }, 10000))
+        << said.constData();
+    p->terminate();
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitCode(), 0);
+    EXPECT_FALSE(said.contains("Unknown option")) << said.constData();
+}
+
+TEST(Process, ALostDisplayStillSavesWhatWasRecorded)
+{
+    TempHome home;
+    // A display of our own, which dies while Quivra records on it.
+    QProcess xvfb;
+    int number = 0;
+    for (number = 90 + (::getpid() % 50); number < 200; ++number) {
+        if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)) || QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
+            continue;
+        xvfb.start("Xvfb", {QString(":%1").arg(number), "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
+        if (xvfb.waitForStarted(5000)
+            && QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)); }, 5000))
+            break;
+    }
+    ASSERT_EQ(xvfb.state(), QProcess::Running);
+    std::unique_ptr<QProcess> quivra(startBare(home, quivraBinary(), {"--accelerometer=simulated", "--record"},
+                                               QString(":%1").arg(number)));
+    QByteArray said;
+    ASSERT_TRUE(QTest::qWaitFor([&] { said += quivra->readAllStandardError(); return said.contains("base model"); }, 10000))
+        << said.constData();
+    QTest::qWait(2500);
+    platform::Micros killedAt = platform::Clock::systemNow();
+    xvfb.kill();
+    xvfb.waitForFinished(5000);
+    ASSERT_TRUE(quivra->waitForFinished(10000));
+    said += quivra->readAllStandardError();
+    std::set<platform::Micros> stored = storedTimes(home.storePath());
+    ASSERT_FALSE(stored.empty()) << said.constData();
+    // Saved on the way out, not a second or more before.
+    EXPECT_GT(*stored.rbegin(), killedAt - 300000) << said.constData();
+}
+
+TEST(Process, AReadOnlyStoreIsRefusedAtStartInOneLine)
+{
+    TempHome home;
+    {
+        std::unique_ptr<QProcess> first(start(home, "quivra"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return first->readAllStandardError().contains("base model"); }, 10000));
+        first->terminate();
+        ASSERT_TRUE(first->waitForFinished(10000));
+    }
+    QFile::remove(home.storePath() + ".lock");
+    QByteArray before;
+    {
+        QFile f(home.storePath());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        before = f.readAll();
+    }
+    // Readable, not writable: the folder and the file. The superuser writes anywhere, so then
+    // the program runs as nobody.
+    QString program = quivraBinary();
+    QStringList args;
+    QFile::setPermissions(home.dataDir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(home.storePath(), QFileDevice::ReadOwner | QFileDevice::ReadOther);
+    if (::geteuid() == 0) {
+        for (QString dir = home.dataDir(); dir != "/" && !dir.isEmpty(); dir = QFileInfo(dir).path())
+            if (dir.startsWith(home.path()) || dir == home.path())
+                QFile::setPermissions(dir, QFile::permissions(dir) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(home.path(), QFile::permissions(home.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther);
+        args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
+        program = "setpriv";
+    }
+    std::unique_ptr<QProcess> p(startBare(home, program, args + QStringList{"-platform", "offscreen"}));
+    ASSERT_TRUE(p->waitForFinished(10000));
+    QByteArray said = p->readAllStandardError();
+    EXPECT_EQ(p->exitStatus(), QProcess::CrashExit) << said.constData();
+    EXPECT_TRUE(said.contains("Unresolved error The store is read-only")) << said.constData();
+    EXPECT_EQ(said.count(" Quivra["), 1) << said.constData(); // one line of ours
+    QFile f(home.storePath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+    QFile::setPermissions(home.dataDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
