@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD  := build
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench check-asan clean
 
 all: build
 
@@ -24,5 +24,11 @@ test: build
 bench: build
 	@scripts/bench
 
+# Every test again in a build with AddressSanitizer and UndefinedBehaviorSanitizer (not part of CI).
+check-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+	@ctest --preset asan
+
 clean:
-	@rm -rf build build-debug
+	@rm -rf build build-debug build-asan
