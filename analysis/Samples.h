@@ -1,0 +1,41 @@
+// Time-stamped three-axis samples, the rule that finds gaps between them, and the sample rate
+// they were really taken at.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace analysis {
+
+using Micros = std::int64_t;  // microseconds since the Unix epoch, as the store keeps them
+
+struct Sample {
+    Micros time = 0;
+    float x = 0.0f, y = 0.0f, z = 0.0f;  // g
+};
+
+// A step between consecutive time stamps of more than 1.5 nominal intervals is a gap: samples
+// were lost or recording paused. A step backwards (a clock set back) breaks the stream too;
+// equal time stamps do not.
+class GapRule {
+public:
+    explicit GapRule(double sampleRate) : limit_(1.5e6 / sampleRate) {}
+    bool isGap(Micros previous, Micros next) const
+    {
+        const Micros step = next - previous;
+        return step < 0 || static_cast<double>(step) > limit_;
+    }
+
+private:
+    double limit_;
+};
+
+// The rate, in samples a second, that time stamps in recording order were taken at: the median
+// step finds the nominal interval, and the mean of the steps that are neither gaps by that
+// median (GapRule) nor zero gives the rate, so pauses and lost samples do not lower it and
+// jitter averages out. 0 when there are fewer than two samples or no positive step.
+// For a long stored session the first few thousand time stamps are enough.
+double estimateSampleRate(std::span<const Micros> times);
+double estimateSampleRate(std::span<const Sample> samples);
+
+} // namespace analysis
