@@ -1,15 +1,18 @@
 #include "platform/Clock.h"
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 
 namespace platform {
 
 namespace {
-std::function<Micros()>& source()
-{
-    static std::function<Micros()> s;
-    return s;
-}
+// Read from the capture thread as well as the window's: a replaced source is swapped under a
+// lock, and the common case, no replacement, never takes it.
+std::atomic<bool> replaced{false};
+std::mutex sourceLock;
+std::shared_ptr<const std::function<Micros()>> source;
 } // namespace
 
 Micros Clock::systemNow()
@@ -20,13 +23,20 @@ Micros Clock::systemNow()
 
 Micros Clock::now()
 {
-    auto& s = source();
-    return s ? s() : systemNow();
+    if (!replaced.load(std::memory_order_acquire)) return systemNow();
+    std::shared_ptr<const std::function<Micros()>> s;
+    {
+        std::lock_guard lock(sourceLock);
+        s = source;
+    }
+    return s ? (*s)() : systemNow();
 }
 
 void Clock::setSource(std::function<Micros()> s)
 {
-    source() = std::move(s);
+    std::lock_guard lock(sourceLock);
+    source = s ? std::make_shared<const std::function<Micros()>>(std::move(s)) : nullptr;
+    replaced.store(source != nullptr, std::memory_order_release);
 }
 
 } // namespace platform

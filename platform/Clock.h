@@ -1,6 +1,7 @@
 #pragma once
 // The date and time of the system: microseconds since the Unix epoch, UTC.
-// Tests replace the source so that time stamps are exact.
+// Tests replace the source so that time stamps are exact. Safe to read from any thread; a
+// replaced source is called on whichever thread asks, so it must be safe to call there too.
 #include <cstdint>
 #include <functional>
 

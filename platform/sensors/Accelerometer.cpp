@@ -1,9 +1,11 @@
 #include "platform/sensors/Accelerometer.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string>
 
 #include "platform/Log.h"
 #include "platform/sensors/SimulatedSource.h"
@@ -11,10 +13,20 @@
 namespace sensors {
 
 namespace {
-// Shorter intervals are run at this pace, so a tiny interval cannot flood the event loop.
-constexpr std::chrono::microseconds shortestTick{1000};
-// A tick this much before its deadline is a timer waking early; it waits for the rest.
-constexpr std::chrono::microseconds earlyTolerance{1000};
+// Shorter intervals are run at this pace: 20,000 readings a second at most.
+constexpr std::chrono::microseconds shortestTick{50};
+// The window's thread is woken at most this often while readings flow fast; each wake takes
+// everything captured since.
+constexpr std::chrono::milliseconds wakeEvery{4};
+
+std::chrono::steady_clock::duration tickLength(double interval)
+{
+    // Clamped before conversion: a finite but huge interval must not overflow the duration.
+    constexpr double longest = 1e9; // about 32 years
+    const auto length = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(std::min(interval, longest)));
+    return std::max<std::chrono::steady_clock::duration>(length, shortestTick);
+}
 } // namespace
 
 Accelerometer* Accelerometer::sharedAccelerometer()
@@ -24,18 +36,47 @@ Accelerometer* Accelerometer::sharedAccelerometer()
     return shared;
 }
 
-Accelerometer::Accelerometer() : timer_(this)
+Accelerometer::Accelerometer() : queue_(std::size_t(fastestRate * queueSeconds))
 {
-    timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &Accelerometer::tick);
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0) {
+        notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t count = 0;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+            wakePending_.store(false, std::memory_order_release);
+            drain();
+        });
+    }
+    drainTimer_.setInterval(10);
+    connect(&drainTimer_, &QTimer::timeout, this, &Accelerometer::drain);
 }
+
+void Accelerometer::shutdown()
+{
+    if (!thread_.joinable()) return;
+    thread_.request_stop();
+    changed_.notify_all();
+    thread_.join();
+}
+
+// ---- the window's side ----
 
 void Accelerometer::setSource(std::unique_ptr<AccelerometerSource> source)
 {
-    source_ = std::move(source);
-    failed_ = false;
-    reschedule();
+    changeSettings([&] {
+        {
+            std::lock_guard lock(lock_);
+            shared_.capture = false;
+            shared_.failed = false;
+        }
+        changed_.notify_all();
+        // Waits for a read in progress: the old source goes only when no read uses it.
+        std::lock_guard inUse(sourceInUse_);
+        readSource_ = nullptr;
+        source_ = std::move(source);
+        failed_ = false;
+    });
 }
 
 AccelerometerSource* Accelerometer::source() const
@@ -45,8 +86,7 @@ AccelerometerSource* Accelerometer::source() const
 
 void Accelerometer::setDelegate(AccelerometerDelegate* delegate)
 {
-    delegate_ = delegate;
-    reschedule();
+    changeSettings([&] { delegate_ = delegate; });
 }
 
 AccelerometerDelegate* Accelerometer::delegate() const
@@ -56,8 +96,7 @@ AccelerometerDelegate* Accelerometer::delegate() const
 
 void Accelerometer::setUpdateInterval(double seconds)
 {
-    interval_ = seconds;
-    reschedule();
+    changeSettings([&] { interval_ = seconds; });
 }
 
 double Accelerometer::updateInterval() const
@@ -67,101 +106,86 @@ double Accelerometer::updateInterval() const
 
 bool Accelerometer::isDelivering() const
 {
-    return running_;
+    return capturing_.load(std::memory_order_acquire);
 }
 
-bool Accelerometer::canDeliver() const
+void Accelerometer::changeSettings(const std::function<void()>& change)
 {
-    return delegate_ && !failed_ && std::isfinite(interval_) && interval_ > 0;
+    // What was captured under the old settings is handled under them, unless the delegate is
+    // changing them from inside its own call (see the header).
+    drain();
+    change();
+    ++epoch_;
+    publishSettings();
 }
 
-Accelerometer::SteadyClock::duration Accelerometer::tickLength() const
+void Accelerometer::publishSettings()
 {
-    // Clamped before conversion: a finite but huge interval must not overflow the duration.
-    constexpr double longest = 1e9; // about 32 years
-    const double seconds = std::min(interval_, longest);
-    const auto length = std::chrono::duration_cast<SteadyClock::duration>(
-        std::chrono::duration<double>(seconds));
-    return std::max<SteadyClock::duration>(length, shortestTick);
+    const bool capture = delegate_ && !failed_ && std::isfinite(interval_) && interval_ > 0;
+    if (capture && !source_) source_ = std::make_unique<SimulatedSource>();
+    {
+        std::lock_guard inUse(sourceInUse_);
+        readSource_ = source_.get();
+    }
+    if (capture) ensureThread();
+    {
+        std::lock_guard lock(lock_);
+        shared_.capture = capture && !shared_.failed;
+        shared_.interval = interval_;
+        shared_.epoch = epoch_;
+    }
+    changed_.notify_all();
+    if (capture) drainTimer_.start();
+    else drainTimer_.stop();
+    capturing_.store(capture, std::memory_order_release);
 }
 
-void Accelerometer::reschedule()
+void Accelerometer::ensureThread()
 {
-    if (!canDeliver()) {
-        timer_.stop();
-        running_ = false;
-        return;
-    }
-    if (!running_) {
-        anchor_ = SteadyClock::now();
-        running_ = true;
-    }
-    // Measured from the start of the current period, so a new interval applies to the very next
-    // reading, and repeated changes cannot postpone delivery indefinitely.
-    arm(anchor_ + tickLength());
+    if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { captureLoop(stop); });
 }
 
-void Accelerometer::arm(SteadyClock::time_point deadline)
+void Accelerometer::deliverPending()
 {
-    deadline_ = deadline;
-    using namespace std::chrono;
-    const auto left = deadline - SteadyClock::now();
-    // Rounded to the nearest millisecond, the resolution of the Qt timer; the deadlines, not the
-    // waits, carry the exact rate. Very long waits are re-armed in steps.
-    const auto wait = std::clamp<milliseconds::rep>(
-        duration_cast<milliseconds>(left + microseconds(500)).count(), 0,
-        std::numeric_limits<int>::max());
-    timer_.start(milliseconds(wait));
+    drain();
 }
 
-void Accelerometer::tick()
+void Accelerometer::drain()
 {
-    if (!canDeliver()) {
-        running_ = false;
-        return;
+    if (delivering_) return; // the outer drain goes on when the delegate returns
+    delivering_ = true;
+    CapturedReading item;
+    while (queue_.pop(item)) {
+        if (item.failure) {
+            std::string message;
+            {
+                std::lock_guard lock(lock_);
+                message = shared_.failure;
+            }
+            failed_ = true;
+            ++epoch_;
+            publishSettings();
+            platform::log("accelerometer failed: " + message);
+            // Last, since a receiver may replace the source.
+            delivering_ = false;
+            emit sourceFailed(QString::fromStdString(message));
+            delivering_ = true;
+            continue;
+        }
+        if (item.epoch != epoch_ || !delegate_) continue;
+        delegate_->accelerometerDidAccelerate(this, item.reading);
     }
-    const auto now = SteadyClock::now();
-    if (now + earlyTolerance < deadline_) {
-        arm(deadline_);
-        return;
-    }
-    const auto length = tickLength();
-    // One late tick is caught up by the next deadline; after a longer stall the schedule starts
-    // afresh rather than delivering the missed readings in a burst.
-    anchor_ = (now - deadline_ > length) ? now : deadline_;
-    deliverReading();
-    // The delegate may have cleared itself, changed the interval or the source; reschedule()
-    // reads the state as it is now.
-    if (running_)
-        reschedule();
-}
-
-void Accelerometer::deliverReading()
-{
-    if (!delegate_ || failed_)
-        return;
-    if (!source_)
-        source_ = std::make_unique<SimulatedSource>();
-
-    Acceleration reading;
-    std::string error;
-    if (!source_->read(reading, error)) {
-        failed_ = true;
-        reschedule();
-        const std::string message =
-            source_->description() + ": " + (error.empty() ? "read failed" : error);
-        platform::log("accelerometer failed: " + message);
-        // Last, since a receiver may replace the source.
-        emit sourceFailed(QString::fromStdString(message));
-        return;
-    }
-    if (!isUsable(reading)) {
-        if (dropped_++ == 0)
-            platform::log("accelerometer gave a reading that is not a number or out of range: dropped ("
-                          + source_->description() + "), further ones are counted");
-        return;
-    }
-    delegate_->accelerometerDidAccelerate(this, reading);
+    delivering_ = false;
+    const std::uint64_t dropped = droppedReadings(), overflowed = overflowedReadings();
+    if (dropped > 0 && droppedLogged_ == 0)
+        platform::log("accelerometer gave a reading that is not a number or out of range: dropped ("
+                      + (source_ ? source_->description() : std::string("no source"))
+                      + "), further ones are counted");
+    if (overflowed > 0 && overflowLogged_ == 0)
+        platform::log("readings were lost: the window did not take them for " + std::to_string(int(queueSeconds))
+                      + " s and their queue overflowed; further losses are counted");
+    droppedLogged_ = dropped;
+    overflowLogged_ = overflowed;
 }
 
 bool Accelerometer::isUsable(const Acceleration& reading)
@@ -170,6 +194,86 @@ bool Accelerometer::isUsable(const Acceleration& reading)
     for (double v : {reading.x, reading.y, reading.z})
         if (!(std::fabs(v) <= largest)) return false; // also false for NaN
     return true;
+}
+
+// ---- the capture thread ----
+
+void Accelerometer::wakeWindow()
+{
+    if (wakeFd_ < 0 || wakePending_.exchange(true, std::memory_order_acq_rel)) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void Accelerometer::captureLoop(std::stop_token stop)
+{
+    std::unique_lock lock(lock_);
+    bool running = false;
+    SteadyClock::time_point anchor{}; // the start of the current period
+    while (!stop.stop_requested()) {
+        if (!shared_.capture) {
+            running = false;
+            changed_.wait(lock, stop, [this] { return shared_.capture; });
+            continue;
+        }
+        const auto length = tickLength(shared_.interval);
+        if (!running) {
+            anchor = SteadyClock::now();
+            running = true;
+        }
+        const auto deadline = anchor + length;
+        const std::uint64_t epoch = shared_.epoch;
+        // A change of settings before the deadline is taken in at once: the next reading is due
+        // one new interval after the start of this period.
+        if (changed_.wait_until(lock, stop, deadline,
+                                [&] { return shared_.epoch != epoch || !shared_.capture; }))
+            continue;
+        if (stop.stop_requested()) break;
+        const auto now = SteadyClock::now();
+        // One late tick is caught up by the next deadline; after a longer stall (a source that
+        // blocked) the schedule starts afresh rather than reading in a burst.
+        anchor = (now - deadline > length) ? now : deadline;
+        lock.unlock();
+
+        CapturedReading item;
+        item.epoch = epoch;
+        std::string error, name;
+        bool ok = false, present = false;
+        {
+            std::lock_guard inUse(sourceInUse_);
+            if ((present = readSource_ != nullptr)) {
+                ok = readSource_->read(item.reading, error);
+                if (!ok) name = readSource_->description();
+            }
+        }
+        item.reading.timestamp = platform::Clock::now();
+        if (!present) {
+            // The source is being replaced: the new settings follow at once.
+        } else if (!ok) {
+            {
+                std::lock_guard relock(lock_);
+                shared_.failure = name + ": " + (error.empty() ? "read failed" : error);
+                shared_.capture = false;
+                shared_.failed = true;
+            }
+            item.failure = true;
+            while (!queue_.push(item) && !stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            wakeWindow();
+        } else if (!isUsable(item.reading)) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+        } else if (!queue_.push(item)) {
+            overflowed_.fetch_add(1, std::memory_order_relaxed);
+            wakeWindow();
+        } else {
+            const auto pushed = SteadyClock::now();
+            // Readings far apart wake the window at once; fast ones in batches.
+            if (pushed - lastWake_ >= wakeEvery || anchor + length - pushed >= wakeEvery) {
+                lastWake_ = pushed;
+                wakeWindow();
+            }
+        }
+        lock.lock();
+    }
 }
 
 } // namespace sensors

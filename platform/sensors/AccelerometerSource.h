@@ -5,11 +5,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Clock.h"
+
 namespace sensors {
 
-// One reading in g. A device lying flat, face up, reads z = -1.
+// One reading in g. A device lying flat, face up, reads z = -1. Its time stamp is when it was
+// taken, in microseconds since the Unix epoch (0: not stamped; it is then taken as "now").
 struct Acceleration {
     double x = 0, y = 0, z = 0;
+    platform::Micros timestamp = 0;
 };
 
 class AccelerometerSource {

@@ -1,0 +1,67 @@
+#pragma once
+// The road from the capture thread to the window's: a bounded single-producer, single-consumer
+// ring that never blocks either side. A push into a full ring fails and is counted by the
+// producer; nothing waits.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/sensors/AccelerometerSource.h"
+
+namespace sensors {
+
+// One item on the road: a reading with its capture time, or the news that the source failed.
+struct CapturedReading {
+    Acceleration reading;     // its timestamp is the capture time, in microseconds
+    std::uint64_t epoch = 0;  // the accelerometer's settings it was captured under
+    bool failure = false;     // the source failed here (the accelerometer keeps the reason)
+};
+
+class ReadingQueue {
+public:
+    // Rounded up to a power of two.
+    explicit ReadingQueue(std::size_t capacity)
+    {
+        std::size_t size = 1;
+        while (size < capacity) size <<= 1;
+        mask_ = size - 1;
+        slots_ = std::make_unique<CapturedReading[]>(size);
+    }
+
+    std::size_t capacity() const { return mask_ + 1; }
+
+    // Producer side only.
+    bool push(const CapturedReading& item)
+    {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail - head_.load(std::memory_order_acquire) > mask_) return false;
+        slots_[tail & mask_] = item;
+        tail_.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Consumer side only.
+    bool pop(CapturedReading& item)
+    {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head == tail_.load(std::memory_order_acquire)) return false;
+        item = slots_[head & mask_];
+        head_.store(head + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Either side; exact only when the other side is idle.
+    std::size_t size() const
+    {
+        return tail_.load(std::memory_order_acquire) - head_.load(std::memory_order_acquire);
+    }
+
+private:
+    std::size_t mask_ = 0;
+    std::unique_ptr<CapturedReading[]> slots_;
+    alignas(64) std::atomic<std::size_t> head_{0};
+    alignas(64) std::atomic<std::size_t> tail_{0};
+};
+
+} // namespace sensors
