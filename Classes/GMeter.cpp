@@ -50,14 +50,13 @@ GMeter::GMeter(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void GMeter::setGData(SharedViewBuffer buffer) { gData_ = std::move(buffer); }
+void GMeter::setGData(SharedViewBuffer buffer, std::uint64_t sampleCount)
+{
+    gData_ = std::move(buffer);
+    sampleCount_ = sampleCount;
+}
 
 const SharedViewBuffer& GMeter::gData() const { return gData_; }
-
-void GMeter::setSampleCountSource(std::function<std::uint64_t()> source)
-{
-    sampleCount_ = std::move(source);
-}
 
 void GMeter::drawRect(QPainter& painter)
 {
@@ -118,8 +117,7 @@ void GMeter::strokeTrace(QPainter& painter, const std::vector<QPointF>& points, 
 
 void GMeter::showGridInContext(QPainter& painter)
 {
-    const std::uint64_t count = sampleCount_ ? sampleCount_() : 0;
-    trace::gridLines(static_cast<float>(width()), static_cast<float>(height()), count, grid_);
+    trace::gridLines(static_cast<float>(width()), static_cast<float>(height()), sampleCount_, grid_);
     gridPath_.clear();
     gridPath_.reserve(static_cast<int>(2 * (grid_.vertical.size() + grid_.horizontal.size())));
     for (const auto* lines : {&grid_.vertical, &grid_.horizontal}) {

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "Classes/TraceGeometry.h"
@@ -20,14 +19,12 @@ class GMeter : public QWidget {
 public:
     explicit GMeter(QWidget* parent = nullptr);
 
-    // Keeps the very buffer the main screen appends to, so each draw sees its current rows.
-    // Does not redraw; callers ask for that with setNeedsDisplay().
-    void setGData(SharedViewBuffer buffer);
+    // Keeps the very buffer the main screen appends to, so each draw sees its current rows, with
+    // the active session's sample count, which sets the grid's phase. Does not redraw; callers ask
+    // for that with setNeedsDisplay().
+    void setGData(SharedViewBuffer buffer, std::uint64_t sampleCount = 0);
     const SharedViewBuffer& gData() const; // may be null, drawn as empty
-
-    // The active session's sample count, which sets the grid's phase; read at every draw.
-    // Without a source the count is 0.
-    void setSampleCountSource(std::function<std::uint64_t()> source);
+    std::uint64_t sampleCount() const { return sampleCount_; }
 
     // Traces X, Y, Z in that order, then the grid over them, for the widget's current size.
     void drawRect(QPainter& painter);
@@ -42,7 +39,7 @@ private:
     void strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis);
 
     SharedViewBuffer gData_;
-    std::function<std::uint64_t()> sampleCount_;
+    std::uint64_t sampleCount_ = 0;
 
     // Kept between draws so that a redraw reuses their storage.
     trace::TracePolylines points_;

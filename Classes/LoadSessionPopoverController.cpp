@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "BaseModel.h"
-#include "MainViewController.h"
 #include "Options.h"
 #include "platform/DateFormatter.h"
 #include "SessionRows.h"
@@ -88,7 +87,7 @@ void LoadSessionPopoverController::didSelectRow(int row)
     if (row < 0 || row >= int(rows_.size())) return;
     cancelDeleteConfirmation();
     appDelegate_->baseModel().options().setActiveSession(rows_[std::size_t(row)]);
-    if (rootController_) rootController_->viewDidLoad();
+    emit sessionChosen();
     appDelegate_->saveContext();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
 }
@@ -120,7 +119,7 @@ void LoadSessionPopoverController::deleteSession()
     if (appDelegate_) appDelegate_->baseModel().ensureActiveSession();
     cancelDeleteConfirmation();
     reloadData();
-    if (rootController_) rootController_->viewDidLoad();
+    emit sessionsChanged();
     if (appDelegate_) appDelegate_->saveContext();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
 }

@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-#include "MainViewController.h"
 #include "Popover.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
@@ -38,19 +37,24 @@ public:
     // The row's start time as "yyyy-MM-dd-HH:mm:ss" in local time; empty past the last row.
     QString cellTextForRow(int row) const;
 
-    // Makes the row's session active, reloads the main screen, saves and closes the browser.
+    // Makes the row's session active, says so (the main screen reloads), saves and closes.
     void didSelectRow(int row);
     // First half of a delete: removes the row's session now and runs deleteSession 0.1 s later,
     // even if the browser is closed in between.
     void commitEditingStyle(int row);
     // Second half: a new session if none is left, the latest one active if none is, then the
-    // list and the main screen reloaded, the store saved and the browser closed.
+    // list reloaded, the change told (the main screen reloads), the store saved and the browser
+    // closed.
     void deleteSession();
     bool isDeletionPending() const { return pendingDeletions_ > 0; }
 
 signals:
+    // A session was chosen and is the active one now.
+    void sessionChosen();
     // A session was deleted; it waits in the trash while it can be undone.
     void sessionDeleted();
+    // The deletion's follow-up is done: the active session may have changed.
+    void sessionsChanged();
 
 public:
 
@@ -65,8 +69,6 @@ public:
     QListView* sessionTableView() const { return sessionTableView_; }
     // Set when the view loads.
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
-    MainViewController* rootController() const { return rootController_; }
-    void setRootController(MainViewController* controller) { rootController_ = controller; }
     Popover* popoverController() const { return popoverController_; }
     void setPopoverController(Popover* popover) { popoverController_ = popover; }
 
@@ -86,7 +88,6 @@ private:
     QPointer<QListView> sessionTableView_;
     QPointer<QWidget> listViewport_;
     QPointer<QuivraAppDelegate> appDelegate_;
-    QPointer<MainViewController> rootController_;
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
     std::vector<Session> rows_;          // the sessions in row order

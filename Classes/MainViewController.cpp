@@ -87,28 +87,48 @@ QWidget* MainViewController::view()
 void MainViewController::viewDidLoad()
 {
     appDelegate_ = QuivraAppDelegate::shared();
-    Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
-    GMeter* meter = gMeterView();
-    if (meter) {
-        meter->setSampleCountSource([this]() -> std::uint64_t {
-            if (!appDelegate_) return 0;
-            return std::uint64_t(appDelegate_->baseModel().options().activeSession().gData().count());
-        });
+    if (!recorder_ && appDelegate_) {
+        recorder_ = std::make_unique<Recorder>(appDelegate_->baseModel(), sensors::Accelerometer::sharedAccelerometer());
+        recorder_->setReceiver(this);
     }
+    if (!recorder_) return;
+    GMeter* meter = gMeterView();
+    recorder_->setTraceWidth(meter ? float(meter->width()) : 0.0f);
     // Only the rows that survive the trim are read: the newest ones.
-    float width = meter ? float(meter->width()) : 0.0f;
-    std::size_t count = std::size_t(active.gData().count());
-    std::size_t kept = trace::rowsKeptByRebuild(count, width);
-    auto buffer = std::make_shared<ViewBuffer>();
-    for (const store::SampleValues& s : active.gData().newest(kept))
-        buffer->push_back(ViewRow{s.x, s.y, s.z});
-    setGDataViewArray(buffer);
+    recorder_->rebuildViewBuffer();
     if (meter) {
-        meter->setGData(gDataViewArray_);
+        handOverBuffer();
         meter->setNeedsDisplay();
     }
     moveNeedles();
     updateStatus();
+}
+
+const SharedViewBuffer& MainViewController::gDataViewArray() const
+{
+    static const SharedViewBuffer none;
+    return recorder_ ? recorder_->viewBuffer() : none;
+}
+
+void MainViewController::setGDataViewArray(SharedViewBuffer buffer)
+{
+    if (recorder_) recorder_->setViewBuffer(std::move(buffer));
+}
+
+sensors::Accelerometer* MainViewController::gAccelerometer() const
+{
+    return recorder_ && recorder_->isRecording() ? recorder_->accelerometer() : nullptr;
+}
+
+sensors::Accelerometer* MainViewController::tareAccelerometer() const
+{
+    return recorder_ && recorder_->isTarePending() ? recorder_->accelerometer() : nullptr;
+}
+
+void MainViewController::handOverBuffer()
+{
+    if (GMeter* meter = gMeterView())
+        meter->setGData(gDataViewArray(), recorder_ ? std::uint64_t(recorder_->activeSampleCount()) : 0);
 }
 
 void MainViewController::refreshView()
@@ -120,7 +140,8 @@ void MainViewController::refreshView()
 void MainViewController::moveNeedles()
 {
     std::optional<ViewRow> newest;
-    if (gDataViewArray_ && !gDataViewArray_->empty()) newest = gDataViewArray_->back();
+    const SharedViewBuffer& buffer = gDataViewArray();
+    if (buffer && !buffer->empty()) newest = buffer->back();
     placeNeedles(newest);
 }
 
@@ -150,8 +171,11 @@ void MainViewController::placeNeedlesAtTheRightEdge()
 
 bool MainViewController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (ui_ && watched == ui_->gMeterView && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    if (ui_ && watched == ui_->gMeterView && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
         placeNeedlesAtTheRightEdge();
+        // The trace view's width bounds the view buffer.
+        if (recorder_) recorder_->setTraceWidth(float(ui_->gMeterView->width()));
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -170,13 +194,12 @@ void MainViewController::showRecordingState(const char* image, const char* text)
 
 void MainViewController::startStopButtonPressed()
 {
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    if (!gAccelerometer_) {
+    if (!recorder_) return;
+    // What was captured before the press is handled before it.
+    recorder_->accelerometer()->deliverPending();
+    if (!recorder_->isRecording()) {
         showRecordingState(":/images/pauseButtonIcon.png", "Pause");
-        gAccelerometer_ = shared;
-        gAccelerometer_->setDelegate(this);
-        float framerate = appDelegate_ ? float(appDelegate_->baseModel().options().framerate()) : 30.0f;
-        gAccelerometer_->setUpdateInterval(updateIntervalForFramerate(framerate));
+        recorder_->start();
         auto* timer = new QTimer(this);
         timer->setTimerType(Qt::PreciseTimer);
         timer->setInterval(int(std::lround(refreshInterval * 1000.0)));
@@ -185,8 +208,7 @@ void MainViewController::startStopButtonPressed()
         viewRefreshTimer_ = timer;
     } else {
         showRecordingState(":/images/recButtonIcon.png", "Record");
-        gAccelerometer_->setDelegate(nullptr);
-        gAccelerometer_ = nullptr;
+        recorder_->stop();
         if (viewRefreshTimer_) {
             viewRefreshTimer_->stop();
             viewRefreshTimer_->deleteLater();
@@ -200,71 +222,25 @@ void MainViewController::startStopButtonPressed()
 
 void MainViewController::tareButtonPressed()
 {
-    tareAccelerometer_ = sensors::Accelerometer::sharedAccelerometer();
-    tareAccelerometer_->setDelegate(this);
-    tareAccelerometer_->setUpdateInterval(tareUpdateInterval);
+    if (!recorder_) return;
+    recorder_->accelerometer()->deliverPending();
+    recorder_->requestTare();
+}
+
+void MainViewController::rateChanged()
+{
+    if (!recorder_) return;
+    recorder_->accelerometer()->deliverPending();
+    recorder_->applyFramerate();
 }
 
 void MainViewController::accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
                                                     const sensors::Acceleration& acceleration)
 {
-    if (accelerometer != nullptr && accelerometer == tareAccelerometer_) takeTare(acceleration);
-    else recordSample(acceleration);
-    if (GMeter* meter = gMeterView()) meter->setGData(gDataViewArray_);
-}
-
-void MainViewController::takeTare(const sensors::Acceleration& a)
-{
-    platform::log("tare");
-    if (appDelegate_) {
-        Options options = appDelegate_->baseModel().options();
-        options.setTareX(float(a.x));
-        options.setTareY(float(a.y));
-        options.setTareZ(float(a.z));
-    }
-    tareAccelerometer_->setDelegate(nullptr);
-    tareAccelerometer_ = nullptr;
-    placeNeedles(std::nullopt); // at rest, whatever the buffer holds
-    if (gAccelerometer_) {
-        platform::log("tare during sampling");
-        gAccelerometer_ = sensors::Accelerometer::sharedAccelerometer();
-        gAccelerometer_->setDelegate(this);
-        float framerate = appDelegate_ ? float(appDelegate_->baseModel().options().framerate()) : 30.0f;
-        gAccelerometer_->setUpdateInterval(updateIntervalForFramerate(framerate));
-    }
-}
-
-void MainViewController::recordSample(const sensors::Acceleration& a)
-{
-    if (!appDelegate_) return;
-    BaseModel root = appDelegate_->baseModel();
-    Options options = root.options();
-    // The tare is read again for every axis of every reading, so a new tare applies at once.
-    const double dx = a.x - double(options.tareX());
-    const double dy = a.y - double(options.tareY());
-    const double dz = a.z - double(options.tareZ());
-    // A difference beyond float range has no single-precision value to store.
-    if (!sensors::Accelerometer::isUsable({dx, dy, dz})) {
-        if (droppedReadings_++ == 0) platform::log("a reading less the tare is out of range: dropped, further ones are counted");
-        return;
-    }
-    const float x = float(dx), y = float(dy), z = float(dz);
-    // A reading never goes into no session: when the active one was just deleted, the session
-    // that the deletion's follow-up will choose is chosen now and takes it.
-    Session active = options.activeSession();
-    if (!active) active = root.ensureActiveSession();
-    GData sample = GData::init();
-    sample.setXValue(x);
-    sample.setYValue(y);
-    sample.setZValue(z);
-    sample.setDateStamp(platform::Clock::now());
-    sample.setCurrentSession(active);
-
-    if (!gDataViewArray_) gDataViewArray_ = std::make_shared<ViewBuffer>();
-    gDataViewArray_->push_back(ViewRow{x, y, z});
-    GMeter* meter = gMeterView();
-    if (trace::trimsOldestRow(gDataViewArray_->size(), meter ? float(meter->width()) : 0.0f))
-        gDataViewArray_->pop_front();
+    if (!recorder_) return;
+    // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
+    if (recorder_->handle(accelerometer, acceleration) == Recorder::Outcome::tare) placeNeedles(std::nullopt);
+    handOverBuffer();
 }
 
 // ---- the line at the top right: source, session, warnings ----
@@ -277,12 +253,15 @@ void MainViewController::updateStatus()
                              : QString("No active session");
     ui_->sessionLabel->setText(session);
     QString state;
-    if (tareAccelerometer_) state = "Taking tare";
-    else if (gAccelerometer_) state = "Recording";
+    if (tareAccelerometer()) state = "Taking tare";
+    else if (gAccelerometer()) state = "Recording";
     else state = "Stopped";
     QString samples = QLocale::c().toString(qlonglong(active.gData().count())) + " samples";
-    const std::uint64_t dropped = droppedReadings_ + sensors::Accelerometer::sharedAccelerometer()->droppedReadings();
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    const std::uint64_t dropped = (recorder_ ? recorder_->droppedReadings() : 0) + shared->droppedReadings();
     if (dropped > 0) samples += "  ·  " + QLocale::c().toString(qulonglong(dropped)) + " unusable readings dropped";
+    if (shared->overflowedReadings() > 0)
+        samples += "  ·  " + QLocale::c().toString(qulonglong(shared->overflowedReadings())) + " readings lost (window too slow)";
     ui_->statusLabel->setText(state + "  ·  " + samples + "  ·  " + sourceText_);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The controller of the main screen: records readings into the active session, keeps the view
-// buffer, drives the trace view and the needles, and holds every action of the screen.
+// The controller of the main screen: the accelerometer's delegate, which forwards each reading to
+// the recorder and draws what comes of it (the trace view, the needles, the status line), and
+// every action of the screen.
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include <optional>
 
 #include "QuivraAppDelegate.h"
+#include "Recorder.h"
 #include "ViewRow.h"
 #include "platform/sensors/Accelerometer.h"
 
@@ -28,9 +30,9 @@ public:
     ~MainViewController() override;
 
     // Seconds between readings for a rate: 1/rate divided in single precision.
-    static double updateIntervalForFramerate(float framerate) { return double(1.0f / framerate); }
+    static double updateIntervalForFramerate(float framerate) { return Recorder::updateIntervalForFramerate(framerate); }
     static constexpr double refreshInterval = double(0.05f);
-    static constexpr double tareUpdateInterval = double(0.01f);
+    static constexpr double tareUpdateInterval = Recorder::tareUpdateInterval;
 
     // The screen, loaded from "MainView" on first use; loading it runs viewDidLoad.
     QWidget* view();
@@ -57,15 +59,17 @@ public:
                                     const sensors::Acceleration& acceleration) override;
 
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
-    const SharedViewBuffer& gDataViewArray() const { return gDataViewArray_; }
-    void setGDataViewArray(SharedViewBuffer buffer) { gDataViewArray_ = std::move(buffer); }
+    Recorder* recorder() const { return recorder_.get(); }
+    const SharedViewBuffer& gDataViewArray() const;
+    void setGDataViewArray(SharedViewBuffer buffer);
     GMeter* gMeterView() const;
     QLabel* needleX() const;
     QLabel* needleY() const;
     QLabel* needleZ() const;
     QToolButton* startStopButton() const;
-    sensors::Accelerometer* gAccelerometer() const { return gAccelerometer_; }
-    sensors::Accelerometer* tareAccelerometer() const { return tareAccelerometer_; }
+    // The accelerometer while recording, else none; and while a tare is pending.
+    sensors::Accelerometer* gAccelerometer() const;
+    sensors::Accelerometer* tareAccelerometer() const;
     QTimer* viewRefreshTimer() const { return viewRefreshTimer_; }
 
 signals:
@@ -73,10 +77,10 @@ signals:
     void exportFailed(const QString& message);
 
 private:
-    void takeTare(const sensors::Acceleration& acceleration);
-    void recordSample(const sensors::Acceleration& acceleration);
     void showRecordingState(const char* image, const char* text);
     void installEmptyBuffer();
+    void handOverBuffer();
+    void rateChanged();
     void placeNeedles(const std::optional<ViewRow>& row);
     void placeNeedlesAtTheRightEdge();
     void updateStatus();
@@ -89,13 +93,10 @@ private:
     std::unique_ptr<Ui::MainView> ui_;
     QPointer<QWidget> view_;
     QPointer<QuivraAppDelegate> appDelegate_;
-    SharedViewBuffer gDataViewArray_;
-    sensors::Accelerometer* gAccelerometer_ = nullptr;
-    sensors::Accelerometer* tareAccelerometer_ = nullptr; // not owned
-    QPointer<QTimer> viewRefreshTimer_;                   // not owned: lives while recording
+    std::unique_ptr<Recorder> recorder_;
+    QPointer<QTimer> viewRefreshTimer_; // not owned: lives while recording
     QTimer statusTimer_;
     QString sourceText_;
-    std::uint64_t droppedReadings_ = 0; // readings whose difference from the tare is out of range
     QTimer undoTimer_;                  // how long the latest clear or delete stays undoable
     QString removalText_;               // its notice
 };

@@ -23,8 +23,10 @@ void MainViewController::loadSessionButtonPressed()
 {
     auto* browser = new LoadSessionPopoverController;
     browser->setContentSizeForViewInPopover(QSize(250, 300));
-    browser->setRootController(this);
+    // The browser says what happened; the screen follows.
+    connect(browser, &LoadSessionPopoverController::sessionChosen, this, &MainViewController::viewDidLoad);
     connect(browser, &LoadSessionPopoverController::sessionDeleted, this, &MainViewController::showRemovalNotice);
+    connect(browser, &LoadSessionPopoverController::sessionsChanged, this, &MainViewController::viewDidLoad);
     auto* popover = new Popover(browser);
     browser->setPopoverController(popover);
     QWidget* screen = view();
@@ -35,7 +37,7 @@ void MainViewController::settingsButtonPressed()
 {
     auto* settings = new SettingsViewController;
     settings->setContentSizeForViewInPopover(QSize(250, 85));
-    settings->setRootController(this);
+    connect(settings, &SettingsViewController::rateChanged, this, &MainViewController::rateChanged);
     auto* popover = new Popover(settings);
     QWidget* screen = view();
     popover->presentPopoverFromRect(frameIn(screen, ui_->settingsButton), screen, Popover::ArrowAny, true);

@@ -17,13 +17,15 @@
 
 void MainViewController::installEmptyBuffer()
 {
-    setGDataViewArray(std::make_shared<ViewBuffer>());
-    if (GMeter* meter = gMeterView()) meter->setGData(gDataViewArray_);
+    if (recorder_) recorder_->installEmptyViewBuffer();
+    handOverBuffer();
 }
 
 void MainViewController::startNewSessionPressed()
 {
     if (!appDelegate_) return;
+    // What was captured before the press goes to the session active before it.
+    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
     BaseModel root = appDelegate_->baseModel();
     Session session = Session::init();
     session.setBaseModel(root);
@@ -39,6 +41,7 @@ void MainViewController::startNewSessionPressed()
 void MainViewController::deleteSessionPressed()
 {
     if (!appDelegate_) return;
+    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
     Session active = appDelegate_->baseModel().options().activeSession();
     // Every sample of the session goes, saved or not; the session stays, and stays active. The
     // samples wait in the trash while the clear can be undone.

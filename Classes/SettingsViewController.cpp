@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "MainViewController.h"
 #include "Options.h"
 #include "QuivraAppDelegate.h"
 #include "platform/Log.h"
@@ -106,9 +105,7 @@ void SettingsViewController::sliderMoved()
     Options options = delegate->baseModel().options();
     options.setFramerate(std::int32_t(w));
     rateChanged_ = true;
-    if (rootController_ && rootController_->gAccelerometer())
-        rootController_->gAccelerometer()->setUpdateInterval(
-            MainViewController::updateIntervalForFramerate(float(options.framerate())));
+    emit rateChanged();
 }
 
 void SettingsViewController::popoverDidDismiss()

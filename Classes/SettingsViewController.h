@@ -7,7 +7,6 @@
 
 #include <memory>
 
-#include "MainViewController.h"
 #include "Popover.h"
 
 namespace Ui {
@@ -53,13 +52,17 @@ public:
 
     // Shows the stored rate, as far as the slider's range allows.
     void viewDidLoad() override;
-    // Snaps, shows, stores and, while recording, applies the slider's rate.
+    // Snaps, shows and stores the slider's rate, and says that it changed (the recorder applies
+    // it at once while recording).
     void sliderMoved();
+
+signals:
+    void rateChanged();
+
+public:
 
     FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
     QLabel* sampleRateLabel() const { return sampleRateLabel_; }
-    MainViewController* rootController() const { return rootController_; }
-    void setRootController(MainViewController* controller) { rootController_ = controller; }
 
 protected:
     QWidget* loadView() override;
@@ -69,6 +72,5 @@ private:
     std::unique_ptr<Ui::SettingsView> ui_;
     QPointer<FloatSlider> sampleRateSlider_;
     QPointer<QLabel> sampleRateLabel_;
-    QPointer<MainViewController> rootController_;
     bool rateChanged_ = false;
 };

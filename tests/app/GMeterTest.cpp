@@ -33,13 +33,8 @@ std::set<int> every50(int first, int end)
 
 struct GMeterDraw : ::testing::Test {
     GMeter meter;
-    std::uint64_t samples = 0;
 
-    void SetUp() override
-    {
-        meter.resize(1000, 600);
-        meter.setSampleCountSource([this] { return samples; });
-    }
+    void SetUp() override { meter.resize(1000, 600); }
 
     QImage render()
     {
@@ -75,9 +70,8 @@ TEST_F(GMeterDraw, EmptyAbsentOrSingleRowBufferDrawsOnlyTheGrid)
 
 TEST_F(GMeterDraw, TracesRunFromTheNewestPointLeftInTheirColours)
 {
-    samples = 3; // grid columns at 17, 67, ..., 867, 917, 967
     auto rows = buffer(11, 0.3f, 0.5f, -0.5f);
-    meter.setGData(rows);
+    meter.setGData(rows, 3); // 3 samples: grid columns at 17, 67, ..., 867, 917, 967
     QImage image = render();
     // Lines 2 points wide around y = 165 (X), 325 (Y) and 425 (Z), ending at x = 882.
     for (int y : {164, 165}) {
@@ -103,9 +97,8 @@ TEST_F(GMeterDraw, TracesRunFromTheNewestPointLeftInTheirColours)
 
 TEST_F(GMeterDraw, EveryLengthOfBufferDrawsOneUnbrokenLine)
 {
-    samples = 3;
     for (std::size_t n = 2; n <= 12; ++n) {
-        meter.setGData(buffer(n, 0.3f, 0.5f, -0.5f));
+        meter.setGData(buffer(n, 0.3f, 0.5f, -0.5f), 3);
         const QImage image = render();
         const int oldest = 882 - 5 * static_cast<int>(n - 1);
         for (int x = oldest - 2; x <= 884; ++x) {
@@ -118,11 +111,11 @@ TEST_F(GMeterDraw, EveryLengthOfBufferDrawsOneUnbrokenLine)
     }
 }
 
-TEST_F(GMeterDraw, GridLinesFollowTheSampleCountReadAtEachDraw)
+TEST_F(GMeterDraw, GridLinesFollowTheSampleCountHandedOverWithTheBuffer)
 {
     constexpr std::pair<int, int> kFirstColumnAtCount[] = {{0, 32}, {1, 27}, {13, 17}, {10, 32}};
     for (const auto& [count, firstColumn] : kFirstColumnAtCount) {
-        samples = static_cast<std::uint64_t>(count);
+        meter.setGData(meter.gData(), static_cast<std::uint64_t>(count));
         const QImage image = render();
         std::set<int> columns, rows;
         for (int x = 0; x < image.width(); ++x)

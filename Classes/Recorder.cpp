@@ -1,0 +1,114 @@
+#include "Recorder.h"
+
+#include "Session.h"
+#include "TraceGeometry.h"
+#include "platform/Log.h"
+
+Recorder::Recorder(BaseModel root, sensors::Accelerometer* accelerometer)
+    : root_(root), options_(root.options()), accelerometer_(accelerometer)
+{
+}
+
+Recorder::~Recorder()
+{
+    if (accelerometer_ && accelerometer_->delegate() == receiver_) accelerometer_->setDelegate(nullptr);
+}
+
+void Recorder::useRecordingRate()
+{
+    accelerometer_->setDelegate(receiver_);
+    accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
+}
+
+void Recorder::start()
+{
+    if (state_ == State::recording) return;
+    state_ = State::recording;
+    useRecordingRate();
+}
+
+void Recorder::stop()
+{
+    if (state_ == State::stopped) return;
+    state_ = State::stopped;
+    accelerometer_->setDelegate(nullptr);
+}
+
+void Recorder::requestTare()
+{
+    // The recording state is not consulted: while recording, the tare's pace replaces the
+    // sampling pace until the tare is taken.
+    tarePending_ = true;
+    accelerometer_->setDelegate(receiver_);
+    accelerometer_->setUpdateInterval(tareUpdateInterval);
+}
+
+void Recorder::applyFramerate()
+{
+    if (state_ == State::recording)
+        accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
+}
+
+Recorder::Outcome Recorder::handle(sensors::Accelerometer* accelerometer, const sensors::Acceleration& a)
+{
+    if (tarePending_ && accelerometer != nullptr && accelerometer == accelerometer_) {
+        takeTare(a);
+        return Outcome::tare;
+    }
+    // The tare is read again for every axis of every reading, so a new tare applies at once.
+    const double dx = a.x - double(options_.tareX());
+    const double dy = a.y - double(options_.tareY());
+    const double dz = a.z - double(options_.tareZ());
+    // A difference beyond float range has no single-precision value to store.
+    if (!sensors::Accelerometer::isUsable({dx, dy, dz, 0})) {
+        if (dropped_++ == 0) platform::log("a reading less the tare is out of range: dropped, further ones are counted");
+        return Outcome::dropped;
+    }
+    const float x = float(dx), y = float(dy), z = float(dz);
+    // When the active session was just deleted, the session the deletion's follow-up will choose
+    // is chosen now and takes the reading.
+    Session active = options_.activeSession();
+    if (!active) active = root_.ensureActiveSession();
+    const platform::Micros taken = a.timestamp != 0 ? a.timestamp : platform::Clock::now();
+    if (store::ObjectContext* context = root_.managedObjectContext())
+        context->insertSample(taken, x, y, z, active.objectId());
+
+    viewBuffer_->push_back(ViewRow{x, y, z});
+    if (trace::trimsOldestRow(viewBuffer_->size(), traceWidth_)) viewBuffer_->pop_front();
+    return Outcome::sample;
+}
+
+void Recorder::takeTare(const sensors::Acceleration& a)
+{
+    platform::log("tare");
+    // The raw reading is stored, not its difference from the previous tare.
+    options_.setTareX(float(a.x));
+    options_.setTareY(float(a.y));
+    options_.setTareZ(float(a.z));
+    accelerometer_->setDelegate(nullptr);
+    tarePending_ = false;
+    if (state_ == State::recording) {
+        platform::log("tare during sampling");
+        useRecordingRate();
+    }
+}
+
+void Recorder::rebuildViewBuffer()
+{
+    Session active = options_.activeSession();
+    const std::size_t count = std::size_t(active.gData().count());
+    const std::size_t kept = trace::rowsKeptByRebuild(count, traceWidth_);
+    auto buffer = std::make_shared<ViewBuffer>();
+    for (const store::SampleValues& s : active.gData().newest(kept)) buffer->push_back(ViewRow{s.x, s.y, s.z});
+    viewBuffer_ = buffer;
+}
+
+void Recorder::installEmptyViewBuffer()
+{
+    viewBuffer_ = std::make_shared<ViewBuffer>();
+}
+
+std::int64_t Recorder::activeSampleCount() const
+{
+    return options_.activeSession().gData().count();
+}
