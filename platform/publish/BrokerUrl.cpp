@@ -1,0 +1,176 @@
+#include "platform/publish/BrokerUrl.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace publish {
+
+namespace {
+
+constexpr std::string_view kScheme = "mqtt://";
+
+bool startsWithNoCase(std::string_view text, std::string_view start)
+{
+    return text.size() >= start.size()
+        && std::equal(start.begin(), start.end(), text.begin(), [](char lower, char c) {
+               return std::tolower(static_cast<unsigned char>(c)) == lower;
+           });
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+std::optional<std::string> percentDecoded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+bool isHostNameChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+}
+
+bool isIpv6Char(char c)
+{
+    return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+}
+
+// The URL as it may be shown in an error: a password is never written to a log.
+std::string shown(std::string_view url)
+{
+    auto start = url.find("://");
+    start = start == std::string_view::npos ? 0 : start + 3;
+    std::string_view authority = url.substr(start, url.find('/', start) - start);
+    auto at = authority.rfind('@');
+    auto colon = authority.find(':');
+    if (at == std::string_view::npos || colon == std::string_view::npos || colon > at)
+        return std::string(url);
+    std::string out(url.substr(0, start + colon + 1));
+    out += "***";
+    out += url.substr(start + at);
+    return out;
+}
+
+} // namespace
+
+std::string BrokerUrl::endpoint() const
+{
+    bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error)
+{
+    auto fail = [&](std::string_view why) {
+        error = "Bad MQTT URL " + shown(url) + ": " + std::string(why);
+        return std::nullopt;
+    };
+    if (url.empty())
+        return fail("it is empty; expected mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX");
+    if (startsWithNoCase(url, "mqtts://"))
+        return fail("TLS (mqtts://) is not supported; use mqtt://");
+    if (!startsWithNoCase(url, kScheme))
+        return fail("it must start with mqtt://");
+
+    std::string_view rest = url.substr(kScheme.size());
+    auto slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+
+    BrokerUrl result;
+    // A raw "@" in a password is common enough to accept: the last "@" ends the credentials.
+    if (auto at = authority.rfind('@'); at != std::string_view::npos) {
+        std::string_view userInfo = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+        auto colon = userInfo.find(':');
+        auto user = percentDecoded(userInfo.substr(0, colon));
+        if (!user)
+            return fail("bad percent escape in the user name");
+        if (user->empty())
+            return fail("the user name before \"@\" is empty");
+        result.user = std::move(*user);
+        if (colon != std::string_view::npos) {
+            auto password = percentDecoded(userInfo.substr(colon + 1));
+            if (!password)
+                return fail("bad percent escape in the password");
+            result.password = std::move(*password);
+        }
+    }
+
+    std::string_view portText;
+    if (!authority.empty() && authority.front() == '[') {
+        auto close = authority.find(']');
+        if (close == std::string_view::npos)
+            return fail("missing \"]\" after the IPv6 address");
+        std::string_view address = authority.substr(1, close - 1);
+        if (address.empty() || !std::all_of(address.begin(), address.end(), isIpv6Char)
+            || address.find(':') == std::string_view::npos)
+            return fail("bad IPv6 address in brackets");
+        result.host = std::string(address);
+        std::string_view after = authority.substr(close + 1);
+        if (!after.empty() && after.front() != ':')
+            return fail("unexpected text after the IPv6 address");
+        if (!after.empty())
+            portText = after.substr(1);
+        if (!after.empty() && portText.empty())
+            return fail("the port after \":\" is empty");
+    } else {
+        auto colon = authority.find(':');
+        if (colon != std::string_view::npos && authority.find(':', colon + 1) != std::string_view::npos)
+            return fail("an IPv6 address must be written in brackets, as in mqtt://[fd00::5]:1883/prefix");
+        std::string_view host = authority.substr(0, colon);
+        if (host.empty())
+            return fail("the host name is missing");
+        if (!std::all_of(host.begin(), host.end(), isHostNameChar))
+            return fail("bad host name \"" + std::string(host) + "\"");
+        result.host = std::string(host);
+        if (colon != std::string_view::npos) {
+            portText = authority.substr(colon + 1);
+            if (portText.empty())
+                return fail("the port after \":\" is empty");
+        }
+    }
+    if (!portText.empty()) {
+        int port = 0;
+        auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+        if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535
+            || !std::isdigit(static_cast<unsigned char>(portText.front())))
+            return fail("the port must be a number from 1 to 65535");
+        result.port = port;
+    }
+
+    // "plant/line1/" means "plant/line1"; nothing else is tidied up.
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
+    if (path.empty())
+        return fail("it needs a topic prefix after the host, as in mqtt://broker/plant/line1/pump3");
+    if (path.find_first_of("+#") != std::string_view::npos)
+        return fail("the topic prefix must not contain the wildcards + or #");
+    if (path.front() == '/' || path.find("//") != std::string_view::npos)
+        return fail("the topic prefix has an empty level (\"//\")");
+    result.prefix = std::string(path);
+    return result;
+}
+
+} // namespace publish
