@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD  := build
 
-.PHONY: all deps configure build run test bench check-asan clean
+.PHONY: all deps configure build run test bench check-asan check-tsan clean
 
 all: build
 
@@ -30,5 +30,11 @@ check-asan: deps
 	@cmake --build --preset asan
 	@ctest --preset asan
 
+# The threaded parts (capture, store writer, publishing) under ThreadSanitizer (not part of CI).
+check-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
+	@ctest --preset tsan
+
 clean:
-	@rm -rf build build-debug build-asan
+	@rm -rf build build-debug build-asan build-tsan

@@ -12,6 +12,7 @@
 #include "BaseModel.h"
 #include "GData.h"
 #include "GMeter.h"
+#include "SessionExport.h"
 #include "Options.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
@@ -24,10 +25,13 @@ MainViewController::MainViewController(QObject* parent) : QObject(parent)
 {
     statusTimer_.setInterval(500);
     connect(&statusTimer_, &QTimer::timeout, this, &MainViewController::updateStatus);
+    exportProgress_.setInterval(100);
+    connect(&exportProgress_, &QTimer::timeout, this, &MainViewController::showExportProgress);
 }
 
 MainViewController::~MainViewController()
 {
+    delete export_.data(); // waits for its file
     sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
     if (shared->delegate() == this) shared->setDelegate(nullptr);
     delete viewRefreshTimer_.data();
@@ -76,6 +80,11 @@ QWidget* MainViewController::view()
                 [this](const QString& message) { showWarning("Not saved yet (retrying): " + message); });
         connect(appDelegate_, &QuivraAppDelegate::saveRecovered, this, [this] { showWarning({}); });
         connect(appDelegate_, &QuivraAppDelegate::storeNotice, this, &MainViewController::showMessage);
+        connect(appDelegate_, &QuivraAppDelegate::saved, this, [this] {
+            if (!rebuildAfterSave_) return;
+            rebuildAfterSave_ = false;
+            viewDidLoad();
+        });
         // A clear or delete still in the trash from the last run can be undone now.
         if (appDelegate_->managedObjectContext()->undoableRemoval()) showRemovalNotice();
     }

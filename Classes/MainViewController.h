@@ -2,6 +2,7 @@
 // The controller of the main screen: the accelerometer's delegate, which forwards each reading to
 // the recorder and draws what comes of it (the trace view, the needles, the status line), and
 // every action of the screen.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -20,6 +21,7 @@ namespace Ui {
 class MainView;
 }
 class GMeter;
+class SessionExport;
 class QLabel;
 class QToolButton;
 
@@ -87,6 +89,7 @@ private:
     void showWarning(const QString& text);
     void showMessage(const QString& text, bool warning);
     void showRemovalNotice();
+    void showExportProgress();
     void endUndo();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -99,4 +102,8 @@ private:
     QString sourceText_;
     QTimer undoTimer_;                  // how long the latest clear or delete stays undoable
     QString removalText_;               // its notice
+    bool rebuildAfterSave_ = false;     // an undo's rows are back once the save is done
+    QPointer<SessionExport> export_;    // the export under way, if any
+    QElapsedTimer exportStarted_;
+    QTimer exportProgress_;
 };

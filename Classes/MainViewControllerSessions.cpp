@@ -9,6 +9,7 @@
 #include "Options.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
+#include "SessionExport.h"
 #include "platform/AscFile.h"
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
@@ -87,13 +88,11 @@ void MainViewController::undoButtonPressed()
     if (ui_) ui_->undoButton->hide();
     store::ObjectContext* context = appDelegate_->managedObjectContext();
     const qlonglong count = context->undoableRemoval()->sampleCount();
-    store::StoreError error;
-    if (!context->undoRemoval(&error)) {
-        platform::log("undo failed: " + error.describe() + ", " + error.describeDetails());
-        showWarning("Undo failed: " + QString::fromStdString(error.describe()));
-        return;
-    }
+    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
+    if (!context->undoRemoval()) return;
     platform::log("undo: " + std::to_string(count) + " samples put back");
+    // Rows that reached the trash come back with the save; the screen follows when it is done.
+    rebuildAfterSave_ = true;
     viewDidLoad();
     appDelegate_->saveContext();
     showMessage(QString("Put back %1 samples").arg(QLocale().toString(count)), false);
@@ -112,33 +111,43 @@ void MainViewController::exportSession()
         fail("no active session");
         return;
     }
+    if (export_) {
+        showWarning("An export is already running");
+        return;
+    }
     std::string folder = platform::documentsDirectory(), problem;
     if (!platform::ensureDirectory(folder, &problem)) {
         fail("cannot use the documents folder " + problem);
         return;
     }
-    // Streamed line by line into a temporary file that replaces the target only when complete.
-    platform::AscFile file(folder, active.exportFileName());
-    if (!file.open()) {
-        fail(file.error());
-        return;
-    }
-    store::StoreError readError;
-    bool read = active.gData().forEach(
-        [&file](const store::SampleValues& s) {
-            file.addSample(s.dateStamp, s.x, s.y, s.z);
-            return true;
-        },
-        &readError);
-    if (!read) {
-        fail("cannot read the session from the store: " + readError.describe());
-        return;
-    }
-    if (!file.commit()) {
-        fail(file.error());
-        return;
-    }
-    showMessage(QString("Exported %1 samples to %2").arg(file.linesWritten()).arg(QString::fromStdString(file.path())),
+    // Everything captured before the tap belongs in the file, and nothing after it.
+    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
+    store::ObjectContext* context = appDelegate_->managedObjectContext();
+    export_ = new SessionExport({appDelegate_->storePath(), folder, active.exportFileName(),
+                                 context->snapshot(active.objectId())},
+                                this);
+    exportStarted_.start();
+    connect(export_, &SessionExport::finished, this, [this, fail](bool ok, const QString& message, qint64 lines) {
+        exportProgress_.stop();
+        export_->deleteLater();
+        export_ = nullptr;
+        if (!ok) {
+            fail(message.toStdString());
+            return;
+        }
+        showMessage(QString("Exported %1 samples to %2").arg(lines).arg(message), false);
+        emit exported(message);
+    });
+    export_->start();
+    exportProgress_.start();
+}
+
+void MainViewController::showExportProgress()
+{
+    // A short export says nothing until it is done; a long one says how far it got.
+    if (!export_ || exportStarted_.elapsed() < 300) return;
+    const qint64 expected = std::max<qint64>(1, export_->expected());
+    const int percent = int(std::min<qint64>(100, 100 * export_->written() / expected));
+    showMessage(QString("Exporting %1 … %2 %").arg(QString::fromStdString(export_->path()).section('/', -1)).arg(percent),
                 false);
-    emit exported(QString::fromStdString(file.path()));
 }

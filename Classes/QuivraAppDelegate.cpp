@@ -17,6 +17,7 @@
 #include "Session.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
 
 namespace {
 QuivraAppDelegate* sharedDelegate = nullptr;
@@ -155,26 +156,58 @@ void QuivraAppDelegate::contextChanged()
     if (!autosaveTimer_.isActive()) autosaveTimer_.start(lastSaveFailed_ ? retryDelayMs : autosaveDelayMs);
 }
 
-bool QuivraAppDelegate::saveContext()
+void QuivraAppDelegate::saveContext()
 {
     autosaveTimer_.stop();
-    if (!managedObjectContext_ || !managedObjectContext_->hasChanges()) return true;
+    if (!managedObjectContext_ || !managedObjectContext_->hasChanges()) return;
+    if (managedObjectContext_->isSaving()) {
+        saveAgain_ = true;
+        return;
+    }
+    // The writer thread says when it is done; the result is taken in on this thread.
+    managedObjectContext_->beginSave([this] { QMetaObject::invokeMethod(this, &QuivraAppDelegate::saveFinished, Qt::QueuedConnection); });
+}
+
+void QuivraAppDelegate::saveFinished()
+{
+    if (!managedObjectContext_ || !managedObjectContext_->isSaving()) return;
     store::StoreError error;
-    if (managedObjectContext_->save(error)) {
+    reportSave(managedObjectContext_->finishSave(error), error);
+}
+
+bool QuivraAppDelegate::saveNow()
+{
+    autosaveTimer_.stop();
+    if (!managedObjectContext_) return true;
+    const bool needed = managedObjectContext_->hasChanges();
+    store::StoreError error;
+    const bool ok = managedObjectContext_->save(error);
+    if (needed || !ok) reportSave(ok, error);
+    return ok;
+}
+
+void QuivraAppDelegate::reportSave(bool ok, const store::StoreError& error)
+{
+    if (ok) {
         if (lastSaveFailed_) {
             lastSaveFailed_ = false;
             lastSaveError_.clear();
             platform::log("saved after an earlier failure");
             emit saveRecovered();
         }
-        return true;
+        emit saved();
+        if (saveAgain_) {
+            saveAgain_ = false;
+            saveContext();
+        }
+        return;
     }
+    saveAgain_ = false;
     lastSaveFailed_ = true;
     lastSaveError_ = reasonOf(error);
     platform::log("save failed, will retry: " + error.describe() + ", " + error.describeDetails());
     emit saveFailed(QString::fromStdString(lastSaveError_));
     autosaveTimer_.start(retryDelayMs);
-    return false;
 }
 
 bool QuivraAppDelegate::eventFilter(QObject* watched, QEvent* event)
@@ -188,7 +221,7 @@ bool QuivraAppDelegate::eventFilter(QObject* watched, QEvent* event)
 
 bool QuivraAppDelegate::mayClose()
 {
-    while (!saveContext()) {
+    while (!saveNow()) {
         const qlonglong unsaved = managedObjectContext_->unsavedSampleCount();
         QMessageBox box(QMessageBox::Warning, "Quivra cannot save",
                         QString("What was recorded cannot be saved: %1.\n\nQuitting now loses %2 samples. Free "
@@ -216,6 +249,8 @@ void QuivraAppDelegate::applicationWillTerminate()
     terminated_ = true;
     autosaveTimer_.stop();
     if (!managedObjectContext_) return;
+    // Readings captured before the end are stored too.
+    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
     // A deletion whose follow-up had no time to run still leaves an active session behind.
     if (baseModel_) {
         std::string repaired;

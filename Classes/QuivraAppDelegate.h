@@ -46,9 +46,12 @@ public:
     QWidget* window() const { return window_.get(); }
     MainViewController* mainViewController() const { return mainViewController_.get(); }
 
-    // Saves now when anything changed: at every safe point (recording stopped, a session
-    // action). A failure is logged, shown and retried; nothing is lost.
-    bool saveContext();
+    // Starts saving when anything changed: at every safe point (recording stopped, a session
+    // action) and soon after any change. The store's writer thread does the work, so the window
+    // never waits for it; a failure is logged, shown and retried, and nothing is lost.
+    void saveContext();
+    // Saves and waits for it; true when everything is in the file.
+    bool saveNow();
     // How long an unsaved change may wait before it is saved while the program runs.
     static constexpr int autosaveDelayMs = 1000;
     static constexpr int retryDelayMs = 2000;
@@ -61,6 +64,7 @@ public:
     std::function<void()> betweenFinalSaveTries;
 
 signals:
+    void saved();
     void saveFailed(const QString& message);
     void saveRecovered();
     // Something the user should know about the store: it was written back, or could not be read.
@@ -71,6 +75,8 @@ protected:
 
 private:
     void contextChanged();
+    void saveFinished();
+    void reportSave(bool ok, const store::StoreError& error);
     void repairAtStartup();
     // Closing the window with changes that cannot be saved asks what to do. False keeps it open.
     bool mayClose();
@@ -82,6 +88,7 @@ private:
     std::unique_ptr<MainViewController> mainViewController_;
     QTimer autosaveTimer_;
     bool lastSaveFailed_ = false;
+    bool saveAgain_ = false; // changes came while a save was under way
     std::string lastSaveError_;
     bool quitWithoutSaving_ = false;
     bool terminated_ = false;

@@ -1,6 +1,9 @@
 #include "platform/sensors/Accelerometer.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +21,9 @@ constexpr std::chrono::microseconds shortestTick{50};
 // The window's thread is woken at most this often while readings flow fast; each wake takes
 // everything captured since.
 constexpr std::chrono::milliseconds wakeEvery{4};
+// A capture thread this late catches up on the readings it missed; later than this (or than one
+// interval, when that is longer), it starts its schedule afresh instead of reading in a burst.
+constexpr std::chrono::milliseconds catchUpWithin{5};
 
 std::chrono::steady_clock::duration tickLength(double interval)
 {
@@ -55,7 +61,10 @@ Accelerometer::Accelerometer() : queue_(std::size_t(fastestRate * queueSeconds))
 void Accelerometer::shutdown()
 {
     if (!thread_.joinable()) return;
-    thread_.request_stop();
+    {
+        std::lock_guard lock(lock_);
+        shared_.stop = true;
+    }
     changed_.notify_all();
     thread_.join();
 }
@@ -142,7 +151,7 @@ void Accelerometer::publishSettings()
 
 void Accelerometer::ensureThread()
 {
-    if (!thread_.joinable()) thread_ = std::jthread([this](std::stop_token stop) { captureLoop(stop); });
+    if (!thread_.joinable()) thread_ = std::jthread([this] { captureLoop(); });
 }
 
 void Accelerometer::deliverPending()
@@ -205,15 +214,21 @@ void Accelerometer::wakeWindow()
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
-void Accelerometer::captureLoop(std::stop_token stop)
+void Accelerometer::captureLoop()
 {
+    // Readings are due at exact moments: no timer slack, and real-time priority where the system
+    // grants it (the thread sleeps nearly all the time, so it takes little from anyone).
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    sched_param priority{};
+    priority.sched_priority = 10;
+    ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &priority);
     std::unique_lock lock(lock_);
     bool running = false;
     SteadyClock::time_point anchor{}; // the start of the current period
-    while (!stop.stop_requested()) {
+    while (!shared_.stop) {
         if (!shared_.capture) {
             running = false;
-            changed_.wait(lock, stop, [this] { return shared_.capture; });
+            changed_.wait(lock, [this] { return shared_.capture || shared_.stop; });
             continue;
         }
         const auto length = tickLength(shared_.interval);
@@ -225,14 +240,13 @@ void Accelerometer::captureLoop(std::stop_token stop)
         const std::uint64_t epoch = shared_.epoch;
         // A change of settings before the deadline is taken in at once: the next reading is due
         // one new interval after the start of this period.
-        if (changed_.wait_until(lock, stop, deadline,
-                                [&] { return shared_.epoch != epoch || !shared_.capture; }))
+        if (changed_.wait_until(lock, deadline,
+                                [&] { return shared_.epoch != epoch || !shared_.capture || shared_.stop; }))
             continue;
-        if (stop.stop_requested()) break;
         const auto now = SteadyClock::now();
-        // One late tick is caught up by the next deadline; after a longer stall (a source that
+        // A late tick is caught up by the next deadlines; after a longer stall (a source that
         // blocked) the schedule starts afresh rather than reading in a burst.
-        anchor = (now - deadline > length) ? now : deadline;
+        anchor = (now - deadline > std::max<SteadyClock::duration>(length, catchUpWithin)) ? now : deadline;
         lock.unlock();
 
         CapturedReading item;
@@ -257,7 +271,7 @@ void Accelerometer::captureLoop(std::stop_token stop)
                 shared_.failed = true;
             }
             item.failure = true;
-            while (!queue_.push(item) && !stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!queue_.push(item) && !shared_.stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             wakeWindow();
         } else if (!isUsable(item.reading)) {
             dropped_.fetch_add(1, std::memory_order_relaxed);

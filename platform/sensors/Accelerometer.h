@@ -99,7 +99,7 @@ private:
     void changeSettings(const std::function<void()>& change);
     void publishSettings();
     void ensureThread();
-    void captureLoop(std::stop_token stop);
+    void captureLoop();
     void wakeWindow();
     void drain();
 
@@ -115,13 +115,14 @@ private:
     std::mutex lock_;
     std::mutex sourceInUse_;
     AccelerometerSource* readSource_ = nullptr; // under sourceInUse_
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
     struct Shared {
         bool capture = false;   // delegate, source and interval allow it
         double interval = 0.1;
         std::uint64_t epoch = 1;
         std::string failure;    // why the source failed
         bool failed = false;
+        bool stop = false;
     } shared_;
     std::atomic<bool> capturing_{false};
 
@@ -134,7 +135,7 @@ private:
     SteadyClock::time_point lastWake_{};
     QSocketNotifier* notifier_ = nullptr;
     QTimer drainTimer_;
-    std::jthread thread_;
+    std::jthread thread_; // the capture thread; shutdown() ends it
 };
 
 } // namespace sensors

@@ -136,9 +136,19 @@ Database::~Database()
 
 bool Database::open(const std::string& path, StoreError& error)
 {
+    return openWith(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+}
+
+bool Database::openReadOnly(const std::string& path, StoreError& error)
+{
+    return openWith(path, SQLITE_OPEN_READONLY, error);
+}
+
+bool Database::openWith(const std::string& path, int flags, StoreError& error)
+{
     close();
     path_ = path;
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         error.code = rc;
         error.message = "The store could not be opened";

@@ -73,6 +73,8 @@ public:
 
     // Opens, or creates when missing; false with `error` filled when it cannot.
     bool open(const std::string& path, StoreError& error);
+    // Opens an existing store for reading only.
+    bool openReadOnly(const std::string& path, StoreError& error);
     void close();
     bool isOpen() const { return db_ != nullptr; }
     sqlite3* handle() const { return db_; }
@@ -88,6 +90,8 @@ public:
     void recordFailure(int code, std::string_view what);
 
 private:
+    bool openWith(const std::string& path, int flags, StoreError& error);
+
     sqlite3* db_ = nullptr;
     std::string path_;
     StoreError failure_;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <cstddef>
 #include <filesystem>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ ObjectContext::ObjectContext() = default;
 
 ObjectContext::~ObjectContext()
 {
+    if (saving_) writer_->wait();
+    writer_.reset();
     sql_.reset(); // statements go before the connection
 }
 
@@ -56,6 +59,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         return false;
     }
     auto fail = [this] {
+        writer_.reset();
         sql_.reset();
         db_.close();
         lock_.release();
@@ -69,7 +73,17 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     if (!prepareSchema(db_, error)) return fail();
     sql_ = std::make_unique<Statements>(db_);
     if (!load(error)) return fail();
-    rememberFile();
+    writer_ = std::make_unique<StoreWriter>(lock_);
+    if (!writer_->open(path, error)) return fail();
+    return true;
+}
+
+bool ObjectContext::openReader(StoreError& error)
+{
+    const std::string path = db_.path();
+    sql_.reset();
+    if (!db_.open(path, error)) return false;
+    sql_ = std::make_unique<Statements>(db_);
     return true;
 }
 
@@ -282,96 +296,150 @@ ObjectId ObjectContext::optionsWithActiveSession(ObjectId session) const
 
 // ---- saving ----
 
+bool ObjectContext::beginSave(std::function<void()> done)
+{
+    if (saving_ || !changed_ || !writer_) return false;
+    writer_->submit(takeChanges(), std::move(done));
+    changed_ = false;
+    saving_ = true;
+    return true;
+}
+
+bool ObjectContext::finishSave(StoreError& error)
+{
+    if (!saving_) return true;
+    SaveResult result = writer_->wait();
+    saving_ = false;
+    if (result.fileReplaced) {
+        StoreError ignored;
+        openReader(ignored);
+    }
+    if (!result.fileNotice.empty() && fileObserver_) fileObserver_(result.fileNotice);
+    if (result.ok) {
+        saved();
+        return true;
+    }
+    notSaved();
+    error = result.error;
+    return false;
+}
+
 bool ObjectContext::save(StoreError& error)
 {
+    StoreError superseded;
+    if (saving_) finishSave(superseded); // a failure there is tried again just below
     if (!changed_) return true;
-    db_.clearError();
-    if (!ensureFileInPlace(error)) return false;
-    if (!sql_ || !db_.isOpen()) {
+    if (!writer_) {
         error.code = SQLITE_MISUSE;
         error.message = "The store is not open";
         return false;
     }
-    bool ok = false;
-    {
-        Transaction transaction(db_);
-        ok = !db_.failed() && writeChanges() && transaction.commit();
-    }
-    if (!ok) {
-        error = db_.failure();
-        if (error.code == 0) error.code = SQLITE_ERROR;
-        error.message = "The store could not be saved";
-        db_.clearError();
-        return false;
-    }
-    afterSave();
-    return true;
+    beginSave(nullptr);
+    return finishSave(error);
 }
 
-bool ObjectContext::writeChanges()
+ChangeSet ObjectContext::takeChanges()
 {
-    Statements& s = *sql_;
-    for (const auto& [id, r] : baseModels_)
-        if (r.state == RowState::inserted) s.insertBaseModel.bind(1, id).run();
-    for (const auto& [id, r] : sessions_) {
+    ChangeSet c;
+    InFlight f;
+    for (auto& [id, r] : baseModels_) {
+        if (r.state != RowState::inserted) continue;
+        c.baseModels.push_back(r);
+        r.state = RowState::clean;
+        f.baseModels.push_back(id);
+    }
+    for (auto& [id, r] : sessions_) {
+        // A deleted session is written by its move to the trash.
         if (r.state == RowState::deleted) continue;
-        if (r.state != RowState::clean || r.countDirty || r.pendingCount != 0) {
-            s.writeSession.bind(1, id).bind(3, r.dateStamp).bind(4, r.storedCount + r.pendingCount);
-            if (r.baseModel) s.writeSession.bind(2, r.baseModel); else s.writeSession.bindNull(2);
-            s.writeSession.run();
+        if (r.state == RowState::clean && !r.countDirty && r.pendingCount == 0) continue;
+        SessionRecord written = r;
+        written.storedCount = r.storedCount + r.pendingCount;
+        c.sessions.push_back(written);
+        r.state = RowState::clean;
+        r.countDirty = false;
+        f.sessions.push_back(id);
+    }
+    for (auto& [id, r] : options_) {
+        if (r.state == RowState::clean) continue;
+        c.options.push_back(r);
+        r.state = RowState::clean;
+        f.options.push_back(id);
+    }
+    c.deletedSamples.assign(deletedStored_.begin(), deletedStored_.end());
+    c.rewrittenSamples.assign(rewrittenStored_.begin(), rewrittenStored_.end());
+    f.deletedSamples = deletedStored_;
+    f.rewrittenSamples = rewrittenStored_;
+    c.firstSampleId = pendingBase_;
+    c.samples.assign(pending_.begin(), pending_.end());
+    f.samples = pending_.size();
+    c.trashOps = trashOps_;
+    f.trashOps = trashOps_.size();
+    inFlight_ = std::move(f);
+    return c;
+}
+
+void ObjectContext::saved()
+{
+    InFlight& f = inFlight_;
+    // What was written counts as saved now, as far as it is still there for readers.
+    ObjectId id = pendingBase_;
+    for (std::size_t i = 0; i < f.samples; ++i, ++id) {
+        const SampleRecord& r = pending_[i];
+        if (r.session == SampleRecord::deletedSample || r.session == 0 || !visible(id, r.session)) continue;
+        SessionRecord& s = sessions_.at(r.session);
+        ++s.storedCount;
+        --s.pendingCount;
+    }
+    for (const auto& [sid, r] : f.rewrittenSamples) {
+        auto now = rewrittenStored_.find(sid);
+        const SampleRecord& n = now == rewrittenStored_.end() ? r : now->second;
+        if (now == rewrittenStored_.end() || n.dateStamp != r.dateStamp || n.x != r.x || n.y != r.y || n.z != r.z
+            || n.session != r.session)
+            continue; // changed again since: written by the next save
+        rewrittenStored_.erase(now);
+        if (r.session != 0 && visible(sid, r.session)) {
+            SessionRecord& s = sessions_.at(r.session);
+            ++s.storedCount;
+            --s.pendingCount;
         }
     }
-    for (const auto& [id, r] : options_) {
-        if (r.state == RowState::clean) continue;
-        s.writeOptions.bind(1, id).bind(3, std::int64_t(r.framerate)).bind(4, double(r.cutoffLimit))
-            .bind(5, double(r.tareX)).bind(6, double(r.tareY)).bind(7, double(r.tareZ));
-        if (r.baseModel) s.writeOptions.bind(2, r.baseModel); else s.writeOptions.bindNull(2);
-        if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
-        s.writeOptions.run();
+    for (ObjectId sid : f.deletedSamples) deletedStored_.erase(sid);
+    pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(f.samples));
+    pendingBase_ += ObjectId(f.samples);
+    if (pending_.empty()) {
+        pending_.shrink_to_fit();
+        pendingInTimeOrder_ = true;
     }
-    for (ObjectId id : deletedStored_) s.deleteSample.bind(1, id).run();
-    auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
-        st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
-        if (r.session) st.bind(2, r.session); else st.bindNull(2);
-        st.run();
-    };
-    for (const auto& [id, r] : rewrittenStored_) writeSample(s.replaceSample, id, r);
-    if (db_.failed()) return false;
-    ObjectId id = pendingBase_;
-    for (const SampleRecord& r : pending_) {
-        if (r.session != SampleRecord::deletedSample) writeSample(s.insertSample, id, r);
-        ++id;
-        if (db_.failed()) return false;
+    for (std::size_t i = 0; i < f.trashOps; ++i) {
+        const TrashOp& op = trashOps_[i];
+        if (op.kind == TrashOp::Kind::trash && op.removal.kind == Removal::Kind::deleteSession) {
+            auto it = sessions_.find(op.removal.session.id);
+            if (it != sessions_.end() && it->second.state == RowState::deleted) sessions_.erase(it);
+        }
+        if (op.kind == TrashOp::Kind::trash && removal_ && removal_->action == op.removal.action && !removal_->written) {
+            removal_->written = true;
+            removal_->storedMoved += removal_->pendingMoved;
+            removal_->pendingMoved = 0;
+        }
     }
-    // Last, so that a removal also takes the samples written just above.
-    for (const TrashOp& op : trashOps_) writeTrashOp(op);
-    return !db_.failed();
+    trashOps_.erase(trashOps_.begin(), trashOps_.begin() + std::ptrdiff_t(f.trashOps));
+    inFlight_ = {};
 }
 
-void ObjectContext::afterSave()
+void ObjectContext::notSaved()
 {
-    std::erase_if(sessions_, [](const auto& e) { return e.second.state == RowState::deleted; });
-    for (auto& [id, r] : baseModels_) r.state = RowState::clean;
-    for (auto& [id, r] : options_) r.state = RowState::clean;
-    for (auto& [id, r] : sessions_) {
-        r.state = RowState::clean;
-        r.storedCount += r.pendingCount;
-        r.pendingCount = 0;
-        r.countDirty = false;
-    }
-    pendingBase_ += static_cast<ObjectId>(pending_.size());
-    pending_.clear();
-    pending_.shrink_to_fit();
-    pendingInTimeOrder_ = true;
-    deletedStored_.clear();
-    rewrittenStored_.clear();
-    trashOps_.clear();
-    if (removal_ && !removal_->written) {
-        removal_->written = true;
-        removal_->storedMoved += removal_->pendingMoved;
-        removal_->pendingMoved = 0;
-    }
-    changed_ = false;
+    // Nothing was written: the rows taken are marked again for the next save.
+    for (ObjectId id : inFlight_.baseModels)
+        if (auto it = baseModels_.find(id); it != baseModels_.end()) it->second.state = RowState::inserted;
+    for (ObjectId id : inFlight_.sessions)
+        if (SessionRecord* r = live(sessions_, id)) {
+            markUpdated(*r);
+            r->countDirty = true;
+        }
+    for (ObjectId id : inFlight_.options)
+        if (OptionsRecord* r = live(options_, id)) markUpdated(*r);
+    inFlight_ = {};
+    changed();
 }
 
 } // namespace store

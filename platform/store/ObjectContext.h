@@ -1,6 +1,8 @@
 #pragma once
 // The object context over one SQLite store: an identity map of the small entities, a compact
-// list of unsaved samples, and a save that writes every change in one transaction.
+// list of unsaved samples, and saves that write every change in one transaction on the store's
+// writer thread, so that the window's thread never waits for the disk. Until a save is done its
+// changes stay here and every reader sees them.
 #include <deque>
 #include <functional>
 #include <map>
@@ -10,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/store/ChangeSet.h"
 #include "platform/store/Database.h"
 #include "platform/store/Records.h"
+#include "platform/store/SessionReader.h"
 #include "platform/store/StoreLock.h"
+#include "platform/store/StoreWriter.h"
 
 namespace store {
 
@@ -76,23 +81,36 @@ public:
     // the store; stops early when `visit` returns false. False when the store could not be read.
     bool forEachSample(ObjectId session, const std::function<bool(const SampleValues&)>& visit,
                        StoreError* error = nullptr);
+    // The session as a reader on another thread must see it now (see SessionReader).
+    SessionSnapshot snapshot(ObjectId session) const;
 
     // ---- undo of the latest clear or delete ----
     // The latest removal while it can still be undone; it survives a restart until forgotten.
     const Removal* undoableRemoval() const { return removal_ ? &*removal_ : nullptr; }
     // Puts back every sample (same ids, times and values) and, for a delete, the session, active
-    // again if it was. False when there is nothing to undo, the session cleared is gone, or the
-    // store could not give the rows back (`error` then says why; the removal can be tried again).
-    bool undoRemoval(StoreError* error = nullptr);
+    // again if it was; counts at once, rows that reached the trash with the next save. False when
+    // there is nothing to undo or the session cleared is gone.
+    bool undoRemoval();
     // Lets the trash go: the removal becomes final at the next save.
     void forgetRemoval();
 
     // ---- unit of work ----
-    bool hasChanges() const { return changed_; }
-    // Writes every change in one transaction. On failure nothing is lost: the changes stay
-    // here and a later save can succeed. When the file at the store's path is no longer the one
-    // open (removed, or replaced by another file), the whole open store is written back there
-    // first, and the file observer hears of it.
+    // Something is not yet in the file: changed since the last save began, or being saved.
+    bool hasChanges() const { return changed_ || saving_; }
+    bool isSaving() const { return saving_; }
+
+    // Starts writing every change in one transaction on the writer thread, unless a save is
+    // already under way (the changes made since wait for the next one). `done` runs on the
+    // writer thread when it is over; the window's thread then calls finishSave(). False when
+    // nothing was started.
+    bool beginSave(std::function<void()> done);
+    // Takes in a finished save: what it wrote counts as saved. On failure nothing is lost: the
+    // changes stay here and a later save can succeed. When the file at the store's path was no
+    // longer the one open (removed, or replaced by another file), the whole open store was
+    // written back there first, and the file observer hears of it. Waits if the save is still
+    // running. True when there was nothing to take in.
+    bool finishSave(StoreError& error);
+    // Saves everything now and waits for it: at exit, and where a caller must know it is done.
     bool save(StoreError& error);
     // Called when the context goes from no changes to some.
     void setChangeObserver(std::function<void()> observer) { observer_ = std::move(observer); }
@@ -104,17 +122,11 @@ public:
     // Called with one sentence when the store file had gone and was written back.
     void setFileObserver(std::function<void(const std::string&)> observer) { fileObserver_ = std::move(observer); }
 
-    // The connection itself, for checks and tests.
-    Database& database() { return db_; }
+    // The writer's connection, for checks and tests; touch it only while no save runs.
+    Database& database() { return writer_->database(); }
 
 private:
     struct Statements;
-    // A move to the trash, a restore from it, or a purge, in the order they were asked for.
-    struct TrashOp {
-        enum class Kind { trash, restore, purge } kind;
-        Removal removal;
-        bool keep = true; // false: the removal was forgotten before it was written
-    };
 
     void changed();
     // Only one settings object may hold `value` in `field`: any other one lets go of it.
@@ -129,21 +141,16 @@ private:
     std::vector<SampleValues> unsavedSamplesOf(ObjectId session) const;
     void beginRemoval(Removal removal);
     bool load(StoreError& error);
-    bool writeChanges();
-    void writeTrashOp(const TrashOp& op);
-    void afterSave();
+    ChangeSet takeChanges();
+    void saved();
+    void notSaved();
     void reportReadFailure();
-
-    // The file at the path is the one open, or made so again.
-    void rememberFile();
-    bool ensureFileInPlace(StoreError& error);
-    bool writeBackTo(const std::string& path, bool replaced, StoreError& error);
-    bool reopen(StoreError& error);
+    bool openReader(StoreError& error);
 
     StoreLock lock_;
-    Database db_;
+    Database db_; // for reading, on the window's thread
     std::unique_ptr<Statements> sql_;
-    unsigned long long fileDevice_ = 0, fileInode_ = 0;
+    std::unique_ptr<StoreWriter> writer_;
 
     std::map<ObjectId, BaseModelRecord> baseModels_;
     std::map<ObjectId, OptionsRecord> options_;
@@ -159,6 +166,18 @@ private:
 
     std::optional<Removal> removal_;
     std::vector<TrashOp> trashOps_;
+
+    // The save under way: what it took, so that success can count it saved and failure can put
+    // the marks back.
+    struct InFlight {
+        std::size_t samples = 0;                        // pending_[0, samples)
+        std::map<ObjectId, std::int64_t> sessionSamples; // of them, per session, still visible
+        std::vector<ObjectId> baseModels, sessions, options;
+        std::set<ObjectId> deletedSamples;
+        std::map<ObjectId, SampleRecord> rewrittenSamples;
+        std::size_t trashOps = 0;                       // trashOps_[0, trashOps)
+    } inFlight_;
+    bool saving_ = false;
 
     bool changed_ = false;
     std::function<void()> observer_;

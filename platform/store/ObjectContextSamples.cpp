@@ -194,7 +194,7 @@ std::vector<SampleValues> ObjectContext::newestSamples(ObjectId session, std::si
     if (s->state != RowState::inserted && s->storedCount > 0) {
         Statement& q = sql_->newestOfSession;
         q.bind(1, session).bind(2, std::int64_t(k + deletedStored_.size() + rewrittenStored_.size()))
-            .bind(3, s->clearedThrough);
+            .bind(3, s->clearedThrough).bind(4, pendingBase_);
         while (q.step() && stored.size() < k) {
             ObjectId id = q.int64(0);
             if (deletedStored_.count(id) || rewrittenStored_.count(id)) continue;
@@ -211,6 +211,21 @@ std::vector<SampleValues> ObjectContext::newestSamples(ObjectId session, std::si
     return out;
 }
 
+SessionSnapshot ObjectContext::snapshot(ObjectId session) const
+{
+    SessionSnapshot out;
+    const SessionRecord* s = live(sessions_, session);
+    if (!s) return out;
+    out.session = session;
+    out.afterId = s->clearedThrough;
+    out.beforeId = pendingBase_;
+    out.skip = deletedStored_;
+    for (const auto& [id, r] : rewrittenStored_) out.skip.insert(id);
+    out.unsaved = unsavedSamplesOf(session);
+    out.count = s->storedCount + s->pendingCount;
+    return out;
+}
+
 bool ObjectContext::forEachSample(ObjectId session, const std::function<bool(const SampleValues&)>& visit,
                                   StoreError* error)
 {
@@ -222,8 +237,8 @@ bool ObjectContext::forEachSample(ObjectId session, const std::function<bool(con
     if (s->state != RowState::inserted && s->storedCount > 0) {
         // A statement of its own: a visitor may read other samples while the walk is open.
         Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
-                         " WHERE session_id = ?1 AND id > ?2 ORDER BY date_stamp, id");
-        q.bind(1, session).bind(2, s->clearedThrough);
+                         " WHERE session_id = ?1 AND id > ?2 AND id < ?3 ORDER BY date_stamp, id");
+        q.bind(1, session).bind(2, s->clearedThrough).bind(3, pendingBase_);
         while (going && q.step()) {
             SampleValues v{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session};
             if (deletedStored_.count(v.id) || rewrittenStored_.count(v.id)) continue;

@@ -51,36 +51,20 @@ void ObjectContext::deleteSession(ObjectId id)
     beginRemoval(r);
 }
 
-bool ObjectContext::undoRemoval(StoreError* error)
+bool ObjectContext::undoRemoval()
 {
     if (!removal_) return false;
     const Removal r = *removal_;
     if (r.kind == Removal::Kind::clear && !live(sessions_, r.session.id)) return false;
-    // Not yet written: the move to the trash is simply not made.
-    const bool cancelled = !r.written && !trashOps_.empty() && trashOps_.back().kind == TrashOp::Kind::trash
+    // Not yet taken by a save: the move to the trash is simply not made.
+    const std::size_t taken = saving_ ? inFlight_.trashOps : 0;
+    const bool cancelled = !r.written && trashOps_.size() > taken && trashOps_.back().kind == TrashOp::Kind::trash
                            && trashOps_.back().removal.action == r.action;
-    if (cancelled) {
-        trashOps_.pop_back();
-    } else {
-        // Written: the rows come back from the trash now, so every reader sees them at once.
-        db_.clearError();
-        bool ok = false;
-        {
-            Transaction transaction(db_);
-            if (!db_.failed()) writeTrashOp(TrashOp{TrashOp::Kind::restore, r});
-            ok = !db_.failed() && transaction.commit();
-        }
-        if (!ok) {
-            if (error) {
-                *error = db_.failure();
-                error->message = "The removed samples could not be put back";
-            }
-            db_.clearError();
-            return false;
-        }
-    }
+    if (cancelled) trashOps_.pop_back();
+    // Else the rows come back from the trash with the next save, after the move.
+    else trashOps_.push_back(TrashOp{TrashOp::Kind::restore, r});
     removal_.reset();
-    // Once written, every moved sample comes back as a saved one.
+    // Once written (or being written), every moved sample comes back as a saved one.
     const std::int64_t stored = cancelled ? r.storedMoved : r.sampleCount();
     const std::int64_t pending = cancelled ? r.pendingMoved : 0;
 
@@ -93,7 +77,7 @@ bool ObjectContext::undoRemoval(StoreError* error)
         markUpdated(s);
     } else {
         SessionRecord s = r.session;
-        // Its row is written again at the next save; its samples are already back.
+        // Its row is written again at the next save.
         if (!cancelled) s.state = RowState::updated;
         s.storedCount = stored;
         s.pendingCount = pending;
@@ -110,42 +94,13 @@ void ObjectContext::forgetRemoval()
     if (!removal_) return;
     const Removal r = *removal_;
     removal_.reset();
-    if (!r.written && !trashOps_.empty() && trashOps_.back().removal.action == r.action) {
+    const std::size_t taken = saving_ ? inFlight_.trashOps : 0;
+    if (!r.written && trashOps_.size() > taken && trashOps_.back().removal.action == r.action) {
         trashOps_.back().keep = false; // removed for good, without a stay in the trash
     } else {
         trashOps_.push_back(TrashOp{TrashOp::Kind::purge, r});
     }
     changed();
-}
-
-void ObjectContext::writeTrashOp(const TrashOp& op)
-{
-    Statements& s = *sql_;
-    const Removal& r = op.removal;
-    const bool isDelete = r.kind == Removal::Kind::deleteSession;
-    switch (op.kind) {
-    case TrashOp::Kind::trash:
-        if (op.keep) {
-            Statement& a = s.insertTrashAction;
-            a.bind(1, r.action).bind(3, r.session.id).bind(5, r.session.dateStamp)
-                .bind(6, r.sampleCount()).bind(7, r.throughId).bind(9, r.removedAt);
-            a.bind(2, std::string_view(isDelete ? "delete" : "clear"));
-            if (r.session.baseModel) a.bind(4, r.session.baseModel); else a.bindNull(4);
-            if (r.activeIn) a.bind(8, r.activeIn); else a.bindNull(8);
-            a.run();
-            s.copyToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.throughId).run();
-        }
-        s.deleteThrough.bind(1, r.session.id).bind(2, r.throughId).run();
-        if (isDelete) s.deleteSession.bind(1, r.session.id).run();
-        break;
-    case TrashOp::Kind::restore:
-        s.restoreFromTrash.bind(1, r.action).run();
-        [[fallthrough]];
-    case TrashOp::Kind::purge:
-        s.purgeTrashRows.bind(1, r.action).run();
-        s.purgeTrashAction.bind(1, r.action).run();
-        break;
-    }
 }
 
 } // namespace store

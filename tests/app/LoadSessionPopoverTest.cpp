@@ -20,6 +20,7 @@
 #include "QuivraAppDelegate.h"
 #include "Session.h"
 #include "support/TempHome.h"
+#include "support/Saved.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ TEST_F(LoadSessionBrowser, ATapOnARowMakesItActiveReloadsTheScreenSavesAndCloses
     EXPECT_EQ(active(), early);
     ASSERT_EQ(shownRows(), 3u);
     EXPECT_EQ(main->gDataViewArray()->back().x, 3.0f);
-    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
     EXPECT_TRUE(closed());
     EXPECT_TRUE(QTest::qWaitFor([&] { return browser.isNull(); }));
 }
@@ -198,7 +199,7 @@ TEST_F(LoadSessionBrowser, KeysMoveTheSelectionChooseAndClose)
     EXPECT_TRUE(closed());
     EXPECT_EQ(active(), first);
     EXPECT_EQ(root().sessions().size(), 3u);
-    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
 
     // The keyboard starts on the active row, with no Tab needed to reach the list.
     b = open();
@@ -283,7 +284,7 @@ TEST_F(LoadSessionBrowser, DeletingTheOnlySessionLeavesOneNewEmptyActiveSession)
     EXPECT_EQ(fresh.dateStamp(), at(12));
     EXPECT_EQ(fresh.gData().count(), 0);
     EXPECT_EQ(shownRows(), 0u);
-    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
 }
 
 TEST_F(LoadSessionBrowser, DeletingTheActiveSessionMakesTheLatestRemainingOneActive)
@@ -343,7 +344,7 @@ TEST_F(LoadSessionBrowser, ClosingBeforeTheDeferredHalfStillRunsItInFull)
     ASSERT_EQ(root().sessions().size(), 1u);
     EXPECT_EQ(active(), root().sessions()[0]);
     EXPECT_EQ(shownRows(), 0u);
-    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
 }
 
 TEST_F(LoadSessionBrowser, QuittingBeforeTheDeferredHalfFreesTheBrowserAndCancelsIt)
@@ -416,8 +417,9 @@ TEST_F(LoadSessionBrowser, ADeleteCanBeUndoneFromTheMainScreenWhileItsNoticeShow
     EXPECT_TRUE(QTest::qWaitFor([&] { return !undo->isVisible(); }, 2000));
     EXPECT_EQ(active(), doomed);
     EXPECT_EQ(doomed.gData().count(), 5);
-    EXPECT_EQ(shownRows(), 5u);
+    // The rows come back with the save, and the screen with them.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownRows() == 5; }, 5000));
     EXPECT_EQ(main->gDataViewArray()->back().x, 6.0f);
     EXPECT_EQ(root().sessions().size(), 2u);
-    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
 }

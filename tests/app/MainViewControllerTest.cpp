@@ -20,6 +20,7 @@
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/MainScreen.h"
+#include "support/Saved.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST(MainViewController, StartAndStopSwitchTheAccelerometerTimerAndImage)
     EXPECT_EQ(s.controller->viewRefreshTimer(), nullptr);
     EXPECT_TRUE(s.iconIs(":/images/recButtonIcon.png"));
     // Stopping saves, and keeps the buffer and the session.
-    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     EXPECT_EQ(s.controller->gDataViewArray(), buffer);
     EXPECT_EQ(s.active().gData().count(), 1);
 
@@ -222,7 +223,7 @@ TEST(MainViewController, ARecordingRunWithTheRealButtonsAndATareWhileRecording)
     ASSERT_EQ(buffer->size(), all.size());
     EXPECT_EQ(buffer->back().x, all.back().x);
     EXPECT_EQ(s.options().tareX(), 0.5f);
-    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     s.shared->setSource(sensors::makeAccelerometerSource("simulated", error));
 }
 
@@ -281,7 +282,7 @@ TEST(MainViewController, HugeReadingsCostTheWindowNoMoreThanSmallOnes)
     EXPECT_LE(s.controller->needleY()->y(), s.controller->view()->height() + 8);
 
     QSignalSpy exported(s.controller, &MainViewController::exported);
-    s.controller->exportSession();
+    s.exportAndWait();
     ASSERT_EQ(exported.count(), 1);
     QFile f(exported.at(0).at(0).toString());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

@@ -21,6 +21,7 @@
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/MainScreen.h"
+#include "support/Saved.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ TEST(SessionActions, ClearingDeletesTheSamplesButKeepsTheActiveSession)
     EXPECT_EQ(active.dateStamp(), started);
     EXPECT_TRUE(s.controller->gDataViewArray()->empty());
     EXPECT_TRUE(s.log.empty());
-    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges()); // saved at once
+    EXPECT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     s.reading(1, 2, 3);
     EXPECT_EQ(active.gData().count(), 1);
 }
@@ -127,7 +128,7 @@ TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
     add(1299334030000999, 1e7f, -0.0f, 1.17549435e-38f);
 
     QSignalSpy exported(s.controller, &MainViewController::exported);
-    s.controller->exportSession();
+    s.exportAndWait();
     ASSERT_EQ(exported.count(), 1);
     EXPECT_EQ(exported.at(0).at(0).toString(), s.exportPath());
     EXPECT_EQ(exportedText(s.exportPath()),
@@ -139,7 +140,7 @@ TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
 
     // An empty session gives the header alone; the same name is replaced.
     s.controller->deleteSessionPressed();
-    s.controller->exportSession();
+    s.exportAndWait();
     EXPECT_EQ(exportedText(s.exportPath()), header);
     EXPECT_EQ(QFile(s.exportPath()).size(), 106);
     EXPECT_EQ(QDir(s.home.documentsDir()).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -159,10 +160,10 @@ TEST(SessionActions, AFailedExportIsLoggedAndShown)
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
     s.log.clear();
-    s.controller->exportSession();
+    s.exportAndWait();
     QFile::remove(s.home.documentsDir());
     ASSERT_TRUE(QFile::link(s.home.documentsDir(), s.home.documentsDir()));
-    s.controller->exportSession();
+    s.exportAndWait();
     ASSERT_EQ(failed.count(), 2);
     ASSERT_EQ(s.log.size(), 2u);
     for (const std::string& line : s.log) {
@@ -173,7 +174,7 @@ TEST(SessionActions, AFailedExportIsLoggedAndShown)
 
     // With the folder back, the next export succeeds and clears the warning.
     QFile::remove(s.home.documentsDir());
-    s.controller->exportSession();
+    s.exportAndWait();
     EXPECT_EQ(exportedText(s.exportPath()).substr(0, header.size()), header);
     EXPECT_FALSE(warning->text().startsWith("Export failed"));
 }
@@ -187,7 +188,7 @@ TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
     s.now += 400000;
     s.controller->startNewSessionPressed();
     s.reading(0.25, 0, 0);
-    s.controller->exportSession();
+    s.exportAndWait();
     const QString second = s.home.documentsDir() + "/2011-03-05-14-07-09-2.asc";
     ASSERT_TRUE(QFile::exists(second));
     EXPECT_FALSE(QFile::exists(s.exportPath()));
@@ -199,11 +200,11 @@ TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
     }
     s.delegate.baseModel().options().setActiveSession(first);
     s.controller->viewDidLoad();
-    s.controller->exportSession();
+    s.exportAndWait();
     EXPECT_NE(exportedText(s.exportPath()).find("\t0.5\t"), std::string::npos);
     EXPECT_NE(exportedText(second).find("\t0.25\t"), std::string::npos);
     // Exporting a session again replaces its own file only.
-    s.controller->exportSession();
+    s.exportAndWait();
     EXPECT_EQ(QDir(s.home.documentsDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
     // The hour repeated when daylight saving ends: 02:30 CEST and 02:30 CET share a name.
@@ -239,6 +240,8 @@ TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
     EXPECT_EQ(notice->toolTip(), "Cleared 6 samples");
     s.reading(1, 2, 3); // recording goes on meanwhile
     undo->click();
+    EXPECT_EQ(active.gData().count(), 7);
+    ASSERT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     auto after = active.gData().newest(10);
     ASSERT_EQ(after.size(), 7u);
     for (std::size_t i = 0; i < before.size(); ++i) {
@@ -247,7 +250,7 @@ TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
         EXPECT_EQ(after[i].x, before[i].x);
         EXPECT_EQ(after[i].z, before[i].z);
     }
-    EXPECT_EQ(s.controller->gDataViewArray()->size(), 7u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.controller->gDataViewArray()->size() == 7u; }, 5000));
     EXPECT_EQ(notice->toolTip(), "Put back 6 samples");
 
     // Once the notice has ended the clear is final, and the trash is empty.
@@ -255,6 +258,6 @@ TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
     EXPECT_TRUE(!undo->isHidden());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !!undo->isHidden(); }, MainViewController::undoWindowMs + 3000));
     EXPECT_EQ(s.delegate.managedObjectContext()->undoableRemoval(), nullptr);
-    EXPECT_FALSE(s.delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     EXPECT_EQ(active.gData().count(), 0);
 }

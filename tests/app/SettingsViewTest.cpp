@@ -20,6 +20,7 @@
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/TempHome.h"
+#include "support/Saved.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ TEST_F(SettingsPopover, ARateOutsideTheRangeShowsClampedAndStaysStoredUntilAMove
     EXPECT_EQ(s->sampleRateLabel()->text(), "200");
     close();
     EXPECT_EQ(options().framerate(), 1000);
-    EXPECT_FALSE(delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate.managedObjectContext()));
 
     options().setFramerate(2);
     s = open();
@@ -171,13 +172,13 @@ TEST_F(SettingsPopover, ClosingSavesAMovedRateAndAnUntouchedOpeningChangesNothin
     SettingsViewController* s = open();
     close();
     EXPECT_EQ(options().framerate(), 30);
-    EXPECT_FALSE(delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate.managedObjectContext()));
 
     s = open();
     move(s, 52.0f);
     EXPECT_TRUE(delegate.managedObjectContext()->hasChanges());
     close();
-    EXPECT_FALSE(delegate.managedObjectContext()->hasChanges());
+    EXPECT_TRUE(savedSoon(delegate.managedObjectContext()));
     s = open();
     EXPECT_EQ(s->sampleRateLabel()->text(), "50");
 }

@@ -79,6 +79,8 @@ TEST(Process, AKilledRecorderLosesNothingOlderThanTwoSeconds)
     std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
     std::vector<platform::Micros> written;
     QByteArray partial;
+    // Counted from the first sample, however long the start took.
+    ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
     QTest::qWait(4500);
     collect(*writer, written, partial);
     platform::Micros killedAt = platform::Clock::systemNow();
@@ -143,6 +145,7 @@ TEST(Process, TerminationSignalsEndNormallyAndSaveEverything)
         std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
         std::vector<platform::Micros> written;
         QByteArray partial;
+        ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
         QTest::qWait(700);
         ::kill(static_cast<pid_t>(writer->processId()), sig);
         ASSERT_TRUE(writer->waitForFinished(10000));

@@ -1,5 +1,8 @@
 #pragma once
 // A launched program in the test process: its own store, the main screen, and the log as text.
+#include <QSignalSpy>
+#include <QTest>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,4 +38,12 @@ struct MainScreen {
     Options options() { return delegate.baseModel().options(); }
     Session active() { return options().activeSession(); }
     void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+    // Exports the active session and waits for the file (written on a thread of its own).
+    void exportAndWait()
+    {
+        QSignalSpy done(controller, &MainViewController::exported);
+        QSignalSpy failed(controller, &MainViewController::exportFailed);
+        controller->exportSession();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() + failed.count() > 0; }, 30000));
+    }
 };

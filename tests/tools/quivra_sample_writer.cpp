@@ -15,9 +15,9 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    platform::quitOnTerminationSignals([] { QApplication::quit(); });
     QuivraAppDelegate delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
-    platform::quitOnTerminationSignals([] { QApplication::quit(); });
 
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);

@@ -1,0 +1,46 @@
+#pragma once
+// What one save writes: a copy of every change the object context held when the save began,
+// handed to the store's writer thread, and what came of it.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/store/Database.h"
+#include "platform/store/Records.h"
+
+namespace store {
+
+// A move to the trash, a restore from it, or a purge, in the order they were asked for.
+struct TrashOp {
+    enum class Kind { trash, restore, purge } kind = Kind::trash;
+    Removal removal;
+    bool keep = true; // false: the removal was forgotten before it was written
+};
+
+struct ChangeSet {
+    std::vector<BaseModelRecord> baseModels;   // new roots
+    std::vector<SessionRecord> sessions;       // written whole, storedCount = the count to write
+    std::vector<OptionsRecord> options;        // written whole
+    std::vector<ObjectId> deletedSamples;      // saved samples deleted one by one
+    std::vector<std::pair<ObjectId, SampleRecord>> rewrittenSamples;
+    ObjectId firstSampleId = 0;                // the id of samples[0]; ids follow in order
+    std::vector<SampleRecord> samples;         // unsaved samples (deletedSample ones are skipped)
+    std::vector<TrashOp> trashOps;
+
+    bool empty() const
+    {
+        return baseModels.empty() && sessions.empty() && options.empty() && deletedSamples.empty()
+               && rewrittenSamples.empty() && samples.empty() && trashOps.empty();
+    }
+};
+
+struct SaveResult {
+    bool ok = false;
+    StoreError error;
+    // When the file had gone and was written back: one sentence about it, and the connections
+    // reading the old file must be opened again.
+    std::string fileNotice;
+    bool fileReplaced = false;
+};
+
+} // namespace store

@@ -1,0 +1,48 @@
+#pragma once
+// Reads one session's saved samples in time order through a read-only connection of its own, so
+// that a long walk (an export, an analysis) can run on any thread while the program records: in
+// WAL mode it reads the store as it was when the walk began and never holds up a save.
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/store/Database.h"
+#include "platform/store/Records.h"
+
+namespace store {
+
+// A session as a reader on another thread must see it, taken on the window's thread at one
+// moment: its saved rows between the bounds, less those changed since they were saved, and the
+// rows not yet saved (with the changed ones), in time order.
+struct SessionSnapshot {
+    ObjectId session = 0;
+    ObjectId afterId = 0;  // rows up to this id were cleared
+    ObjectId beforeId = 0; // rows from this id on were not yet saved
+    std::set<ObjectId> skip;
+    std::vector<SampleValues> unsaved;
+    std::int64_t count = 0; // rows in all
+};
+
+class SessionReader {
+public:
+    // Opens the store read-only; refuses a file that is not a Quivra store of a known version.
+    bool open(const std::string& path, StoreError& error);
+
+    // Rows of the session with afterId < id < beforeId (beforeId 0: no bound), skipping `skip`, in
+    // time order (equal times by id); stops early when `visit` returns false. False, with `error`
+    // set, when the store could not be read.
+    bool forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
+                 const std::function<bool(const SampleValues&)>& visit, StoreError& error);
+
+    // Every row of a snapshot, saved and unsaved merged, in time order (equal times by id).
+    bool forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,
+                 StoreError& error);
+
+    Database& database() { return db_; }
+
+private:
+    Database db_;
+};
+
+} // namespace store

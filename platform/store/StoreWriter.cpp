@@ -1,0 +1,326 @@
+#include "platform/store/StoreWriter.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/DateFormatter.h"
+#include "platform/store/Schema.h"
+
+namespace store {
+
+struct StoreWriter::Statements {
+    explicit Statements(Database& db)
+        : insertBaseModel(db, "INSERT OR REPLACE INTO base_model(id) VALUES(?1)"),
+          writeOptions(db, "INSERT OR REPLACE INTO options(id, base_model_id, framerate, cutoff_limit,"
+                           " tare_x, tare_y, tare_z, active_session_id) VALUES(?1,?2,?3,?4,?5,?6,?7,?8)"),
+          writeSession(db, "INSERT OR REPLACE INTO session(id, base_model_id, date_stamp, sample_count)"
+                           " VALUES(?1,?2,?3,?4)"),
+          deleteSession(db, "DELETE FROM session WHERE id = ?1"),
+          deleteSample(db, "DELETE FROM gdata WHERE id = ?1"),
+          insertSample(db, "INSERT INTO gdata(id, session_id, date_stamp, x_value, y_value, z_value)"
+                           " VALUES(?1,?2,?3,?4,?5,?6)"),
+          replaceSample(db, "INSERT OR REPLACE INTO gdata(id, session_id, date_stamp, x_value, y_value,"
+                            " z_value) VALUES(?1,?2,?3,?4,?5,?6)"),
+          insertTrashAction(db, "INSERT INTO trash_action(id, kind, session_id, session_base_model_id,"
+                                " session_date_stamp, sample_count, through_id, active_in_options_id, removed_at)"
+                                " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)"),
+          copyToTrash(db, "INSERT INTO trash_gdata(action_id, id, session_id, date_stamp, x_value, y_value, z_value)"
+                          " SELECT ?1, id, session_id, date_stamp, x_value, y_value, z_value FROM gdata"
+                          " WHERE session_id = ?2 AND id <= ?3"),
+          deleteThrough(db, "DELETE FROM gdata WHERE session_id = ?1 AND id <= ?2"),
+          restoreFromTrash(db, "INSERT INTO gdata(id, session_id, date_stamp, x_value, y_value, z_value)"
+                               " SELECT id, session_id, date_stamp, x_value, y_value, z_value FROM trash_gdata"
+                               " WHERE action_id = ?1"),
+          purgeTrashRows(db, "DELETE FROM trash_gdata WHERE action_id = ?1"),
+          purgeTrashAction(db, "DELETE FROM trash_action WHERE id = ?1")
+    {
+    }
+    Statement insertBaseModel, writeOptions, writeSession, deleteSession, deleteSample, insertSample,
+        replaceSample, insertTrashAction, copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows,
+        purgeTrashAction;
+};
+
+namespace {
+bool identify(const std::string& path, unsigned long long& device, unsigned long long& inode)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    device = st.st_dev;
+    inode = st.st_ino;
+    return true;
+}
+
+void removeWithJournals(const std::string& path)
+{
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+}
+} // namespace
+
+StoreWriter::StoreWriter(StoreLock& lock) : lock_(lock) {}
+
+StoreWriter::~StoreWriter()
+{
+    if (thread_.joinable()) {
+        thread_.request_stop();
+        wake_.notify_all();
+        thread_.join();
+    }
+    sql_.reset(); // statements go before the connection
+}
+
+bool StoreWriter::open(const std::string& path, StoreError& error)
+{
+    if (!db_.open(path, error) || !db_.exec("PRAGMA synchronous=FULL", error)) return false;
+    sql_ = std::make_unique<Statements>(db_);
+    if (db_.failed()) {
+        error = db_.failure();
+        error.message = "The store could not be opened";
+        return false;
+    }
+    rememberFile();
+    thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+    return true;
+}
+
+void StoreWriter::submit(ChangeSet changes, std::function<void()> done)
+{
+    {
+        std::lock_guard lock(mutex_);
+        job_ = std::move(changes);
+        done_ = std::move(done);
+        result_.reset();
+    }
+    wake_.notify_all();
+}
+
+bool StoreWriter::busy() const
+{
+    std::lock_guard lock(mutex_);
+    return job_.has_value();
+}
+
+SaveResult StoreWriter::wait()
+{
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return !job_ && result_; });
+    SaveResult out = std::move(*result_);
+    result_.reset();
+    return out;
+}
+
+void StoreWriter::run(std::stop_token stop)
+{
+    std::unique_lock lock(mutex_);
+    while (!stop.stop_requested()) {
+        if (!wake_.wait(lock, stop, [this] { return job_.has_value(); })) break;
+        const ChangeSet& changes = *job_;
+        auto done = std::move(done_);
+        done_ = nullptr;
+        lock.unlock();
+        SaveResult result = write(changes);
+        // Told before the result is out, so that no one waiting for it can go away first.
+        if (done) done();
+        lock.lock();
+        result_ = std::move(result);
+        job_.reset();
+        wake_.notify_all();
+    }
+}
+
+SaveResult StoreWriter::write(const ChangeSet& changes)
+{
+    SaveResult result;
+    db_.clearError();
+    if (!ensureFileInPlace(result)) return result;
+    if (!sql_ || !db_.isOpen()) {
+        result.error.code = SQLITE_MISUSE;
+        result.error.message = "The store is not open";
+        return result;
+    }
+    bool ok = false;
+    {
+        Transaction transaction(db_);
+        ok = !db_.failed() && writeChanges(changes) && transaction.commit();
+    }
+    if (!ok) {
+        result.error = db_.failure();
+        if (result.error.code == 0) result.error.code = SQLITE_ERROR;
+        result.error.message = "The store could not be saved";
+        db_.clearError();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+bool StoreWriter::writeChanges(const ChangeSet& c)
+{
+    Statements& s = *sql_;
+    for (const BaseModelRecord& r : c.baseModels) s.insertBaseModel.bind(1, r.id).run();
+    for (const SessionRecord& r : c.sessions) {
+        s.writeSession.bind(1, r.id).bind(3, r.dateStamp).bind(4, r.storedCount);
+        if (r.baseModel) s.writeSession.bind(2, r.baseModel); else s.writeSession.bindNull(2);
+        s.writeSession.run();
+    }
+    for (const OptionsRecord& r : c.options) {
+        s.writeOptions.bind(1, r.id).bind(3, std::int64_t(r.framerate)).bind(4, double(r.cutoffLimit))
+            .bind(5, double(r.tareX)).bind(6, double(r.tareY)).bind(7, double(r.tareZ));
+        if (r.baseModel) s.writeOptions.bind(2, r.baseModel); else s.writeOptions.bindNull(2);
+        if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
+        s.writeOptions.run();
+    }
+    for (ObjectId id : c.deletedSamples) s.deleteSample.bind(1, id).run();
+    auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
+        st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
+        if (r.session) st.bind(2, r.session); else st.bindNull(2);
+        st.run();
+    };
+    for (const auto& [id, r] : c.rewrittenSamples) writeSample(s.replaceSample, id, r);
+    if (db_.failed()) return false;
+    ObjectId id = c.firstSampleId;
+    for (const SampleRecord& r : c.samples) {
+        if (r.session != SampleRecord::deletedSample) writeSample(s.insertSample, id, r);
+        ++id;
+        if (db_.failed()) return false;
+    }
+    // Last, so that a removal also takes the samples written just above.
+    for (const TrashOp& op : c.trashOps) writeTrashOp(op);
+    return !db_.failed();
+}
+
+void StoreWriter::writeTrashOp(const TrashOp& op)
+{
+    Statements& s = *sql_;
+    const Removal& r = op.removal;
+    const bool isDelete = r.kind == Removal::Kind::deleteSession;
+    switch (op.kind) {
+    case TrashOp::Kind::trash:
+        if (op.keep) {
+            Statement& a = s.insertTrashAction;
+            a.bind(1, r.action).bind(2, std::string_view(isDelete ? "delete" : "clear")).bind(3, r.session.id)
+                .bind(5, r.session.dateStamp).bind(6, r.sampleCount()).bind(7, r.throughId).bind(9, r.removedAt);
+            if (r.session.baseModel) a.bind(4, r.session.baseModel); else a.bindNull(4);
+            if (r.activeIn) a.bind(8, r.activeIn); else a.bindNull(8);
+            a.run();
+            s.copyToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.throughId).run();
+        }
+        s.deleteThrough.bind(1, r.session.id).bind(2, r.throughId).run();
+        if (isDelete) s.deleteSession.bind(1, r.session.id).run();
+        break;
+    case TrashOp::Kind::restore:
+        s.restoreFromTrash.bind(1, r.action).run();
+        [[fallthrough]];
+    case TrashOp::Kind::purge:
+        s.purgeTrashRows.bind(1, r.action).run();
+        s.purgeTrashAction.bind(1, r.action).run();
+        break;
+    }
+}
+
+// ---- the file behind the store ----
+// If it is removed or replaced while the program runs, the next save would go to a file nobody
+// can reach any more; instead the whole open store is written back to its path.
+
+void StoreWriter::rememberFile()
+{
+    if (!identify(db_.path(), fileDevice_, fileInode_)) fileDevice_ = fileInode_ = 0;
+}
+
+bool StoreWriter::ensureFileInPlace(SaveResult& result)
+{
+    const std::string path = db_.path();
+    if (path.empty()) return true;
+    unsigned long long device = 0, inode = 0;
+    const bool present = identify(path, device, inode);
+    if (present && device == fileDevice_ && inode == fileInode_ && db_.isOpen()) return true;
+    if (!db_.isOpen()) {
+        // A write-back got as far as the file, not further.
+        result.fileReplaced = true;
+        return reopen(result.error);
+    }
+    return writeBack(present, result);
+}
+
+bool StoreWriter::writeBack(bool replaced, SaveResult& result)
+{
+    const std::string path = db_.path();
+    auto failWith = [&](int code, const std::string& reason) {
+        result.error.code = code ? code : SQLITE_CANTOPEN;
+        result.error.message = "The store file was removed and could not be written back";
+        result.error.details["path"] = path;
+        result.error.details["reason"] = reason;
+        return false;
+    };
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (ec) return failWith(SQLITE_CANTOPEN, folder.string() + ": " + ec.message());
+
+    // Another file at the path is kept beside it, never overwritten.
+    std::string aside;
+    if (replaced) {
+        aside = path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss");
+        if (::rename(path.c_str(), aside.c_str()) != 0) return failWith(SQLITE_CANTOPEN, std::strerror(errno));
+    }
+    const std::string copy = path + ".restoring";
+    removeWithJournals(copy);
+    sqlite3* target = nullptr;
+    int rc = sqlite3_open_v2(copy.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK) {
+        // Read through the open connection: it still sees every saved change, journal included.
+        sqlite3_backup* backup = sqlite3_backup_init(target, "main", db_.handle(), "main");
+        if (!backup) {
+            rc = sqlite3_errcode(target);
+        } else {
+            rc = sqlite3_backup_step(backup, -1);
+            sqlite3_backup_finish(backup);
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
+        }
+    }
+    std::string reason = rc == SQLITE_OK ? "" : (target ? sqlite3_errmsg(target) : sqlite3_errstr(rc));
+    sqlite3_close_v2(target);
+    if (rc != SQLITE_OK) {
+        removeWithJournals(copy);
+        return failWith(rc, reason);
+    }
+    // The old connection goes before the copy takes the name: closing it clears its journal by
+    // name, which must not touch the new file's.
+    sql_.reset();
+    db_.close();
+    if (::rename(copy.c_str(), path.c_str()) != 0) return failWith(SQLITE_CANTOPEN, std::strerror(errno));
+    result.fileReplaced = true;
+    if (!reopen(result.error)) return false;
+    result.fileNotice = replaced ? "The store file was replaced by another file (kept as " + aside
+                                       + "); everything recorded was written back to " + path
+                                 : "The store file was removed; everything recorded was written back to " + path;
+    return true;
+}
+
+bool StoreWriter::reopen(StoreError& error)
+{
+    const std::string path = db_.path();
+    sql_.reset();
+    bool busy = false;
+    std::string reason;
+    if (!lock_.acquire(path, busy, reason)) {
+        error.code = busy ? StoreError::lockedByAnotherProcess : SQLITE_CANTOPEN;
+        error.message = busy ? "Another Quivra now runs on this store" : "The store could not be locked";
+        error.details["path"] = path;
+        error.details["reason"] = reason;
+        return false;
+    }
+    if (!db_.open(path, error) || !prepareSchema(db_, error)) {
+        db_.close();
+        return false;
+    }
+    sql_ = std::make_unique<Statements>(db_);
+    rememberFile();
+    return true;
+}
+
+} // namespace store
