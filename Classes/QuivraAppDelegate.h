@@ -1,9 +1,8 @@
 #pragma once
-// The application delegate: owns the store and its object context, the root of the stored data,
-// the window and the main screen; starts the program and saves what it records.
+// The application delegate: keeps the store (through a StoreKeeper) and the root of the stored
+// data, owns the window and the main screen, starts the program and saves what it records.
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "BaseModel.h"
+#include "StoreKeeper.h"
 #include "platform/store/ObjectContext.h"
 
 class MainViewController;
@@ -41,27 +41,21 @@ public:
     std::string applicationDirectory() const;
     std::string storePath() const;
 
-    BaseModel baseModel() const { return baseModel_; }
-    void setBaseModel(const BaseModel& baseModel) { baseModel_ = baseModel; }
+    BaseModel baseModel() const { return keeper_.root(); }
     QWidget* window() const { return window_.get(); }
     MainViewController* mainViewController() const { return mainViewController_.get(); }
+    StoreKeeper& storeKeeper() { return keeper_; }
 
-    // Starts saving when anything changed: at every safe point (recording stopped, a session
-    // action) and soon after any change. The store's writer thread does the work, so the window
-    // never waits for it; a failure is logged, shown and retried, and nothing is lost.
-    void saveContext();
+    // Starts saving when anything changed (see StoreKeeper::saveContext).
+    void saveContext() { keeper_.saveContext(); }
     // Saves and waits for it; true when everything is in the file.
-    bool saveNow();
-    // How long an unsaved change may wait before it is saved while the program runs.
-    static constexpr int autosaveDelayMs = 1000;
-    static constexpr int retryDelayMs = 2000;
-    // The rates the program records at: a stored rate outside is brought inside at start-up.
-    static constexpr int slowestFramerate = 5;
-    static constexpr int fastestFramerate = 200;
+    bool saveNow() { return keeper_.saveNow(); }
+    static constexpr int slowestFramerate = StoreKeeper::slowestFramerate;
+    static constexpr int fastestFramerate = StoreKeeper::fastestFramerate;
 
     // How long the final save keeps trying, and what runs between two tries (a pause by default).
-    std::chrono::milliseconds finalSaveRetryTime{30000};
-    std::function<void()> betweenFinalSaveTries;
+    std::chrono::milliseconds& finalSaveRetryTime = keeper_.finalSaveRetryTime;
+    std::function<void()>& betweenFinalSaveTries = keeper_.betweenFinalSaveTries;
 
 signals:
     void saved();
@@ -74,22 +68,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void contextChanged();
-    void saveFinished();
-    void reportSave(bool ok, const store::StoreError& error);
-    void repairAtStartup();
     // Closing the window with changes that cannot be saved asks what to do. False keeps it open.
     bool mayClose();
     static void saveOnUnexpectedExit();
 
-    std::unique_ptr<store::ObjectContext> managedObjectContext_;
-    BaseModel baseModel_;
+    StoreKeeper keeper_;
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<MainViewController> mainViewController_;
-    QTimer autosaveTimer_;
-    bool lastSaveFailed_ = false;
-    bool saveAgain_ = false; // changes came while a save was under way
-    std::string lastSaveError_;
     bool quitWithoutSaving_ = false;
     bool terminated_ = false;
 };

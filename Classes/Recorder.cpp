@@ -70,8 +70,10 @@ Recorder::Outcome Recorder::handle(sensors::Accelerometer* accelerometer, const 
     Session active = options_.activeSession();
     if (!active) active = root_.ensureActiveSession();
     const platform::Micros taken = a.timestamp != 0 ? a.timestamp : platform::Clock::now();
+    store::ObjectId id = 0;
     if (store::ObjectContext* context = root_.managedObjectContext())
-        context->insertSample(taken, x, y, z, active.objectId());
+        id = context->insertSample(taken, x, y, z, active.objectId());
+    for (const auto& [key, listener] : listeners_) listener(store::SampleValues{id, taken, x, y, z, active.objectId()});
 
     viewBuffer_->push_back(ViewRow{x, y, z});
     if (trace::trimsOldestRow(viewBuffer_->size(), traceWidth_)) viewBuffer_->pop_front();
@@ -111,4 +113,15 @@ void Recorder::installEmptyViewBuffer()
 std::int64_t Recorder::activeSampleCount() const
 {
     return options_.activeSession().gData().count();
+}
+
+int Recorder::addSampleListener(SampleListener listener)
+{
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void Recorder::removeSampleListener(int key)
+{
+    std::erase_if(listeners_, [key](const auto& entry) { return entry.first == key; });
 }

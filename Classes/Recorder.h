@@ -3,6 +3,9 @@
 // tare arithmetic, one stored sample per reading, and the view buffer with its trims. The main
 // screen forwards readings here and draws what comes out; `quivra record` uses it with no screen.
 #include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "BaseModel.h"
 #include "Options.h"
@@ -62,6 +65,12 @@ public:
 
     // The active session's sample count, stored and unsaved.
     std::int64_t activeSampleCount() const;
+
+    // Told of every sample as it is stored (the live analysis, publishing), on the window's
+    // thread. The returned key takes it off again.
+    using SampleListener = std::function<void(const store::SampleValues&)>;
+    int addSampleListener(SampleListener listener);
+    void removeSampleListener(int key);
     // Readings whose difference from the tare had no single-precision value.
     std::uint64_t droppedReadings() const { return dropped_; }
 
@@ -78,4 +87,6 @@ private:
     SharedViewBuffer viewBuffer_ = std::make_shared<ViewBuffer>();
     float traceWidth_ = 0.0f;
     std::uint64_t dropped_ = 0;
+    std::vector<std::pair<int, SampleListener>> listeners_;
+    int nextListener_ = 1;
 };

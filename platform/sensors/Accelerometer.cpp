@@ -132,7 +132,9 @@ void Accelerometer::publishSettings()
 {
     const bool capture = delegate_ && !failed_ && std::isfinite(interval_) && interval_ > 0;
     if (capture && !source_) source_ = std::make_unique<SimulatedSource>();
-    {
+    // Only this thread writes readSource_; the lock is taken only to change it, since the capture
+    // thread holds it through every read.
+    if (readSource_ != source_.get()) {
         std::lock_guard inUse(sourceInUse_);
         readSource_ = source_.get();
     }
@@ -231,6 +233,16 @@ void Accelerometer::captureLoop()
             changed_.wait(lock, [this] { return shared_.capture || shared_.stop; });
             continue;
         }
+        bool streaming = false;
+        {
+            std::lock_guard inUse(sourceInUse_);
+            streaming = readSource_ && readSource_->isStreaming();
+        }
+        if (streaming) {
+            captureStream(lock);
+            running = false;
+            continue;
+        }
         const auto length = tickLength(shared_.interval);
         if (!running) {
             anchor = SteadyClock::now();
@@ -261,33 +273,105 @@ void Accelerometer::captureLoop()
             }
         }
         item.reading.timestamp = platform::Clock::now();
-        if (!present) {
-            // The source is being replaced: the new settings follow at once.
-        } else if (!ok) {
-            {
-                std::lock_guard relock(lock_);
-                shared_.failure = name + ": " + (error.empty() ? "read failed" : error);
-                shared_.capture = false;
-                shared_.failed = true;
-            }
-            item.failure = true;
-            while (!queue_.push(item) && !shared_.stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            wakeWindow();
-        } else if (!isUsable(item.reading)) {
-            dropped_.fetch_add(1, std::memory_order_relaxed);
-        } else if (!queue_.push(item)) {
-            overflowed_.fetch_add(1, std::memory_order_relaxed);
-            wakeWindow();
-        } else {
-            const auto pushed = SteadyClock::now();
-            // Readings far apart wake the window at once; fast ones in batches.
-            if (pushed - lastWake_ >= wakeEvery || anchor + length - pushed >= wakeEvery) {
-                lastWake_ = pushed;
-                wakeWindow();
-            }
-        }
+        // A source being replaced reads nothing: the new settings follow at once.
+        if (present && !ok) fail(name, error);
+        else if (present) push(item, anchor + length);
         lock.lock();
     }
+}
+
+void Accelerometer::captureStream(std::unique_lock<std::mutex>& lock)
+{
+    // The device keeps its own pace; settings are looked at between its batches.
+    const double interval = shared_.interval;
+    std::uint64_t epoch = shared_.epoch;
+    lock.unlock();
+    std::string error, name;
+    bool ok = false;
+    {
+        std::lock_guard inUse(sourceInUse_);
+        if (readSource_) {
+            name = readSource_->description();
+            ok = readSource_->startStreaming(1.0 / interval, error);
+        }
+    }
+    if (!ok) {
+        if (!name.empty()) fail(name, error);
+        lock.lock();
+        return;
+    }
+    std::vector<Acceleration> batch;
+    for (;;) {
+        {
+            std::lock_guard relock(lock_);
+            // A new rate needs the device set anew; a new delegate only a new epoch.
+            if (shared_.stop || !shared_.capture || shared_.interval != interval) break;
+            epoch = shared_.epoch;
+        }
+        batch.clear();
+        {
+            std::lock_guard inUse(sourceInUse_);
+            ok = readSource_ && readSource_->readStream(batch, 50, error);
+        }
+        // The device held these readings before a change of settings made meanwhile took effect:
+        // they go under the settings of now (a stop still delivers none of them).
+        {
+            std::lock_guard relock(lock_);
+            epoch = shared_.epoch;
+        }
+        const platform::Micros now = platform::Clock::now();
+        const auto soon = SteadyClock::now() + wakeEvery;
+        for (Acceleration& reading : batch) {
+            CapturedReading item;
+            item.epoch = epoch;
+            item.reading = reading;
+            if (item.reading.timestamp == 0) item.reading.timestamp = now;
+            push(item, soon);
+        }
+        if (!ok) {
+            fail(name, error);
+            break;
+        }
+    }
+    {
+        std::lock_guard inUse(sourceInUse_);
+        if (readSource_) readSource_->stopStreaming();
+    }
+    lock.lock();
+}
+
+void Accelerometer::push(const CapturedReading& item, SteadyClock::time_point nextDue)
+{
+    if (!isUsable(item.reading)) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    if (!queue_.push(item)) {
+        overflowed_.fetch_add(1, std::memory_order_relaxed);
+        wakeWindow();
+        return;
+    }
+    const auto pushed = SteadyClock::now();
+    // Readings far apart wake the window at once; fast ones in batches.
+    if (pushed - lastWake_ >= wakeEvery || nextDue - pushed >= wakeEvery) {
+        lastWake_ = pushed;
+        wakeWindow();
+    }
+}
+
+void Accelerometer::fail(const std::string& source, const std::string& error)
+{
+    {
+        std::lock_guard lock(lock_);
+        shared_.failure = source + ": " + (error.empty() ? "read failed" : error);
+        shared_.capture = false;
+        shared_.failed = true;
+    }
+    CapturedReading item;
+    item.failure = true;
+    // Readings already taken go first; the news of the failure must not be lost behind them.
+    for (int tries = 0; !queue_.push(item) && tries < 5000; ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    wakeWindow();
 }
 
 } // namespace sensors

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sensors/AccelerometerSource.h"
 #include "platform/sensors/ReadingQueue.h"
@@ -79,6 +80,8 @@ public:
     std::uint64_t overflowedReadings() const { return overflowed_.load(std::memory_order_relaxed); }
     // Whether a reading can be delivered: every axis a finite number within float range.
     static bool isUsable(const Acceleration& reading);
+    // The rates the source offers (empty: any rate the timer can keep).
+    std::vector<double> availableRates() const { return source_ ? source_->availableRates() : std::vector<double>{}; }
 
     // The queue holds this many seconds at the fastest rate the capture is designed for.
     static constexpr double fastestRate = 10000.0;
@@ -100,6 +103,9 @@ private:
     void publishSettings();
     void ensureThread();
     void captureLoop();
+    void captureStream(std::unique_lock<std::mutex>& lock);
+    void push(const CapturedReading& item, SteadyClock::time_point nextDue);
+    void fail(const std::string& source, const std::string& error);
     void wakeWindow();
     void drain();
 

@@ -1,9 +1,11 @@
 #pragma once
 // Where readings come from: the tablet's sensor on Linux (IIO), a simulated vibration, or a
-// recorded file played back. The accelerometer asks its source for one reading per tick.
+// recorded file played back. The accelerometer asks a polled source for one reading per tick; a
+// streaming source (a device's buffer) delivers readings at its own pace, stamped by the device.
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -24,6 +26,33 @@ public:
     // One short line for the window, e.g. "IIO accelerometer iio:device0 (bmi160)",
     // "simulated vibration", "replay of run.asc".
     virtual std::string description() const = 0;
+
+    // ---- streaming sources ----
+    // Everything below runs on the capture thread, except availableRates(), which the window may
+    // ask at any time (a source answers it from what it learnt when it was opened).
+    virtual bool isStreaming() const { return false; }
+    // Starts delivery at the rate nearest to `rate` readings a second that the device offers.
+    // False, with one line in `error`, when it cannot.
+    virtual bool startStreaming(double rate, std::string& error)
+    {
+        (void)rate;
+        error = "not a streaming source";
+        return false;
+    }
+    // Waits at most timeoutMs for readings and appends those that came, each with the device's
+    // own time stamp (0 for none), to `out`. False, with the reason, when the device failed or
+    // went away; what was appended before that is still good.
+    virtual bool readStream(std::vector<Acceleration>& out, int timeoutMs, std::string& error)
+    {
+        (void)out;
+        (void)timeoutMs;
+        error = "not a streaming source";
+        return false;
+    }
+    // Stops delivery and puts the device back as it was; also called after a failure.
+    virtual void stopStreaming() {}
+    // The rates the device offers, slowest first (empty: any rate the timer can keep).
+    virtual std::vector<double> availableRates() const { return {}; }
 };
 
 // Parses the value of --accelerometer=auto|iio|iio:DEVICE|simulated|replay:FILE.

@@ -290,3 +290,52 @@ TEST_F(AccelerometerDelivery, readingsThatAreNotNumbersOrBeyondFloatRangeAreCoun
     EXPECT_GE(accelerometer->droppedReadings() - droppedBefore, 2 * std::uint64_t(recorder.count() - 2) + 2);
     EXPECT_EQ(log.size(), 1u);
 }
+
+TEST_F(AccelerometerDelivery, aStreamingSourceKeepsItsOwnPaceAndTimeStamps)
+{
+    // A device with its own buffer: batches of readings stamped by the device, started at the rate
+    // asked for, set anew when the rate changes, gone after 300 readings.
+    class Device : public sensors::AccelerometerSource {
+    public:
+        bool read(Acceleration&, std::string& error) override
+        {
+            error = "polled";
+            return false;
+        }
+        std::string description() const override { return "buffered device"; }
+        bool isStreaming() const override { return true; }
+        bool startStreaming(double rate, std::string&) override
+        {
+            rates.push_back(rate);
+            return true;
+        }
+        bool readStream(std::vector<Acceleration>& out, int, std::string& error) override
+        {
+            std::this_thread::sleep_for(5ms);
+            for (int i = 0; i < 10 && next < 300; ++i, ++next) out.push_back({double(next), 0, -1, 1000000 + next * 312});
+            if (next < 300) return true;
+            error = "device gone";
+            return false;
+        }
+        void stopStreaming() override { ++stops; }
+        std::vector<double> rates;
+        int next = 0, stops = 0;
+    };
+    auto owned = std::make_unique<Device>();
+    Device* device = owned.get();
+    accelerometer->setSource(std::move(owned));
+    accelerometer->setUpdateInterval(1.0 / 3200);
+    accelerometer->setDelegate(&recorder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.count() >= 50; }, 2000));
+    accelerometer->setUpdateInterval(1.0 / 1600);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !accelerometer->isDelivering(); }, 3000));
+    EXPECT_EQ(recorder.count(), 300); // everything read before the device went
+    for (int i = 0; i < recorder.count(); ++i) {
+        EXPECT_EQ(recorder.readings[i].x, double(i));
+        EXPECT_EQ(recorder.readings[i].timestamp, 1000000 + i * 312);
+    }
+    ASSERT_EQ(device->rates.size(), 2u);
+    EXPECT_NEAR(device->rates[0], 3200, 1e-6);
+    EXPECT_NEAR(device->rates[1], 1600, 1e-6);
+    EXPECT_EQ(device->stops, 2);
+}
