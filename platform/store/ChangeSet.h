@@ -26,11 +26,12 @@ struct ChangeSet {
     ObjectId firstSampleId = 0;                // the id of samples[0]; ids follow in order
     std::vector<SampleRecord> samples;         // unsaved samples (deletedSample ones are skipped)
     std::vector<TrashOp> trashOps;
+    std::vector<std::pair<std::string, std::string>> settings; // written whole
 
     bool empty() const
     {
         return baseModels.empty() && sessions.empty() && options.empty() && deletedSamples.empty()
-               && rewrittenSamples.empty() && samples.empty() && trashOps.empty();
+               && rewrittenSamples.empty() && samples.empty() && trashOps.empty() && settings.empty();
     }
 };
 

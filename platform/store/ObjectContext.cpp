@@ -113,6 +113,8 @@ bool ObjectContext::load(StoreError& error)
         r.activeSession = opts.int64(7);
         options_[r.id] = r;
     }
+    Statement named(db_, "SELECT name, value FROM setting");
+    while (named.step()) settings_[named.text(0)] = named.text(1);
     Statement sess(db_, "SELECT id, base_model_id, date_stamp, sample_count FROM session");
     while (sess.step()) {
         SessionRecord r;
@@ -294,6 +296,23 @@ ObjectId ObjectContext::optionsWithActiveSession(ObjectId session) const
     return 0;
 }
 
+// ---- settings ----
+
+std::optional<std::string> ObjectContext::setting(const std::string& name) const
+{
+    auto it = settings_.find(name);
+    return it == settings_.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+void ObjectContext::setSetting(const std::string& name, const std::string& value)
+{
+    auto it = settings_.find(name);
+    if (it != settings_.end() && it->second == value) return;
+    settings_[name] = value;
+    dirtySettings_.insert(name);
+    changed();
+}
+
 // ---- saving ----
 
 bool ObjectContext::beginSave(std::function<void()> done)
@@ -374,6 +393,9 @@ ChangeSet ObjectContext::takeChanges()
     f.samples = pending_.size();
     c.trashOps = trashOps_;
     f.trashOps = trashOps_.size();
+    for (const std::string& name : dirtySettings_) c.settings.emplace_back(name, settings_[name]);
+    f.settings = std::move(dirtySettings_);
+    dirtySettings_.clear();
     inFlight_ = std::move(f);
     return c;
 }
@@ -438,6 +460,7 @@ void ObjectContext::notSaved()
         }
     for (ObjectId id : inFlight_.options)
         if (OptionsRecord* r = live(options_, id)) markUpdated(*r);
+    dirtySettings_.insert(inFlight_.settings.begin(), inFlight_.settings.end());
     inFlight_ = {};
     changed();
 }

@@ -84,6 +84,10 @@ public:
     // The session as a reader on another thread must see it now (see SessionReader).
     SessionSnapshot snapshot(ObjectId session) const;
 
+    // ---- settings beyond the sample rate, by name ----
+    std::optional<std::string> setting(const std::string& name) const;
+    void setSetting(const std::string& name, const std::string& value);
+
     // ---- undo of the latest clear or delete ----
     // The latest removal while it can still be undone; it survives a restart until forgotten.
     const Removal* undoableRemoval() const { return removal_ ? &*removal_ : nullptr; }
@@ -166,6 +170,8 @@ private:
 
     std::optional<Removal> removal_;
     std::vector<TrashOp> trashOps_;
+    std::map<std::string, std::string> settings_;
+    std::set<std::string> dirtySettings_;
 
     // The save under way: what it took, so that success can count it saved and failure can put
     // the marks back.
@@ -176,6 +182,7 @@ private:
         std::set<ObjectId> deletedSamples;
         std::map<ObjectId, SampleRecord> rewrittenSamples;
         std::size_t trashOps = 0;                       // trashOps_[0, trashOps)
+        std::set<std::string> settings;
     } inFlight_;
     bool saving_ = false;
 

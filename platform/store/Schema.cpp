@@ -70,6 +70,14 @@ CREATE TABLE trash_gdata (
 CREATE INDEX trash_gdata_action ON trash_gdata(action_id);
 )sql";
 
+// Version 3: settings beyond the sample rate (the analysis), as readable name-value pairs.
+constexpr const char* settingSql = R"sql(
+CREATE TABLE setting (
+    name  TEXT PRIMARY KEY,
+    value TEXT NOT NULL
+);
+)sql";
+
 bool failed(Database& db, StoreError& error)
 {
     if (!db.failed()) return false;
@@ -138,7 +146,7 @@ bool prepareSchema(Database& db, StoreError& error)
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -162,14 +170,16 @@ bool prepareSchema(Database& db, StoreError& error)
                                           "gdata.date_stamp", "gdata.x_value", "gdata.y_value", "gdata.z_value"});
     const bool trash = hasColumns(layout, {"trash_action.id", "trash_action.through_id", "trash_gdata.action_id",
                                            "trash_gdata.id", "trash_gdata.z_value"});
-    if (!core || (version >= 2 && !trash))
+    const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
+    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
     // Checked: from here on the file is ours to write.
     if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-    if (version == 1 && !runScript(db, std::string(trashSql) + versionPragmas(schemaVersion),
-                                   "The store could not be brought up to date", error))
-        return false;
+    if (version < schemaVersion) {
+        std::string upgrade = std::string(version < 2 ? trashSql : "") + settingSql + versionPragmas(schemaVersion);
+        if (!runScript(db, upgrade, "The store could not be brought up to date", error)) return false;
+    }
     // FULL: a finished save survives a power cut, not only a crash of the program.
     return db.exec("PRAGMA synchronous=FULL", error);
 }

@@ -26,6 +26,15 @@ bool SessionReader::open(const std::string& path, StoreError& error)
     return true;
 }
 
+std::map<std::string, std::string> SessionReader::settings()
+{
+    std::map<std::string, std::string> out;
+    Statement q(db_, "SELECT name, value FROM setting");
+    while (q.step()) out[q.text(0)] = q.text(1);
+    db_.clearError(); // a store of an older version has none
+    return out;
+}
+
 bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
                             const std::function<bool(const SampleValues&)>& visit, StoreError& error)
 {

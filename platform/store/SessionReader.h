@@ -3,6 +3,7 @@
 // that a long walk (an export, an analysis) can run on any thread while the program records: in
 // WAL mode it reads the store as it was when the walk began and never holds up a save.
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ public:
     // set, when the store could not be read.
     bool forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
                  const std::function<bool(const SampleValues&)>& visit, StoreError& error);
+
+    // The stored settings beyond the sample rate, by name.
+    std::map<std::string, std::string> settings();
 
     // Every row of a snapshot, saved and unsaved merged, in time order (equal times by id).
     bool forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,

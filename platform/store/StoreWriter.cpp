@@ -37,12 +37,13 @@ struct StoreWriter::Statements {
                                " SELECT id, session_id, date_stamp, x_value, y_value, z_value FROM trash_gdata"
                                " WHERE action_id = ?1"),
           purgeTrashRows(db, "DELETE FROM trash_gdata WHERE action_id = ?1"),
-          purgeTrashAction(db, "DELETE FROM trash_action WHERE id = ?1")
+          purgeTrashAction(db, "DELETE FROM trash_action WHERE id = ?1"),
+          writeSetting(db, "INSERT OR REPLACE INTO setting(name, value) VALUES(?1, ?2)")
     {
     }
     Statement insertBaseModel, writeOptions, writeSession, deleteSession, deleteSample, insertSample,
         replaceSample, insertTrashAction, copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows,
-        purgeTrashAction;
+        purgeTrashAction, writeSetting;
 };
 
 namespace {
@@ -174,6 +175,7 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
         if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
         s.writeOptions.run();
     }
+    for (const auto& [name, value] : c.settings) s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
     for (ObjectId id : c.deletedSamples) s.deleteSample.bind(1, id).run();
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));

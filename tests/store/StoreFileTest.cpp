@@ -75,18 +75,20 @@ TEST(StoreFile, ANewStoreIsAPlainDocumentedSqliteDatabase)
     sqlite3_close(db);
 
     // A store of the first version, without a trash, is brought up to date and keeps its rows.
-    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; PRAGMA user_version = 1;");
+    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; DROP TABLE setting; PRAGMA user_version = 1;");
     {
         ObjectContext c;
         StoreError error;
         ASSERT_TRUE(c.open(path, error)) << error.describe();
         EXPECT_EQ(c.sampleCount(1), 1);
         c.clearSamples(1);
+        c.setSetting("analysis.window", "flattop");
         ASSERT_TRUE(c.save(error));
     }
     ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_EQ(one("PRAGMA user_version"), "2");
+    EXPECT_EQ(one("PRAGMA user_version"), std::to_string(schemaVersion));
     EXPECT_EQ(one("SELECT count(*) FROM trash_gdata"), "1");
+    EXPECT_EQ(one("SELECT value FROM setting WHERE name = 'analysis.window'"), "flattop");
     sqlite3_close(db);
 }
 
@@ -106,7 +108,7 @@ TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
     runSql(future, "PRAGMA user_version = 99");
     // Our marks, but none of our tables.
     std::string hollow = (dir.path() + "/hollow.sqlite").toStdString();
-    runSql(hollow, "PRAGMA application_id = 1364609362; PRAGMA user_version = 2; CREATE TABLE t(x);");
+    runSql(hollow, "PRAGMA application_id = 1364609362; PRAGMA user_version = 3; CREATE TABLE t(x);");
 
     struct Case { std::string path; int code; };
     for (const Case& k : {Case{garbage, SQLITE_NOTADB}, Case{foreign, StoreError::notAQuivraStore},
