@@ -69,6 +69,39 @@ void GMeter::drawRect(QPainter& painter)
         painter.restore();
     }
     showGridInContext(painter);
+    drawReadingAids(painter);
+}
+
+void GMeter::drawReadingAids(QPainter& painter)
+{
+    // In the margin right of the needles, which nothing else uses: each trace's name at its base
+    // line, and a bar as long as 1 g.
+    const float w = static_cast<float>(width());
+    const float margin = w - kAidsInset;
+    if (margin < trace::kNewestInset * 0.5f) return; // too narrow a view to spare it
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    font.setBold(true);
+    painter.setFont(font);
+    for (trace::Axis axis : trace::kAxes) {
+        const int i = static_cast<int>(axis);
+        painter.setPen(i == 1 ? QColor(0, 150, 0) : traceColours()[std::size_t(i)]);
+        const QRectF box(margin, trace::baseLine(axis) - 10.0, 20.0, 20.0);
+        painter.drawText(box, Qt::AlignCenter, QString("XYZ")[i]);
+    }
+    const double bottom = double(height()) - 24.0, top = bottom - double(trace::kPointsPerG);
+    const double x = double(w) - 14.0;
+    painter.setPen(QPen(QColor(55, 65, 81), 1.5));
+    painter.drawLine(QPointF(x, top), QPointF(x, bottom));
+    painter.drawLine(QPointF(x - 4, top), QPointF(x + 4, top));
+    painter.drawLine(QPointF(x - 4, bottom), QPointF(x + 4, bottom));
+    font.setPixelSize(11);
+    font.setBold(false);
+    painter.setFont(font);
+    painter.drawText(QRectF(double(margin) - 6.0, top, x - double(margin), bottom - top), Qt::AlignCenter, "1 g");
+    painter.restore();
 }
 
 // Qt strokes a long antialiased polyline of a noisy trace in milliseconds, but separate line

@@ -32,10 +32,14 @@ public:
 
     void setNeedsDisplay();
 
+    // The axis names and the 1 g bar stand this far left of the right edge, right of the needles.
+    static constexpr float kAidsInset = 62.0f;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void drawReadingAids(QPainter& painter);
     void strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis);
 
     SharedViewBuffer gData_;

@@ -12,6 +12,7 @@
 #include "BaseModel.h"
 #include "GData.h"
 #include "GMeter.h"
+#include "SessionAnalysis.h"
 #include "SessionExport.h"
 #include "Options.h"
 #include "QuivraAppDelegate.h"
@@ -32,6 +33,8 @@ MainViewController::MainViewController(QObject* parent) : QObject(parent)
 MainViewController::~MainViewController()
 {
     delete export_.data(); // waits for its file
+    delete sessionAnalysis_.data();
+    stopLiveAnalysis();
     sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
     if (shared->delegate() == this) shared->setDelegate(nullptr);
     delete viewRefreshTimer_.data();
@@ -65,6 +68,7 @@ QWidget* MainViewController::view()
     connect(ui_->exportButton, &QToolButton::clicked, this, &MainViewController::exportSession);
     connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
     connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
+    connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
     ui_->undoButton->hide();
     undoTimer_.setSingleShot(true);
     connect(&undoTimer_, &QTimer::timeout, this, &MainViewController::endUndo);
@@ -111,6 +115,7 @@ void MainViewController::viewDidLoad()
     }
     moveNeedles();
     updateStatus();
+    analysisStateChanged();
 }
 
 const SharedViewBuffer& MainViewController::gDataViewArray() const
@@ -227,6 +232,7 @@ void MainViewController::startStopButtonPressed()
         if (appDelegate_) appDelegate_->saveContext();
     }
     updateStatus();
+    analysisStateChanged();
 }
 
 void MainViewController::tareButtonPressed()
@@ -241,6 +247,7 @@ void MainViewController::rateChanged()
     if (!recorder_) return;
     recorder_->accelerometer()->deliverPending();
     recorder_->applyFramerate();
+    analysisStateChanged();
 }
 
 void MainViewController::accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
@@ -271,7 +278,11 @@ void MainViewController::updateStatus()
     if (dropped > 0) samples += "  ·  " + QLocale::c().toString(qulonglong(dropped)) + " unusable readings dropped";
     if (shared->overflowedReadings() > 0)
         samples += "  ·  " + QLocale::c().toString(qulonglong(shared->overflowedReadings())) + " readings lost (window too slow)";
-    ui_->statusLabel->setText(state + "  ·  " + samples + "  ·  " + sourceText_);
+    // The whole line stays in the tooltip; the label shows what fits beside the toolbar.
+    const QString line = state + "  ·  " + samples + "  ·  " + sourceText_;
+    QLabel* label = ui_->statusLabel;
+    label->setToolTip(line);
+    label->setText(label->width() > 60 ? label->fontMetrics().elidedText(line, Qt::ElideRight, label->width()) : line);
 }
 
 void MainViewController::showWarning(const QString& text)

@@ -14,13 +14,16 @@
 
 #include "QuivraAppDelegate.h"
 #include "Recorder.h"
+#include "analysis/LiveAnalyser.h"
 #include "ViewRow.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace Ui {
 class MainView;
 }
+class AnalysisPanel;
 class GMeter;
+class SessionAnalysis;
 class SessionExport;
 class QLabel;
 class QToolButton;
@@ -54,6 +57,16 @@ public:
     void settingsButtonPressed();
     // Undoes the latest clear or session delete while its notice shows (Ctrl+Z).
     void undoButtonPressed();
+    // Shows or hides the analysis panel beside the traces (F): live while recording, else the
+    // active session as stored.
+    void spectrumButtonPressed();
+    AnalysisPanel* analysisPanel() const;
+    // The analysis on show, and what it is of.
+    const analysis::Result& shownAnalysis() const { return shownAnalysis_; }
+    // Writes it as CSV beside the session's export.
+    void exportAnalysis();
+    // How often the live analysis is shown while recording.
+    static constexpr int analysisRefreshMs = 200;
     // How long a clear or a delete can be undone.
     static constexpr int undoWindowMs = 12000;
 
@@ -90,6 +103,12 @@ private:
     void showMessage(const QString& text, bool warning);
     void showRemovalNotice();
     void showExportProgress();
+    // The analysis follows what the screen shows: recording or not, the session, the settings.
+    void analysisStateChanged();
+    void showLiveAnalysis();
+    void analyseStoredSession();
+    void analysisOptionsChanged();
+    void stopLiveAnalysis();
     void endUndo();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -104,6 +123,13 @@ private:
     QString removalText_;               // its notice
     bool rebuildAfterSave_ = false;     // an undo's rows are back once the save is done
     QPointer<SessionExport> export_;    // the export under way, if any
+    QPointer<AnalysisPanel> analysisPanel_;
+    std::unique_ptr<analysis::LiveAnalyser> live_;
+    int liveListener_ = 0;
+    QTimer analysisTimer_;
+    QPointer<SessionAnalysis> sessionAnalysis_;
+    analysis::Result shownAnalysis_;
+    QString shownSource_;
     QElapsedTimer exportStarted_;
     QTimer exportProgress_;
 };

@@ -20,6 +20,9 @@ void MainViewController::installEmptyBuffer()
 {
     if (recorder_) recorder_->installEmptyViewBuffer();
     handOverBuffer();
+    // A new or cleared session starts its analysis afresh.
+    stopLiveAnalysis();
+    analysisStateChanged();
 }
 
 void MainViewController::startNewSessionPressed()

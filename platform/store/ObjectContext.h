@@ -86,6 +86,7 @@ public:
 
     // ---- settings beyond the sample rate, by name ----
     std::optional<std::string> setting(const std::string& name) const;
+    const std::map<std::string, std::string>& settings() const { return settings_; }
     void setSetting(const std::string& name, const std::string& value);
 
     // ---- undo of the latest clear or delete ----

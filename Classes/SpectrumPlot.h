@@ -1,0 +1,36 @@
+#pragma once
+// The spectra of an analysis on axes with labels: X black, Y green, Z blue as the traces, the
+// strongest peaks marked, and a cursor that reads frequency and level where the pointer is.
+#include <qcustomplot.h>
+
+#include <array>
+
+#include "analysis/Result.h"
+
+class SpectrumPlot : public QCustomPlot {
+    Q_OBJECT
+public:
+    explicit SpectrumPlot(QWidget* parent = nullptr);
+
+    void showResult(const analysis::Result& result);
+    // No spectrum to show: the axes stay, with the reason in their middle.
+    void showNothing(const QString& why);
+    void setLogFrequency(bool log);
+
+    // What the cursor reads at a frequency, as shown at the top of the plot.
+    QString readoutAt(double frequency) const;
+    QString readout() const;
+
+private:
+    void pointerMoved(QMouseEvent* event);
+    void fitAxes();
+
+    analysis::Result result_;
+    bool logFrequency_ = false;
+    std::array<QCPGraph*, 3> graphs_{};
+    QCPGraph* peaks_ = nullptr;
+    QCPItemText* readout_ = nullptr;
+    QCPItemText* empty_ = nullptr;
+    QCPItemStraightLine* cursor_ = nullptr;
+    QList<QCPItemText*> peakLabels_;
+};
