@@ -1,6 +1,7 @@
 #include "platform/sensors/AccelerometerSource.h"
 
 #include "platform/Log.h"
+#include "platform/sensors/IioBufferSource.h"
 #include "platform/sensors/IioSource.h"
 #include "platform/sensors/ReplaySource.h"
 #include "platform/sensors/SimulatedSource.h"
@@ -9,7 +10,13 @@ namespace sensors {
 
 namespace {
 constexpr std::string_view expected = "(expected auto, iio[:DEVICE], simulated or replay:FILE)";
+
+// An IIO device through its buffer where it has one we may use, else by polling its sysfs files.
+std::unique_ptr<AccelerometerSource> iio(std::unique_ptr<IioSource> source)
+{
+    return IioBufferSource::prefer(std::move(source));
 }
+} // namespace
 
 std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view option,
                                                              std::string& error)
@@ -20,14 +27,14 @@ std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view op
     if (option == "simulated")
         return std::make_unique<SimulatedSource>();
     if (option == "iio")
-        return IioSource::openFirst(error);
+        return iio(IioSource::openFirst(error));
     if (option == "auto") {
         if (IioSource::findAccelerometers().empty())
             return std::make_unique<SimulatedSource>();
         // A sensor that is present but unreadable is worth knowing about, not a reason to stop.
         std::string reason;
         if (auto source = IioSource::openFirst(reason))
-            return source;
+            return iio(std::move(source));
         platform::log("accelerometer unusable, using simulated vibration: " + reason);
         return std::make_unique<SimulatedSource>();
     }
@@ -37,7 +44,7 @@ std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view op
             error = "accelerometer 'iio:' needs a device name, as in iio:device0";
             return nullptr;
         }
-        return IioSource::open(device, error);
+        return iio(IioSource::open(device, error));
     }
     if (option.starts_with(replayPrefix)) {
         const std::string_view file = option.substr(replayPrefix.size());

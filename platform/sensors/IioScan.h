@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,16 @@ struct ScanChannel {
 // Puts the channels in kernel order and gives each its offset. Returns the size of one scan;
 // 0, with the reason in `error`, when two channels share an index or there are none.
 std::size_t layOutScan(std::vector<ScanChannel>& channels, std::string& error);
+
+// Reads the channels enabled in a scan folder ("scan_elements", or "bufferN" on newer kernels)
+// with their index and type, and lays them out. Returns the size of one scan; 0, with one line
+// naming the attribute at fault in `error`, when they cannot be read or laid out.
+std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<ScanChannel>& channels,
+                           std::string& error);
+
+// The nanoseconds that put time stamps of a kernel clock, as current_timestamp_clock names it
+// ("monotonic", "boottime", ...), on the wall clock, measured now; false for a clock not known.
+bool wallClockOffset(std::string_view clock, std::int64_t& offsetNs);
 
 // What turns the three raw values into g: (raw + offset) * scale in m/s^2 per axis, the mount
 // matrix (row by row), then standard gravity.

@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double standardGravity = 9.80665; // m/s^2 per g
 constexpr std::string_view devicePrefix = "iio:device";
 constexpr const char* axisNames[3] = {"x", "y", "z"};
 
@@ -26,9 +25,10 @@ std::string rawFile(int axis)
     return std::string("in_accel_") + axisNames[axis] + "_raw";
 }
 
-// The whole of a small sysfs file. Opened afresh each time, since an attribute is produced
-// when it is read.
-bool readText(const fs::path& file, std::string& text, std::string& error)
+} // namespace
+
+// Opened afresh each time, since an attribute is produced when it is read.
+bool readAttribute(const fs::path& file, std::string& text, std::string& error)
 {
     // Non-blocking and regular files only: a FIFO put in place of an attribute must not hang us.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -62,10 +62,10 @@ bool readText(const fs::path& file, std::string& text, std::string& error)
     return true;
 }
 
-bool readNumber(const fs::path& file, double& value, std::string& error)
+bool readNumberAttribute(const fs::path& file, double& value, std::string& error)
 {
     std::string text;
-    if (!readText(file, text, error))
+    if (!readAttribute(file, text, error))
         return false;
     if (!parseFiniteNumber(text, value)) {
         error = file.filename().string() + " holds '" + std::string(trimmed(text))
@@ -74,6 +74,32 @@ bool readNumber(const fs::path& file, double& value, std::string& error)
     }
     return true;
 }
+
+bool writeAttribute(const fs::path& file, const std::string& value, std::string& error)
+{
+    const std::string text = value + "\n";
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    ssize_t n = -1;
+    int code = errno;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
+        code = EINVAL;
+    else if (fd >= 0) {
+        do n = ::write(fd, text.data(), text.size());
+        while (n < 0 && errno == EINTR);
+        code = n < 0 ? errno : EIO;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (n == ssize_t(text.size()))
+        return true;
+    error = "cannot set " + (file.parent_path().filename() / file.filename()).string() + " to " + value + ": "
+          + std::strerror(code);
+    errno = code;
+    return false;
+}
+
+namespace {
 
 bool present(const fs::path& file)
 {
@@ -104,7 +130,7 @@ long deviceNumber(std::string_view name)
 std::string driverName(const fs::path& folder)
 {
     std::string text, ignored;
-    if (!readText(folder / "name", text, ignored))
+    if (!readAttribute(folder / "name", text, ignored))
         return {};
     return std::string(trimmed(text));
 }
@@ -218,26 +244,26 @@ bool IioSource::load(std::string& error)
     // Without a scale the raw values are taken as m/s^2.
     double shared = 1;
     if (present(folder_ / "in_accel_scale"))
-        ok = readNumber(folder_ / "in_accel_scale", shared, reason);
+        ok = readNumberAttribute(folder_ / "in_accel_scale", shared, reason);
     double sharedOffset = 0;
     if (ok && present(folder_ / "in_accel_offset"))
-        ok = readNumber(folder_ / "in_accel_offset", sharedOffset, reason);
+        ok = readNumberAttribute(folder_ / "in_accel_offset", sharedOffset, reason);
     for (int axis = 0; ok && axis < 3; ++axis) {
-        scale_[axis] = shared;
-        offset_[axis] = sharedOffset;
+        calibration_.scale[axis] = shared;
+        calibration_.offset[axis] = sharedOffset;
         const fs::path scale = folder_ / (std::string("in_accel_") + axisNames[axis] + "_scale");
         if (present(scale))
-            ok = readNumber(scale, scale_[axis], reason);
+            ok = readNumberAttribute(scale, calibration_.scale[axis], reason);
         const fs::path offset = folder_ / (std::string("in_accel_") + axisNames[axis] + "_offset");
         if (ok && present(offset))
-            ok = readNumber(offset, offset_[axis], reason);
+            ok = readNumberAttribute(offset, calibration_.offset[axis], reason);
     }
     for (const char* file : {"in_accel_mount_matrix", "mount_matrix"}) {
         if (!ok || !present(folder_ / file))
             continue;
         std::string text;
-        ok = readText(folder_ / file, text, reason);
-        if (ok && !parseMatrix(text, mount_)) {
+        ok = readAttribute(folder_ / file, text, reason);
+        if (ok && !parseMatrix(text, calibration_.mount)) {
             reason = std::string(file) + " holds '" + std::string(trimmed(text))
                    + "', not a 3 x 3 matrix";
             ok = false;
@@ -248,32 +274,44 @@ bool IioSource::load(std::string& error)
     if (ok)
         ok = read(check, reason);
     if (!ok)
-        error = description() + ": " + reason;
+        error = deviceName() + ": " + reason;
     return ok;
 }
 
 bool IioSource::read(Acceleration& out, std::string& error)
 {
-    double v[3];
+    double raw[3];
     for (int axis = 0; axis < 3; ++axis) {
-        double raw = 0;
-        if (!readNumber(folder_ / rawFile(axis), raw, error))
+        if (!readNumberAttribute(folder_ / rawFile(axis), raw[axis], error))
             return false;
-        v[axis] = (raw + offset_[axis]) * scale_[axis];
     }
-    const auto& m = mount_;
-    out.x = (m[0] * v[0] + m[1] * v[1] + m[2] * v[2]) / standardGravity;
-    out.y = (m[3] * v[0] + m[4] * v[1] + m[5] * v[2]) / standardGravity;
-    out.z = (m[6] * v[0] + m[7] * v[1] + m[8] * v[2]) / standardGravity;
+    out = toG(calibration_, raw);
     return true;
 }
 
-std::string IioSource::description() const
+std::string IioSource::dataReadyTrigger() const
+{
+    const std::string wanted = driver_ + "-dev" + std::to_string(deviceNumber(folder_.filename().string()));
+    for (const fs::path& dir : {folder_.parent_path(), root()}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().filename().string().starts_with("trigger") && driverName(it->path()) == wanted)
+                return wanted;
+    }
+    return {};
+}
+
+std::string IioSource::deviceName() const
 {
     std::string text = "IIO accelerometer " + folder_.filename().string();
     if (!driver_.empty())
         text += " (" + driver_ + ")";
     return text;
+}
+
+std::string IioSource::description() const
+{
+    return deviceName() + ", polled";
 }
 
 } // namespace sensors

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/sensors/AccelerometerSource.h"
+#include "platform/sensors/IioScan.h"
 
 namespace sensors {
 
@@ -28,7 +29,17 @@ public:
     static std::unique_ptr<IioSource> open(std::string_view device, std::string& error);
 
     bool read(Acceleration& out, std::string& error) override;
+    // The device and ", polled".
     std::string description() const override;
+    // "IIO accelerometer iio:device0 (bmi160)": the device alone, not how it is read.
+    std::string deviceName() const;
+
+    const std::filesystem::path& folder() const { return folder_; }
+    const std::string& driver() const { return driver_; }
+    const AxisCalibration& calibration() const { return calibration_; }
+    // The device's own data-ready trigger, "<driver>-dev<N>", when it is among the triggers beside
+    // the device; empty otherwise.
+    std::string dataReadyTrigger() const;
 
 private:
     explicit IioSource(std::filesystem::path folder);
@@ -37,9 +48,15 @@ private:
 
     std::filesystem::path folder_;
     std::string driver_;
-    std::array<double, 3> scale_{1, 1, 1};
-    std::array<double, 3> offset_{0, 0, 0};
-    std::array<double, 9> mount_{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    AxisCalibration calibration_;
 };
+
+// Small sysfs attributes, read afresh each time: the whole of one (regular files only, of bounded
+// size, so a FIFO in its place never hangs us), and one that holds a number.
+bool readAttribute(const std::filesystem::path& file, std::string& text, std::string& error);
+bool readNumberAttribute(const std::filesystem::path& file, double& value, std::string& error);
+// Writes one, as `echo value > file` does; false with the reason in `error` (and errno) when it
+// refuses.
+bool writeAttribute(const std::filesystem::path& file, const std::string& value, std::string& error);
 
 } // namespace sensors

@@ -85,7 +85,7 @@ TEST(IioSource, appliesOffsetScaleAndMountMatrixAndReadsAfreshEachTime)
     std::string error;
     auto source = IioSource::open("iio:device0", error);
     ASSERT_TRUE(source) << error;
-    EXPECT_EQ(source->description(), "IIO accelerometer iio:device0 (bmi160)");
+    EXPECT_EQ(source->description(), "IIO accelerometer iio:device0 (bmi160), polled");
     // Face up a device reads about -1 g on z already: no sign flip.
     expectReading(readOnce(*source), 105 * 0.0098 / g, -195 * 0.0098 / g, -995 * 0.0098 / g);
     tree.write("iio:device0/in_accel_x_raw", "-5");
@@ -114,12 +114,12 @@ TEST(IioSource, findsAccelerometersByNumberAndOpensThemByAnyName)
     std::string error;
     auto first = IioSource::openFirst(error);
     ASSERT_TRUE(first) << error;
-    EXPECT_EQ(first->description(), "IIO accelerometer iio:device2 (first)");
+    EXPECT_EQ(first->description(), "IIO accelerometer iio:device2 (first), polled");
     for (const std::string& name : std::vector<std::string>{
              "iio:device10", "device10", "10", "second", tree.path("iio:device10") + "/"}) {
         auto source = IioSource::open(name, error);
         ASSERT_TRUE(source) << name << ": " << error;
-        EXPECT_EQ(source->description(), "IIO accelerometer iio:device10 (second)");
+        EXPECT_EQ(source->description(), "IIO accelerometer iio:device10 (second), polled");
     }
     EXPECT_FALSE(IioSource::open("iio:device1", error));
     EXPECT_EQ(error, "no IIO accelerometer 'iio:device1'");
@@ -283,7 +283,7 @@ TEST(AccelerometerOption, eachKindMakesItsSourceAndBadOnesGiveOneClearLine)
     EXPECT_EQ(describe("auto"), "simulated vibration");
     folder.addAccelerometer("iio:device3", "bmi160", 0, 0, -1000);
     for (const char* option : {"auto", "iio", "iio:device3", "iio:iio:device3"})
-        EXPECT_EQ(describe(option), "IIO accelerometer iio:device3 (bmi160)") << option;
+        EXPECT_EQ(describe(option), "IIO accelerometer iio:device3 (bmi160), polled") << option;
     folder.write("run.txt", "0 0 -1\n");
     EXPECT_EQ(describe("replay:" + folder.path("run.txt")), "replay of run.txt");
 }
