@@ -64,12 +64,35 @@ void GMeter::drawRect(QPainter& painter)
         trace::tracePoints(*gData_, static_cast<float>(width()), points_);
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing, true);
-        for (trace::Axis axis : trace::kAxes)
+        for (trace::Axis axis : trace::kAxes) {
             strokeTrace(painter, points_[axis], static_cast<int>(axis));
+            strokeEnvelope(painter, axis);
+        }
         painter.restore();
     }
     showGridInContext(painter);
     drawReadingAids(painter);
+}
+
+// Rows that cover several readings (above 200 a second) show from their lowest to their highest
+// value, so that no peak between two rows goes unseen.
+void GMeter::strokeEnvelope(QPainter& painter, trace::Axis axis)
+{
+    const ViewBuffer& rows = *gData_;
+    if (rows.empty() || !rows.back().envelope) return;
+    const int a = static_cast<int>(axis);
+    const double top = -8.0, bottom = double(height()) + 8.0;
+    segments_.clear();
+    std::size_t i = 0;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row, ++i) {
+        if (!row->envelope || row->low[std::size_t(a)] == row->high[std::size_t(a)]) continue;
+        const double x = trace::rowX(static_cast<float>(width()), i);
+        QPointF low(x, std::clamp<double>(trace::valueY(row->low[std::size_t(a)], axis), -1e9, 1e9));
+        QPointF high(x, std::clamp<double>(trace::valueY(row->high[std::size_t(a)], axis), -1e9, 1e9));
+        if (trace::clipToBand(low, high, top, bottom)) segments_.emplace_back(low, high);
+    }
+    painter.setPen(middlePens_[std::size_t(a)]);
+    painter.drawLines(segments_.data(), static_cast<int>(segments_.size()));
 }
 
 void GMeter::drawReadingAids(QPainter& painter)

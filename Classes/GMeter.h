@@ -40,6 +40,7 @@ protected:
 
 private:
     void drawReadingAids(QPainter& painter);
+    void strokeEnvelope(QPainter& painter, trace::Axis axis);
     void strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis);
 
     SharedViewBuffer gData_;

@@ -142,7 +142,7 @@ sensors::Accelerometer* MainViewController::tareAccelerometer() const
 void MainViewController::handOverBuffer()
 {
     if (GMeter* meter = gMeterView())
-        meter->setGData(gDataViewArray(), recorder_ ? std::uint64_t(recorder_->activeSampleCount()) : 0);
+        meter->setGData(gDataViewArray(), recorder_ ? recorder_->gridCount() : 0);
 }
 
 void MainViewController::refreshView()

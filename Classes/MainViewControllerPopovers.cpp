@@ -36,7 +36,8 @@ void MainViewController::loadSessionButtonPressed()
 void MainViewController::settingsButtonPressed()
 {
     auto* settings = new SettingsViewController;
-    settings->setContentSizeForViewInPopover(QSize(250, 85));
+    // Taller when the device offers rates above the slider's, as stops of their own.
+    settings->setContentSizeForViewInPopover(QSize(250, SettingsViewController::fasterRates().empty() ? 85 : 125));
     connect(settings, &SettingsViewController::rateChanged, this, &MainViewController::rateChanged);
     auto* popover = new Popover(settings);
     QWidget* screen = view();

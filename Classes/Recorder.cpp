@@ -1,5 +1,7 @@
 #include "Recorder.h"
 
+#include <algorithm>
+
 #include "Session.h"
 #include "TraceGeometry.h"
 #include "platform/Log.h"
@@ -7,6 +9,15 @@
 Recorder::Recorder(BaseModel root, sensors::Accelerometer* accelerometer)
     : root_(root), options_(root.options()), accelerometer_(accelerometer)
 {
+    followRate();
+}
+
+void Recorder::followRate()
+{
+    const int rate = std::max(1, int(options_.framerate()));
+    const int perRow = (rate + fastestRowRate - 1) / fastestRowRate;
+    if (perRow != readingsPerRow_) columnCount_ = 0; // a row is never made of two paces
+    readingsPerRow_ = perRow;
 }
 
 Recorder::~Recorder()
@@ -16,6 +27,7 @@ Recorder::~Recorder()
 
 void Recorder::useRecordingRate()
 {
+    followRate();
     accelerometer_->setDelegate(receiver_);
     accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
 }
@@ -45,6 +57,7 @@ void Recorder::requestTare()
 
 void Recorder::applyFramerate()
 {
+    followRate();
     if (state_ == State::recording)
         accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
 }
@@ -75,9 +88,34 @@ Recorder::Outcome Recorder::handle(sensors::Accelerometer* accelerometer, const 
         id = context->insertSample(taken, x, y, z, active.objectId());
     for (const auto& [key, listener] : listeners_) listener(store::SampleValues{id, taken, x, y, z, active.objectId()});
 
-    viewBuffer_->push_back(ViewRow{x, y, z});
-    if (trace::trimsOldestRow(viewBuffer_->size(), traceWidth_)) viewBuffer_->pop_front();
+    if (readingsPerRow_ == 1) {
+        appendRow(ViewRow{x, y, z});
+        return Outcome::sample;
+    }
+    const std::array<float, 3> v{x, y, z};
+    if (columnCount_ == 0) {
+        column_ = ViewRow{};
+        column_.envelope = true;
+        column_.low = column_.high = v;
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        column_.low[i] = std::min(column_.low[i], v[i]);
+        column_.high[i] = std::max(column_.high[i], v[i]);
+    }
+    column_.x = x;
+    column_.y = y;
+    column_.z = z;
+    if (++columnCount_ == readingsPerRow_) {
+        appendRow(column_);
+        columnCount_ = 0;
+    }
     return Outcome::sample;
+}
+
+void Recorder::appendRow(const ViewRow& row)
+{
+    viewBuffer_->push_back(row);
+    if (trace::trimsOldestRow(viewBuffer_->size(), traceWidth_)) viewBuffer_->pop_front();
 }
 
 void Recorder::takeTare(const sensors::Acceleration& a)
@@ -97,11 +135,30 @@ void Recorder::takeTare(const sensors::Acceleration& a)
 
 void Recorder::rebuildViewBuffer()
 {
+    followRate();
+    columnCount_ = 0;
     Session active = options_.activeSession();
-    const std::size_t count = std::size_t(active.gData().count());
+    const std::size_t perRow = std::size_t(readingsPerRow_);
+    const std::size_t count = std::size_t(active.gData().count()) / perRow;
     const std::size_t kept = trace::rowsKeptByRebuild(count, traceWidth_);
     auto buffer = std::make_shared<ViewBuffer>();
-    for (const store::SampleValues& s : active.gData().newest(kept)) buffer->push_back(ViewRow{s.x, s.y, s.z});
+    const auto samples = active.gData().newest(kept * perRow);
+    for (std::size_t first = 0; first + perRow <= samples.size(); first += perRow) {
+        const store::SampleValues& last = samples[first + perRow - 1];
+        ViewRow row{last.x, last.y, last.z};
+        if (perRow > 1) {
+            row.envelope = true;
+            row.low = row.high = {last.x, last.y, last.z};
+            for (std::size_t i = first; i < first + perRow; ++i) {
+                const std::array<float, 3> v{samples[i].x, samples[i].y, samples[i].z};
+                for (std::size_t a = 0; a < 3; ++a) {
+                    row.low[a] = std::min(row.low[a], v[a]);
+                    row.high[a] = std::max(row.high[a], v[a]);
+                }
+            }
+        }
+        buffer->push_back(row);
+    }
     viewBuffer_ = buffer;
 }
 

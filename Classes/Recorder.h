@@ -65,6 +65,12 @@ public:
 
     // The active session's sample count, stored and unsaved.
     std::int64_t activeSampleCount() const;
+    // The trace scrolls at most this many rows a second; faster readings share rows.
+    static constexpr int fastestRowRate = 200;
+    // Readings per view row at the stored rate: 1 up to 200 a second, more above.
+    int readingsPerRow() const { return readingsPerRow_; }
+    // What the grid scrolls by: the session's samples, in rows.
+    std::uint64_t gridCount() const { return std::uint64_t(activeSampleCount()) / std::uint64_t(readingsPerRow_); }
 
     // Told of every sample as it is stored (the live analysis, publishing), on the window's
     // thread. The returned key takes it off again.
@@ -77,6 +83,8 @@ public:
 private:
     void takeTare(const sensors::Acceleration& reading);
     void useRecordingRate();
+    void appendRow(const ViewRow& row);
+    void followRate();
 
     BaseModel root_;
     Options options_;
@@ -86,6 +94,9 @@ private:
     bool tarePending_ = false;
     SharedViewBuffer viewBuffer_ = std::make_shared<ViewBuffer>();
     float traceWidth_ = 0.0f;
+    int readingsPerRow_ = 1;
+    ViewRow column_;   // the row being filled, above 200 readings a second
+    int columnCount_ = 0;
     std::uint64_t dropped_ = 0;
     std::vector<std::pair<int, SampleListener>> listeners_;
     int nextListener_ = 1;

@@ -1,6 +1,7 @@
 #include "SettingsViewController.h"
 
 #include <QLabel>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include "Options.h"
 #include "QuivraAppDelegate.h"
 #include "platform/Log.h"
+#include "platform/sensors/Accelerometer.h"
 #include "ui_SettingsView.h"
 
 // ---- the float slider ----
@@ -80,14 +82,47 @@ QWidget* SettingsViewController::loadView()
     return view;
 }
 
+std::vector<double> SettingsViewController::fasterRates()
+{
+    std::vector<double> out;
+    for (double rate : sensors::Accelerometer::sharedAccelerometer()->availableRates())
+        if (rate > 200.0) out.push_back(rate);
+    return out;
+}
+
 void SettingsViewController::viewDidLoad()
 {
     PopoverContentController::viewDidLoad();
     QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
     if (!delegate || !sampleRateSlider_) return;
-    sampleRateSlider_->setValue(float(delegate->baseModel().options().framerate()));
+    const int stored = delegate->baseModel().options().framerate();
+    sampleRateSlider_->setValue(float(stored));
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(sampleRateSlider_->value())));
+    const std::vector<double> faster = fasterRates();
+    ui_->fasterRates->setVisible(!faster.empty());
+    for (double rate : faster) {
+        auto* stop = new QToolButton(ui_->fasterRates);
+        stop->setText(QString::number(rate));
+        stop->setCheckable(true);
+        stop->setAutoExclusive(true);
+        stop->setFocusPolicy(Qt::NoFocus);
+        stop->setChecked(int(rate) == stored);
+        if (int(rate) == stored && sampleRateLabel_) sampleRateLabel_->setText(QString::number(stored));
+        connect(stop, &QToolButton::clicked, this, [this, rate] { fasterRateChosen(rate); });
+        ui_->fasterRatesLayout->addWidget(stop);
+    }
     sampleRateSlider_->setFocus();
+}
+
+void SettingsViewController::fasterRateChosen(double rate)
+{
+    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
+    if (!delegate || !sampleRateSlider_) return;
+    sampleRateSlider_->setValue(sampleRateSlider_->maximumValue());
+    if (sampleRateLabel_) sampleRateLabel_->setText(QString::number(int(rate)));
+    delegate->baseModel().options().setFramerate(std::int32_t(rate));
+    rateChanged_ = true;
+    emit rateChanged();
 }
 
 void SettingsViewController::sliderMoved()
@@ -99,6 +134,12 @@ void SettingsViewController::sliderMoved()
     sampleRateSlider_->setValue(v - float(r));
     const float w = sampleRateSlider_->value();
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(w)));
+    // Back on the slider: no faster stop stays chosen.
+    for (QToolButton* stop : ui_->fasterRates->findChildren<QToolButton*>()) {
+        stop->setAutoExclusive(false);
+        stop->setChecked(false);
+        stop->setAutoExclusive(true);
+    }
 
     QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
     if (!delegate) return;

@@ -6,6 +6,7 @@
 #include <QSlider>
 
 #include <memory>
+#include <vector>
 
 #include "Popover.h"
 
@@ -55,6 +56,11 @@ public:
     // Snaps, shows and stores the slider's rate, and says that it changed (the recorder applies
     // it at once while recording).
     void sliderMoved();
+    // Rates above the slider's 200 that the accelerometer offers, as stops of their own: one
+    // chosen is shown, stored and applied as a slider move is.
+    void fasterRateChosen(double rate);
+    // The stops offered, for an opener to size the popover.
+    static std::vector<double> fasterRates();
 
 signals:
     void rateChanged();

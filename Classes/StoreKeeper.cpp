@@ -61,7 +61,11 @@ BaseModel StoreKeeper::loadRoot()
     }
     if (Options options = root_.options()) {
         const int rate = options.framerate();
-        if (rate < slowestFramerate || rate > fastestFramerate) {
+        // A rate above 200 stays when the accelerometer offers it.
+        const auto offered = sensors::Accelerometer::sharedAccelerometer()->availableRates();
+        const bool offeredRate = rate > fastestFramerate
+                                 && std::any_of(offered.begin(), offered.end(), [rate](double r) { return int(r) == rate; });
+        if (!offeredRate && (rate < slowestFramerate || rate > fastestFramerate)) {
             const int fixed = std::clamp(rate, slowestFramerate, fastestFramerate);
             platform::log("stored sample rate " + std::to_string(rate) + " is out of range, using "
                           + std::to_string(fixed));
