@@ -74,8 +74,12 @@ void LiveAnalyser::unroll()
     int gaps = 0;
     for (std::size_t i = 0, r = oldest; i < held_; ++i, r = r + 1 == capacity ? 0 : r + 1) {
         const Sample& s = ring_[r];
-        if (i > 0 && gaps_.isGap(ring_[r == 0 ? capacity - 1 : r - 1].time, s.time))
-            ++gaps;
+        if (i > 0) {
+            const Micros previous = ring_[r == 0 ? capacity - 1 : r - 1].time;
+            const bool gap = i + 1 < held_ ? gaps_.isGap(previous, s.time, ring_[r + 1 == capacity ? 0 : r + 1].time)
+                                           : gaps_.isGap(previous, s.time);
+            gaps += gap ? 1 : 0;
+        }
         gapsUpTo_[i] = gaps;
         axes_[0][i] = s.x;
         axes_[1][i] = s.y;

@@ -19,15 +19,26 @@ struct Sample {
 // equal time stamps do not.
 class GapRule {
 public:
-    explicit GapRule(double sampleRate) : limit_(1.5e6 / sampleRate) {}
+    explicit GapRule(double sampleRate) : limit_(1.5e6 / sampleRate), pairLimit_(2.5e6 / sampleRate) {}
     bool isGap(Micros previous, Micros next) const
     {
         const Micros step = next - previous;
         return step < 0 || static_cast<double>(step) > limit_;
     }
+    // The same, knowing the sample after `next`: a sample taken late and the next one back on
+    // time (the jitter of a busy machine) are no gap, since over both steps the time is still
+    // about two intervals; only a sample that is really missing is.
+    bool isGap(Micros previous, Micros next, Micros after) const
+    {
+        if (!isGap(previous, next)) return false;
+        if (next < previous) return true;
+        const Micros over = after - previous;
+        return over < 0 || static_cast<double>(over) > pairLimit_;
+    }
 
 private:
     double limit_;
+    double pairLimit_;
 };
 
 // The rate, in samples a second, that time stamps in recording order were taken at: the median

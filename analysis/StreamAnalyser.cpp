@@ -54,21 +54,38 @@ void StreamAnalyser::reset()
         a.reset();
     fill_ = runStart_ = 0;
     started_ = false;
+    waiting_ = false;
     levels_.reset();
     samples_ = used_ = skipped_ = 0;
 }
 
 void StreamAnalyser::add(Micros time, float x, float y, float z)
 {
-    if (started_ && gaps_.isGap(last_, time))
+    if (waiting_)
+        take(waiting_sample_, started_ && gaps_.isGap(last_, waiting_sample_.time, time));
+    waiting_sample_ = Sample{time, x, y, z};
+    waiting_ = true;
+}
+
+void StreamAnalyser::takeWaiting()
+{
+    if (!waiting_)
+        return;
+    waiting_ = false;
+    take(waiting_sample_, started_ && gaps_.isGap(last_, waiting_sample_.time));
+}
+
+void StreamAnalyser::take(const Sample& s, bool gapBefore)
+{
+    if (gapBefore)
         runStart_ = fill_;
     started_ = true;
-    last_ = time;
+    last_ = s.time;
     const auto i = static_cast<std::size_t>(fill_++);
-    block_[0][i] = x;
-    block_[1][i] = y;
-    block_[2][i] = z;
-    levels_.add(x, y, z);
+    block_[0][i] = s.x;
+    block_[1][i] = s.y;
+    block_[2][i] = s.z;
+    levels_.add(s.x, s.y, s.z);
     ++samples_;
     if (fill_ == size_)
         finishBlock();
@@ -96,8 +113,9 @@ void StreamAnalyser::finishBlock()
     runStart_ = std::max(0, runStart_ - hop_);
 }
 
-Result StreamAnalyser::result() const
+Result StreamAnalyser::result()
 {
+    takeWaiting();
     Result r;
     r.settings = settings_;
     r.sampleRate = sampleRate_;

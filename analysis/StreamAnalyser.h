@@ -42,15 +42,19 @@ public:
 
     // The analysis of everything fed so far; the stream may go on afterwards. Costs a conversion
     // of the three averaged spectra, not a pass over the samples.
-    Result result() const;
+    Result result();
 
     const Settings& settings() const { return settings_; }
     double sampleRate() const { return sampleRate_; }
-    long long samples() const { return samples_; }
+    long long samples() const { return samples_ + (waiting_ ? 1 : 0); }
     long long blocksUsed() const { return used_; }
     long long blocksSkipped() const { return skipped_; }
 
 private:
+    // Each sample waits for the next one, which tells whether the step into it is a gap or only
+    // the jitter of a late sample (GapRule); the newest is taken in as it is by result().
+    void take(const Sample& s, bool gapBefore);
+    void takeWaiting();
     void finishBlock();
 
     Settings settings_;
@@ -65,6 +69,8 @@ private:
     int runStart_ = 0;  // where in block_ the newest gap-free run starts
     bool started_ = false;
     Micros last_ = 0;
+    Sample waiting_sample_{};
+    bool waiting_ = false;
     TriaxialLevels levels_;
     long long samples_ = 0;
     long long used_ = 0;
