@@ -4,10 +4,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 
 #include "Classes/MainViewController.h"
+#include "Classes/Publishing.h"
 #include "Classes/QuivraAppDelegate.h"
+#include "cli/Commands.h"
 #include "platform/TerminationSignals.h"
+#include "platform/publish/BrokerUrl.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace {
@@ -46,6 +51,9 @@ QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
 
 int main(int argc, char** argv)
 {
+    // Subcommands (record, sessions, export, analyse) need no display and load no widgets.
+    if (std::optional<int> status = cli::runSubcommand(argc, argv)) return *status;
+
     // The command line is checked before any window exists, so a mistake is one clear line.
     bool platformGiven = false;
     const QStringList arguments = withoutQtOptions(argc, argv, platformGiven);
@@ -60,13 +68,17 @@ int main(int argc, char** argv)
         "numbers in g per line).",
         "source", "auto");
     QCommandLineOption record("record", "Start recording as soon as the window opens.");
-    parser.addOptions({help, version, accelerometer, record});
+    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT: "
+                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX.", "URL");
+    QCommandLineOption publishRaw("publish-raw", "Also publish every reading, in batches every 100 ms.");
+    parser.addOptions({help, version, accelerometer, record, publishTo, publishRaw});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "quivra: %s (see --help)\n", qPrintable(parser.errorText()));
         return 2;
     }
     if (parser.isSet(help)) {
-        std::printf("Usage: quivra [options]\n%s", qPrintable(parser.helpText().section('\n', 1)));
+        std::printf("Usage: quivra [options]\n%s\n%s", qPrintable(parser.helpText().section('\n', 1)),
+                    cli::subcommandsHelp);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -79,6 +91,15 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
+    std::optional<publish::BrokerUrl> broker;
+    if (parser.isSet(publishTo) && !(broker = publish::parseBrokerUrl(parser.value(publishTo).toStdString(), error))) {
+        std::fprintf(stderr, "quivra: %s\n", error.c_str());
+        return 2;
+    }
+    if (parser.isSet(publishRaw) && !broker) {
+        std::fprintf(stderr, "quivra: --publish-raw needs --publish URL (see --help)\n");
+        return 2;
+    }
     auto source = sensors::makeAccelerometerSource(parser.value(accelerometer).toStdString(), error);
     if (!source) {
         std::fprintf(stderr, "quivra: %s\n", error.c_str());
@@ -99,8 +120,17 @@ int main(int argc, char** argv)
 
     QuivraAppDelegate delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
+    std::unique_ptr<Publishing> publishing;
+    if (broker) {
+        publish::PublisherOptions options;
+        options.broker = *broker;
+        publishing = std::make_unique<Publishing>(*delegate.mainViewController()->recorder(), options,
+                                                  parser.isSet(publishRaw));
+    }
     if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
     int status = app.exec();
     delegate.applicationWillTerminate();
+    // After the final save: what it delivered is published too, then "offline".
+    if (publishing) publishing->stop();
     return status;
 }

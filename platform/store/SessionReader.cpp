@@ -35,6 +35,72 @@ std::map<std::string, std::string> SessionReader::settings()
     return out;
 }
 
+bool SessionReader::readFailed(StoreError& error)
+{
+    if (!db_.failed()) return false;
+    error = db_.failure();
+    error.message = "The store could not be read";
+    error.details["path"] = db_.path();
+    db_.clearError();
+    return true;
+}
+
+bool SessionReader::sessions(std::vector<SessionRow>& out, StoreError& error)
+{
+    out.clear();
+    db_.clearError();
+    Statement q(db_, "SELECT id, base_model_id, date_stamp, sample_count FROM session ORDER BY date_stamp, id");
+    while (q.step()) out.push_back({q.int64(0), q.int64(1), q.int64(2), q.int64(3)});
+    return !readFailed(error);
+}
+
+bool SessionReader::activeSession(ObjectId& out, StoreError& error)
+{
+    out = 0;
+    db_.clearError();
+    // The program works on the newest root (see StoreKeeper::loadRoot).
+    Statement q(db_, "SELECT o.active_session_id FROM options o JOIN session s ON s.id = o.active_session_id"
+                     " WHERE o.base_model_id = (SELECT max(id) FROM base_model) ORDER BY o.id DESC LIMIT 1");
+    if (q.step()) out = q.int64(0);
+    return !readFailed(error);
+}
+
+bool SessionReader::timeSpan(ObjectId session, Micros& first, Micros& last, bool& any, StoreError& error)
+{
+    db_.clearError();
+    // Two subqueries, so that each is one look-up in the (session_id, date_stamp) index.
+    Statement q(db_, "SELECT (SELECT min(date_stamp) FROM gdata WHERE session_id = ?1),"
+                     " (SELECT max(date_stamp) FROM gdata WHERE session_id = ?1)");
+    q.bind(1, session);
+    any = q.step() && !q.isNull(0);
+    first = any ? q.int64(0) : 0;
+    last = any ? q.int64(1) : 0;
+    return !readFailed(error);
+}
+
+bool SessionReader::firstTimes(ObjectId session, std::size_t limit, std::vector<Micros>& out, StoreError& error)
+{
+    out.clear();
+    db_.clearError();
+    Statement q(db_, "SELECT date_stamp FROM gdata WHERE session_id = ?1 ORDER BY date_stamp, id LIMIT ?2");
+    q.bind(1, session).bind(2, std::int64_t(limit));
+    while (q.step()) out.push_back(q.int64(0));
+    return !readFailed(error);
+}
+
+bool SessionReader::forEachBetween(ObjectId session, Micros from, Micros to,
+                                   const std::function<bool(const SampleValues&)>& visit, StoreError& error)
+{
+    db_.clearError();
+    Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
+                     " WHERE session_id = ?1 AND date_stamp BETWEEN ?2 AND ?3 ORDER BY date_stamp, id");
+    q.bind(1, session).bind(2, from).bind(3, to);
+    while (q.step())
+        if (!visit(SampleValues{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session}))
+            break;
+    return !readFailed(error);
+}
+
 bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
                             const std::function<bool(const SampleValues&)>& visit, StoreError& error)
 {

@@ -39,6 +39,26 @@ public:
     // The stored settings beyond the sample rate, by name.
     std::map<std::string, std::string> settings();
 
+    // ---- what the command line lists and looks up ----
+    struct SessionRow {
+        ObjectId id = 0;
+        ObjectId baseModel = 0;
+        Micros start = 0;         // when the session was started
+        std::int64_t samples = 0; // its saved rows, as the store counts them
+    };
+    // Every session, oldest first (equal starts by id).
+    bool sessions(std::vector<SessionRow>& out, StoreError& error);
+    // The active session of the newest root; 0 when it names none.
+    bool activeSession(ObjectId& out, StoreError& error);
+    // The times of the session's first and last saved rows; false in `any` when it has none.
+    bool timeSpan(ObjectId session, Micros& first, Micros& last, bool& any, StoreError& error);
+    // The time stamps of its first `limit` saved rows in time order, for the rate it was taken at.
+    bool firstTimes(ObjectId session, std::size_t limit, std::vector<Micros>& out, StoreError& error);
+    // Rows of the session with from <= time <= to, in time order (equal times by id); stops early
+    // when `visit` returns false.
+    bool forEachBetween(ObjectId session, Micros from, Micros to,
+                        const std::function<bool(const SampleValues&)>& visit, StoreError& error);
+
     // Every row of a snapshot, saved and unsaved merged, in time order (equal times by id).
     bool forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,
                  StoreError& error);
@@ -46,6 +66,9 @@ public:
     Database& database() { return db_; }
 
 private:
+    // Takes a failure the connection recorded into `error`; false when there was none.
+    bool readFailed(StoreError& error);
+
     Database db_;
 };
 

@@ -1,0 +1,168 @@
+// quivra analyse: levels, velocity, ISO zones and peaks of a stored session (or a span of it),
+// with the analysis settings the window keeps in the store unless the command line says otherwise.
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+#include "Classes/AnalysisOptions.h"
+#include "analysis/StreamAnalyser.h"
+#include "cli/AnalysisReport.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/Output.h"
+#include "cli/Times.h"
+
+namespace cli {
+
+namespace {
+
+// The rate is found from the first time stamps; the rest wait in this many samples meanwhile.
+constexpr std::size_t kRateSamples = 4096;
+
+struct SettingOption {
+    const char* option;
+    const char* name; // in AnalysisOptions
+    const char* value;
+    const char* help;
+};
+
+const SettingOption settingOptions[] = {
+    {"fft-size", "fft_size", "N", "FFT block length: a power of two from 256 to 65536."},
+    {"window", "window", "W", "hann, flattop or blackman-harris."},
+    {"averaging", "averaging", "A", "linear, exponential or peak-hold."},
+    {"exponential-weight", "exponential_weight", "X", "The newest block's share in exponential averaging, (0, 1]."},
+    {"unit", "unit", "U", "The peaks' level: amplitude (g), psd (g²/Hz), db (re 1 g) or velocity (mm/s)."},
+    {"group", "group", "G", "ISO 10816-3 machine group: group1 (large) or group2 (medium)."},
+    {"foundation", "foundation", "F", "rigid or flexible."},
+    {"peaks", "peaks", "K", "How many of the strongest peaks to list per axis, 0 to 64."},
+};
+
+std::optional<double> number(std::string_view text)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+void applyBand(const CommandLine& line, AnalysisOptions& options, const std::string& text)
+{
+    const std::size_t dash = text.find('-', 1);
+    const auto low = number(std::string_view(text).substr(0, dash));
+    const auto high = dash == std::string::npos ? std::nullopt : number(std::string_view(text).substr(dash + 1));
+    if (!low || !high) line.usageError("--band wants LOW-HIGH in Hz, as in 10-1000, not '" + text + "'");
+    analysis::Settings settings = options.settings;
+    settings.bandLowHz = *low;
+    settings.bandHighHz = *high;
+    if (const std::string fault = analysis::settingsError(settings); !fault.empty()) throw Failure(badUsage, fault);
+    options.settings = settings;
+}
+
+} // namespace
+
+int runAnalyse(const QStringList& arguments)
+{
+    CommandLine line("analyse", "analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]",
+                     "Analyses a stored session (its number, see quivra sessions, or the active one): RMS, peak\n"
+                     "and crest factor per axis and of the magnitude, velocity RMS over the band with its ISO\n"
+                     "10816-3 zone per axis and overall, the strongest peaks, and how many FFT blocks were used\n"
+                     "or left out because they span a gap in the recording. The settings default to those the\n"
+                     "window keeps in the store; without --from and --to the whole session is analysed, or its\n"
+                     "last span_s seconds when the window keeps such a span. T is a local time in ISO 8601\n"
+                     "(2024-05-01T12:00:05, with an optional fraction and offset) or seconds from the session's\n"
+                     "start (90, 12.5). Only saved samples are read; the store is never changed.");
+    QCommandLineOption asJson("json", "The result as one JSON object.");
+    QCommandLineOption from("from", "Analyse from this moment on.", "T");
+    QCommandLineOption to("to", "Analyse up to this moment.", "T");
+    QCommandLineOption band("band", "The velocity band in Hz, as in 10-1000 (clipped at half the sample rate).", "LO-HI");
+    line.add(asJson);
+    line.add(from);
+    line.add(to);
+    std::vector<std::unique_ptr<QCommandLineOption>> settings;
+    for (const SettingOption& s : settingOptions) {
+        settings.push_back(std::make_unique<QCommandLineOption>(s.option, s.help, s.value));
+        line.add(*settings.back());
+    }
+    line.add(band);
+    if (!line.parse(arguments)) return done;
+    const auto positional = line.positional();
+    if (positional.size() != 1)
+        line.usageError(positional.empty() ? "which session? Give its number or active"
+                                           : "unexpected argument '" + positional[1] + "'");
+
+    store::SessionReader reader;
+    openStore(reader, storePath());
+    const auto session = findSession(reader, positional.front());
+    // Stored values that cannot be used fall back to their defaults, as in the window.
+    AnalysisOptions options = AnalysisOptions::fromStored(reader.settings());
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        if (!line.isSet(*settings[i])) continue;
+        try {
+            options.set(settingOptions[i].name, line.value(*settings[i]));
+        } catch (const std::invalid_argument& e) {
+            throw Failure(badUsage, std::string("--") + settingOptions[i].option + ": " + e.what());
+        }
+    }
+    if (line.isSet(band)) applyBand(line, options, line.value(band));
+
+    Micros first = 0, last = 0;
+    bool any = false;
+    store::StoreError error;
+    if (!reader.timeSpan(session.id, first, last, any, error)) storeError(error);
+    Micros lower = std::numeric_limits<Micros>::min(), upper = std::numeric_limits<Micros>::max();
+    for (auto [option, bound] : {std::pair{&from, &lower}, {&to, &upper}}) {
+        if (!line.isSet(*option)) continue;
+        const auto moment = parseMoment(line.value(*option), session.start);
+        if (!moment)
+            line.usageError("--" + option->names().front().toStdString() + " '" + line.value(*option)
+                            + "' is neither an ISO 8601 time nor seconds from the start");
+        *bound = *moment;
+    }
+    if (lower > upper) line.usageError("--from comes after --to");
+    if (!line.isSet(from) && !line.isSet(to) && options.spanSeconds > 0 && any)
+        lower = last - Micros(std::llround(options.spanSeconds * 1e6));
+
+    // One pass: the first samples wait while they give the rate, then the rest stream through.
+    std::vector<analysis::Sample> waiting;
+    std::unique_ptr<analysis::StreamAnalyser> analyser;
+    AnalysedSpan span{session.id, session.start, 0, 0};
+    bool seen = false;
+    auto startAnalyser = [&] {
+        std::vector<Micros> times;
+        for (const auto& s : waiting) times.push_back(s.time);
+        const double rate = analysis::estimateSampleRate(times);
+        if (!(rate > 0))
+            throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
+                                        + (waiting.size() < 2 ? "too few samples" : "no time between its samples")
+                                        + (line.isSet(from) || line.isSet(to) ? " in that span" : "")
+                                        + " to analyse (" + std::to_string(waiting.size()) + ")");
+        analyser = std::make_unique<analysis::StreamAnalyser>(options.settings, rate);
+        analyser->add(waiting);
+        waiting.clear();
+    };
+    const bool read = reader.forEachBetween(session.id, lower, upper, [&](const store::SampleValues& s) {
+        if (!seen) span.first = s.dateStamp;
+        seen = true;
+        span.last = s.dateStamp;
+        if (analyser) {
+            analyser->add(s.dateStamp, s.x, s.y, s.z);
+        } else {
+            waiting.push_back({s.dateStamp, s.x, s.y, s.z});
+            if (waiting.size() == kRateSamples) startAnalyser();
+        }
+        return true;
+    }, error);
+    if (!read) storeError(error);
+    if (!analyser) startAnalyser();
+
+    const analysis::Result result = analyser->result();
+    Output out("-");
+    out.open();
+    out.append(line.isSet(asJson) ? reportJson(span, result) : reportText(span, result));
+    if (!out.finish()) throw Failure(storeFailed, out.error());
+    return done;
+}
+
+} // namespace cli

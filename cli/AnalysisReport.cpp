@@ -1,0 +1,208 @@
+#include "cli/AnalysisReport.h"
+
+#include <charconv>
+
+#include "cli/Json.h"
+#include "cli/Times.h"
+
+namespace cli {
+
+namespace {
+
+using analysis::Levels;
+using analysis::Result;
+
+// Fixed decimals without printf, whose decimal mark follows the user's locale; right-aligned.
+std::string fixed(double value, int decimals, std::size_t width = 0)
+{
+    char text[64];
+    std::string out(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
+    return out.size() < width ? std::string(width - out.size(), ' ') + out : out;
+}
+
+std::string padded(std::string text, std::size_t width)
+{
+    text.resize(std::max(width, text.size()), ' ');
+    return text;
+}
+
+std::string levelsRow(const std::string& name, const Levels& l)
+{
+    return "  " + padded(name, 11) + fixed(l.mean, 5, 10) + fixed(l.rms, 5, 10) + fixed(l.peak, 5, 10)
+        + fixed(l.peakToPeak, 5, 11) + fixed(l.crest, 2, 8) + "\n";
+}
+
+void levelsJson(std::string& out, std::string_view name, const Levels& l)
+{
+    json::key(out, name);
+    out += "{";
+    json::key(out, "mean");
+    json::number(out, l.mean);
+    json::key(out, "rms");
+    json::number(out, l.rms);
+    json::key(out, "peak");
+    json::number(out, l.peak);
+    json::key(out, "peak_to_peak");
+    json::number(out, l.peakToPeak);
+    json::key(out, "crest");
+    json::number(out, l.crest);
+    out += "}";
+}
+
+std::string headline(const AnalysedSpan& span, const Result& r)
+{
+    std::string out = "Session " + std::to_string(span.session) + ", started " + isoLocal(span.sessionStart) + "\n";
+    out += "Analysed " + isoLocal(span.first, 3) + " to " + isoLocal(span.last, 3) + " ("
+        + durationText(span.last - span.first) + "): " + grouped(r.samples) + " samples at "
+        + fixed(r.sampleRate, 1) + " a second\n";
+    out += "FFT " + std::to_string(r.fftSize) + " (" + fixed(r.binWidth, 4) + " Hz bins), "
+        + std::string(analysis::toText(r.settings.window)) + " window, "
+        + std::string(analysis::toText(r.settings.averaging)) + " averaging; " + grouped(r.blocksUsed)
+        + (r.blocksUsed == 1 ? " block" : " blocks") + " used, " + grouped(r.blocksSkipped) + " left out for gaps\n";
+    if (r.partialLength > 0)
+        out += "Fewer samples than one block without a gap: the spectrum is of the newest " + grouped(r.partialLength)
+            + ", zero-padded\n";
+    return out;
+}
+
+} // namespace
+
+std::string reportText(const AnalysedSpan& span, const Result& r)
+{
+    std::string out = headline(span, r);
+    out += "\nLevels in g        mean       RMS      peak  peak-peak   crest\n";
+    for (std::size_t a = 0; a < 3; ++a) out += levelsRow(std::string(analysis::kAxisNames[a]), r.axes[a].levels);
+    out += levelsRow("magnitude", r.magnitude);
+
+    out += "\n";
+    if (!r.hasVelocity) {
+        out += r.hasSpectrum ? "Velocity: the band " + fixed(r.settings.bandLowHz, 1) + "-" + fixed(r.settings.bandHighHz, 1)
+                                   + " Hz holds no frequency below half the sample rate\n"
+                             : "No spectrum: fewer than " + std::to_string(analysis::kMinPartialLength)
+                                   + " samples without a gap, so no velocity, zone or peaks\n";
+    } else {
+        out += "Velocity RMS over " + fixed(r.bandLowHz, 1) + "-" + fixed(r.bandHighHz, 1) + " Hz, ISO 10816-3 "
+            + std::string(analysis::toText(r.settings.group)) + ", "
+            + std::string(analysis::toText(r.settings.foundation)) + " foundation\n";
+        for (std::size_t a = 0; a < 3; ++a) {
+            const auto& axis = r.axes[a];
+            out += "  " + padded(std::string(analysis::kAxisNames[a]), 9) + fixed(axis.velocityRms, 2, 9) + " mm/s  zone "
+                + std::string(analysis::zoneName(axis.zone)) + "  " + std::string(analysis::zoneMeaning(axis.zone)) + "\n";
+        }
+        out += "  overall zone " + std::string(analysis::zoneName(r.zone)) + " (" + std::string(analysis::kAxisNames[std::size_t(r.largestAxis)])
+            + ")\n";
+    }
+    if (r.hasSpectrum && r.settings.peakCount > 0) {
+        const bool otherUnit = r.settings.unit != analysis::SpectrumUnit::Amplitude;
+        const std::string label(analysis::unitLabel(r.settings.unit));
+        out += "\nStrongest peaks, amplitude in g" + (otherUnit ? " (level in " + label + ")" : std::string()) + "\n";
+        for (std::size_t a = 0; a < 3; ++a) {
+            out += "  " + std::string(analysis::kAxisNames[a]) + " ";
+            if (r.axes[a].peaks.empty()) out += " none";
+            for (const auto& peak : r.axes[a].peaks) {
+                out += (&peak == &r.axes[a].peaks.front() ? " " : ", ") + fixed(peak.frequency, 2) + " Hz "
+                    + fixed(peak.amplitude, 5);
+                if (otherUnit) out += " (" + fixed(peak.level, 5) + ")";
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+std::string reportJson(const AnalysedSpan& span, const Result& r)
+{
+    const analysis::Settings& s = r.settings;
+    std::string out = "{";
+    json::key(out, "session");
+    json::integer(out, span.session);
+    json::key(out, "session_start");
+    json::string(out, isoLocal(span.sessionStart, 3));
+    json::key(out, "from");
+    json::string(out, isoLocal(span.first, 6));
+    json::key(out, "to");
+    json::string(out, isoLocal(span.last, 6));
+    json::key(out, "from_us");
+    json::integer(out, span.first);
+    json::key(out, "to_us");
+    json::integer(out, span.last);
+    json::key(out, "samples");
+    json::integer(out, r.samples);
+    json::key(out, "sample_rate");
+    json::number(out, r.sampleRate);
+    json::key(out, "settings");
+    out += "{";
+    json::key(out, "fft_size");
+    json::integer(out, s.fftSize);
+    for (auto [name, value] : {std::pair{"window", analysis::toText(s.window)}, {"averaging", analysis::toText(s.averaging)},
+                               {"unit", analysis::toText(s.unit)}, {"group", analysis::toText(s.group)},
+                               {"foundation", analysis::toText(s.foundation)}}) {
+        json::key(out, name);
+        json::string(out, value);
+    }
+    json::key(out, "band_low_hz");
+    json::number(out, s.bandLowHz);
+    json::key(out, "band_high_hz");
+    json::number(out, s.bandHighHz);
+    json::key(out, "peaks");
+    json::integer(out, s.peakCount);
+    out += "}";
+    json::key(out, "levels");
+    out += "{";
+    for (std::size_t a = 0; a < 3; ++a) levelsJson(out, analysis::kAxisNames[a], r.axes[a].levels);
+    levelsJson(out, "magnitude", r.magnitude);
+    out += "}";
+    json::key(out, "velocity");
+    if (r.hasVelocity) {
+        out += "{";
+        json::key(out, "band_low_hz");
+        json::number(out, r.bandLowHz);
+        json::key(out, "band_high_hz");
+        json::number(out, r.bandHighHz);
+        for (std::size_t a = 0; a < 3; ++a) {
+            json::key(out, analysis::kAxisNames[a]);
+            out += "{";
+            json::key(out, "rms_mm_s");
+            json::number(out, r.axes[a].velocityRms);
+            json::key(out, "zone");
+            json::string(out, analysis::zoneName(r.axes[a].zone));
+            out += "}";
+        }
+        json::key(out, "zone");
+        json::string(out, analysis::zoneName(r.zone));
+        json::key(out, "zone_axis");
+        json::string(out, analysis::kAxisNames[std::size_t(r.largestAxis)]);
+        out += "}";
+    } else {
+        out += "null";
+    }
+    json::key(out, "peaks");
+    out += "{";
+    for (std::size_t a = 0; a < 3; ++a) {
+        json::key(out, analysis::kAxisNames[a]);
+        out += "[";
+        for (const auto& peak : r.axes[a].peaks) {
+            if (out.back() != '[') out += ",";
+            out += "{";
+            json::key(out, "hz");
+            json::number(out, peak.frequency);
+            json::key(out, "amplitude_g");
+            json::number(out, peak.amplitude);
+            json::key(out, "level");
+            json::number(out, peak.level);
+            out += "}";
+        }
+        out += "]";
+    }
+    out += "}";
+    json::key(out, "spectrum_samples");
+    json::integer(out, r.hasSpectrum ? (r.partialLength > 0 ? r.partialLength : r.fftSize) : 0);
+    json::key(out, "blocks_used");
+    json::integer(out, r.blocksUsed);
+    json::key(out, "blocks_skipped");
+    json::integer(out, r.blocksSkipped);
+    out += "}\n";
+    return out;
+}
+
+} // namespace cli

@@ -1,0 +1,195 @@
+// quivra export: one session as the window's .asc file, byte for byte, or as CSV; streamed from
+// the store, so memory stays bounded however long the session.
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "cli/CommandLine.h"
+#include "cli/CsvNumber.h"
+#include "cli/Commands.h"
+#include "cli/Output.h"
+#include "cli/Times.h"
+#include "platform/AscFile.h"
+#include "platform/DateFormatter.h"
+#include "platform/Folders.h"
+#include "platform/NumberText.h"
+
+namespace cli {
+
+namespace {
+
+using Row = store::SessionReader::SessionRow;
+
+// The window's name for the session's file (Session::exportFileName): sessions of the same root
+// started in the same local second take "-2", "-3", ... in (start, id) order.
+std::string windowFileName(const Row& session, const std::vector<Row>& sessions)
+{
+    const std::string plain = platform::ascFileName(session.start);
+    int ordinal = 1;
+    for (const Row& other : sessions) {
+        const bool earlier = other.start != session.start ? other.start < session.start : other.id < session.id;
+        if (earlier && other.baseModel == session.baseModel && std::llabs(other.start - session.start) < 2 * 86400LL * 1000000
+            && platform::ascFileName(other.start) == plain)
+            ++ordinal;
+    }
+    return platform::ascFileName(session.start, ordinal);
+}
+
+// "\t1.5\t-0.25\t-1": the three values as the .asc file writes them (%.7g).
+void appendAscValues(std::string& line, const store::SampleValues& s)
+{
+    char text[3 * (platform::kNumberTextMax + 1)];
+    char* p = text;
+    for (float v : {s.x, s.y, s.z}) {
+        *p++ = '\t';
+        p = platform::appendNumberText(p, v);
+    }
+    *p++ = '\n';
+    line.append(text, p);
+}
+
+// ",1.5,-0.25,-1": the same text where it loses nothing (see CsvNumber.h).
+void appendCsvValues(std::string& line, const store::SampleValues& s)
+{
+    char text[3 * (kCsvNumberMax + 1)];
+    char* p = text;
+    for (float v : {s.x, s.y, s.z}) {
+        *p++ = ',';
+        p = appendCsvNumber(p, v);
+    }
+    *p++ = '\n';
+    line.append(text, p);
+}
+
+// Seconds from `start` with all six digits of the microseconds: "12.340000", "-0.000500".
+void appendSeconds(std::string& line, Micros offset)
+{
+    if (offset < 0) line.push_back('-');
+    const unsigned long long magnitude = offset < 0 ? 0ULL - (unsigned long long)offset : (unsigned long long)offset;
+    char text[32];
+    char* p = std::to_chars(text, text + 24, magnitude / 1000000).ptr;
+    *p++ = '.';
+    unsigned long long fraction = magnitude % 1000000;
+    for (int i = 5; i >= 0; --i, fraction /= 10) p[i] = char('0' + fraction % 10);
+    line.append(text, p + 6);
+}
+
+void readRows(store::SessionReader& reader, store::ObjectId session,
+              const std::function<bool(const store::SampleValues&)>& visit)
+{
+    store::StoreError error;
+    // Pages straight from the file's mapping rather than copied in: a long walk goes faster.
+    reader.database().exec("PRAGMA mmap_size = 1073741824", error);
+    // Every saved row: bounded by time only, so that SQLite checks nothing else per row.
+    if (!reader.forEachBetween(session, std::numeric_limits<Micros>::min(), std::numeric_limits<Micros>::max(), visit, error))
+        storeError(error);
+}
+
+// The .asc file as the window writes it, into its own file (through AscFile, as the window).
+std::int64_t exportAscFile(store::SessionReader& reader, const Row& session, const std::string& folder,
+                           const std::string& name)
+{
+    platform::AscFile file(folder, name);
+    if (!file.open()) throw Failure(storeFailed, file.error());
+    readRows(reader, session.id, [&](const store::SampleValues& s) {
+        file.addSample(s.dateStamp, s.x, s.y, s.z);
+        return true;
+    });
+    if (!file.commit()) throw Failure(storeFailed, file.error());
+    return std::int64_t(file.linesWritten());
+}
+
+// The same bytes, or CSV, through an Output (standard output, or a CSV file).
+std::int64_t exportText(store::SessionReader& reader, const Row& session, Output& out, bool csv, bool relative)
+{
+    std::int64_t rows = 0;
+    std::string line;
+    if (!csv) {
+        out.append("\xFF\xFE"); // the byte-order mark, already UTF-16LE
+        out.appendUtf16("Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]\n");
+        platform::DateFormatter dateCode("yyyy-MM-dd HH:mm:ss.SSS");
+        readRows(reader, session.id, [&](const store::SampleValues& s) {
+            line.clear();
+            dateCode.appendDate(line, s.dateStamp);
+            appendAscValues(line, s);
+            out.appendUtf16(line);
+            ++rows;
+            return out.good();
+        });
+        return rows;
+    }
+    out.append("time,x_g,y_g,z_g\n");
+    platform::DateFormatter iso("yyyy-MM-dd'T'HH:mm:ss.SSSSSSZZZZZ");
+    readRows(reader, session.id, [&](const store::SampleValues& s) {
+        line.clear();
+        relative ? appendSeconds(line, s.dateStamp - session.start) : iso.appendDate(line, s.dateStamp);
+        appendCsvValues(line, s);
+        out.append(line);
+        ++rows;
+        return out.good();
+    });
+    return rows;
+}
+
+} // namespace
+
+int runExport(const QStringList& arguments)
+{
+    CommandLine line("export", "export SESSION|active [--format asc|csv] [--relative] [-o FILE|-]",
+                     "Writes one session (its number, see quivra sessions, or the active one) as the window\n"
+                     "exports it: a .asc file (UTF-16, tab-separated, byte for byte the window's), by default\n"
+                     "in the documents folder under the window's name for it. Or as UTF-8 CSV with the columns\n"
+                     "time,x_g,y_g,z_g: the time in ISO 8601 local time with its offset and microseconds (or,\n"
+                     "with --relative, in seconds from the session's start), the values in g as the .asc file\n"
+                     "writes them. -o - writes to standard output. Only saved samples are written; the store is\n"
+                     "read without being changed, also while Quivra records into it.");
+    QCommandLineOption format("format", "asc (the default) or csv.", "asc|csv", "asc");
+    QCommandLineOption relative("relative", "CSV times in seconds from the session's start.");
+    QCommandLineOption output({"o", "output"}, "The file to write, or - for standard output.", "FILE|-");
+    line.add(format);
+    line.add(relative);
+    line.add(output);
+    if (!line.parse(arguments)) return done;
+    const auto positional = line.positional();
+    if (positional.size() != 1)
+        line.usageError(positional.empty() ? "which session? Give its number or active"
+                                           : "unexpected argument '" + positional[1] + "'");
+    const std::string kind = line.value(format);
+    if (kind != "asc" && kind != "csv") line.usageError("unknown format '" + kind + "' (expected asc or csv)");
+    const bool csv = kind == "csv";
+    if (line.isSet(relative) && !csv) line.usageError("--relative is for --format csv");
+    if (line.isSet(output) && (line.value(output).empty() || line.value(output).back() == '/'))
+        line.usageError("-o needs a file name, or - for standard output");
+
+    store::SessionReader reader;
+    openStore(reader, storePath());
+    const Row session = findSession(reader, positional.front());
+
+    std::string path = line.value(output);
+    if (!line.isSet(output)) {
+        std::string folder = platform::documentsDirectory(), problem;
+        if (!platform::ensureDirectory(folder, &problem)) throw Failure(storeFailed, "cannot use the documents folder " + problem);
+        std::string name = windowFileName(session, allSessions(reader));
+        if (csv) name.replace(name.size() - 4, 4, ".csv");
+        path = folder + "/" + name;
+    }
+
+    std::int64_t rows = 0;
+    if (!csv && path != "-") {
+        const std::size_t slash = path.rfind('/');
+        rows = exportAscFile(reader, session, slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash),
+                             path.substr(slash + 1));
+    } else {
+        Output out(path);
+        if (!out.open()) throw Failure(storeFailed, out.error());
+        rows = exportText(reader, session, out, csv, line.isSet(relative));
+        if (!out.finish()) throw Failure(storeFailed, out.error());
+        if (out.toStandardOutput()) return done;
+    }
+    std::printf("Exported %s samples of session %lld to %s\n", grouped(rows).c_str(), static_cast<long long>(session.id),
+                path.c_str());
+    return done;
+}
+
+} // namespace cli

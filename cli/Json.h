@@ -1,0 +1,57 @@
+#pragma once
+// The little JSON the subcommands write: one object per line, no spaces, numbers as the exports
+// write them (%.7g), and null for a value that is not a number, so the text is always valid.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/NumberText.h"
+
+namespace cli::json {
+
+inline void string(std::string& out, std::string_view text)
+{
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
+            out += escape;
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+}
+
+inline void number(std::string& out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    // to_chars, not printf: QCoreApplication takes the user's locale, which may write "0,5".
+    char text[32];
+    out.append(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr);
+}
+
+inline void integer(std::string& out, long long value)
+{
+    char text[24];
+    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// `"name":` after a comma unless it opens the object.
+inline void key(std::string& out, std::string_view name)
+{
+    if (out.back() != '{') out.push_back(',');
+    string(out, name);
+    out.push_back(':');
+}
+
+} // namespace cli::json

@@ -1,0 +1,167 @@
+// quivra record: the recorder without a window, for a box without a screen. The same store, lock
+// and saving rules as the window (through StoreKeeper), the same Recorder, and MQTT publishing.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <optional>
+
+#include "Classes/Options.h"
+#include "Classes/Publishing.h"
+#include "Classes/Recorder.h"
+#include "Classes/Session.h"
+#include "Classes/StoreKeeper.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/StatusLine.h"
+#include "cli/Times.h"
+#include "platform/Log.h"
+#include "platform/TerminationSignals.h"
+#include "platform/publish/BrokerUrl.h"
+#include "platform/sensors/Accelerometer.h"
+
+namespace cli {
+
+namespace {
+
+// The rate to store: 5 to 200 a second as in the window, or a faster one the device offers.
+int checkedRate(const CommandLine& line, const std::string& text, const sensors::AccelerometerSource& source)
+{
+    int rate = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
+    const bool whole = !text.empty() && ec == std::errc() && end == text.data() + text.size();
+    if (whole && rate >= StoreKeeper::slowestFramerate && rate <= StoreKeeper::fastestFramerate) return rate;
+    std::string offered;
+    for (double r : source.availableRates()) {
+        if (r <= StoreKeeper::fastestFramerate || r != std::floor(r)) continue;
+        if (whole && r == rate) return rate;
+        offered += (offered.empty() ? "" : ", ") + std::to_string(static_cast<long long>(r));
+    }
+    line.usageError("--rate " + text + ": a whole number of readings a second from 5 to 200"
+                    + (offered.empty() ? std::string() : ", or one the accelerometer offers (" + offered + ")"));
+}
+
+std::uint64_t droppedSoFar(const Recorder& recorder)
+{
+    const sensors::Accelerometer* a = recorder.accelerometer();
+    return recorder.droppedReadings() + a->droppedReadings() + a->overflowedReadings();
+}
+
+} // namespace
+
+int runRecord(const QStringList& arguments)
+{
+    CommandLine line("record",
+                     "record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
+                     "                     [--publish URL] [--publish-raw]",
+                     "Records into the active session of the window's store (or a new one) until Ctrl-C,\n"
+                     "SIGTERM or the end of --duration, then saves and prints one summary line. Saves as the\n"
+                     "window does: a second after every change, whenever recording stops, and at the end; a\n"
+                     "killed recorder loses at most the last two seconds. One Quivra per store: while the\n"
+                     "window or another recorder has it, this one exits with status 1. On a terminal one\n"
+                     "status line shows the time, samples, the rate achieved and readings dropped; otherwise\n"
+                     "a line is logged every minute. Durations: 30 or 30s, 5m, 2h.");
+    QCommandLineOption accelerometer("accelerometer",
+                                     "Where readings come from: auto, iio, iio:DEVICE, simulated or replay:FILE "
+                                     "(as for the window).",
+                                     "SOURCE", "auto");
+    QCommandLineOption rate("rate", "Readings a second, stored as the window's rate: 5 to 200, or a faster one the "
+                                    "accelerometer offers.", "R");
+    QCommandLineOption duration("duration", "Stop after this long.", "D");
+    QCommandLineOption newSession("new-session", "Start a new session, as the window's New does.");
+    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT: "
+                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX.", "URL");
+    QCommandLineOption publishRaw("publish-raw", "Also publish every reading, in batches every 100 ms.");
+    for (const auto* option : {&accelerometer, &rate, &duration, &newSession, &publishTo, &publishRaw}) line.add(*option);
+    if (!line.parse(arguments)) return done;
+    if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
+
+    std::optional<Micros> stopAfter;
+    if (line.isSet(duration) && !(stopAfter = parseDuration(line.value(duration))))
+        line.usageError("--duration '" + line.value(duration) + "' is not a length of time such as 30, 90s, 5m or 2h");
+    std::optional<publish::BrokerUrl> broker;
+    std::string error;
+    if (line.isSet(publishTo) && !(broker = publish::parseBrokerUrl(line.value(publishTo), error)))
+        throw Failure(badUsage, error);
+    if (line.isSet(publishRaw) && !broker) line.usageError("--publish-raw needs --publish URL");
+    auto source = sensors::makeAccelerometerSource(line.value(accelerometer), error);
+    if (!source) throw Failure(badUsage, error);
+    std::optional<int> framerate;
+    if (line.isSet(rate)) framerate = checkedRate(line, line.value(rate), *source);
+
+    // From here on a signal ends through the final save, even during start-up.
+    platform::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    // The source first: loading the store keeps a stored rate above 200 only when it offers it.
+    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    shared->setSource(std::move(source));
+    StoreKeeper keeper;
+    const std::string path = storePath();
+    store::StoreError storeProblem;
+    if (!keeper.open(path, storeProblem)) {
+        if (storeProblem.code == store::StoreError::lockedByAnotherProcess)
+            throw Failure(storeFailed, "Quivra is already running on the store " + path);
+        storeError(storeProblem);
+    }
+    BaseModel root = keeper.loadRoot();
+    Options options = root.options();
+    if (framerate) options.setFramerate(*framerate);
+    if (line.isSet(newSession)) {
+        Session session = Session::init(*keeper.context());
+        session.setBaseModel(root);
+        options.setActiveSession(session);
+        platform::log("new session");
+    }
+    keeper.saveContext();
+
+    Recorder recorder(root, shared);
+    std::int64_t recorded = 0;
+    recorder.addSampleListener([&recorded](const store::SampleValues&) { ++recorded; });
+    std::string deviceFailure;
+    QObject listening; // the connection ends with this run
+    QObject::connect(shared, &sensors::Accelerometer::sourceFailed, &listening, [&deviceFailure](const QString& message) {
+        deviceFailure = message.toStdString();
+        QCoreApplication::quit();
+    });
+
+    // Declared before the publishing, so that the log still reaches it while the publisher stops.
+    StatusLine status(::isatty(STDERR_FILENO) == 1, [&] { return StatusLine::Figures{recorded, droppedSoFar(recorder)}; });
+    std::unique_ptr<Publishing> publishing;
+    if (broker) {
+        publish::PublisherOptions publisherOptions;
+        publisherOptions.broker = *broker;
+        publishing = std::make_unique<Publishing>(recorder, publisherOptions, line.isSet(publishRaw));
+    }
+    if (stopAfter) QTimer::singleShot(std::chrono::milliseconds(*stopAfter / 1000), qApp, &QCoreApplication::quit);
+
+    const Session active = options.activeSession();
+    platform::log("recording into session " + std::to_string(active.objectId()) + " at "
+                  + std::to_string(options.framerate()) + " a second from " + shared->source()->description());
+    const platform::Micros started = platform::Clock::systemNow();
+    recorder.start();
+    status.start();
+    QCoreApplication::exec();
+
+    recorder.stop();
+    const platform::Micros stopped = platform::Clock::systemNow();
+    store::StoreError saveProblem;
+    const bool saved = keeper.finalSave(saveProblem);
+    status.finish();
+    if (publishing) publishing->stop();
+
+    const double seconds = double(stopped - started) / 1e6;
+    char rateText[32];
+    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(recorded) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
+    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped\n", grouped(recorded).c_str(),
+                static_cast<long long>(options.activeSession().objectId()), durationText(stopped - started).c_str(),
+                rateText, grouped(static_cast<long long>(droppedSoFar(recorder))).c_str());
+    std::fflush(stdout);
+    if (!saved) throw Failure(storeFailed, "what was recorded could not be saved: " + describeStoreError(saveProblem));
+    if (!deviceFailure.empty()) throw Failure(storeFailed, "the accelerometer failed: " + deviceFailure);
+    return done;
+}
+
+} // namespace cli

@@ -1,0 +1,61 @@
+#include <QCoreApplication>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/Output.h"
+
+namespace cli {
+
+const char* const subcommandsHelp =
+    "Subcommands (no display needed; each has its own --help):\n"
+    "  quivra record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
+    "                [--publish URL] [--publish-raw]\n"
+    "  quivra sessions [--json]\n"
+    "  quivra export SESSION|active [--format asc|csv] [--relative] [-o FILE|-]\n"
+    "  quivra analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]\n";
+
+std::optional<int> runSubcommand(int argc, char** argv)
+{
+    if (argc < 2) return std::nullopt;
+    const std::string name = argv[1];
+    int (*run)(const QStringList&) = nullptr;
+    if (name == "record") run = runRecord;
+    else if (name == "sessions") run = runSessions;
+    else if (name == "export") run = runExport;
+    else if (name == "analyse" || name == "analyze") run = runAnalyse;
+    else return std::nullopt;
+    // The reading subcommands use each store connection on one thread only: SQLite need not lock
+    // it around every call (a long export spends a tenth of its time there otherwise).
+    if (run != runRecord) sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+
+    // Qt's own options mean nothing here, so Qt sees only the program's name.
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    QCoreApplication app(qtArgc, qtArgv);
+    QCoreApplication::setApplicationName("Quivra");
+    // Output cut short by its reader (`quivra export 3 -o - | head`) ends quietly.
+    ignoreBrokenPipes();
+
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    try {
+        return run(arguments);
+    } catch (const Failure& failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "quivra %s: %s\n", name.c_str(), failure.what());
+        return failure.status;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "quivra %s: %s\n", name.c_str(), e.what());
+        return storeFailed;
+    }
+}
+
+} // namespace cli

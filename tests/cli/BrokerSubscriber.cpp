@@ -1,0 +1,2 @@
+// The publishing tests' subscriber, built here too, so that one client serves both suites.
+#include "publish/Subscriber.cpp"

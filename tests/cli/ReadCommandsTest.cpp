@@ -1,0 +1,277 @@
+// sessions, export and analyse on a store made by the window's classes, which hold the store (and
+// its lock) throughout, as a window recording into it would.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <ctime>
+
+#include "CliRun.h"
+#include "Classes/AnalysisOptions.h"
+#include "Classes/Session.h"
+#include "Classes/SessionExport.h"
+
+namespace {
+
+using platform::Micros;
+
+constexpr double kPi = 3.14159265358979323846;
+// 2024-03-31 00:59:58 UTC: local time springs from 01:59:59+01:00 to 03:00:00+02:00 during the session.
+constexpr Micros kMixedStart = 1711846798000000;
+constexpr Micros kSineStart = 1714557600000000; // 2024-05-01 10:00:00 UTC
+
+Axes mixed(int i)
+{
+    // Values that test the number text: tiny, large, negative zero, long fractions.
+    return {i == 3 ? -0.0f : float(0.8 * std::sin(i * 0.37)), float(i) * 1.25e-5f, i % 97 == 0 ? 12345.678f : -1.0f - float(i) * 3e-7f};
+}
+
+Axes sine(int i)
+{
+    const double t = i / 200.0;
+    return {float(0.5 * std::sin(2 * kPi * 12.5 * t)), float(0.05 * std::sin(2 * kPi * 40 * t)), -1.0f};
+}
+
+Axes tiny(int i)
+{
+    return {float(i), 0.5f, -1.0f};
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+// "2024-03-31T01:59:58.000000+01:00" back to microseconds since 1970 UTC.
+Micros parseIso(const QByteArray& text)
+{
+    std::tm fields{};
+    int micros = 0, offsetHours = 0, offsetMinutes = 0;
+    char sign = 0;
+    EXPECT_EQ(std::sscanf(text.constData(), "%4d-%2d-%2dT%2d:%2d:%2d.%6d%c%2d:%2d", &fields.tm_year, &fields.tm_mon,
+                          &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &micros, &sign, &offsetHours,
+                          &offsetMinutes),
+              10)
+        << text.toStdString();
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    const long offset = (sign == '-' ? -1 : 1) * (offsetHours * 3600L + offsetMinutes * 60L);
+    return (Micros(::timegm(&fields)) - offset) * 1000000 + micros;
+}
+
+class StoredSessions : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        setenv("TZ", kTestZone, 1);
+        tzset();
+        home = new TempHome;
+        keeper = openWindowStore(*home).release();
+        mixedId = addSession(*keeper, kMixedStart, 1000, 7000, mixed);
+        // Started in the same local second: its file is "-2".
+        twinId = addSession(*keeper, kMixedStart + 300000, 10, 10000, tiny);
+        sineId = addSession(*keeper, kSineStart, 12000, 5000, sine, 30.0, 31.0);
+        AnalysisOptions stored;
+        stored.set("fft_size", "2048");
+        for (const auto& [name, value] : stored.toStored()) keeper->context()->setSetting(name, value);
+        EXPECT_TRUE(keeper->saveNow());
+    }
+    static void TearDownTestSuite()
+    {
+        delete keeper;
+        delete home;
+    }
+
+    // The window's own export of a session, into `folder`.
+    static QString windowExport(store::ObjectId id, const QString& folder)
+    {
+        QDir().mkpath(folder);
+        const Session session(keeper->context(), id);
+        SessionExport job({home->storePath().toStdString(), folder.toStdString(), session.exportFileName(),
+                           keeper->context()->snapshot(id)});
+        QSignalSpy finished(&job, &SessionExport::finished);
+        job.start();
+        EXPECT_TRUE(finished.wait(30000));
+        return folder + "/" + QString::fromStdString(session.exportFileName());
+    }
+
+    static inline TempHome* home = nullptr;
+    static inline StoreKeeper* keeper = nullptr;
+    static inline store::ObjectId mixedId = 0, twinId = 0, sineId = 0;
+};
+
+TEST_F(StoredSessions, SessionsListsEveryOneOldestFirstWhileTheStoreIsHeld)
+{
+    const Ran json = runQuivra(*home, {"sessions", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    const QList<QByteArray> lines = json.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 4) << json.out.toStdString();
+    // The root's first session was started "now", after the others.
+    const store::ObjectId order[] = {mixedId, twinId, sineId, 1};
+    const int samples[] = {1000, 10, 11800, 0};
+    const double rates[] = {1e6 / 7000, 100, 200, 0};
+    for (int i = 0; i < 4; ++i) {
+        const QJsonObject row = QJsonDocument::fromJson(lines[i]).object();
+        EXPECT_EQ(row["id"].toInteger(), order[i]) << lines[i].toStdString();
+        EXPECT_EQ(row["samples"].toInt(), samples[i]);
+        EXPECT_NEAR(row["rate"].toDouble(), rates[i], 0.01);
+        EXPECT_EQ(row["active"].toBool(), order[i] == sineId);
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(lines[0]).object()["start"].toString(), "2024-03-31T01:59:58.000+01:00");
+    EXPECT_DOUBLE_EQ(QJsonDocument::fromJson(lines[2]).object()["duration_s"].toDouble(), 59.995);
+
+    const Ran table = runQuivra(*home, {"sessions"});
+    ASSERT_EQ(table.status, 0);
+    const QList<QByteArray> rows = table.out.trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_TRUE(rows[3].startsWith("*")) << rows[3].toStdString();
+    EXPECT_TRUE(rows[1].contains("2024-03-31T01:59:58+01:00") && rows[1].contains("1,000")) << rows[1].toStdString();
+}
+
+TEST_F(StoredSessions, ExportAscIsTheWindowsFileByteForByte)
+{
+    for (store::ObjectId id : {mixedId, twinId}) {
+        const QString window = windowExport(id, home->path() + "/window");
+        const QString name = QFileInfo(window).fileName();
+        const Ran ran = runQuivra(*home, {"export", QString::number(id)});
+        ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+        const QString ours = home->documentsDir() + "/" + name;
+        EXPECT_TRUE(ran.out.contains(ours.toUtf8())) << ran.out.toStdString();
+        EXPECT_EQ(fileBytes(ours), fileBytes(window)) << name.toStdString();
+
+        const Ran piped = runQuivra(*home, {"export", QString::number(id), "-o", "-"});
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(piped.out, fileBytes(window));
+    }
+    EXPECT_TRUE(QFile::exists(home->documentsDir() + "/2024-03-31-01-59-58-2.asc"));
+}
+
+TEST_F(StoredSessions, CsvRoundTripsEverySample)
+{
+    std::vector<store::SampleValues> stored;
+    keeper->context()->forEachSample(mixedId, [&](const store::SampleValues& s) {
+        stored.push_back(s);
+        return true;
+    });
+    const QString relativeFile = home->path() + "/relative.csv";
+    const Ran absolute = runQuivra(*home, {"export", QString::number(mixedId), "--format", "csv", "-o", "-"});
+    const Ran relative = runQuivra(*home, {"export", QString::number(mixedId), "--format=csv", "--relative", "-o", relativeFile});
+    ASSERT_EQ(absolute.status, 0) << absolute.err.toStdString();
+    ASSERT_EQ(relative.status, 0) << relative.err.toStdString();
+    const QByteArray texts[] = {absolute.out, fileBytes(relativeFile)};
+    for (const bool isRelative : {false, true}) {
+        QList<QByteArray> lines = texts[isRelative].split('\n');
+        ASSERT_EQ(lines.takeFirst(), "time,x_g,y_g,z_g");
+        ASSERT_EQ(lines.takeLast(), "");
+        ASSERT_EQ(lines.size(), qsizetype(stored.size()));
+        for (std::size_t i = 0; i < stored.size(); ++i) {
+            const QList<QByteArray> cells = lines[qsizetype(i)].split(',');
+            ASSERT_EQ(cells.size(), 4) << lines[qsizetype(i)].toStdString();
+            const Micros time = isRelative ? kMixedStart + std::llround(cells[0].toDouble() * 1e6) : parseIso(cells[0]);
+            ASSERT_EQ(time, stored[i].dateStamp) << cells[0].toStdString();
+            EXPECT_EQ(std::strtof(cells[1].constData(), nullptr), stored[i].x);
+            EXPECT_EQ(std::strtof(cells[2].constData(), nullptr), stored[i].y);
+            EXPECT_EQ(std::strtof(cells[3].constData(), nullptr), stored[i].z);
+        }
+    }
+    // Across the change to summer time the offset follows each sample's own moment.
+    EXPECT_TRUE(absolute.out.contains("\n2024-03-31T01:59:59.995000+01:00,"));
+    EXPECT_TRUE(absolute.out.contains("\n2024-03-31T03:00:00.002000+02:00,"));
+    EXPECT_TRUE(texts[1].contains("\n6.993000,"));
+}
+
+TEST_F(StoredSessions, AClosedPipeEndsTheExportQuietly)
+{
+    QProcess shell;
+    shell.setProcessEnvironment(quivraEnvironment(*home));
+    shell.start("bash", {"-c", "\"$0\" export active --format csv -o - | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}",
+                         quivraPath()});
+    ASSERT_TRUE(shell.waitForFinished(30000));
+    EXPECT_EQ(shell.exitCode(), 0);
+    EXPECT_EQ(shell.readAllStandardError(), "");
+}
+
+TEST_F(StoredSessions, AnalyseReportsLevelsVelocityZonesPeaksAndGaps)
+{
+    const Ran whole = runQuivra(*home, {"analyse", "active", "--json"});
+    ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
+    const QJsonObject r = QJsonDocument::fromJson(whole.out).object();
+    ASSERT_FALSE(r.isEmpty()) << whole.out.toStdString();
+    EXPECT_EQ(r["samples"].toInt(), 11800);
+    EXPECT_NEAR(r["sample_rate"].toDouble(), 200, 0.01);
+    EXPECT_EQ(r["settings"]["fft_size"].toInt(), 2048); // as stored
+    EXPECT_NEAR(r["levels"]["x"]["rms"].toDouble(), 0.5 / std::sqrt(2.0), 0.002);
+    EXPECT_NEAR(r["levels"]["x"]["peak"].toDouble(), 0.5, 0.005);
+    EXPECT_NEAR(r["levels"]["y"]["rms"].toDouble(), 0.05 / std::sqrt(2.0), 0.001);
+    // 0.5 g at 12.5 Hz: 0.5 * 9806.65 / (2 pi 12.5) / sqrt 2 mm/s.
+    EXPECT_NEAR(r["velocity"]["x"]["rms_mm_s"].toDouble(), 44.14, 44.14 * 0.03);
+    EXPECT_EQ(r["velocity"]["x"]["zone"].toString(), "D");
+    EXPECT_EQ(r["velocity"]["zone_axis"].toString(), "x");
+    EXPECT_NEAR(r["velocity"]["band_high_hz"].toDouble(), 100, 1e-9);
+    EXPECT_NEAR(r["peaks"]["x"][0]["hz"].toDouble(), 12.5, 0.05);
+    EXPECT_NEAR(r["peaks"]["y"][0]["hz"].toDouble(), 40, 0.05);
+    EXPECT_GE(r["blocks_skipped"].toInt(), 1); // the second left out at 30 s
+    EXPECT_GE(r["blocks_used"].toInt(), 8);
+
+    const Ran span = runQuivra(*home, {"analyse", QString::number(sineId), "--json", "--from", "10", "--to",
+                                       "2024-05-01T12:00:20+02:00", "--fft-size", "1024", "--window", "flattop",
+                                       "--peaks", "2", "--band", "20-90"});
+    ASSERT_EQ(span.status, 0) << span.err.toStdString();
+    const QJsonObject s = QJsonDocument::fromJson(span.out).object();
+    EXPECT_EQ(s["samples"].toInt(), 2001);
+    EXPECT_EQ(s["from_us"].toInteger(), kSineStart + 10000000);
+    EXPECT_EQ(s["blocks_skipped"].toInt(), 0);
+    EXPECT_EQ(s["settings"]["window"].toString(), "flattop");
+    EXPECT_EQ(s["peaks"]["x"].toArray().size(), 2);
+    EXPECT_NEAR(s["peaks"]["x"][0]["amplitude_g"].toDouble(), 0.5, 0.005);
+    // The tone lies below the band now: only y's 40 Hz counts.
+    EXPECT_LT(s["velocity"]["x"]["rms_mm_s"].toDouble(), 2.0);
+
+    const Ran text = runQuivra(*home, {"analyse", "active"});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_TRUE(text.out.contains("overall zone D (x)")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("left out for gaps"));
+}
+
+TEST_F(StoredSessions, BadUsageIsOneLineAndStatusTwo)
+{
+    const QString replay = home->path() + "/missing.txt";
+    const QStringList cases[] = {
+        {"export"},
+        {"export", "999"},
+        {"export", "first"},
+        {"export", "active", "--format", "xml"},
+        {"export", "active", "--relative"},
+        {"export", "active", "--bogus"},
+        {"sessions", "extra"},
+        {"analyse", "active", "--fft-size", "1000"},
+        {"analyse", "active", "--window", "hamming"},
+        {"analyse", "active", "--band", "90-20"},
+        {"analyse", "active", "--from", "yesterday"},
+        {"analyse", "1"}, // no samples
+        {"record", "--accelerometer=simulated", "--rate", "7000"},
+        {"record", "--accelerometer=simulated", "--duration", "0"},
+        {"record", "--accelerometer=simulated", "--publish", "http://broker/x"},
+        {"record", "--accelerometer=simulated", "--publish-raw"},
+        {"record", "--accelerometer=replay:" + replay},
+        {"--publish", "mqtt://broker"},
+        {"frobnicate"},
+    };
+    for (const QStringList& arguments : cases) {
+        const Ran ran = runQuivra(*home, arguments);
+        EXPECT_EQ(ran.status, 2) << arguments.join(' ').toStdString() << "\n" << ran.err.toStdString();
+        EXPECT_EQ(ran.err.count('\n'), 1) << arguments.join(' ').toStdString() << "\n" << ran.err.toStdString();
+        EXPECT_TRUE(ran.out.isEmpty()) << arguments.join(' ').toStdString();
+    }
+}
+
+} // namespace
