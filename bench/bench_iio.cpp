@@ -4,13 +4,18 @@
 //  - a fake device (a FIFO) at 3,200 scans a second for 60 s (QUIVRA_BENCH_SECONDS to change) read
 //    through the streaming source as the capture thread reads it: nothing lost, no gap, and the
 //    reading thread's CPU beside the fake device's own for writing the same scans;
-//  - what a sample costs on disk in the store, with its index.
+//  - what a sample costs on disk in the store, with its index;
+//  - the whole program, `quivra record --rate 3200`, recording from the fake device for 10 minutes
+//    (QUIVRA_BENCH_PROGRAM_SECONDS to change): nothing lost, its CPU use, and how fast its store
+//    grows.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -196,6 +201,81 @@ double bytesPerSample()
     return double(storeSize(samples) - storeSize(0)) / samples;
 }
 
+struct ProgramFigures {
+    long long rows = 0, gaps = 0;
+    double cpu = 0, seconds = 0;
+    std::uintmax_t bytes = 0;
+    int status = -1;
+};
+
+// `quivra record --accelerometer=iio:0 --rate 3200 --duration S` on a fake device fed in real time.
+ProgramFigures wholeProgram(const std::string& quivra, double seconds)
+{
+    ProgramFigures f;
+    QTemporaryDir home;
+    fake::Tree tree;
+    tree.addBuffered(0, "bench");
+    std::atomic<bool> finished{false};
+    std::jthread writer([&] {
+        fake::Feeder feeder(tree.node(0), tree.path("sys/iio:device0/buffer/enable"));
+        if (!feeder.connect()) return;
+        const auto start = Clock::now();
+        // Stamped as the device's own clock would: exactly 312.5 us apart from the start.
+        const std::int64_t t0 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count();
+        std::string batch;
+        for (long i = 0, batches = 0; !finished.load(); ++batches) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * batches));
+            batch.clear();
+            for (int k = 0; k < 32; ++k, ++i)
+                batch += fake::scan16(int(i % 2048), 0, -2048, t0 + i * 312'500);
+            if (!feeder.write(batch)) break; // the recorder has ended
+        }
+    });
+    const std::string data = (home.path() + "/data").toStdString();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", home.path().toLocal8Bit().constData(), 1);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        const std::string duration = std::to_string(int(seconds));
+        ::execl(quivra.c_str(), quivra.c_str(), "record", "--accelerometer=iio:0", "--rate", "3200", "--duration",
+                duration.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const auto start = Clock::now();
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    finished = true;
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    f.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    const std::string path = data + "/Quivra/Quivra.sqlite";
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "SELECT date_stamp FROM gdata ORDER BY date_stamp", -1, &st, nullptr);
+        long long last = 0;
+        while (st && sqlite3_step(st) == SQLITE_ROW) {
+            const long long t = sqlite3_column_int64(st, 0);
+            f.gaps += last != 0 && t - last > 400;
+            last = t;
+            ++f.rows;
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    for (const char* suffix : {"", "-wal"}) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path + suffix, ec);
+        if (!ec) f.bytes += size;
+    }
+    return f;
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(DecodeScans, le_s16, "le:s16/16>>0");
@@ -223,6 +303,15 @@ int main(int argc, char** argv)
     std::printf("  reading thread CPU: %.2f%% of a core (%.2f us a scan)  vs the fake device writing them %.2f%%\n",
                 100 * s.readerCpu / s.seconds, s.read ? 1e6 * s.readerCpu / double(s.read) : 0.0,
                 100 * s.writerCpu / s.seconds);
+    const char* programAsked = std::getenv("QUIVRA_BENCH_PROGRAM_SECONDS");
+    const double programSeconds = programAsked ? std::atof(programAsked) : 600.0;
+    const std::string quivra = (std::filesystem::path(argv[0]).parent_path() / "quivra").string();
+    const ProgramFigures p = wholeProgram(quivra, programSeconds);
+    std::printf("  quivra record at 3,200 a second for %.0f s: %lld samples stored (%.0f a second), %lld gaps, exit %d;"
+                " %.1f%% of a core for the whole program; store %.0f MB, growing %.0f MB an hour\n",
+                programSeconds, p.rows, double(p.rows) / programSeconds, p.gaps, p.status,
+                p.seconds > 0 ? 100 * p.cpu / p.seconds : 0.0, double(p.bytes) / 1e6,
+                double(p.bytes) / 1e6 / programSeconds * 3600);
     const double bytes = bytesPerSample();
     std::printf("  on disk: %.1f bytes a sample in the store (row and index)  vs the device's 16-byte scan; "
                 "%.0f MB an hour at 3,200 a second\n", bytes, bytes * 3200 * 3600 / 1e6);
