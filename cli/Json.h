@@ -7,26 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/JsonText.h"
 #include "platform/NumberText.h"
 
 namespace cli::json {
 
 inline void string(std::string& out, std::string_view text)
 {
-    out.push_back('"');
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
-            out += escape;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
+    platform::appendJsonString(out, text);
 }
 
 inline void number(std::string& out, double value)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/JsonText.h"
 #include "platform/NumberText.h"
 
 namespace publish {
@@ -31,20 +32,7 @@ void appendInteger(std::string& out, Integer value)
 
 void appendString(std::string& out, std::string_view text)
 {
-    out.push_back('"');
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            out += escape;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
+    platform::appendJsonString(out, text);
 }
 
 void appendAxis(std::string& out, const char* name, const AxisLevels& axis)

@@ -91,7 +91,7 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
     EXPECT_TRUE(watcher.waitFor("test/pump/status", [](const auto& m) { return !m.empty() && m.back().payload == "offline"; }));
 
     const auto received = summaries(watcher, "test/pump/summary");
-    int duringOutage = 0;
+    int duringOutage = 0, withoutVelocity = 0;
     Micros previous = 0;
     for (auto it = received.begin(); it != received.end(); ++it) {
         const auto& [time, s] = *it;
@@ -107,7 +107,10 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
         EXPECT_NEAR(s["rate"].toDouble(), 100, 3);
         EXPECT_NEAR(s["x"]["rms"].toDouble(), 0.5 / std::sqrt(2.0), 0.3536 * 0.03) << time;
         EXPECT_NEAR(s["x"]["peak"].toDouble(), 0.5, 0.5 * 0.04); // about the mean of 12.5 periods
-        EXPECT_NEAR(s["x"]["velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
+        // A second with a real pause in it (a machine too busy to read on time) has no spectrum,
+        // so no velocity; every other one has the sine's.
+        if (s["x"]["velocity_rms_mm_s"].isNull()) ++withoutVelocity;
+        else EXPECT_NEAR(s["x"]["velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
         EXPECT_NEAR(s["z"]["rms"].toDouble(), 0, 1e-6);
         EXPECT_EQ(s["session"].toInt(), 1);
         EXPECT_EQ(s["dropped"].toInt(), 0);
@@ -115,6 +118,7 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
         EXPECT_FALSE(s["device"].toString().isEmpty());
     }
     EXPECT_GE(duringOutage, 3);
+    EXPECT_LE(withoutVelocity, int(received.size()) / 4);
 
     // The readings kept their pace while the broker was away.
     const std::vector<Micros> times = storedTimes(home, 1);
