@@ -41,7 +41,7 @@ struct Store {
     {
         BaseModel root = delegate->baseModel();
         for (std::size_t n = root.sessions().size(); n < sessions; ++n) Session::init().setBaseModel(root);
-        delegate->saveContext();
+        delegate->saveNow();
         QApplication::processEvents();
     }
     LoadSessionPopoverController* open()
