@@ -27,36 +27,14 @@
 #include "Classes/SessionAnalysis.h"
 #include "platform/sensors/Accelerometer.h"
 #include "platform/sensors/SimulatedSource.h"
+#include "bench/Measure.h"
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size());
-    return 0;
-}
-
-void runFor(double seconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using bench::now;
+using bench::cpuSeconds;
+using bench::statusKiB;
+using bench::runFor;
 
 // CPU share of one core while recording for `seconds`, the panel open or not.
 double recordingLoad(QuivraAppDelegate& delegate, bool panel, double seconds)

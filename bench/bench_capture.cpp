@@ -32,8 +32,12 @@
 #include "platform/sensors/Accelerometer.h"
 #include "platform/sensors/ReadingQueue.h"
 #include "platform/store/ObjectContext.h"
+#include "bench/Measure.h"
 
 namespace {
+
+using bench::cpuSeconds;
+using bench::runFor;
 
 // A sensor that answers at once with a slowly changing reading.
 class Synthetic : public sensors::AccelerometerSource {
@@ -62,20 +66,6 @@ struct Store {
         context.save(error);
     }
 };
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
-void runFor(double seconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 void RecorderHandle(benchmark::State& state)
 {

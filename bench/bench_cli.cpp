@@ -47,10 +47,9 @@ struct Child {
     double wallSeconds = 0;
 };
 
-// Runs a program with its output going to /dev/null and waits for it.
-Child run(const std::vector<std::string>& argv)
+// Starts a program with its output going to /dev/null.
+pid_t startQuiet(const std::vector<std::string>& argv)
 {
-    const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
@@ -62,6 +61,14 @@ Child run(const std::vector<std::string>& argv)
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Runs a program with its output going to /dev/null and waits for it.
+Child run(const std::vector<std::string>& argv)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = startQuiet(argv);
     Child child;
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -210,17 +217,7 @@ double cpuPerReading(const fs::path& home, const std::string& quivra, const std:
     FakeDevice device(home / "device");
     std::vector<std::string> argv = {quivra, "record", "--accelerometer=iio", "--rate", "1000"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    const pid_t pid = startQuiet(argv);
     std::this_thread::sleep_for(std::chrono::seconds(kSettleSeconds));
     const double cpuFrom = cpuSeconds(pid);
     const long long readingsFrom = device.written();

@@ -23,13 +23,11 @@
 #include "Classes/Options.h"
 #include "Classes/QuivraAppDelegate.h"
 #include "Classes/Session.h"
+#include "bench/Measure.h"
 
 namespace {
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using bench::now;
 
 // Best of a few starts of the program on the store in $XDG_DATA_HOME.
 double startUp()

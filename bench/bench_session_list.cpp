@@ -18,13 +18,11 @@
 #include "Classes/Popover.h"
 #include "Classes/QuivraAppDelegate.h"
 #include "Classes/Session.h"
+#include "bench/Measure.h"
 
 namespace {
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using bench::now;
 
 struct Store {
     QTemporaryDir home;

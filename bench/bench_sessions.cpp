@@ -23,28 +23,18 @@
 #include "Classes/Options.h"
 #include "Classes/QuivraAppDelegate.h"
 #include "Classes/Session.h"
+#include "bench/Measure.h"
 
 namespace {
+
+using bench::now;
+using bench::statusKiB;
 
 QuivraAppDelegate* delegate = nullptr;
 Session big, empty;
 double best(double a, double b) { return a < b ? a : b; }
 double exportSeconds = 1e9, pipelineSeconds = 1e9, selectBig = 1e9, selectEmpty = 1e9;
 long exportPeakKiB = 0;
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size());
-    return 0;
-}
 
 void ExportMillion(benchmark::State& state)
 {

@@ -15,10 +15,13 @@
 #include <memory>
 
 #include "platform/store/ObjectContext.h"
+#include "bench/Measure.h"
 
 using namespace store;
 
 namespace {
+
+using bench::now;
 
 constexpr int millionSamples = 1000000;
 std::map<std::string, double> figures; // name -> best seconds per iteration
@@ -27,11 +30,6 @@ void note(const std::string& name, double seconds)
 {
     auto it = figures.find(name);
     if (it == figures.end() || seconds < it->second) figures[name] = seconds;
-}
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 struct Fixture {

@@ -36,16 +36,11 @@ void levelsJson(std::string& out, std::string_view name, const Levels& l)
 {
     json::key(out, name);
     out += "{";
-    json::key(out, "mean");
-    json::number(out, l.mean);
-    json::key(out, "rms");
-    json::number(out, l.rms);
-    json::key(out, "peak");
-    json::number(out, l.peak);
-    json::key(out, "peak_to_peak");
-    json::number(out, l.peakToPeak);
-    json::key(out, "crest");
-    json::number(out, l.crest);
+    json::number(out, "mean", l.mean);
+    json::number(out, "rms", l.rms);
+    json::number(out, "peak", l.peak);
+    json::number(out, "peak_to_peak", l.peakToPeak);
+    json::number(out, "crest", l.crest);
     out += "}";
 }
 
@@ -114,38 +109,24 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
 {
     const analysis::Settings& s = r.settings;
     std::string out = "{";
-    json::key(out, "session");
-    json::integer(out, span.session);
-    json::key(out, "session_start");
-    json::string(out, isoLocal(span.sessionStart, 3));
-    json::key(out, "from");
-    json::string(out, isoLocal(span.first, 6));
-    json::key(out, "to");
-    json::string(out, isoLocal(span.last, 6));
-    json::key(out, "from_us");
-    json::integer(out, span.first);
-    json::key(out, "to_us");
-    json::integer(out, span.last);
-    json::key(out, "samples");
-    json::integer(out, r.samples);
-    json::key(out, "sample_rate");
-    json::number(out, r.sampleRate);
+    json::integer(out, "session", span.session);
+    json::string(out, "session_start", isoLocal(span.sessionStart, 3));
+    json::string(out, "from", isoLocal(span.first, 6));
+    json::string(out, "to", isoLocal(span.last, 6));
+    json::integer(out, "from_us", span.first);
+    json::integer(out, "to_us", span.last);
+    json::integer(out, "samples", r.samples);
+    json::number(out, "sample_rate", r.sampleRate);
     json::key(out, "settings");
     out += "{";
-    json::key(out, "fft_size");
-    json::integer(out, s.fftSize);
+    json::integer(out, "fft_size", s.fftSize);
     for (auto [name, value] : {std::pair{"window", analysis::toText(s.window)}, {"averaging", analysis::toText(s.averaging)},
                                {"unit", analysis::toText(s.unit)}, {"group", analysis::toText(s.group)},
-                               {"foundation", analysis::toText(s.foundation)}}) {
-        json::key(out, name);
-        json::string(out, value);
-    }
-    json::key(out, "band_low_hz");
-    json::number(out, s.bandLowHz);
-    json::key(out, "band_high_hz");
-    json::number(out, s.bandHighHz);
-    json::key(out, "peaks");
-    json::integer(out, s.peakCount);
+                               {"foundation", analysis::toText(s.foundation)}})
+        json::string(out, name, value);
+    json::number(out, "band_low_hz", s.bandLowHz);
+    json::number(out, "band_high_hz", s.bandHighHz);
+    json::integer(out, "peaks", s.peakCount);
     out += "}";
     json::key(out, "levels");
     out += "{";
@@ -155,23 +136,17 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
     json::key(out, "velocity");
     if (r.hasVelocity) {
         out += "{";
-        json::key(out, "band_low_hz");
-        json::number(out, r.bandLowHz);
-        json::key(out, "band_high_hz");
-        json::number(out, r.bandHighHz);
+        json::number(out, "band_low_hz", r.bandLowHz);
+        json::number(out, "band_high_hz", r.bandHighHz);
         for (std::size_t a = 0; a < 3; ++a) {
             json::key(out, analysis::kAxisNames[a]);
             out += "{";
-            json::key(out, "rms_mm_s");
-            json::number(out, r.axes[a].velocityRms);
-            json::key(out, "zone");
-            json::string(out, analysis::zoneName(r.axes[a].zone));
+            json::number(out, "rms_mm_s", r.axes[a].velocityRms);
+            json::string(out, "zone", analysis::zoneName(r.axes[a].zone));
             out += "}";
         }
-        json::key(out, "zone");
-        json::string(out, analysis::zoneName(r.zone));
-        json::key(out, "zone_axis");
-        json::string(out, analysis::kAxisNames[std::size_t(r.largestAxis)]);
+        json::string(out, "zone", analysis::zoneName(r.zone));
+        json::string(out, "zone_axis", analysis::kAxisNames[std::size_t(r.largestAxis)]);
         out += "}";
     } else {
         out += "null";
@@ -184,23 +159,17 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
         for (const auto& peak : r.axes[a].peaks) {
             if (out.back() != '[') out += ",";
             out += "{";
-            json::key(out, "hz");
-            json::number(out, peak.frequency);
-            json::key(out, "amplitude_g");
-            json::number(out, peak.amplitude);
-            json::key(out, "level");
-            json::number(out, peak.level);
+            json::number(out, "hz", peak.frequency);
+            json::number(out, "amplitude_g", peak.amplitude);
+            json::number(out, "level", peak.level);
             out += "}";
         }
         out += "]";
     }
     out += "}";
-    json::key(out, "spectrum_samples");
-    json::integer(out, r.hasSpectrum ? (r.partialLength > 0 ? r.partialLength : r.fftSize) : 0);
-    json::key(out, "blocks_used");
-    json::integer(out, r.blocksUsed);
-    json::key(out, "blocks_skipped");
-    json::integer(out, r.blocksSkipped);
+    json::integer(out, "spectrum_samples", r.hasSpectrum ? (r.partialLength > 0 ? r.partialLength : r.fftSize) : 0);
+    json::integer(out, "blocks_used", r.blocksUsed);
+    json::integer(out, "blocks_skipped", r.blocksSkipped);
     out += "}\n";
     return out;
 }

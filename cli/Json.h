@@ -30,8 +30,7 @@ inline void number(std::string& out, double value)
 
 inline void integer(std::string& out, long long value)
 {
-    char text[24];
-    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+    platform::appendJsonInteger(out, value);
 }
 
 // `"name":` after a comma unless it opens the object.
@@ -40,6 +39,25 @@ inline void key(std::string& out, std::string_view name)
     if (out.back() != '{') out.push_back(',');
     string(out, name);
     out.push_back(':');
+}
+
+// `"name":value`, after a comma unless it opens the object.
+inline void string(std::string& out, std::string_view name, std::string_view text)
+{
+    key(out, name);
+    string(out, text);
+}
+
+inline void number(std::string& out, std::string_view name, double value)
+{
+    key(out, name);
+    number(out, value);
+}
+
+inline void integer(std::string& out, std::string_view name, long long value)
+{
+    key(out, name);
+    integer(out, value);
 }
 
 } // namespace cli::json

@@ -38,22 +38,16 @@ Listed describe(store::SessionReader& reader, const store::SessionReader::Sessio
 void appendJson(std::string& line, const Listed& s)
 {
     line = "{";
-    json::key(line, "id");
-    json::integer(line, s.row.id);
-    json::key(line, "start");
-    json::string(line, isoLocal(s.row.start, 3));
-    json::key(line, "start_us");
-    json::integer(line, s.row.start);
-    json::key(line, "samples");
-    json::integer(line, s.row.samples);
+    json::integer(line, "id", s.row.id);
+    json::string(line, "start", isoLocal(s.row.start, 3));
+    json::integer(line, "start_us", s.row.start);
+    json::integer(line, "samples", s.row.samples);
     json::key(line, "first_us");
     s.any ? json::integer(line, s.first) : void(line += "null");
     json::key(line, "last_us");
     s.any ? json::integer(line, s.last) : void(line += "null");
-    json::key(line, "duration_s");
-    json::number(line, double(s.last - s.first) / 1e6);
-    json::key(line, "rate");
-    json::number(line, s.rate > 0 ? s.rate : std::nan(""));
+    json::number(line, "duration_s", double(s.last - s.first) / 1e6);
+    json::number(line, "rate", s.rate > 0 ? s.rate : std::nan(""));
     json::key(line, "active");
     line += s.active ? "true" : "false";
     line += "}\n";

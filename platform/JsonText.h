@@ -1,6 +1,7 @@
 #pragma once
-// JSON strings as the program writes them (the MQTT payloads, the subcommands' --json): quotes
+// JSON strings and integers as the program writes them (the MQTT payloads, the subcommands' --json): quotes
 // and backslashes escaped, control characters as \uXXXX, everything else (UTF-8) as it is.
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -23,6 +24,13 @@ inline void appendJsonString(std::string& out, std::string_view text)
         }
     }
     out.push_back('"');
+}
+
+template <typename Integer>
+void appendJsonInteger(std::string& out, Integer value)
+{
+    char text[24];
+    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 } // namespace platform

@@ -23,17 +23,6 @@ void appendFloat(std::string& out, float value)
     out.append(buffer, platform::appendNumberText(buffer, value));
 }
 
-template <typename Integer>
-void appendInteger(std::string& out, Integer value)
-{
-    char buffer[24];
-    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-}
-
-void appendString(std::string& out, std::string_view text)
-{
-    platform::appendJsonString(out, text);
-}
 
 void appendAxis(std::string& out, const char* name, const AxisLevels& axis)
 {
@@ -61,7 +50,7 @@ void appendArray(std::string& out, const char* name, std::span<const Reading> re
         if constexpr (std::is_same_v<Value, float>)
             appendFloat(out, value(readings[i], readings.front()));
         else
-            appendInteger(out, value(readings[i], readings.front()));
+            platform::appendJsonInteger(out, value(readings[i], readings.front()));
     }
     out.push_back(']');
 }
@@ -90,20 +79,20 @@ std::string summaryJson(const Summary& s)
     out += "{\"time\":\"";
     out += isoTimeUtc(s.time);
     out += "\",\"time_us\":";
-    appendInteger(out, s.time);
+    platform::appendJsonInteger(out, s.time);
     out += ",\"device\":";
-    appendString(out, s.device);
+    platform::appendJsonString(out, s.device);
     out += ",\"session\":";
-    appendInteger(out, s.session);
+    platform::appendJsonInteger(out, s.session);
     out += ",\"rate\":";
     appendFloat(out, s.rate);
     appendAxis(out, "x", s.x);
     appendAxis(out, "y", s.y);
     appendAxis(out, "z", s.z);
     out += ",\"dropped\":";
-    appendInteger(out, s.dropped);
+    platform::appendJsonInteger(out, s.dropped);
     out += ",\"publish_dropped\":";
-    appendInteger(out, s.publishDropped);
+    platform::appendJsonInteger(out, s.publishDropped);
     out.push_back('}');
     return out;
 }
@@ -114,9 +103,9 @@ std::string rawBatchJson(std::int64_t session, std::span<const Reading> readings
     // About 10 characters a value: 40 a reading.
     out.reserve(64 + 40 * readings.size());
     out += "{\"session\":";
-    appendInteger(out, session);
+    platform::appendJsonInteger(out, session);
     out += ",\"t0\":";
-    appendInteger(out, readings.empty() ? platform::Micros(0) : readings.front().time);
+    platform::appendJsonInteger(out, readings.empty() ? platform::Micros(0) : readings.front().time);
     appendArray<platform::Micros>(out, "dt", readings,
                                   [](const Reading& r, const Reading& first) { return r.time - first.time; });
     appendArray<float>(out, "x", readings, [](const Reading& r, const Reading&) { return r.x; });

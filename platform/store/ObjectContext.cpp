@@ -49,15 +49,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0
         || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0))
         return refuseReadOnly(path, error);
-    bool busy = false;
-    std::string reason;
-    if (!lock_.acquire(path, busy, reason)) {
-        error.code = busy ? StoreError::lockedByAnotherProcess : SQLITE_CANTOPEN;
-        error.message = busy ? "Quivra is already running on this store" : "The store could not be locked";
-        error.details["path"] = path;
-        error.details["reason"] = reason;
-        return false;
-    }
+    if (!lock_.acquire(path, "Quivra is already running on this store", error)) return false;
     auto fail = [this] {
         writer_.reset();
         sql_.reset();

@@ -8,6 +8,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 namespace store {
 
 namespace {
@@ -54,6 +56,18 @@ bool StoreLock::acquire(const std::string& storePath, bool& busy, std::string& r
         return false;
     }
     return true;
+}
+
+bool StoreLock::acquire(const std::string& storePath, const char* busyMessage, StoreError& error)
+{
+    bool busy = false;
+    std::string reason;
+    if (acquire(storePath, busy, reason)) return true;
+    error.code = busy ? StoreError::lockedByAnotherProcess : SQLITE_CANTOPEN;
+    error.message = busy ? busyMessage : "The store could not be locked";
+    error.details["path"] = storePath;
+    error.details["reason"] = reason;
+    return false;
 }
 
 void StoreLock::release()

@@ -3,6 +3,8 @@
 // it when the holder dies, however it dies.
 #include <string>
 
+#include "platform/store/Database.h"
+
 namespace store {
 
 class StoreLock {
@@ -14,14 +16,16 @@ public:
 
     // Locks "<store>.lock" beside the file the path resolves to, so that two paths to one store
     // (a symlink from another home, say) meet at the same lock. False when another process holds
-    // it (`busy` is then true) or it cannot be made.
-    bool acquire(const std::string& storePath, bool& busy, std::string& reason);
+    // it (the error then says `busyMessage`) or it cannot be made.
+    bool acquire(const std::string& storePath, const char* busyMessage, StoreError& error);
     void release();
 
     // The store's path with every symlink resolved; a missing file is resolved through its folder.
     static std::string resolve(const std::string& storePath);
 
 private:
+    bool acquire(const std::string& storePath, bool& busy, std::string& reason);
+
     int fd_ = -1;
 };
 

@@ -307,15 +307,7 @@ bool StoreWriter::reopen(StoreError& error)
 {
     const std::string path = db_.path();
     sql_.reset();
-    bool busy = false;
-    std::string reason;
-    if (!lock_.acquire(path, busy, reason)) {
-        error.code = busy ? StoreError::lockedByAnotherProcess : SQLITE_CANTOPEN;
-        error.message = busy ? "Another Quivra now runs on this store" : "The store could not be locked";
-        error.details["path"] = path;
-        error.details["reason"] = reason;
-        return false;
-    }
+    if (!lock_.acquire(path, "Another Quivra now runs on this store", error)) return false;
     if (!db_.open(path, error) || !prepareSchema(db_, error)) {
         db_.close();
         return false;
