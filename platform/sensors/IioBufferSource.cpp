@@ -31,19 +31,6 @@ constexpr const char* accessFix =
     "a udev rule such as SUBSYSTEM==\"iio\", GROUP=\"iio\", MODE=\"0660\" (with the buffer's "
     "attributes, see README-iio.md) gives them to the group iio; join that group";
 
-bool present(const fs::path& file)
-{
-    std::error_code ec;
-    return fs::exists(file, ec);
-}
-
-// The attribute's text without its line feed; empty when it cannot be read.
-std::string attribute(const fs::path& file)
-{
-    std::string text, ignored;
-    return readAttribute(file, text, ignored) ? std::string(trimmed(text)) : std::string();
-}
-
 fs::path firstPresent(std::initializer_list<fs::path> files)
 {
     for (const fs::path& file : files)
@@ -144,7 +131,7 @@ IioBufferSource::IioBufferSource(std::unique_ptr<IioSource> polled, fs::path sca
 {
     const fs::path& folder = polled_->folder();
     frequency_ = firstPresent({folder / "sampling_frequency", folder / "in_accel_sampling_frequency"});
-    rates_ = parseRates(attribute(firstPresent({folder / "sampling_frequency_available",
+    rates_ = parseRates(attributeText(firstPresent({folder / "sampling_frequency_available",
                                                 folder / "in_accel_sampling_frequency_available"})));
     if (present(folder / "trigger/current_trigger")) {
         trigger_ = folder / "trigger/current_trigger";
@@ -164,7 +151,7 @@ bool IioBufferSource::usable(std::string& reason) const
         reason = "there is no device node " + node_.string();
         return false;
     }
-    if (attribute(bufferDir_ / "enable") == "1") {
+    if (attributeText(bufferDir_ / "enable") == "1") {
         reason = alreadyEnabled(bufferDir_ / "enable");
         return false;
     }
@@ -177,7 +164,7 @@ bool IioBufferSource::usable(std::string& reason) const
         }
         ::close(fd);
     }
-    if (!trigger_.empty() && ownTrigger_.empty() && attribute(trigger_).empty()) {
+    if (!trigger_.empty() && ownTrigger_.empty() && attributeText(trigger_).empty()) {
         reason = "its buffer needs a trigger, and it has none of its own and none is set";
         return false;
     }
@@ -210,7 +197,7 @@ bool IioBufferSource::startStreaming(double rate, std::string& error)
 
 bool IioBufferSource::setUp(double rate, std::string& error)
 {
-    if (attribute(bufferDir_ / "enable") == "1") {
+    if (attributeText(bufferDir_ / "enable") == "1") {
         error = alreadyEnabled(bufferDir_ / "enable");
         return false;
     }
@@ -269,10 +256,10 @@ bool IioBufferSource::chooseClock(std::string& error)
     const fs::path file = polled_->folder() / "current_timestamp_clock";
     // Without the attribute (Linux before 4.5) the kernel stamps with the wall clock.
     std::string ignored;
-    if (!present(file) || attribute(file) == "realtime" || change(file, "realtime", ignored))
+    if (!present(file) || attributeText(file) == "realtime" || change(file, "realtime", ignored))
         return true;
     // Not ours to change: its clock is put on the wall clock by their difference now.
-    const std::string clock = attribute(file);
+    const std::string clock = attributeText(file);
     if (wallClockOffset(clock, clockOffsetNs_))
         return true;
     error = "its time stamps come from the clock '" + clock + "', which Quivra does not know";
@@ -312,7 +299,7 @@ bool IioBufferSource::layOut(std::string& error)
 
 bool IioBufferSource::change(const fs::path& file, const std::string& value, std::string& error)
 {
-    const std::string before = attribute(file);
+    const std::string before = attributeText(file);
     if (before == value)
         return true;
     if (!writeAttribute(file, value, error)) {

@@ -99,13 +99,19 @@ bool writeAttribute(const fs::path& file, const std::string& value, std::string&
     return false;
 }
 
-namespace {
-
 bool present(const fs::path& file)
 {
     std::error_code ec;
     return fs::exists(file, ec);
 }
+
+std::string attributeText(const fs::path& file)
+{
+    std::string text, ignored;
+    return readAttribute(file, text, ignored) ? std::string(trimmed(text)) : std::string();
+}
+
+namespace {
 
 bool isAccelerometer(const fs::path& folder)
 {
@@ -129,10 +135,7 @@ long deviceNumber(std::string_view name)
 
 std::string driverName(const fs::path& folder)
 {
-    std::string text, ignored;
-    if (!readAttribute(folder / "name", text, ignored))
-        return {};
-    return std::string(trimmed(text));
+    return attributeText(folder / "name");
 }
 
 // "a, b, c; d, e, f; g, h, i", row by row.

@@ -35,7 +35,6 @@ public:
     std::string deviceName() const;
 
     const std::filesystem::path& folder() const { return folder_; }
-    const std::string& driver() const { return driver_; }
     const AxisCalibration& calibration() const { return calibration_; }
     // The device's own data-ready trigger, "<driver>-dev<N>", when it is among the triggers beside
     // the device; empty otherwise.
@@ -55,6 +54,10 @@ private:
 // size, so a FIFO in its place never hangs us), and one that holds a number.
 bool readAttribute(const std::filesystem::path& file, std::string& text, std::string& error);
 bool readNumberAttribute(const std::filesystem::path& file, double& value, std::string& error);
+// The attribute's text without its line feed; empty when it cannot be read.
+std::string attributeText(const std::filesystem::path& file);
+// Whether a sysfs file is there (an error counts as not).
+bool present(const std::filesystem::path& file);
 // Writes one, as `echo value > file` does; false with the reason in `error` (and errno) when it
 // refuses.
 bool writeAttribute(const std::filesystem::path& file, const std::string& value, std::string& error);
