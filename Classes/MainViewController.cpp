@@ -209,8 +209,6 @@ void MainViewController::showRecordingState(const char* image, const char* text)
 void MainViewController::startStopButtonPressed()
 {
     if (!recorder_) return;
-    // What was captured before the press is handled before it.
-    recorder_->accelerometer()->deliverPending();
     if (!recorder_->isRecording()) {
         showRecordingState(":/images/pauseButtonIcon.png", "Pause");
         recorder_->start();
@@ -238,14 +236,12 @@ void MainViewController::startStopButtonPressed()
 void MainViewController::tareButtonPressed()
 {
     if (!recorder_) return;
-    recorder_->accelerometer()->deliverPending();
     recorder_->requestTare();
 }
 
 void MainViewController::rateChanged()
 {
     if (!recorder_) return;
-    recorder_->accelerometer()->deliverPending();
     recorder_->applyFramerate();
     analysisStateChanged();
 }

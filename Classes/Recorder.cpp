@@ -6,6 +6,19 @@
 #include "TraceGeometry.h"
 #include "platform/Log.h"
 
+namespace {
+
+// An envelope row takes in one more reading.
+void widen(ViewRow& row, const std::array<float, 3>& v)
+{
+    for (std::size_t a = 0; a < 3; ++a) {
+        row.low[a] = std::min(row.low[a], v[a]);
+        row.high[a] = std::max(row.high[a], v[a]);
+    }
+}
+
+} // namespace
+
 Recorder::Recorder(BaseModel root, sensors::Accelerometer* accelerometer)
     : root_(root), options_(root.options()), accelerometer_(accelerometer)
 {
@@ -32,8 +45,11 @@ void Recorder::useRecordingRate()
     accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
 }
 
+// Each change of state first handles what was captured before it, under the state it was
+// captured in: a tare never takes a reading older than its request.
 void Recorder::start()
 {
+    accelerometer_->deliverPending();
     if (state_ == State::recording) return;
     state_ = State::recording;
     useRecordingRate();
@@ -41,6 +57,7 @@ void Recorder::start()
 
 void Recorder::stop()
 {
+    accelerometer_->deliverPending();
     if (state_ == State::stopped) return;
     state_ = State::stopped;
     accelerometer_->setDelegate(nullptr);
@@ -50,6 +67,7 @@ void Recorder::requestTare()
 {
     // The recording state is not consulted: while recording, the tare's pace replaces the
     // sampling pace until the tare is taken.
+    accelerometer_->deliverPending();
     tarePending_ = true;
     accelerometer_->setDelegate(receiver_);
     accelerometer_->setUpdateInterval(tareUpdateInterval);
@@ -57,6 +75,7 @@ void Recorder::requestTare()
 
 void Recorder::applyFramerate()
 {
+    accelerometer_->deliverPending();
     followRate();
     if (state_ == State::recording)
         accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
@@ -98,10 +117,7 @@ Recorder::Outcome Recorder::handle(sensors::Accelerometer* accelerometer, const 
         column_.envelope = true;
         column_.low = column_.high = v;
     }
-    for (std::size_t i = 0; i < 3; ++i) {
-        column_.low[i] = std::min(column_.low[i], v[i]);
-        column_.high[i] = std::max(column_.high[i], v[i]);
-    }
+    widen(column_, v);
     column_.x = x;
     column_.y = y;
     column_.z = z;
@@ -149,13 +165,7 @@ void Recorder::rebuildViewBuffer()
         if (perRow > 1) {
             row.envelope = true;
             row.low = row.high = {last.x, last.y, last.z};
-            for (std::size_t i = first; i < first + perRow; ++i) {
-                const std::array<float, 3> v{samples[i].x, samples[i].y, samples[i].z};
-                for (std::size_t a = 0; a < 3; ++a) {
-                    row.low[a] = std::min(row.low[a], v[a]);
-                    row.high[a] = std::max(row.high[a], v[a]);
-                }
-            }
+            for (std::size_t i = first; i < first + perRow; ++i) widen(row, {samples[i].x, samples[i].y, samples[i].z});
         }
         buffer->push_back(row);
     }

@@ -31,7 +31,6 @@ public:
     // controller, which forwards them to handle(); by default the recorder itself.
     void setReceiver(sensors::AccelerometerDelegate* receiver) { receiver_ = receiver ? receiver : this; }
 
-    State state() const { return state_; }
     bool isRecording() const { return state_ == State::recording; }
     // A tare is pending: the next reading becomes the zero point, recording or not.
     bool isTarePending() const { return tarePending_; }
@@ -58,7 +57,6 @@ public:
     const SharedViewBuffer& viewBuffer() const { return viewBuffer_; }
     void setViewBuffer(SharedViewBuffer buffer) { viewBuffer_ = std::move(buffer); }
     void setTraceWidth(float width) { traceWidth_ = width; }
-    float traceWidth() const { return traceWidth_; }
     // Rebuilt from the active session's stored samples, only the rows that survive the trim read.
     void rebuildViewBuffer();
     void installEmptyViewBuffer();

@@ -284,7 +284,6 @@ void Accelerometer::captureStream(std::unique_lock<std::mutex>& lock)
 {
     // The device keeps its own pace; settings are looked at between its batches.
     const double interval = shared_.interval;
-    std::uint64_t epoch = shared_.epoch;
     lock.unlock();
     std::string error, name;
     bool ok = false;
@@ -306,7 +305,6 @@ void Accelerometer::captureStream(std::unique_lock<std::mutex>& lock)
             std::lock_guard relock(lock_);
             // A new rate needs the device set anew; a new delegate only a new epoch.
             if (shared_.stop || !shared_.capture || shared_.interval != interval) break;
-            epoch = shared_.epoch;
         }
         batch.clear();
         {
@@ -315,19 +313,23 @@ void Accelerometer::captureStream(std::unique_lock<std::mutex>& lock)
         }
         // The device held these readings before a change of settings made meanwhile took effect:
         // they go under the settings of now (a stop still delivers none of them).
+        std::uint64_t epoch = 0;
         {
             std::lock_guard relock(lock_);
             epoch = shared_.epoch;
         }
         const platform::Micros now = platform::Clock::now();
         const auto soon = SteadyClock::now() + wakeEvery;
+        // One batch, one wake: the window takes it in whole.
+        bool queued = false;
         for (Acceleration& reading : batch) {
             CapturedReading item;
             item.epoch = epoch;
             item.reading = reading;
             if (item.reading.timestamp == 0) item.reading.timestamp = now;
-            push(item, soon);
+            queued = enqueue(item) || queued;
         }
+        if (queued) wakeIfDue(soon);
         if (!ok) {
             fail(name, error);
             break;
@@ -342,15 +344,25 @@ void Accelerometer::captureStream(std::unique_lock<std::mutex>& lock)
 
 void Accelerometer::push(const CapturedReading& item, SteadyClock::time_point nextDue)
 {
+    if (enqueue(item)) wakeIfDue(nextDue);
+}
+
+bool Accelerometer::enqueue(const CapturedReading& item)
+{
     if (!isUsable(item.reading)) {
         dropped_.fetch_add(1, std::memory_order_relaxed);
-        return;
+        return false;
     }
     if (!queue_.push(item)) {
         overflowed_.fetch_add(1, std::memory_order_relaxed);
         wakeWindow();
-        return;
+        return false;
     }
+    return true;
+}
+
+void Accelerometer::wakeIfDue(SteadyClock::time_point nextDue)
+{
     const auto pushed = SteadyClock::now();
     // Readings far apart wake the window at once; fast ones in batches.
     if (pushed - lastWake_ >= wakeEvery || nextDue - pushed >= wakeEvery) {

@@ -104,7 +104,11 @@ private:
     void ensureThread();
     void captureLoop();
     void captureStream(std::unique_lock<std::mutex>& lock);
+    // Queues a reading (false when it was dropped or found the queue full), then wakes the window
+    // when it is due.
     void push(const CapturedReading& item, SteadyClock::time_point nextDue);
+    bool enqueue(const CapturedReading& item);
+    void wakeIfDue(SteadyClock::time_point nextDue);
     void fail(const std::string& source, const std::string& error);
     void wakeWindow();
     void drain();

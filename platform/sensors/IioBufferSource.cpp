@@ -268,7 +268,8 @@ bool IioBufferSource::chooseClock(std::string& error)
 
 bool IioBufferSource::layOut(std::string& error)
 {
-    const std::size_t size = readScanLayout(scanDir_, channels_, error);
+    std::vector<ScanChannel> channels;
+    const std::size_t size = readScanLayout(scanDir_, channels, error);
     if (size == 0)
         return false;
     // Kernels that still say how long a scan is must agree with the channels.
@@ -281,7 +282,7 @@ bool IioBufferSource::layOut(std::string& error)
     }
     std::array<const ScanChannel*, 3> axes{};
     const ScanChannel* timestamp = nullptr;
-    for (const ScanChannel& channel : channels_) {
+    for (const ScanChannel& channel : channels) {
         for (int axis = 0; axis < 3; ++axis)
             if (channel.name == axisChannels[axis])
                 axes[axis] = &channel;

@@ -78,7 +78,6 @@ private:
     std::string failure_;
     double rate_ = 0;              // scans a second
     std::int64_t clockOffsetNs_ = 0;
-    std::vector<ScanChannel> channels_;
     ScanDecoder decoder_;
     std::vector<std::uint8_t> buffer_;
     std::size_t held_ = 0;         // bytes of an incomplete scan at the start of buffer_

@@ -180,7 +180,7 @@ std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<Sca
         channel.name = file.substr(0, file.size() - 3);
         // A type shared by a channel's kind ("in_accel_type") stands for each of them.
         std::filesystem::path type = scanDir / (channel.name + "_type");
-        if (!std::filesystem::exists(type, ec))
+        if (!present(type))
             type = scanDir / (channel.name.substr(0, channel.name.rfind('_')) + "_type");
         double index = 0;
         if (!readNumberAttribute(scanDir / (channel.name + "_index"), index, why)

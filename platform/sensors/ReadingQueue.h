@@ -29,8 +29,6 @@ public:
         slots_ = std::make_unique<CapturedReading[]>(size);
     }
 
-    std::size_t capacity() const { return mask_ + 1; }
-
     // Producer side only.
     bool push(const CapturedReading& item)
     {
@@ -49,12 +47,6 @@ public:
         item = slots_[head & mask_];
         head_.store(head + 1, std::memory_order_release);
         return true;
-    }
-
-    // Either side; exact only when the other side is idle.
-    std::size_t size() const
-    {
-        return tail_.load(std::memory_order_acquire) - head_.load(std::memory_order_acquire);
     }
 
 private:
