@@ -6,7 +6,7 @@
 #include "AnalysisOptions.h"
 #include "analysis/Result.h"
 
-// Writes through a temporary file renamed into place, like the session's export. False with
+// Writes through a temporary file, synced and renamed into place, like the session's export. False with
 // one line in `error` when it cannot.
 bool writeAnalysisCsv(const std::string& path, const std::string& what, const AnalysisOptions& options,
                       const analysis::Result& result, std::string& error);

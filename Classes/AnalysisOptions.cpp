@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "platform/NumberText.h"
+
 namespace {
 
 constexpr std::string_view prefix = "analysis.";
@@ -23,13 +25,6 @@ int whole(std::string_view name, std::string_view text)
     if (value != std::floor(value) || std::fabs(value) > 1e9)
         throw std::invalid_argument(std::string(name) + ": \"" + std::string(text) + "\" is not a whole number");
     return int(value);
-}
-
-std::string shortest(double value)
-{
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    return ec == std::errc() ? std::string(text, end) : std::string("0");
 }
 
 } // namespace
@@ -76,14 +71,14 @@ std::string AnalysisOptions::get(std::string_view name) const
     if (name == "fft_size") return std::to_string(s.fftSize);
     if (name == "window") return std::string(analysis::toText(s.window));
     if (name == "averaging") return std::string(analysis::toText(s.averaging));
-    if (name == "exponential_weight") return shortest(s.exponentialWeight);
+    if (name == "exponential_weight") return platform::shortestText(s.exponentialWeight);
     if (name == "unit") return std::string(analysis::toText(s.unit));
-    if (name == "band_low_hz") return shortest(s.bandLowHz);
-    if (name == "band_high_hz") return shortest(s.bandHighHz);
+    if (name == "band_low_hz") return platform::shortestText(s.bandLowHz);
+    if (name == "band_high_hz") return platform::shortestText(s.bandHighHz);
     if (name == "group") return std::string(analysis::toText(s.group));
     if (name == "foundation") return std::string(analysis::toText(s.foundation));
     if (name == "peaks") return std::to_string(s.peakCount);
-    if (name == "span_s") return shortest(spanSeconds);
+    if (name == "span_s") return platform::shortestText(spanSeconds);
     if (name == "frequency_scale") return logFrequency ? "log" : "linear";
     throw std::invalid_argument("unknown analysis setting \"" + std::string(name) + "\"");
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <limits>
 
 #include "analysis/StreamAnalyser.h"
@@ -75,19 +74,15 @@ publish::Summary Publishing::summarise(std::span<const analysis::Sample> samples
     analysis::Settings settings;
     settings.fftSize = int(std::clamp<std::size_t>(std::bit_ceil(samples.size()), analysis::kMinFftSize, analysis::kMaxFftSize));
     settings.peakCount = 0;
-    analysis::StreamAnalyser analyser(settings, trueRate);
     // When at most one reading is missing (the samples fill the time they cover), a late reading
     // and the early one after it are the capture's jitter, not a pause: the samples are analysed
-    // as evenly spaced. Only a real pause leaves out the blocks it spans.
+    // as one unbroken run. Only a real pause leaves out the blocks it spans.
     const double interval = 1e6 / trueRate;
     const double covered = double(end - samples.front().time);
-    if (covered < (double(samples.size() - 1) + 1.5) * interval) {
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            analyser.add(samples.front().time + platform::Micros(std::llround(double(i) * interval)), samples[i].x,
-                         samples[i].y, samples[i].z);
-    } else {
-        analyser.add(samples);
-    }
+    const bool unbroken = covered < (double(samples.size() - 1) + 1.5) * interval;
+    analysis::StreamAnalyser analyser(settings, trueRate,
+                                      unbroken ? analysis::GapChecks::Off : analysis::GapChecks::On);
+    analyser.add(samples);
     const analysis::Result result = analyser.result();
     summary.x = axisLevels(result.axes[0], result.hasVelocity);
     summary.y = axisLevels(result.axes[1], result.hasVelocity);

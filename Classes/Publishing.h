@@ -34,7 +34,6 @@ public:
     // Publishes what is left (a last summary and raw batch), then "offline", within about the
     // publisher's stop time. Later calls do nothing.
     void stop();
-    publish::PublisherStats stats() const { return publisher_->stats(); }
 
     // A summary of samples in time order that follow the end of the previous summary
     // (previousEnd, 0 when there was none): time is the last sample's, the rate is counted

@@ -176,11 +176,6 @@ QString SpectrumPlot::readoutAt(double frequency) const
     return text;
 }
 
-QString SpectrumPlot::readout() const
-{
-    return readout_->text();
-}
-
 void SpectrumPlot::pointerMoved(QMouseEvent* event)
 {
     if (!result_.hasSpectrum || !axisRect()->rect().contains(event->position().toPoint())) {

@@ -19,7 +19,6 @@ public:
 
     // What the cursor reads at a frequency, as shown at the top of the plot.
     QString readoutAt(double frequency) const;
-    QString readout() const;
 
 private:
     void pointerMoved(QMouseEvent* event);

@@ -60,7 +60,6 @@ public:
     const Settings& settings() const { return settings_; }
     double sampleRate() const { return sampleRate_; }
     int capacity() const { return static_cast<int>(ring_.size()); }
-    long long samples() const { return fed_; }
 
 private:
     void unroll();

@@ -76,6 +76,8 @@ const std::vector<float>& BlockTransform::windowFor(int length)
     if (static_cast<int>(short_.size()) != length) {
         short_.resize(static_cast<std::size_t>(length));
         fillWindow(window_, short_);
+        shortSum_ = sumOf(short_, false);
+        shortSquareSum_ = sumOf(short_, true);
     }
     return short_;
 }
@@ -104,22 +106,17 @@ std::span<const double> BlockTransform::power(std::span<const float> block)
     return power_;
 }
 
-PowerSpectrum BlockTransform::describe(double sampleRate, int length) const
+PowerSpectrum BlockTransform::describe(double sampleRate, int length)
 {
     PowerSpectrum s;
     s.size = size();
     s.windowLength = length;
     s.window = window_;
     s.sampleRate = sampleRate;
-    if (length == size()) {
-        s.windowSum = fullSum_;
-        s.windowSquareSum = fullSquareSum_;
-    } else {
-        std::vector<float> w(static_cast<std::size_t>(length));
-        fillWindow(window_, w);
-        s.windowSum = sumOf(w, false);
-        s.windowSquareSum = sumOf(w, true);
-    }
+    windowFor(length);
+    const bool full = length == size();
+    s.windowSum = full ? fullSum_ : shortSum_;
+    s.windowSquareSum = full ? fullSquareSum_ : shortSquareSum_;
     return s;
 }
 

@@ -40,14 +40,14 @@ public:
     BlockTransform(int size, WindowKind window);  // size as RealFft accepts
 
     int size() const { return fft_.size(); }
-    WindowKind window() const { return window_; }
 
     // block.size() samples, at most size(). A shorter block is windowed over its own length and
     // zero-padded. The span returned (size()/2 + 1 bins) is valid until the next call.
     std::span<const double> power(std::span<const float> block);
 
     // A PowerSpectrum with this transform's scaling for blocks of `length` samples and no power.
-    PowerSpectrum describe(double sampleRate, int length) const;
+    // Shares the window of a shorter length with power(), so that it is made once for both.
+    PowerSpectrum describe(double sampleRate, int length);
 
 private:
     const std::vector<float>& windowFor(int length);
@@ -58,6 +58,8 @@ private:
     double fullSum_ = 0.0;
     double fullSquareSum_ = 0.0;
     std::vector<float> short_;  // the last shorter window asked for
+    double shortSum_ = 0.0;
+    double shortSquareSum_ = 0.0;
     std::vector<double> power_;
 };
 

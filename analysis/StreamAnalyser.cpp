@@ -38,9 +38,9 @@ PowerAverager averagerFor(const Settings& s)
 
 } // namespace
 
-StreamAnalyser::StreamAnalyser(const Settings& settings, double sampleRate)
+StreamAnalyser::StreamAnalyser(const Settings& settings, double sampleRate, GapChecks gapChecks)
     : settings_(checked(settings)), sampleRate_(checkedRate(sampleRate)), gaps_(sampleRate),
-      size_(settings.fftSize),
+      checkGaps_(gapChecks == GapChecks::On), size_(settings.fftSize),
       hop_(settings.fftSize / 2), transform_(settings.fftSize, settings.window),
       averages_{averagerFor(settings), averagerFor(settings), averagerFor(settings)}
 {
@@ -48,21 +48,10 @@ StreamAnalyser::StreamAnalyser(const Settings& settings, double sampleRate)
         b.resize(static_cast<std::size_t>(size_));
 }
 
-void StreamAnalyser::reset()
-{
-    for (auto& a : averages_)
-        a.reset();
-    fill_ = runStart_ = 0;
-    started_ = false;
-    waiting_ = false;
-    levels_.reset();
-    samples_ = used_ = skipped_ = 0;
-}
-
 void StreamAnalyser::add(Micros time, float x, float y, float z)
 {
     if (waiting_)
-        take(waiting_sample_, started_ && gaps_.isGap(last_, waiting_sample_.time, time));
+        take(waiting_sample_, checkGaps_ && started_ && gaps_.isGap(last_, waiting_sample_.time, time));
     waiting_sample_ = Sample{time, x, y, z};
     waiting_ = true;
 }
@@ -72,7 +61,7 @@ void StreamAnalyser::takeWaiting()
     if (!waiting_)
         return;
     waiting_ = false;
-    take(waiting_sample_, started_ && gaps_.isGap(last_, waiting_sample_.time));
+    take(waiting_sample_, checkGaps_ && started_ && gaps_.isGap(last_, waiting_sample_.time));
 }
 
 void StreamAnalyser::take(const Sample& s, bool gapBefore)

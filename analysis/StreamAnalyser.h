@@ -14,11 +14,18 @@
 
 namespace analysis {
 
+// Whether a StreamAnalyser looks for gaps in the time stamps (see below).
+enum class GapChecks { On, Off };
+
 // Blocks of N samples are cut every N/2 samples (Welch, 50 % overlap) on one grid for all three
 // axes, and averaged by the settings' averaging. A block that spans a gap in the time stamps
 // (GapRule) is left out of the average and counted in blocksSkipped, so a pause is never
 // smoothed over; blocksUsed + blocksSkipped is every block the grid holds. Levels cover every
 // sample fed, gaps or not.
+//
+// GapChecks::Off takes the samples as one unbroken run whatever their time stamps say, for a
+// caller that knows better than the stamps (readings that fill the time they cover, only
+// jittered by a busy capture).
 //
 // Before the first full gap-free block, result() gives a zero-padded spectrum of the newest
 // gap-free run (see Result::hasSpectrum).
@@ -33,11 +40,9 @@ class StreamAnalyser {
 public:
     // Throws std::invalid_argument for bad settings or a sample rate that is not a positive,
     // finite number.
-    StreamAnalyser(const Settings& settings, double sampleRate);
+    StreamAnalyser(const Settings& settings, double sampleRate, GapChecks gapChecks = GapChecks::On);
 
-    void reset();  // forget everything fed
     void add(Micros time, float x, float y, float z);
-    void add(const Sample& s) { add(s.time, s.x, s.y, s.z); }
     void add(std::span<const Sample> samples);
 
     // The analysis of everything fed so far; the stream may go on afterwards. Costs a conversion
@@ -46,9 +51,6 @@ public:
 
     const Settings& settings() const { return settings_; }
     double sampleRate() const { return sampleRate_; }
-    long long samples() const { return samples_ + (waiting_ ? 1 : 0); }
-    long long blocksUsed() const { return used_; }
-    long long blocksSkipped() const { return skipped_; }
 
 private:
     // Each sample waits for the next one, which tells whether the step into it is a gap or only
@@ -60,9 +62,10 @@ private:
     Settings settings_;
     double sampleRate_;
     GapRule gaps_;
+    bool checkGaps_;
     int size_;
     int hop_;
-    mutable BlockTransform transform_;  // scratch, also for the zero-padded spectrum
+    BlockTransform transform_;  // scratch, also for the zero-padded spectrum
     std::array<PowerAverager, 3> averages_;
     std::array<std::vector<float>, 3> block_;  // the block being filled, per axis
     int fill_ = 0;

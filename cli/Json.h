@@ -1,9 +1,7 @@
 #pragma once
 // The little JSON the subcommands write: one object per line, no spaces, numbers as the exports
 // write them (%.7g), and null for a value that is not a number, so the text is always valid.
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -23,9 +21,9 @@ inline void number(std::string& out, double value)
         out += "null";
         return;
     }
-    // to_chars, not printf: QCoreApplication takes the user's locale, which may write "0,5".
-    char text[32];
-    out.append(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr);
+    // Not printf: QCoreApplication takes the user's locale, which may write "0,5".
+    char text[platform::kNumberTextMax];
+    out.append(text, platform::appendNumberText(text, value));
 }
 
 inline void integer(std::string& out, long long value)

@@ -1,5 +1,5 @@
 #pragma once
-// The text form of a single-precision value: what printf("%.7g", double(v)) prints in the C locale.
+// The text form of a value: what printf("%.7g", double(v)) prints in the C locale.
 // General notation with at most 7 significant digits, trailing zeros and a bare point dropped,
 // exponent form below 1e-4 and from 1e7 up with at least two exponent digits ("1e-05"), "-0" for
 // negative zero, a point as the decimal mark and no grouping, whatever the locale.
@@ -9,13 +9,20 @@
 
 namespace platform {
 
-// The longest text, such as "-1.175494e-38", is 13 characters.
+// The longest text, such as "-1.175494e-38" or, for a double, "-2.225074e-308", is 14 characters.
 inline constexpr int kNumberTextMax = 16;
 
 // Writes the text at out, which has room for kNumberTextMax characters, and returns its end.
 // No terminating zero is written.
 char* appendNumberText(char* out, float value);
+// The same for a double: printf("%.7g", value) in the C locale, NaN as "nan".
+char* appendNumberText(char* out, double value);
 
 std::string numberText(float value);
+std::string numberText(double value);
+
+// The shortest text that reads back as the same double ("0.1", "1e-05", "1234.5"), in the C
+// locale; "0" for the impossible case of a value that does not fit.
+std::string shortestText(double value);
 
 } // namespace platform

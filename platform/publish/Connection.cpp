@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <mosquitto.h>
@@ -41,9 +42,9 @@ bool isMessageFault(int rc)
 
 } // namespace
 
-Connection::Connection(const PublisherOptions& options, const std::string& clientId, Outbox& outbox)
-    : options_(options), clientId_(clientId), outbox_(outbox),
-      statusTopic_(options.broker.prefix + "/status")
+Connection::Connection(const PublisherOptions& options, const std::string& clientId, std::string statusTopic,
+                       Outbox& outbox)
+    : options_(options), clientId_(clientId), outbox_(outbox), statusTopic_(std::move(statusTopic))
 {
 }
 

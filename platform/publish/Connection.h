@@ -21,7 +21,8 @@ class Outbox;
 
 class Connection {
 public:
-    Connection(const PublisherOptions& options, const std::string& clientId, Outbox& outbox);
+    // statusTopic is where "online" and "offline" go, the will among them.
+    Connection(const PublisherOptions& options, const std::string& clientId, std::string statusTopic, Outbox& outbox);
     // close()
     ~Connection();
     Connection(const Connection&) = delete;

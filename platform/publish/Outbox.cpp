@@ -94,12 +94,6 @@ bool Outbox::hasWaiting() const
     return queue_.hasWaiting();
 }
 
-std::uint64_t Outbox::dropped() const
-{
-    std::lock_guard lock(mutex_);
-    return stats_.dropped;
-}
-
 void Outbox::setConnected(bool connected)
 {
     std::lock_guard lock(mutex_);

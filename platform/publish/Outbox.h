@@ -29,7 +29,6 @@ public:
     void lost(const Message& message);
     void dropWaiting();
     bool hasWaiting() const;
-    std::uint64_t dropped() const;
     void setConnected(bool connected);
     void setError(std::string error);
     void countReconnect();

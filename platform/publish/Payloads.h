@@ -28,7 +28,7 @@ inline constexpr const char* kStatusTopic = "status";
 
 struct AxisLevels {
     float rms = 0;              // g
-    float peak = 0;             // g, largest absolute value
+    float peak = 0;             // g, largest distance from the mean (gravity and tare left out)
     float velocityRmsMmS = 0;   // mm/s
 };
 

@@ -98,7 +98,7 @@ bool Publisher::connectOnce(std::size_t attempt, std::stop_token stop, std::stri
     }
     // Round robin over the addresses, in case only some of them answer.
     const std::string& address = found->addresses[attempt % found->addresses.size()];
-    Connection connection(options_, clientId_, *outbox_);
+    Connection connection(options_, clientId_, topic(kStatusTopic), *outbox_);
     if (!connection.open(address, error))
         return false;
     const auto giveUp = SteadyClock::now() + options_.connectTimeout;

@@ -78,11 +78,8 @@ public:
     // A snapshot of the counters; any thread.
     PublisherStats stats() const;
 
-    const PublisherOptions& options() const { return options_; }
-    const std::string& clientId() const { return clientId_; }
-    std::string topic(std::string_view subtopic) const;
-
 private:
+    std::string topic(std::string_view subtopic) const;
     void run(std::stop_token stop);
     // One attempt, and the life of the connection it makes; true if it got connected.
     bool connectOnce(std::size_t attempt, std::stop_token stop, std::string& error);
