@@ -60,7 +60,7 @@ void MainViewController::analysisStateChanged()
     if (recorder_->isRecording()) {
         delete sessionAnalysis_.data();
         const double rate = double(appDelegate_->baseModel().options().framerate());
-        if (!live_ || live_->sampleRate() != rate || live_->settings().fftSize != analysisPanel_->options().settings.fftSize) {
+        if (!live_ || live_->sampleRate() != rate) {
             stopLiveAnalysis();
             live_ = std::make_unique<analysis::LiveAnalyser>(analysisPanel_->options().settings, rate);
             liveListener_ = recorder_->addSampleListener([this](const store::SampleValues& v) {
@@ -131,6 +131,7 @@ void MainViewController::analysisOptionsChanged()
     // Kept beside the sample rate, so they survive a restart.
     store::ObjectContext* context = appDelegate_->managedObjectContext();
     for (const auto& [name, value] : analysisPanel_->options().toStored()) context->setSetting(name, value);
+    // A live analysis keeps the settings it was made with: a new one starts with these.
     stopLiveAnalysis();
     analysisStateChanged();
 }
@@ -142,9 +143,9 @@ void MainViewController::exportAnalysis()
         showWarning("Export analysis: nothing analysed yet");
         return;
     }
-    std::string folder = platform::documentsDirectory(), problem;
-    if (!platform::ensureDirectory(folder, &problem)) {
-        showWarning("Export analysis failed: cannot use the documents folder " + QString::fromStdString(problem));
+    std::string folder, problem;
+    if (!platform::prepareDocumentsDirectory(folder, problem)) {
+        showWarning("Export analysis failed: " + QString::fromStdString(problem));
         return;
     }
     const std::string path = folder + "/" + analysisFileName(active.exportFileName());

@@ -118,9 +118,9 @@ void MainViewController::exportSession()
         showWarning("An export is already running");
         return;
     }
-    std::string folder = platform::documentsDirectory(), problem;
-    if (!platform::ensureDirectory(folder, &problem)) {
-        fail("cannot use the documents folder " + problem);
+    std::string folder, problem;
+    if (!platform::prepareDocumentsDirectory(folder, problem)) {
+        fail(problem);
         return;
     }
     // Everything captured before the tap belongs in the file, and nothing after it.

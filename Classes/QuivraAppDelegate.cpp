@@ -67,17 +67,16 @@ std::string QuivraAppDelegate::applicationDirectory() const
 
 std::string QuivraAppDelegate::storePath() const
 {
-    return applicationDirectory() + "/Quivra.sqlite";
+    return platform::storePath();
 }
 
 store::ObjectContext* QuivraAppDelegate::managedObjectContext()
 {
     if (keeper_.context()) return keeper_.context();
-    const std::string path = storePath();
     store::StoreError error;
-    if (!keeper_.open(path, error)) {
+    if (!keeper_.open(storePath(), error)) {
         if (error.code == store::StoreError::lockedByAnotherProcess) {
-            std::fprintf(stderr, "quivra: Quivra is already running on the store %s\n", path.c_str());
+            std::fprintf(stderr, "quivra: %s\n", error.message.c_str());
             std::exit(1);
         }
         unresolved(error);

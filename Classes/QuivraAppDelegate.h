@@ -44,14 +44,11 @@ public:
     BaseModel baseModel() const { return keeper_.root(); }
     QWidget* window() const { return window_.get(); }
     MainViewController* mainViewController() const { return mainViewController_.get(); }
-    StoreKeeper& storeKeeper() { return keeper_; }
 
     // Starts saving when anything changed (see StoreKeeper::saveContext).
     void saveContext() { keeper_.saveContext(); }
     // Saves and waits for it; true when everything is in the file.
     bool saveNow() { return keeper_.saveNow(); }
-    static constexpr int slowestFramerate = StoreKeeper::slowestFramerate;
-    static constexpr int fastestFramerate = StoreKeeper::fastestFramerate;
 
     // How long the final save keeps trying, and what runs between two tries (a pause by default).
     std::chrono::milliseconds& finalSaveRetryTime = keeper_.finalSaveRetryTime;

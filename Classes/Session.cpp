@@ -1,7 +1,5 @@
 #include "Session.h"
 
-#include <cstdlib>
-
 #include "BaseModel.h"
 #include "Options.h"
 #include "platform/AscFile.h"
@@ -69,14 +67,7 @@ void deleteObject(const Session& session)
 std::string Session::exportFileName() const
 {
     const platform::Micros start = dateStamp();
-    const std::string plain = platform::ascFileName(start);
-    int ordinal = 1;
-    for (const Session& other : baseModel().sessions()) {
-        const platform::Micros otherStart = other.dateStamp();
-        const bool earlier = otherStart != start ? otherStart < start : other.objectId() < id_;
-        // Names can only match within a day or two of each other, whatever the time zones do.
-        if (earlier && std::llabs(otherStart - start) < 2 * 86400LL * 1000000 && platform::ascFileName(otherStart) == plain)
-            ++ordinal;
-    }
-    return platform::ascFileName(start, ordinal);
+    std::vector<platform::AscFileSession> siblings;
+    for (const Session& other : baseModel().sessions()) siblings.push_back({other.dateStamp(), other.objectId()});
+    return platform::ascFileName(start, platform::ascFileOrdinal({start, id_}, siblings));
 }

@@ -1,11 +1,8 @@
 #include "SessionAnalysis.h"
 
 #include <memory>
-#include <optional>
-#include <vector>
 
-#include "analysis/Samples.h"
-#include "analysis/StreamAnalyser.h"
+#include "analysis/SessionWalk.h"
 
 SessionAnalysis::SessionAnalysis(Request request, QObject* parent) : QObject(parent), request_(std::move(request)) {}
 
@@ -37,28 +34,14 @@ bool SessionAnalysis::analyse(const Request& request, analysis::Result& result, 
         message = "cannot read the store: " + error.describe();
         return false;
     }
-    // The true rate comes from the time stamps of the first samples, so the first ones wait.
-    constexpr std::size_t kRateSamples = 4096;
-    std::vector<analysis::Sample> first;
-    first.reserve(kRateSamples);
-    std::optional<analysis::StreamAnalyser> analyser;
-    auto begin = [&] {
-        double rate = first.size() >= 2 ? analysis::estimateSampleRate(std::span<const analysis::Sample>(first)) : 0.0;
-        if (!(rate > 0)) rate = 1.0;
-        analyser.emplace(request.options.settings, rate);
-        analyser->add(std::span<const analysis::Sample>(first));
-    };
+    // Time stamps that give no rate are analysed at a nominal one a second rather than not at all.
+    analysis::SessionWalk walk(request.options.settings, [](std::size_t) { return 1.0; });
     const bool read = reader.forEach(
         request.snapshot,
         [&](const store::SampleValues& v) {
             if (stop && stop->load(std::memory_order_relaxed)) return false;
             if (v.dateStamp < request.from) return true;
-            if (analyser) {
-                analyser->add(v.dateStamp, v.x, v.y, v.z);
-            } else {
-                first.push_back(analysis::Sample{v.dateStamp, v.x, v.y, v.z});
-                if (first.size() == kRateSamples) begin();
-            }
+            walk.add(v.dateStamp, v.x, v.y, v.z);
             return true;
         },
         error);
@@ -66,7 +49,6 @@ bool SessionAnalysis::analyse(const Request& request, analysis::Result& result, 
         message = "cannot read the session from the store: " + error.describe();
         return false;
     }
-    if (!analyser) begin();
-    result = analyser->result();
+    result = walk.result();
     return true;
 }

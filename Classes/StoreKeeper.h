@@ -22,7 +22,8 @@ public:
     ~StoreKeeper() override;
 
     // Opens the store at the path, making its folder; false with `error` filled when it cannot
-    // (error.code is StoreError::lockedByAnotherProcess when another Quivra records there).
+    // (error.code is StoreError::lockedByAnotherProcess when another Quivra records there, and
+    // error.message is then the line to show).
     bool open(const std::string& path, store::StoreError& error);
     store::ObjectContext* context() const { return context_.get(); }
 
@@ -43,7 +44,6 @@ public:
     std::chrono::milliseconds finalSaveRetryTime{30000};
     std::function<void()> betweenFinalSaveTries; // a pause of a second by default
 
-    bool lastSaveFailed() const { return lastSaveFailed_; }
     const std::string& lastSaveError() const { return lastSaveError_; }
 
     // How long an unsaved change may wait before it is saved while the program runs.

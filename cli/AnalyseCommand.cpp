@@ -7,19 +7,17 @@
 #include <stdexcept>
 
 #include "Classes/AnalysisOptions.h"
-#include "analysis/StreamAnalyser.h"
+#include "analysis/SessionWalk.h"
 #include "cli/AnalysisReport.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/Times.h"
+#include "platform/Folders.h"
 
 namespace cli {
 
 namespace {
-
-// The rate is found from the first time stamps; the rest wait in this many samples meanwhile.
-constexpr std::size_t kRateSamples = 4096;
 
 struct SettingOption {
     const char* option;
@@ -93,7 +91,7 @@ int runAnalyse(const QStringList& arguments)
                                            : "unexpected argument '" + positional[1] + "'");
 
     store::SessionReader reader;
-    openStore(reader, storePath());
+    openStore(reader, platform::storePath());
     const auto session = findSession(reader, positional.front());
     // Stored values that cannot be used fall back to their defaults, as in the window.
     AnalysisOptions options = AnalysisOptions::fromStored(reader.settings());
@@ -125,39 +123,24 @@ int runAnalyse(const QStringList& arguments)
         lower = last - Micros(std::llround(options.spanSeconds * 1e6));
 
     // One pass: the first samples wait while they give the rate, then the rest stream through.
-    std::vector<analysis::Sample> waiting;
-    std::unique_ptr<analysis::StreamAnalyser> analyser;
     AnalysedSpan span{session.id, session.start, 0, 0};
     bool seen = false;
-    auto startAnalyser = [&] {
-        std::vector<Micros> times;
-        for (const auto& s : waiting) times.push_back(s.time);
-        const double rate = analysis::estimateSampleRate(times);
-        if (!(rate > 0))
-            throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
-                                        + (waiting.size() < 2 ? "too few samples" : "no time between its samples")
-                                        + (line.isSet(from) || line.isSet(to) ? " in that span" : "")
-                                        + " to analyse (" + std::to_string(waiting.size()) + ")");
-        analyser = std::make_unique<analysis::StreamAnalyser>(options.settings, rate);
-        analyser->add(waiting);
-        waiting.clear();
-    };
+    analysis::SessionWalk walk(options.settings, [&](std::size_t waiting) -> double {
+        throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
+                                    + (waiting < 2 ? "too few samples" : "no time between its samples")
+                                    + (line.isSet(from) || line.isSet(to) ? " in that span" : "")
+                                    + " to analyse (" + std::to_string(waiting) + ")");
+    });
     const bool read = reader.forEachBetween(session.id, lower, upper, [&](const store::SampleValues& s) {
         if (!seen) span.first = s.dateStamp;
         seen = true;
         span.last = s.dateStamp;
-        if (analyser) {
-            analyser->add(s.dateStamp, s.x, s.y, s.z);
-        } else {
-            waiting.push_back({s.dateStamp, s.x, s.y, s.z});
-            if (waiting.size() == kRateSamples) startAnalyser();
-        }
+        walk.add(s.dateStamp, s.x, s.y, s.z);
         return true;
     }, error);
     if (!read) storeError(error);
-    if (!analyser) startAnalyser();
 
-    const analysis::Result result = analyser->result();
+    const analysis::Result result = walk.result();
     Output out("-");
     out.open();
     out.append(line.isSet(asJson) ? reportJson(span, result) : reportText(span, result));

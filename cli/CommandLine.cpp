@@ -1,11 +1,11 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 
 #include "Classes/StoreKeeper.h"
-#include "platform/Folders.h"
 
 namespace cli {
 
@@ -46,11 +46,6 @@ void CommandLine::usageError(const std::string& text) const
     throw Failure(badUsage, text + " (see quivra " + command_ + " --help)");
 }
 
-std::string storePath()
-{
-    return platform::libraryDirectory() + "/Quivra.sqlite";
-}
-
 void storeError(const store::StoreError& error)
 {
     auto path = error.details.find("path");
@@ -77,7 +72,8 @@ std::vector<store::SessionReader::SessionRow> allSessions(store::SessionReader& 
     return rows;
 }
 
-store::SessionReader::SessionRow findSession(store::SessionReader& reader, const std::string& name)
+store::SessionReader::SessionRow findSession(store::SessionReader& reader, const std::string& name,
+                                             std::vector<store::SessionReader::SessionRow>* sessions)
 {
     store::StoreError error;
     store::ObjectId id = 0;
@@ -89,9 +85,12 @@ store::SessionReader::SessionRow findSession(store::SessionReader& reader, const
         if (ec != std::errc() || end != name.data() + name.size() || id <= 0)
             throw Failure(badUsage, "\"" + name + "\" is not a session: give its number (see quivra sessions) or active");
     }
-    for (const auto& row : allSessions(reader))
-        if (row.id == id) return row;
-    throw Failure(badUsage, "there is no session " + std::to_string(id) + " (see quivra sessions)");
+    std::vector<store::SessionReader::SessionRow> rows = allSessions(reader);
+    const auto found = std::find_if(rows.begin(), rows.end(), [id](const auto& row) { return row.id == id; });
+    if (found == rows.end()) throw Failure(badUsage, "there is no session " + std::to_string(id) + " (see quivra sessions)");
+    const store::SessionReader::SessionRow row = *found;
+    if (sessions) *sessions = std::move(rows);
+    return row;
 }
 
 } // namespace cli

@@ -52,16 +52,15 @@ private:
     QCommandLineOption help_;
 };
 
-// <library folder>/Quivra.sqlite, where the window keeps its store.
-std::string storePath();
-
 // Opens the store for reading only: no lock is taken and nothing is ever written, so it may be
 // read while another Quivra records into it. Failure(storeFailed) when it cannot be read.
 void openStore(store::SessionReader& reader, const std::string& path);
 
 // A session named on the command line: its id, or "active". Failure(badUsage) when the store
-// holds no such session.
-store::SessionReader::SessionRow findSession(store::SessionReader& reader, const std::string& name);
+// holds no such session. `sessions`, when given, receives every session read to find it (as
+// allSessions), for a caller that needs them too.
+store::SessionReader::SessionRow findSession(store::SessionReader& reader, const std::string& name,
+                                             std::vector<store::SessionReader::SessionRow>* sessions = nullptr);
 
 // Every session of the store, oldest first; Failure(storeFailed) when they cannot be read.
 std::vector<store::SessionReader::SessionRow> allSessions(store::SessionReader& reader);

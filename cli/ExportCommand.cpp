@@ -2,7 +2,6 @@
 // the store, so memory stays bounded however long the session.
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 #include "cli/CommandLine.h"
@@ -13,7 +12,6 @@
 #include "platform/AscFile.h"
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
-#include "platform/NumberText.h"
 
 namespace cli {
 
@@ -21,32 +19,14 @@ namespace {
 
 using Row = store::SessionReader::SessionRow;
 
-// The window's name for the session's file (Session::exportFileName): sessions of the same root
-// started in the same local second take "-2", "-3", ... in (start, id) order.
+// The window's name for the session's file (Session::exportFileName): its place among the
+// sessions of its root.
 std::string windowFileName(const Row& session, const std::vector<Row>& sessions)
 {
-    const std::string plain = platform::ascFileName(session.start);
-    int ordinal = 1;
-    for (const Row& other : sessions) {
-        const bool earlier = other.start != session.start ? other.start < session.start : other.id < session.id;
-        if (earlier && other.baseModel == session.baseModel && std::llabs(other.start - session.start) < 2 * 86400LL * 1000000
-            && platform::ascFileName(other.start) == plain)
-            ++ordinal;
-    }
-    return platform::ascFileName(session.start, ordinal);
-}
-
-// "\t1.5\t-0.25\t-1": the three values as the .asc file writes them (%.7g).
-void appendAscValues(std::string& line, const store::SampleValues& s)
-{
-    char text[3 * (platform::kNumberTextMax + 1)];
-    char* p = text;
-    for (float v : {s.x, s.y, s.z}) {
-        *p++ = '\t';
-        p = platform::appendNumberText(p, v);
-    }
-    *p++ = '\n';
-    line.append(text, p);
+    std::vector<platform::AscFileSession> siblings;
+    for (const Row& other : sessions)
+        if (other.baseModel == session.baseModel) siblings.push_back({other.start, other.id});
+    return platform::ascFileName(session.start, platform::ascFileOrdinal({session.start, session.id}, siblings));
 }
 
 // ",1.5,-0.25,-1": the same text where it loses nothing (see CsvNumber.h).
@@ -104,22 +84,19 @@ std::int64_t exportAscFile(store::SessionReader& reader, const Row& session, con
 std::int64_t exportText(store::SessionReader& reader, const Row& session, Output& out, bool csv, bool relative)
 {
     std::int64_t rows = 0;
-    std::string line;
     if (!csv) {
-        out.append("\xFF\xFE"); // the byte-order mark, already UTF-16LE
-        out.appendUtf16("Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]\n");
-        platform::DateFormatter dateCode("yyyy-MM-dd HH:mm:ss.SSS");
+        out.append(platform::kAscByteOrderMark);
+        out.appendUtf16(platform::kAscHeader);
+        platform::AscLine ascLine;
         readRows(reader, session.id, [&](const store::SampleValues& s) {
-            line.clear();
-            dateCode.appendDate(line, s.dateStamp);
-            appendAscValues(line, s);
-            out.appendUtf16(line);
+            out.appendUtf16(ascLine.format(s.dateStamp, s.x, s.y, s.z));
             ++rows;
             return out.good();
         });
         return rows;
     }
     out.append("time,x_g,y_g,z_g\n");
+    std::string line;
     platform::DateFormatter iso("yyyy-MM-dd'T'HH:mm:ss.SSSSSSZZZZZ");
     readRows(reader, session.id, [&](const store::SampleValues& s) {
         line.clear();
@@ -163,14 +140,15 @@ int runExport(const QStringList& arguments)
         line.usageError("-o needs a file name, or - for standard output");
 
     store::SessionReader reader;
-    openStore(reader, storePath());
-    const Row session = findSession(reader, positional.front());
+    openStore(reader, platform::storePath());
+    std::vector<Row> sessions;
+    const Row session = findSession(reader, positional.front(), &sessions);
 
     std::string path = line.value(output);
     if (!line.isSet(output)) {
-        std::string folder = platform::documentsDirectory(), problem;
-        if (!platform::ensureDirectory(folder, &problem)) throw Failure(storeFailed, "cannot use the documents folder " + problem);
-        std::string name = windowFileName(session, allSessions(reader));
+        std::string folder, problem;
+        if (!platform::prepareDocumentsDirectory(folder, problem)) throw Failure(storeFailed, problem);
+        std::string name = windowFileName(session, sessions);
         if (csv) name.replace(name.size() - 4, 4, ".csv");
         path = folder + "/" + name;
     }

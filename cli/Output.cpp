@@ -4,9 +4,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <random>
 #include <unistd.h>
+
+#include "platform/AscFile.h"
+#include "platform/TemporaryFile.h"
 
 namespace cli {
 
@@ -40,21 +41,10 @@ bool Output::open()
         error_ = "cannot write " + path_ + ": not a file name";
         return false;
     }
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> pick(0, sizeof letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = folder + "/." + name + ".";
-        for (int i = 0; i < 6; ++i) candidate.push_back(letters[pick(random)]);
-        // Mode 0666 less the umask, like any file the user saves.
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
-            temporary_ = candidate;
-            return true;
-        }
-        if (errno != EEXIST) break;
-    }
-    fail(errno);
+    int error = 0;
+    fd_ = platform::createTemporaryFile(folder, name, temporary_, error);
+    if (fd_ >= 0) return true;
+    fail(error);
     return false;
 }
 
@@ -63,11 +53,7 @@ void Output::appendUtf16(std::string_view ascii)
     if (buffer_.size() + 2 * ascii.size() > kFlushAt) flush();
     const std::size_t at = buffer_.size();
     buffer_.resize(at + 2 * ascii.size());
-    char* out = buffer_.data() + at;
-    for (char c : ascii) {
-        *out++ = c;
-        *out++ = 0;
-    }
+    platform::widenAscii(buffer_.data() + at, ascii);
 }
 
 void Output::flush()

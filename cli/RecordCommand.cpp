@@ -19,6 +19,7 @@
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
 #include "cli/Times.h"
+#include "platform/Folders.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 #include "platform/publish/BrokerUrl.h"
@@ -99,11 +100,9 @@ int runRecord(const QStringList& arguments)
     sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
     shared->setSource(std::move(source));
     StoreKeeper keeper;
-    const std::string path = storePath();
     store::StoreError storeProblem;
-    if (!keeper.open(path, storeProblem)) {
-        if (storeProblem.code == store::StoreError::lockedByAnotherProcess)
-            throw Failure(storeFailed, "Quivra is already running on the store " + path);
+    if (!keeper.open(platform::storePath(), storeProblem)) {
+        if (storeProblem.code == store::StoreError::lockedByAnotherProcess) throw Failure(storeFailed, storeProblem.message);
         storeError(storeProblem);
     }
     BaseModel root = keeper.loadRoot();
@@ -118,8 +117,9 @@ int runRecord(const QStringList& arguments)
     keeper.saveContext();
 
     Recorder recorder(root, shared);
-    std::int64_t recorded = 0;
-    recorder.addSampleListener([&recorded](const store::SampleValues&) { ++recorded; });
+    // Samples recorded by this run: the active session never changes while it runs.
+    const std::int64_t before = recorder.activeSampleCount();
+    const auto recorded = [&] { return recorder.activeSampleCount() - before; };
     std::string deviceFailure;
     QObject listening; // the connection ends with this run
     QObject::connect(shared, &sensors::Accelerometer::sourceFailed, &listening, [&deviceFailure](const QString& message) {
@@ -128,7 +128,7 @@ int runRecord(const QStringList& arguments)
     });
 
     // Declared before the publishing, so that the log still reaches it while the publisher stops.
-    StatusLine status(::isatty(STDERR_FILENO) == 1, [&] { return StatusLine::Figures{recorded, droppedSoFar(recorder)}; });
+    StatusLine status(::isatty(STDERR_FILENO) == 1, [&] { return StatusLine::Figures{recorded(), droppedSoFar(recorder)}; });
     std::unique_ptr<Publishing> publishing;
     if (broker) {
         publish::PublisherOptions publisherOptions;
@@ -154,8 +154,8 @@ int runRecord(const QStringList& arguments)
 
     const double seconds = double(stopped - started) / 1e6;
     char rateText[32];
-    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(recorded) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
-    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped\n", grouped(recorded).c_str(),
+    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(recorded()) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
+    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped\n", grouped(recorded()).c_str(),
                 static_cast<long long>(options.activeSession().objectId()), durationText(stopped - started).c_str(),
                 rateText, grouped(static_cast<long long>(droppedSoFar(recorder))).c_str());
     std::fflush(stdout);

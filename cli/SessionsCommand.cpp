@@ -2,19 +2,17 @@
 #include <cmath>
 #include <cstdio>
 
-#include "analysis/Samples.h"
+#include "analysis/SessionWalk.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/Times.h"
+#include "platform/Folders.h"
 
 namespace cli {
 
 namespace {
-
-// The rate a session was recorded at is found from its first time stamps; more add nothing.
-constexpr std::size_t kRateSamples = 4096;
 
 struct Listed {
     store::SessionReader::SessionRow row;
@@ -29,7 +27,7 @@ Listed describe(store::SessionReader& reader, const store::SessionReader::Sessio
     Listed out{row, row.id == active};
     store::StoreError error;
     std::vector<Micros> times;
-    if (!reader.timeSpan(row.id, out.first, out.last, out.any, error) || !reader.firstTimes(row.id, kRateSamples, times, error))
+    if (!reader.timeSpan(row.id, out.first, out.last, out.any, error) || !reader.firstTimes(row.id, analysis::kRateSamples, times, error))
         storeError(error);
     out.rate = analysis::estimateSampleRate(times);
     return out;
@@ -85,7 +83,7 @@ int runSessions(const QStringList& arguments)
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
 
     store::SessionReader reader;
-    openStore(reader, storePath());
+    openStore(reader, platform::storePath());
     store::ObjectId active = 0;
     store::StoreError error;
     if (!reader.activeSession(active, error)) storeError(error);

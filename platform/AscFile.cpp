@@ -1,15 +1,16 @@
 #include "platform/AscFile.h"
 
 #include "platform/NumberText.h"
+#include "platform/TemporaryFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <unistd.h>
 
 namespace platform {
@@ -17,36 +18,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kBufferBytes = 256 * 1024;
-
-constexpr char kHeader[] = "Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]\n";
-
-// Creates a new file named ".<name>.XXXXXX" in the folder. Unlike mkstemp, the mode follows the
-// umask, so the finished export gets the same permissions as any other file the user saves.
-int createTemporary(const std::string& folder, const std::string& name, std::string& tempPath,
-                    int& error)
-{
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = folder + "/." + name + ".";
-        for (int i = 0; i < 6; ++i)
-            candidate.push_back(kLetters[pick(random)]);
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            tempPath = std::move(candidate);
-            return fd;
-        }
-        if (errno != EEXIST) {
-            error = errno;
-            return -1;
-        }
-    }
-    error = EEXIST;
-    return -1;
-}
 
 // Removes ".<name>.XXXXXX" files: temporaries of this target whose export was killed.
 void removeLeftovers(const std::string& folder, const std::string& name)
@@ -73,6 +44,46 @@ std::string ascFileName(Micros sessionStart, int ordinal)
     return name + ".asc";
 }
 
+int ascFileOrdinal(AscFileSession session, std::span<const AscFileSession> siblings)
+{
+    const std::string plain = ascFileName(session.start);
+    int ordinal = 1;
+    for (const AscFileSession& other : siblings) {
+        const bool earlier = other.start != session.start ? other.start < session.start : other.id < session.id;
+        // Names can only match within a day or two of each other, whatever the time zones do.
+        if (earlier && std::llabs(other.start - session.start) < 2 * 86400LL * 1000000
+            && ascFileName(other.start) == plain)
+            ++ordinal;
+    }
+    return ordinal;
+}
+
+char* widenAscii(char* out, std::string_view ascii)
+{
+    for (char c : ascii) {
+        *out++ = c;
+        *out++ = 0;
+    }
+    return out;
+}
+
+AscLine::AscLine() : dateCode_("yyyy-MM-dd HH:mm:ss.SSS") {}
+
+std::string_view AscLine::format(Micros t, float x, float y, float z)
+{
+    text_.clear();
+    dateCode_.appendDate(text_, t);
+    char numbers[3 * (kNumberTextMax + 1) + 1];
+    char* p = numbers;
+    for (float v : {x, y, z}) {
+        *p++ = '\t';
+        p = appendNumberText(p, v);
+    }
+    *p++ = '\n';
+    text_.append(numbers, p);
+    return text_;
+}
+
 AscFile::AscFile(std::string folder, Micros sessionStart, int ordinal)
     : AscFile(std::move(folder), ascFileName(sessionStart, ordinal))
 {
@@ -80,8 +91,7 @@ AscFile::AscFile(std::string folder, Micros sessionStart, int ordinal)
 
 AscFile::AscFile(std::string folder, std::string fileName)
     : folder_(std::move(folder)),
-      path_(folder_ + "/" + fileName),
-      dateCode_("yyyy-MM-dd HH:mm:ss.SSS")
+      path_(folder_ + "/" + fileName)
 {
 }
 
@@ -101,7 +111,7 @@ bool AscFile::open()
     int error = 0;
     const std::string name = path_.substr(folder_.size() + 1);
     removeLeftovers(folder_, name);
-    fd_ = createTemporary(folder_, name, tempPath_, error);
+    fd_ = createTemporaryFile(folder_, name, tempPath_, error);
     if (fd_ < 0) {
         fail(error);
         return false;
@@ -109,9 +119,9 @@ bool AscFile::open()
     state_ = State::Open;
     buffer_.resize(kBufferBytes);
     used_ = 0;
-    buffer_[used_++] = static_cast<char>(0xFF);
-    buffer_[used_++] = static_cast<char>(0xFE);
-    appendAscii(kHeader, sizeof kHeader - 1);
+    for (char c : kAscByteOrderMark)
+        buffer_[used_++] = c;
+    appendAscii(kAscHeader);
     return true;
 }
 
@@ -122,19 +132,10 @@ void AscFile::addSample(Micros t, float x, float y, float z)
             fail("not open");
         return;
     }
-    line_.clear();
-    dateCode_.appendDate(line_, t);
-    char numbers[3 * (kNumberTextMax + 1) + 1];
-    char* p = numbers;
-    for (float v : {x, y, z}) {
-        *p++ = '\t';
-        p = appendNumberText(p, v);
-    }
-    *p++ = '\n';
-    line_.append(numbers, p);
-    if (buffer_.size() - used_ < 2 * line_.size() && !flush())
+    const std::string_view line = line_.format(t, x, y, z);
+    if (buffer_.size() - used_ < 2 * line.size() && !flush())
         return;
-    appendAscii(line_.data(), line_.size());
+    appendAscii(line);
     ++lines_;
 }
 
@@ -173,16 +174,10 @@ bool AscFile::commit()
     return true;
 }
 
-// ASCII in, UTF-16 little-endian out: each character is its byte and a zero byte.
 // The caller has made sure there is room.
-void AscFile::appendAscii(const char* text, std::size_t length)
+void AscFile::appendAscii(std::string_view text)
 {
-    char* out = buffer_.data() + used_;
-    for (std::size_t i = 0; i < length; ++i) {
-        out[2 * i] = text[i];
-        out[2 * i + 1] = 0;
-    }
-    used_ += 2 * length;
+    used_ = std::size_t(widenAscii(buffer_.data() + used_, text) - buffer_.data());
 }
 
 bool AscFile::flush()

@@ -8,7 +8,9 @@
 // the target; until then, and after any failure, an earlier file of that name is left as it was and
 // the temporary file is removed. Writer errors are remembered and reported once, by commit().
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -20,6 +22,39 @@ namespace platform {
 // the same name are told apart by their place among them (1 for the first, which keeps the plain
 // name): the second is "yyyy-MM-dd-HH-mm-ss-2.asc", and so on.
 std::string ascFileName(Micros sessionStart, int ordinal = 1);
+
+// A session as its file name sees it: its start, and its id to order equal starts.
+struct AscFileSession {
+    Micros start = 0;
+    std::int64_t id = 0;
+};
+
+// The ordinal for ascFileName: 1 plus the siblings (the sessions of the same root, the session
+// itself among them or not) that come before it by start, then by id, and whose starts give the
+// same plain name.
+int ascFileOrdinal(AscFileSession session, std::span<const AscFileSession> siblings);
+
+// Every file starts with the byte-order mark of UTF-16 little-endian and then the header line,
+// given here as ASCII to be widened like the data lines.
+inline constexpr std::string_view kAscByteOrderMark = "\xFF\xFE";
+inline constexpr std::string_view kAscHeader = "Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]\n";
+
+// ASCII in, UTF-16 little-endian out: each character, then a zero byte. Writes 2 * ascii.size()
+// bytes at out, which has room for them, and returns their end.
+char* widenAscii(char* out, std::string_view ascii);
+
+// The data lines as ASCII, for whoever writes them out.
+class AscLine {
+public:
+    AscLine();
+    // "yyyy-MM-dd HH:mm:ss.SSS<tab>x<tab>y<tab>z<line feed>", valid until the next call. One
+    // buffer serves every line, so a long export allocates nothing per line.
+    std::string_view format(Micros t, float x, float y, float z);
+
+private:
+    DateFormatter dateCode_;
+    std::string text_;
+};
 
 class AscFile {
 public:
@@ -56,7 +91,7 @@ private:
     void fail(const char* reason);
     void fail(int errorNumber);
     void removeTemporary();
-    void appendAscii(const char* text, std::size_t length);
+    void appendAscii(std::string_view text);
 
     std::string folder_;
     std::string path_;
@@ -65,8 +100,7 @@ private:
     State state_ = State::Idle;
     std::string error_;
     std::uint64_t lines_ = 0;
-    DateFormatter dateCode_;
-    std::string line_;
+    AscLine line_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
 };

@@ -50,9 +50,9 @@ std::string libraryDirectory()
     return base + "/Quivra";
 }
 
-bool prepareLibraryDirectory(std::string& error)
+std::string storePath()
 {
-    return ensureDirectory(libraryDirectory(), &error);
+    return libraryDirectory() + "/Quivra.sqlite";
 }
 
 std::string documentsDirectory()
@@ -60,6 +60,15 @@ std::string documentsDirectory()
     if (environment("HOME").empty()) return homeDirectory() + "/Documents";
     QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return dir.isEmpty() ? homeDirectory() + "/Documents" : dir.toStdString();
+}
+
+bool prepareDocumentsDirectory(std::string& folder, std::string& error)
+{
+    folder = documentsDirectory();
+    std::string problem;
+    if (ensureDirectory(folder, &problem)) return true;
+    error = "cannot use the documents folder " + problem;
+    return false;
 }
 
 } // namespace platform

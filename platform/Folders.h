@@ -10,11 +10,14 @@ std::string homeDirectory();
 // $XDG_DATA_HOME/Quivra, by default ~/.local/share/Quivra. A relative XDG_DATA_HOME is invalid
 // by the XDG rules and ignored. Nothing is created.
 std::string libraryDirectory();
-// Creates the library folder when missing; false with the reason when it cannot be made.
-bool prepareLibraryDirectory(std::string& error);
+// <library folder>/Quivra.sqlite: the store of the window and of every subcommand.
+std::string storePath();
 
 // The user's documents folder, by default ~/Documents. Nothing is created.
 std::string documentsDirectory();
+// The documents folder, created when missing, for an export to go into; false, with `error` set
+// to "cannot use the documents folder PATH: REASON", when it cannot be made.
+bool prepareDocumentsDirectory(std::string& folder, std::string& error);
 
 // Creates the folder and its parents; false, with the reason, when it cannot be made or is not
 // a folder. Never throws.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/NumberText.h"
 #include "platform/Log.h"
 #include "platform/sensors/TextNumbers.h"
 
@@ -53,13 +54,6 @@ std::string alreadyEnabled(const fs::path& enable)
 {
     return "its buffer is already enabled, by another program (iio-sensor-proxy, perhaps) or by one that "
            "ended without disabling it (then write 0 to " + enable.string() + ")";
-}
-
-std::string number(double value)
-{
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    return ec == std::errc() ? std::string(text, end) : std::string("0");
 }
 
 // "6.25 12.5 25", or a range "[0.5 0.5 400]" of which the ends are taken; slowest first.
@@ -231,7 +225,7 @@ bool IioBufferSource::setUp(double rate, std::string& error)
         const auto nearer = [rate](double a, double b) { return std::fabs(a - rate) < std::fabs(b - rate); };
         const double chosen = rates_.empty() ? rate : *std::min_element(rates_.begin(), rates_.end(), nearer);
         std::string ignored;
-        if (!change(frequency_, number(chosen), error))
+        if (!change(frequency_, platform::shortestText(chosen), error))
             return false;
         if (!readNumberAttribute(frequency_, rate_, ignored) || !(rate_ > 0))
             rate_ = chosen;
@@ -277,7 +271,7 @@ bool IioBufferSource::layOut(std::string& error)
     std::string ignored;
     if (present(bufferDir_ / "bytes_per_datum")
         && readNumberAttribute(bufferDir_ / "bytes_per_datum", declared, ignored) && declared != double(size)) {
-        error = "its scans are " + number(declared) + " bytes, but its channels make " + std::to_string(size);
+        error = "its scans are " + platform::shortestText(declared) + " bytes, but its channels make " + std::to_string(size);
         return false;
     }
     std::array<const ScanChannel*, 3> axes{};

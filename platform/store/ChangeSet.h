@@ -27,12 +27,6 @@ struct ChangeSet {
     std::vector<SampleRecord> samples;         // unsaved samples (deletedSample ones are skipped)
     std::vector<TrashOp> trashOps;
     std::vector<std::pair<std::string, std::string>> settings; // written whole
-
-    bool empty() const
-    {
-        return baseModels.empty() && sessions.empty() && options.empty() && deletedSamples.empty()
-               && rewrittenSamples.empty() && samples.empty() && trashOps.empty() && settings.empty();
-    }
 };
 
 struct SaveResult {

@@ -49,7 +49,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0
         || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0))
         return refuseReadOnly(path, error);
-    if (!lock_.acquire(path, "Quivra is already running on this store", error)) return false;
+    if (!lock_.acquire(path, "Quivra is already running on the store " + path, error)) return false;
     auto fail = [this] {
         writer_.reset();
         sql_.reset();
@@ -289,12 +289,6 @@ ObjectId ObjectContext::optionsWithActiveSession(ObjectId session) const
 }
 
 // ---- settings ----
-
-std::optional<std::string> ObjectContext::setting(const std::string& name) const
-{
-    auto it = settings_.find(name);
-    return it == settings_.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
 
 void ObjectContext::setSetting(const std::string& name, const std::string& value)
 {

@@ -85,7 +85,6 @@ public:
     SessionSnapshot snapshot(ObjectId session) const;
 
     // ---- settings beyond the sample rate, by name ----
-    std::optional<std::string> setting(const std::string& name) const;
     const std::map<std::string, std::string>& settings() const { return settings_; }
     void setSetting(const std::string& name, const std::string& value);
 
@@ -178,7 +177,6 @@ private:
     // the marks back.
     struct InFlight {
         std::size_t samples = 0;                        // pending_[0, samples)
-        std::map<ObjectId, std::int64_t> sessionSamples; // of them, per session, still visible
         std::vector<ObjectId> baseModels, sessions, options;
         std::set<ObjectId> deletedSamples;
         std::map<ObjectId, SampleRecord> rewrittenSamples;

@@ -58,7 +58,7 @@ bool StoreLock::acquire(const std::string& storePath, bool& busy, std::string& r
     return true;
 }
 
-bool StoreLock::acquire(const std::string& storePath, const char* busyMessage, StoreError& error)
+bool StoreLock::acquire(const std::string& storePath, const std::string& busyMessage, StoreError& error)
 {
     bool busy = false;
     std::string reason;

@@ -17,7 +17,7 @@ public:
     // Locks "<store>.lock" beside the file the path resolves to, so that two paths to one store
     // (a symlink from another home, say) meet at the same lock. False when another process holds
     // it (the error then says `busyMessage`) or it cannot be made.
-    bool acquire(const std::string& storePath, const char* busyMessage, StoreError& error);
+    bool acquire(const std::string& storePath, const std::string& busyMessage, StoreError& error);
     void release();
 
     // The store's path with every symlink resolved; a missing file is resolved through its folder.

@@ -99,12 +99,6 @@ void StoreWriter::submit(ChangeSet changes, std::function<void()> done)
     wake_.notify_all();
 }
 
-bool StoreWriter::busy() const
-{
-    std::lock_guard lock(mutex_);
-    return job_.has_value();
-}
-
 SaveResult StoreWriter::wait()
 {
     std::unique_lock lock(mutex_);

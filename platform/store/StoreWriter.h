@@ -30,7 +30,6 @@ public:
     // Starts writing; one change set at a time. `done` runs on the writer's thread when the
     // result is ready (to wake whoever collects it).
     void submit(ChangeSet changes, std::function<void()> done);
-    bool busy() const;
     // The result of the last change set, waiting for it if need be.
     SaveResult wait();
 
