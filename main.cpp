@@ -114,11 +114,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quivra");
     QApplication::setApplicationVersion(QUIVRA_VERSION);
-    sensors::Accelerometer::sharedAccelerometer()->setSource(std::move(source));
     // First thing: a signal that comes during start-up still ends through the final save.
     platform::quitOnTerminationSignals([] { QApplication::quit(); });
 
     QuivraAppDelegate delegate;
+    delegate.accelerometer().setSource(std::move(source));
     delegate.applicationDidFinishLaunchingWithOptions();
     std::unique_ptr<Publishing> publishing;
     if (broker) {

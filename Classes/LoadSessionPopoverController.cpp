@@ -11,6 +11,7 @@
 
 #include "BaseModel.h"
 #include "Options.h"
+#include "Recorder.h"
 #include "platform/DateFormatter.h"
 #include "SessionRows.h"
 #include "ui_LoadSessionPopover.h"
@@ -86,7 +87,8 @@ void LoadSessionPopoverController::didSelectRow(int row)
 {
     if (row < 0 || row >= int(rows_.size())) return;
     cancelDeleteConfirmation();
-    appDelegate_->baseModel().options().setActiveSession(rows_[std::size_t(row)]);
+    // What was captured before the tap stays in the session it was captured for.
+    if (recorder_) recorder_->selectSession(rows_[std::size_t(row)]);
     emit sessionChosen();
     appDelegate_->saveContext();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
@@ -97,7 +99,7 @@ void LoadSessionPopoverController::commitEditingStyle(int row)
     if (row < 0 || row >= int(rows_.size())) return;
     cancelDeleteConfirmation();
     model_->removeRowBy(row, [&] {
-        deleteObject(rows_[std::size_t(row)]);
+        if (recorder_) recorder_->deleteSession(rows_[std::size_t(row)]);
         rows_.erase(rows_.begin() + row);
     });
     emit sessionDeleted();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Popover.h"
+#include "Recorder.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
 
@@ -69,6 +70,8 @@ public:
     QListView* sessionTableView() const { return sessionTableView_; }
     // Set when the view loads.
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
+    // Who carries out a selection or a deletion, at the moment of the tap.
+    void setRecorder(Recorder* recorder) { recorder_ = recorder; }
     Popover* popoverController() const { return popoverController_; }
     void setPopoverController(Popover* popover) { popoverController_ = popover; }
 
@@ -88,6 +91,7 @@ private:
     QPointer<QListView> sessionTableView_;
     QPointer<QWidget> listViewport_;
     QPointer<QuivraAppDelegate> appDelegate_;
+    QPointer<Recorder> recorder_;
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
     std::vector<Session> rows_;          // the sessions in row order

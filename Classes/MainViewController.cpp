@@ -35,8 +35,7 @@ MainViewController::~MainViewController()
     delete export_.data(); // waits for its file
     delete sessionAnalysis_.data();
     stopLiveAnalysis();
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    if (shared->delegate() == this) shared->setDelegate(nullptr);
+    recorder_.reset();
     delete viewRefreshTimer_.data();
     delete view_.data();
 }
@@ -73,12 +72,12 @@ QWidget* MainViewController::view()
     undoTimer_.setSingleShot(true);
     connect(&undoTimer_, &QTimer::timeout, this, &MainViewController::endUndo);
 
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    connect(shared, &sensors::Accelerometer::sourceFailed, this,
-            [this](const QString& message) { showWarning("Accelerometer failed: " + message); });
-    sourceText_ = QString::fromStdString(shared->source() ? shared->source()->description() : "no accelerometer");
-
     viewDidLoad();
+    if (recorder_) {
+        const sensors::Accelerometer& accelerometer = recorder_->accelerometer();
+        sourceText_ = QString::fromStdString(accelerometer.source() ? accelerometer.source()->description()
+                                                                     : "no accelerometer");
+    }
     if (appDelegate_) {
         connect(appDelegate_, &QuivraAppDelegate::saveFailed, this,
                 [this](const QString& message) { showWarning("Not saved yet (retrying): " + message); });
@@ -101,8 +100,13 @@ void MainViewController::viewDidLoad()
 {
     appDelegate_ = QuivraAppDelegate::shared();
     if (!recorder_ && appDelegate_) {
-        recorder_ = std::make_unique<Recorder>(appDelegate_->baseModel(), sensors::Accelerometer::sharedAccelerometer());
-        recorder_->setReceiver(this);
+        recorder_ = std::make_unique<Recorder>(appDelegate_->baseModel(), appDelegate_->accelerometer());
+        connect(recorder_.get(), &Recorder::stateChanged, this, &MainViewController::recordingStateChanged);
+        connect(recorder_.get(), &Recorder::readingHandled, this, &MainViewController::readingHandled);
+        // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
+        connect(recorder_.get(), &Recorder::tareTaken, this, [this] { placeNeedles(std::nullopt); });
+        connect(recorder_.get(), &Recorder::recordingFailed, this, &MainViewController::showWarning);
+        connect(recorder_.get(), &Recorder::rateWarningChanged, this, &MainViewController::updateStatus);
     }
     if (!recorder_) return;
     GMeter* meter = gMeterView();
@@ -129,14 +133,14 @@ void MainViewController::setGDataViewArray(SharedViewBuffer buffer)
     if (recorder_) recorder_->setViewBuffer(std::move(buffer));
 }
 
-sensors::Accelerometer* MainViewController::gAccelerometer() const
+const sensors::Accelerometer* MainViewController::gAccelerometer() const
 {
-    return recorder_ && recorder_->isRecording() ? recorder_->accelerometer() : nullptr;
+    return recorder_ && recorder_->isRecording() ? &recorder_->accelerometer() : nullptr;
 }
 
-sensors::Accelerometer* MainViewController::tareAccelerometer() const
+const sensors::Accelerometer* MainViewController::tareAccelerometer() const
 {
-    return recorder_ && recorder_->isTarePending() ? recorder_->accelerometer() : nullptr;
+    return recorder_ && recorder_->isTarePending() ? &recorder_->accelerometer() : nullptr;
 }
 
 void MainViewController::handOverBuffer()
@@ -209,18 +213,24 @@ void MainViewController::showRecordingState(const char* image, const char* text)
 void MainViewController::startStopButtonPressed()
 {
     if (!recorder_) return;
-    if (!recorder_->isRecording()) {
+    if (recorder_->isRecording()) recorder_->stop();
+    else recorder_->start();
+}
+
+void MainViewController::recordingStateChanged()
+{
+    if (recorder_->isRecording()) {
         showRecordingState(":/images/pauseButtonIcon.png", "Pause");
-        recorder_->start();
-        auto* timer = new QTimer(this);
-        timer->setTimerType(Qt::PreciseTimer);
-        timer->setInterval(int(std::lround(refreshInterval * 1000.0)));
-        connect(timer, &QTimer::timeout, this, &MainViewController::refreshView);
-        timer->start();
-        viewRefreshTimer_ = timer;
+        if (!viewRefreshTimer_) {
+            auto* timer = new QTimer(this);
+            timer->setTimerType(Qt::PreciseTimer);
+            timer->setInterval(int(std::lround(refreshInterval * 1000.0)));
+            connect(timer, &QTimer::timeout, this, &MainViewController::refreshView);
+            timer->start();
+            viewRefreshTimer_ = timer;
+        }
     } else {
         showRecordingState(":/images/recButtonIcon.png", "Record");
-        recorder_->stop();
         if (viewRefreshTimer_) {
             viewRefreshTimer_->stop();
             viewRefreshTimer_->deleteLater();
@@ -246,12 +256,8 @@ void MainViewController::rateChanged()
     analysisStateChanged();
 }
 
-void MainViewController::accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
-                                                    const sensors::Acceleration& acceleration)
+void MainViewController::readingHandled()
 {
-    if (!recorder_) return;
-    // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
-    if (recorder_->handle(accelerometer, acceleration) == Recorder::Outcome::tare) placeNeedles(std::nullopt);
     handOverBuffer();
 }
 
@@ -269,14 +275,22 @@ void MainViewController::updateStatus()
     else if (gAccelerometer()) state = "Recording";
     else state = "Stopped";
     QString samples = QLocale::c().toString(qlonglong(active.gData().count())) + " samples";
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    const std::uint64_t dropped = (recorder_ ? recorder_->droppedReadings() : 0) + shared->droppedReadings();
+    std::uint64_t dropped = 0, overflowed = 0;
+    QString rateWarning;
+    if (recorder_) {
+        dropped = recorder_->droppedReadings() + recorder_->accelerometer().droppedReadings();
+        overflowed = recorder_->accelerometer().overflowedReadings();
+        rateWarning = QString::fromStdString(recorder_->rateWatch().describe());
+    }
     if (dropped > 0) samples += "  ·  " + QLocale::c().toString(qulonglong(dropped)) + " unusable readings dropped";
-    if (shared->overflowedReadings() > 0)
-        samples += "  ·  " + QLocale::c().toString(qulonglong(shared->overflowedReadings())) + " readings lost (window too slow)";
+    if (overflowed > 0)
+        samples += "  ·  " + QLocale::c().toString(qulonglong(overflowed)) + " readings lost (window too slow)";
     // The whole line stays in the tooltip; the label shows what fits beside the toolbar.
-    const QString line = state + "  ·  " + samples + "  ·  " + sourceText_;
+    QString line = state + "  ·  " + samples + "  ·  " + sourceText_;
     QLabel* label = ui_->statusLabel;
+    // Readings that do not arrive at the rate asked are said in the warning colour, first.
+    label->setStyleSheet(rateWarning.isEmpty() ? QString() : QString("color: #fca5a5; font-weight: bold;"));
+    if (!rateWarning.isEmpty()) line = "Off rate: " + rateWarning + "  ·  " + line;
     label->setToolTip(line);
     label->setText(label->width() > 60 ? label->fontMetrics().elidedText(line, Qt::ElideRight, label->width()) : line);
 }

@@ -1,7 +1,6 @@
 #pragma once
-// The controller of the main screen: the accelerometer's delegate, which forwards each reading to
-// the recorder and draws what comes of it (the trace view, the needles, the status line), and
-// every action of the screen.
+// The controller of the main screen: it drives the recorder with the screen's actions and draws
+// what the recorder reports (the trace view, the needles, the status line).
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -28,7 +27,7 @@ class SessionExport;
 class QLabel;
 class QToolButton;
 
-class MainViewController : public QObject, public sensors::AccelerometerDelegate {
+class MainViewController : public QObject {
     Q_OBJECT
 public:
     explicit MainViewController(QObject* parent = nullptr);
@@ -70,9 +69,6 @@ public:
     // How long a clear or a delete can be undone.
     static constexpr int undoWindowMs = 12000;
 
-    void accelerometerDidAccelerate(sensors::Accelerometer* accelerometer,
-                                    const sensors::Acceleration& acceleration) override;
-
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
     Recorder* recorder() const { return recorder_.get(); }
     const SharedViewBuffer& gDataViewArray() const;
@@ -83,8 +79,8 @@ public:
     QLabel* needleZ() const;
     QToolButton* startStopButton() const;
     // The accelerometer while recording, else none; and while a tare is pending.
-    sensors::Accelerometer* gAccelerometer() const;
-    sensors::Accelerometer* tareAccelerometer() const;
+    const sensors::Accelerometer* gAccelerometer() const;
+    const sensors::Accelerometer* tareAccelerometer() const;
     QTimer* viewRefreshTimer() const { return viewRefreshTimer_; }
 
 signals:
@@ -93,6 +89,9 @@ signals:
 
 private:
     void showRecordingState(const char* image, const char* text);
+    // The recorder started or stopped (a tap, or a failed device).
+    void recordingStateChanged();
+    void readingHandled();
     void installEmptyBuffer();
     void handOverBuffer();
     void rateChanged();

@@ -59,7 +59,7 @@ void MainViewController::analysisStateChanged()
     }
     if (recorder_->isRecording()) {
         delete sessionAnalysis_.data();
-        const double rate = double(appDelegate_->baseModel().options().framerate());
+        const double rate = recorder_->runRate();
         if (!live_ || live_->sampleRate() != rate) {
             stopLiveAnalysis();
             live_ = std::make_unique<analysis::LiveAnalyser>(analysisPanel_->options().settings, rate);

@@ -23,6 +23,7 @@ void MainViewController::loadSessionButtonPressed()
 {
     auto* browser = new LoadSessionPopoverController;
     browser->setContentSizeForViewInPopover(QSize(250, 300));
+    browser->setRecorder(recorder_.get());
     // The browser says what happened; the screen follows.
     connect(browser, &LoadSessionPopoverController::sessionChosen, this, &MainViewController::viewDidLoad);
     connect(browser, &LoadSessionPopoverController::sessionDeleted, this, &MainViewController::showRemovalNotice);
@@ -37,7 +38,8 @@ void MainViewController::settingsButtonPressed()
 {
     auto* settings = new SettingsViewController;
     // Taller when the device offers rates above the slider's, as stops of their own.
-    settings->setContentSizeForViewInPopover(QSize(250, SettingsViewController::fasterRates().empty() ? 85 : 125));
+    const bool faster = recorder_ && !SettingsViewController::fasterRates(recorder_->accelerometer()).empty();
+    settings->setContentSizeForViewInPopover(QSize(250, faster ? 125 : 85));
     connect(settings, &SettingsViewController::rateChanged, this, &MainViewController::rateChanged);
     auto* popover = new Popover(settings);
     QWidget* screen = view();

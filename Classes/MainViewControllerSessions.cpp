@@ -8,6 +8,7 @@
 #include "MainViewController.h"
 #include "Options.h"
 #include "QuivraAppDelegate.h"
+#include "Recorder.h"
 #include "Session.h"
 #include "SessionExport.h"
 #include "platform/AscFile.h"
@@ -27,30 +28,23 @@ void MainViewController::installEmptyBuffer()
 
 void MainViewController::startNewSessionPressed()
 {
-    if (!appDelegate_) return;
+    if (!appDelegate_ || !recorder_) return;
     // What was captured before the press goes to the session active before it.
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
-    BaseModel root = appDelegate_->baseModel();
-    Session session = Session::init();
-    session.setBaseModel(root);
-    root.options().setActiveSession(session);
+    recorder_->startNewSession();
     installEmptyBuffer();
     if (GMeter* meter = gMeterView()) meter->setNeedsDisplay();
     moveNeedles();
-    platform::log("new session");
     appDelegate_->saveContext();
     updateStatus();
 }
 
 void MainViewController::deleteSessionPressed()
 {
-    if (!appDelegate_) return;
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
-    Session active = appDelegate_->baseModel().options().activeSession();
-    // Every sample of the session goes, saved or not; the session stays, and stays active. The
-    // samples wait in the trash while the clear can be undone.
-    const bool had = active && active.gData().count() > 0;
-    if (active) appDelegate_->managedObjectContext()->clearSamples(active.objectId());
+    if (!appDelegate_ || !recorder_) return;
+    // Every sample of the session goes, saved or not, and everything captured before the press
+    // with them; the session stays, and stays active. The samples wait in the trash while the
+    // clear can be undone.
+    const bool had = recorder_->clearActiveSession();
     installEmptyBuffer();
     refreshView();
     appDelegate_->saveContext();
@@ -91,8 +85,7 @@ void MainViewController::undoButtonPressed()
     if (ui_) ui_->undoButton->hide();
     store::ObjectContext* context = appDelegate_->managedObjectContext();
     const qlonglong count = context->undoableRemoval()->sampleCount();
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
-    if (!context->undoRemoval()) return;
+    if (!recorder_ || !recorder_->undoRemoval()) return;
     platform::log("undo: " + std::to_string(count) + " samples put back");
     // Rows that reached the trash come back with the save; the screen follows when it is done.
     rebuildAfterSave_ = true;
@@ -124,7 +117,7 @@ void MainViewController::exportSession()
         return;
     }
     // Everything captured before the tap belongs in the file, and nothing after it.
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
+    if (recorder_) recorder_->handOver();
     store::ObjectContext* context = appDelegate_->managedObjectContext();
     export_ = new SessionExport({appDelegate_->storePath(), folder, active.exportFileName(),
                                  context->snapshot(active.objectId())},

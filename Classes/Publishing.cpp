@@ -98,9 +98,8 @@ void Publishing::publishSummary()
     second_.clear();
     summary.device = device_;
     summary.session = session_;
-    const sensors::Accelerometer* accelerometer = recorder_.accelerometer();
-    summary.dropped = recorder_.droppedReadings()
-        + (accelerometer ? accelerometer->droppedReadings() + accelerometer->overflowedReadings() : 0);
+    const sensors::Accelerometer& accelerometer = recorder_.accelerometer();
+    summary.dropped = recorder_.droppedReadings() + accelerometer.droppedReadings() + accelerometer.overflowedReadings();
     summary.publishDropped = publisher_->stats().dropped;
     publisher_->publish(publish::kSummaryTopic, publish::summaryJson(summary), 1);
 }

@@ -140,6 +140,8 @@ bool QuivraAppDelegate::mayClose()
 void QuivraAppDelegate::applicationWillTerminate()
 {
     terminated_ = true;
+    // Capture ends first, and everything it took reaches the recorder before the final save.
+    accelerometer_.shutdown();
     store::ObjectContext* context = keeper_.context();
     if (!context) return;
     if (quitWithoutSaving_) {
@@ -158,7 +160,7 @@ void QuivraAppDelegate::saveOnUnexpectedExit()
     if (!delegate || delegate->terminated_ || !delegate->keeper_.context()) return;
     delegate->terminated_ = true;
     store::ObjectContext* context = delegate->keeper_.context();
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
+    delegate->accelerometer_.deliverPending();
     if (!context->hasChanges()) return;
     platform::log("ending without the event loop (display gone?): saving what was recorded");
     store::StoreError error;

@@ -12,6 +12,7 @@
 
 #include "BaseModel.h"
 #include "StoreKeeper.h"
+#include "platform/sensors/Accelerometer.h"
 #include "platform/store/ObjectContext.h"
 
 class MainViewController;
@@ -29,7 +30,8 @@ public:
     // damaged store may hold (a sample rate out of range, no active session), the window and the
     // main screen. Returns true.
     bool applicationDidFinishLaunchingWithOptions();
-    // The event loop has ended: a pending session choice is completed, then the final save. A
+    // The event loop has ended: capture stops and what it took is handed over, a pending session
+    // choice is completed, then the final save. A
     // failing save is tried again for up to finalSaveRetryTime, each try logged; only then does
     // the program end as a failed save must, saying how many samples are lost.
     void applicationWillTerminate();
@@ -42,6 +44,8 @@ public:
     std::string storePath() const;
 
     BaseModel baseModel() const { return keeper_.root(); }
+    // The accelerometer the window records from; its source is set before start-up.
+    sensors::Accelerometer& accelerometer() { return accelerometer_; }
     QWidget* window() const { return window_.get(); }
     MainViewController* mainViewController() const { return mainViewController_.get(); }
 
@@ -69,6 +73,7 @@ private:
     bool mayClose();
     static void saveOnUnexpectedExit();
 
+    sensors::Accelerometer accelerometer_;
     StoreKeeper keeper_;
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<MainViewController> mainViewController_;

@@ -1,10 +1,11 @@
 #include "Recorder.h"
 
 #include <algorithm>
+#include <cmath>
 
-#include "Session.h"
 #include "TraceGeometry.h"
 #include "platform/Log.h"
+#include "platform/NumberText.h"
 
 namespace {
 
@@ -19,93 +20,228 @@ void widen(ViewRow& row, const std::array<float, 3>& v)
 
 } // namespace
 
-Recorder::Recorder(BaseModel root, sensors::Accelerometer* accelerometer)
-    : root_(root), options_(root.options()), accelerometer_(accelerometer)
+Recorder::Recorder(BaseModel root, sensors::Accelerometer& accelerometer, QObject* parent)
+    : QObject(parent), root_(root), options_(root.options()), accelerometer_(accelerometer)
 {
     followRate();
+    accelerometer_.setListener(this);
+    connect(&accelerometer_, &sensors::Accelerometer::sourceFailed, this, &Recorder::sourceFailed);
+    connect(&rateLook_, &QTimer::timeout, this, &Recorder::lookAtRate);
+}
+
+Recorder::~Recorder()
+{
+    accelerometer_.setCapturing(false);
+    accelerometer_.setListener(nullptr);
+}
+
+double Recorder::runRate() const
+{
+    const double stored = double(options_.framerate());
+    const std::vector<double> offered = accelerometer_.availableRates();
+    if (offered.empty()) return std::clamp(stored, double(slowestFramerate), double(fastestTimedFramerate));
+    const auto nearer = [stored](double a, double b) { return std::fabs(a - stored) < std::fabs(b - stored); };
+    return *std::min_element(offered.begin(), offered.end(), nearer);
 }
 
 void Recorder::followRate()
 {
-    const int rate = std::max(1, int(options_.framerate()));
+    const int rate = std::max(1, int(std::lround(runRate())));
     const int perRow = (rate + fastestRowRate - 1) / fastestRowRate;
     if (perRow != readingsPerRow_) columnCount_ = 0; // a row is never made of two paces
     readingsPerRow_ = perRow;
 }
 
-Recorder::~Recorder()
-{
-    if (accelerometer_ && accelerometer_->delegate() == receiver_) accelerometer_->setDelegate(nullptr);
-}
-
 void Recorder::useRecordingRate()
 {
     followRate();
-    accelerometer_->setDelegate(receiver_);
-    accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
+    const double rate = runRate();
+    if (rate != double(options_.framerate()) && rate != loggedRunRate_) {
+        // The stored rate is kept for a source that offers it; this run records at the nearest.
+        platform::log("the stored rate of " + std::to_string(options_.framerate()) + " a second is not one "
+                      + accelerometer_.source()->description() + " offers: recording at "
+                      + platform::shortestText(rate) + " a second");
+        loggedRunRate_ = rate;
+    }
+    // The interval first, so that a device is started once, at the rate asked.
+    accelerometer_.setUpdateInterval(updateIntervalForFramerate(float(rate)));
+    accelerometer_.setCapturing(true);
 }
 
-// Each change of state first handles what was captured before it, under the state it was
-// captured in: a tare never takes a reading older than its request.
+platform::Micros Recorder::handOver()
+{
+    return handOver(false);
+}
+
+platform::Micros Recorder::handOver(bool removal)
+{
+    const platform::Micros at = platform::Clock::now();
+    accelerometer_.deliverThrough(at);
+    boundary_ = Boundary{at, isRecording(), options_.activeSession().objectId(), removal};
+    return at;
+}
+
 void Recorder::start()
 {
-    accelerometer_->deliverPending();
+    handOver();
     if (state_ == State::recording) return;
     state_ = State::recording;
+    firstRecorded_ = 0;
     useRecordingRate();
+    rateWatch_.begin(runRate(), platform::Clock::now());
+    rateLook_.start(rateLookMs);
+    emit stateChanged();
 }
 
 void Recorder::stop()
 {
-    accelerometer_->deliverPending();
+    // What was captured before the stop is stored.
+    handOver();
     if (state_ == State::stopped) return;
+    setStopped();
+}
+
+void Recorder::setStopped()
+{
     state_ = State::stopped;
-    accelerometer_->setDelegate(nullptr);
+    accelerometer_.setCapturing(false);
+    rateLook_.stop();
+    const bool warned = rateWatch_.isOffRate();
+    rateWatch_.end();
+    if (warned) emit rateWarningChanged();
+    emit stateChanged();
 }
 
 void Recorder::requestTare()
 {
-    // The recording state is not consulted: while recording, the tare's pace replaces the
-    // sampling pace until the tare is taken.
-    accelerometer_->deliverPending();
+    // Never a reading taken before the request. The recording state is not consulted: while
+    // recording, the tare's pace replaces the sampling pace until the tare is taken (a device
+    // with its own buffer keeps its pace: setting it anew would cost more than it saves).
+    tareAskedAt_ = handOver();
     tarePending_ = true;
-    accelerometer_->setDelegate(receiver_);
-    accelerometer_->setUpdateInterval(tareUpdateInterval);
+    if (!(isRecording() && accelerometer_.isStreaming())) accelerometer_.setUpdateInterval(tareUpdateInterval);
+    accelerometer_.setCapturing(true);
 }
 
 void Recorder::applyFramerate()
 {
-    accelerometer_->deliverPending();
+    handOver();
     followRate();
-    if (state_ == State::recording)
-        accelerometer_->setUpdateInterval(updateIntervalForFramerate(float(options_.framerate())));
+    if (state_ != State::recording) return;
+    useRecordingRate();
+    rateWatch_.begin(runRate(), platform::Clock::now());
 }
 
-Recorder::Outcome Recorder::handle(sensors::Accelerometer* accelerometer, const sensors::Acceleration& a)
+Session Recorder::startNewSession()
 {
-    if (tarePending_ && accelerometer != nullptr && accelerometer == accelerometer_) {
+    const platform::Micros at = handOver();
+    store::ObjectContext* context = root_.managedObjectContext();
+    Session session(context, context->insertSession(at));
+    session.setBaseModel(root_);
+    options_.setActiveSession(session);
+    installEmptyViewBuffer();
+    platform::log("new session");
+    return session;
+}
+
+void Recorder::selectSession(const Session& session)
+{
+    handOver();
+    options_.setActiveSession(session);
+    rebuildViewBuffer();
+}
+
+bool Recorder::clearActiveSession()
+{
+    handOver(true);
+    Session active = options_.activeSession();
+    // Every sample of the session goes, saved or not; the session stays, and stays active. The
+    // samples wait in the trash while the clear can be undone.
+    const bool had = active && active.gData().count() > 0;
+    if (active) root_.managedObjectContext()->clearSamples(active.objectId());
+    installEmptyViewBuffer();
+    return had;
+}
+
+void Recorder::deleteSession(const Session& session)
+{
+    handOver(session == options_.activeSession());
+    deleteObject(session);
+}
+
+bool Recorder::undoRemoval()
+{
+    handOver();
+    store::ObjectContext* context = root_.managedObjectContext();
+    return context && context->undoRemoval();
+}
+
+void Recorder::accelerometerDidAccelerate(sensors::Accelerometer*, const sensors::Acceleration& reading)
+{
+    handle(reading);
+}
+
+Recorder::Outcome Recorder::handle(const sensors::Acceleration& a)
+{
+    const platform::Micros taken = a.timestamp != 0 ? a.timestamp : platform::Clock::now();
+    Outcome outcome = Outcome::ignored;
+    if (taken < boundary_.at) {
+        outcome = late(a, taken);
+    } else if (tarePending_ && taken >= tareAskedAt_) {
         takeTare(a);
-        return Outcome::tare;
+        outcome = Outcome::tare;
+    } else if (state_ != State::recording) {
+        return Outcome::ignored;
+    } else if (stopAfter_ > 0 && firstRecorded_ != 0 && taken - firstRecorded_ >= stopAfter_) {
+        setStopped();
+        emit durationReached();
+        return Outcome::ignored;
+    } else {
+        // When the active session was just deleted, the session the deletion's follow-up will
+        // choose is chosen now and takes the reading.
+        Session active = options_.activeSession();
+        if (!active) active = root_.ensureActiveSession();
+        outcome = record(a, taken, active.objectId(), true);
     }
+    emit readingHandled();
+    return outcome;
+}
+
+Recorder::Outcome Recorder::late(const sensors::Acceleration& a, platform::Micros taken)
+{
+    // Captured before the last action, handed over only after it (a device that stamps far
+    // behind): it belongs to the state before the action.
+    if (boundary_.removal) {
+        if (late_++ == 0)
+            platform::log("a reading captured before a clear or delete came after it: dropped, further ones are counted");
+        return Outcome::dropped;
+    }
+    if (!boundary_.recording) return Outcome::ignored;
+    Session active = options_.activeSession();
+    const store::ObjectId session = boundary_.session ? boundary_.session : root_.ensureActiveSession().objectId();
+    return record(a, taken, session, session == active.objectId());
+}
+
+Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session,
+                                  bool shown)
+{
     // The tare is read again for every axis of every reading, so a new tare applies at once.
     const double dx = a.x - double(options_.tareX());
     const double dy = a.y - double(options_.tareY());
     const double dz = a.z - double(options_.tareZ());
     // A difference beyond float range has no single-precision value to store.
-    if (!sensors::Accelerometer::isUsable({dx, dy, dz, 0})) {
+    if (!sensors::isUsable({dx, dy, dz, 0})) {
         if (dropped_++ == 0) platform::log("a reading less the tare is out of range: dropped, further ones are counted");
         return Outcome::dropped;
     }
     const float x = float(dx), y = float(dy), z = float(dz);
-    // When the active session was just deleted, the session the deletion's follow-up will choose
-    // is chosen now and takes the reading.
-    Session active = options_.activeSession();
-    if (!active) active = root_.ensureActiveSession();
-    const platform::Micros taken = a.timestamp != 0 ? a.timestamp : platform::Clock::now();
     store::ObjectId id = 0;
     if (store::ObjectContext* context = root_.managedObjectContext())
-        id = context->insertSample(taken, x, y, z, active.objectId());
-    for (const auto& [key, listener] : listeners_) listener(store::SampleValues{id, taken, x, y, z, active.objectId()});
+        id = context->insertSample(taken, x, y, z, session);
+    for (const auto& [key, listener] : listeners_) listener(store::SampleValues{id, taken, x, y, z, session});
+    rateWatch_.count();
+    if (firstRecorded_ == 0) firstRecorded_ = taken;
+    if (!shown) return Outcome::sample;
 
     if (readingsPerRow_ == 1) {
         appendRow(ViewRow{x, y, z});
@@ -141,12 +277,34 @@ void Recorder::takeTare(const sensors::Acceleration& a)
     options_.setTareX(float(a.x));
     options_.setTareY(float(a.y));
     options_.setTareZ(float(a.z));
-    accelerometer_->setDelegate(nullptr);
     tarePending_ = false;
     if (state_ == State::recording) {
         platform::log("tare during sampling");
         useRecordingRate();
+    } else {
+        accelerometer_.setCapturing(false);
     }
+    emit tareTaken();
+}
+
+void Recorder::sourceFailed(const QString& message)
+{
+    const bool wasRecording = isRecording();
+    if (wasRecording) setStopped();
+    emit recordingFailed(wasRecording ? "Recording stopped: the accelerometer failed (" + message
+                                            + "). Everything recorded before is kept. Check the device, then press "
+                                              "Record to try again."
+                                      : "The accelerometer failed (" + message + "). Check the device and try again.");
+}
+
+void Recorder::lookAtRate()
+{
+    if (!rateWatch_.update(platform::Clock::now())) return;
+    if (rateWatch_.isOffRate())
+        platform::log("readings arrive off the rate asked: " + rateWatch_.describe());
+    else
+        platform::log("readings arrive at the rate asked again");
+    emit rateWarningChanged();
 }
 
 void Recorder::rebuildViewBuffer()

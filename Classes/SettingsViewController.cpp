@@ -82,10 +82,10 @@ QWidget* SettingsViewController::loadView()
     return view;
 }
 
-std::vector<double> SettingsViewController::fasterRates()
+std::vector<double> SettingsViewController::fasterRates(const sensors::Accelerometer& accelerometer)
 {
     std::vector<double> out;
-    for (double rate : sensors::Accelerometer::sharedAccelerometer()->availableRates())
+    for (double rate : accelerometer.availableRates())
         if (rate > 200.0) out.push_back(rate);
     return out;
 }
@@ -98,7 +98,7 @@ void SettingsViewController::viewDidLoad()
     const int stored = delegate->baseModel().options().framerate();
     sampleRateSlider_->setValue(float(stored));
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(sampleRateSlider_->value())));
-    const std::vector<double> faster = fasterRates();
+    const std::vector<double> faster = fasterRates(delegate->accelerometer());
     ui_->fasterRates->setVisible(!faster.empty());
     for (double rate : faster) {
         auto* stop = new QToolButton(ui_->fasterRates);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Popover.h"
+#include "platform/sensors/Accelerometer.h"
 
 namespace Ui {
 class SettingsView;
@@ -60,7 +61,7 @@ public:
     // chosen is shown, stored and applied as a slider move is.
     void fasterRateChosen(double rate);
     // The stops offered, for an opener to size the popover.
-    static std::vector<double> fasterRates();
+    static std::vector<double> fasterRates(const sensors::Accelerometer& accelerometer);
 
 signals:
     void rateChanged();

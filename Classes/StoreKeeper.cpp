@@ -1,13 +1,25 @@
 #include "StoreKeeper.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <thread>
 
 #include "Options.h"
 #include "Session.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
-#include "platform/sensors/Accelerometer.h"
+
+int repairedFramerate(const std::string& stored)
+{
+    char* end = nullptr;
+    const double value = std::strtod(stored.c_str(), &end);
+    // Not a number at all: the rate of a new store.
+    if (stored.empty() || end != stored.c_str() + stored.size() || !std::isfinite(value)) return 30;
+    if (value < StoreKeeper::slowestFramerate) return StoreKeeper::slowestFramerate;
+    if (value > StoreKeeper::highestFramerate) return StoreKeeper::fastestFramerate;
+    return int(std::lround(value));
+}
 
 std::string describeStoreError(const store::StoreError& error)
 {
@@ -61,14 +73,14 @@ BaseModel StoreKeeper::loadRoot()
     }
     if (Options options = root_.options()) {
         const int rate = options.framerate();
-        // A rate above 200 stays when the accelerometer offers it.
-        const auto offered = sensors::Accelerometer::sharedAccelerometer()->availableRates();
-        const bool offeredRate = rate > fastestFramerate
-                                 && std::any_of(offered.begin(), offered.end(), [rate](double r) { return int(r) == rate; });
-        if (!offeredRate && (rate < slowestFramerate || rate > fastestFramerate)) {
-            const int fixed = std::clamp(rate, slowestFramerate, fastestFramerate);
-            platform::log("stored sample rate " + std::to_string(rate) + " is out of range, using "
-                          + std::to_string(fixed));
+        // A rate above 200 is one a device offered: it stays, and a run on a source that does not
+        // offer it records at the nearest one the source does.
+        if (rate < slowestFramerate || rate > highestFramerate) {
+            const std::string stored = context_->framerateAsStored(options.objectId());
+            const int fixed = repairedFramerate(stored);
+            platform::log("stored sample rate '" + stored + "' is not a whole number of readings a second from "
+                          + std::to_string(slowestFramerate) + " to " + std::to_string(highestFramerate)
+                          + ", using " + std::to_string(fixed));
             options.setFramerate(fixed);
         }
     }
@@ -141,8 +153,6 @@ bool StoreKeeper::finalSave(store::StoreError& error)
 {
     autosaveTimer_.stop();
     if (!context_) return true;
-    // Readings captured before the end are stored too.
-    sensors::Accelerometer::sharedAccelerometer()->deliverPending();
     // A deletion whose follow-up had no time to run still leaves an active session behind.
     if (root_) {
         std::string repaired;

@@ -49,9 +49,12 @@ public:
     // How long an unsaved change may wait before it is saved while the program runs.
     static constexpr int autosaveDelayMs = 1000;
     static constexpr int retryDelayMs = 2000;
-    // The rates the program records at: a stored rate outside is brought inside at start-up.
+    // The rates the program records at: 5 to 200 a second from a timer, faster ones as a device
+    // offers them. A stored rate that is not a whole number in the widest range is repaired at
+    // start-up.
     static constexpr int slowestFramerate = 5;
     static constexpr int fastestFramerate = 200;
+    static constexpr int highestFramerate = 100000;
 
 signals:
     void saved();
@@ -72,6 +75,10 @@ private:
     bool saveAgain_ = false; // changes came while a save was under way
     std::string lastSaveError_;
 };
+
+// The rate to use for a stored rate that is not one (as the file holds it, as text): 30 for what
+// is not a number, the nearest whole number, 5 for less, 200 for more than the program records at.
+int repairedFramerate(const std::string& stored);
 
 // "The store could not be saved (code 13): database or disk is full".
 std::string describeStoreError(const store::StoreError& error);

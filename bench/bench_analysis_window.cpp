@@ -59,8 +59,8 @@ int main(int argc, char** argv)
     setenv("HOME", home.path().toLocal8Bit().constData(), 1);
     setenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    sensors::Accelerometer::sharedAccelerometer()->setSource(std::make_unique<sensors::SimulatedSource>());
     QuivraAppDelegate delegate;
+    delegate.accelerometer().setSource(std::make_unique<sensors::SimulatedSource>());
     delegate.applicationDidFinishLaunchingWithOptions();
     delegate.baseModel().options().setFramerate(200);
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/QuietSource.h"
 #include "Classes/MainViewController.h"
 #include "Classes/QuivraAppDelegate.h"
 #include "Classes/TraceGeometry.h"
@@ -20,10 +21,11 @@ QuivraAppDelegate* delegate = nullptr;
 void ReadingThroughTheScreen(benchmark::State& state)
 {
     MainViewController* controller = delegate->mainViewController();
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    sensors::Accelerometer* shared = &delegate->accelerometer();
+    if (!controller->recorder()->isRecording()) controller->startStopButtonPressed();
     double v = 0.0;
     for (auto _ : state) {
-        controller->accelerometerDidAccelerate(shared, {v, -v, -1.0});
+        controller->recorder()->accelerometerDidAccelerate(shared, {v, -v, -1.0});
         v += 1e-6;
     }
     // Saving is not part of a reading; keep the pending list from growing without bound.
@@ -55,6 +57,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QuivraAppDelegate d;
     delegate = &d;
+    d.accelerometer().setSource(std::make_unique<QuietSource>());
     d.applicationDidFinishLaunchingWithOptions();
     benchmark::Initialize(&argc, argv);
     std::printf("One reading: compare the median of ReadingThroughTheScreen (goal < 2000 ns) with "

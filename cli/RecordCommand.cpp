@@ -21,6 +21,7 @@
 #include "cli/Times.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/NumberText.h"
 #include "platform/TerminationSignals.h"
 #include "platform/publish/BrokerUrl.h"
 #include "platform/sensors/Accelerometer.h"
@@ -48,8 +49,8 @@ int checkedRate(const CommandLine& line, const std::string& text, const sensors:
 
 std::uint64_t droppedSoFar(const Recorder& recorder)
 {
-    const sensors::Accelerometer* a = recorder.accelerometer();
-    return recorder.droppedReadings() + a->droppedReadings() + a->overflowedReadings();
+    const sensors::Accelerometer& a = recorder.accelerometer();
+    return recorder.droppedReadings() + a.droppedReadings() + a.overflowedReadings();
 }
 
 } // namespace
@@ -66,7 +67,7 @@ int runRecord(const QStringList& arguments)
                      "window or another recorder has it, this one exits with status 1. On a terminal one\n"
                      "status line shows the time, samples, the rate achieved and readings dropped; otherwise\n"
                      "a line is logged every minute. Durations: 30 or 30s, 5m, 2h.");
-    QCommandLineOption accelerometer("accelerometer",
+    QCommandLineOption sourceOption("accelerometer",
                                      "Where readings come from: auto, iio, iio:DEVICE, simulated or replay:FILE "
                                      "(as for the window).",
                                      "SOURCE", "auto");
@@ -77,7 +78,7 @@ int runRecord(const QStringList& arguments)
     QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT: "
                                             "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX.", "URL");
     QCommandLineOption publishRaw("publish-raw", "Also publish every reading, in batches every 100 ms.");
-    for (const auto* option : {&accelerometer, &rate, &duration, &newSession, &publishTo, &publishRaw}) line.add(*option);
+    for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &publishTo, &publishRaw}) line.add(*option);
     if (!line.parse(arguments)) return done;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
 
@@ -89,16 +90,15 @@ int runRecord(const QStringList& arguments)
     if (line.isSet(publishTo) && !(broker = publish::parseBrokerUrl(line.value(publishTo), error)))
         throw Failure(badUsage, error);
     if (line.isSet(publishRaw) && !broker) line.usageError("--publish-raw needs --publish URL");
-    auto source = sensors::makeAccelerometerSource(line.value(accelerometer), error);
+    auto source = sensors::makeAccelerometerSource(line.value(sourceOption), error);
     if (!source) throw Failure(badUsage, error);
     std::optional<int> framerate;
     if (line.isSet(rate)) framerate = checkedRate(line, line.value(rate), *source);
 
     // From here on a signal ends through the final save, even during start-up.
     platform::quitOnTerminationSignals([] { QCoreApplication::quit(); });
-    // The source first: loading the store keeps a stored rate above 200 only when it offers it.
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    shared->setSource(std::move(source));
+    sensors::Accelerometer accelerometer;
+    accelerometer.setSource(std::move(source));
     StoreKeeper keeper;
     store::StoreError storeProblem;
     if (!keeper.open(platform::storePath(), storeProblem)) {
@@ -108,56 +108,73 @@ int runRecord(const QStringList& arguments)
     BaseModel root = keeper.loadRoot();
     Options options = root.options();
     if (framerate) options.setFramerate(*framerate);
-    if (line.isSet(newSession)) {
-        Session session = Session::init(*keeper.context());
-        session.setBaseModel(root);
-        options.setActiveSession(session);
-        platform::log("new session");
-    }
-    keeper.saveContext();
 
-    Recorder recorder(root, shared);
+    Recorder recorder(root, accelerometer);
+    if (line.isSet(newSession)) recorder.startNewSession();
+    keeper.saveContext();
     // Samples recorded by this run: the active session never changes while it runs.
     const std::int64_t before = recorder.activeSampleCount();
     const auto recorded = [&] { return recorder.activeSampleCount() - before; };
     std::string deviceFailure;
-    QObject listening; // the connection ends with this run
-    QObject::connect(shared, &sensors::Accelerometer::sourceFailed, &listening, [&deviceFailure](const QString& message) {
-        deviceFailure = message.toStdString();
-        QCoreApplication::quit();
-    });
+    QObject listening; // the connections end with this run
+    QObject::connect(&accelerometer, &sensors::Accelerometer::sourceFailed, &listening,
+                     [&deviceFailure](const QString& message) {
+                         deviceFailure = message.toStdString();
+                         QCoreApplication::quit();
+                     });
+    QObject::connect(&recorder, &Recorder::durationReached, &listening, [] { QCoreApplication::quit(); });
 
     // Declared before the publishing, so that the log still reaches it while the publisher stops.
-    StatusLine status(::isatty(STDERR_FILENO) == 1, [&] { return StatusLine::Figures{recorded(), droppedSoFar(recorder)}; });
+    StatusLine status(::isatty(STDERR_FILENO) == 1, [&] {
+        return StatusLine::Figures{recorded(), droppedSoFar(recorder), recorder.rateWatch().describe()};
+    });
     std::unique_ptr<Publishing> publishing;
     if (broker) {
         publish::PublisherOptions publisherOptions;
         publisherOptions.broker = *broker;
         publishing = std::make_unique<Publishing>(recorder, publisherOptions, line.isSet(publishRaw));
     }
-    if (stopAfter) QTimer::singleShot(std::chrono::milliseconds(*stopAfter / 1000), qApp, &QCoreApplication::quit);
+    if (stopAfter) {
+        // The span recorded is measured on the readings' own time stamps; the clock only ends a
+        // run whose readings stopped coming.
+        recorder.stopAfter(*stopAfter);
+        QTimer::singleShot(std::chrono::milliseconds(*stopAfter / 1000 + 2000), qApp, &QCoreApplication::quit);
+    }
 
     const Session active = options.activeSession();
     platform::log("recording into session " + std::to_string(active.objectId()) + " at "
-                  + std::to_string(options.framerate()) + " a second from " + shared->source()->description());
+                  + platform::shortestText(recorder.runRate()) + " a second from "
+                  + accelerometer.source()->description());
     const platform::Micros started = platform::Clock::systemNow();
     recorder.start();
     status.start();
+    std::string offRate; // the latest warning, kept for the summary
+    QObject::connect(&recorder, &Recorder::rateWarningChanged, &listening, [&] {
+        if (recorder.rateWatch().isOffRate()) offRate = recorder.rateWatch().describe();
+    });
     QCoreApplication::exec();
 
+    // One way out: capture ends and hands over what it took, then the final save, then
+    // publishing.
     recorder.stop();
+    accelerometer.shutdown();
     const platform::Micros stopped = platform::Clock::systemNow();
     store::StoreError saveProblem;
     const bool saved = keeper.finalSave(saveProblem);
     status.finish();
     if (publishing) publishing->stop();
 
+    // What the final save could not write is lost, not recorded.
+    const std::int64_t lost = saved ? 0 : keeper.context()->unsavedSampleCount();
+    const std::int64_t kept = recorded() - lost;
     const double seconds = double(stopped - started) / 1e6;
     char rateText[32];
-    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(recorded()) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
-    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped\n", grouped(recorded()).c_str(),
+    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(kept) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
+    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped%s%s\n", grouped(kept).c_str(),
                 static_cast<long long>(options.activeSession().objectId()), durationText(stopped - started).c_str(),
-                rateText, grouped(static_cast<long long>(droppedSoFar(recorder))).c_str());
+                rateText, grouped(static_cast<long long>(droppedSoFar(recorder))).c_str(),
+                lost > 0 ? (", " + grouped(lost) + " lost (not saved)").c_str() : "",
+                offRate.empty() ? "" : ("; off rate: " + offRate).c_str());
     std::fflush(stdout);
     if (!saved) throw Failure(storeFailed, "what was recorded could not be saved: " + describeStoreError(saveProblem));
     if (!deviceFailure.empty()) throw Failure(storeFailed, "the accelerometer failed: " + deviceFailure);

@@ -19,6 +19,7 @@ public:
     struct Figures {
         std::int64_t samples = 0; // recorded in this run
         std::uint64_t dropped = 0;
+        std::string warning; // readings arrive off the rate asked, say
     };
 
     // `figures` is asked on the main thread whenever the line is due.
@@ -30,7 +31,7 @@ public:
     void finish();
 
 private:
-    // "recording: 12m 05s, 72,500 samples, 100.0 a second, 0 dropped".
+    // "recording: 12m 05s, 72,500 samples, 100.0 a second, 0 dropped", and a warning after it.
     void update();
     void writeLog(std::string_view message);
 

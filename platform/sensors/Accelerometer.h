@@ -1,151 +1,118 @@
 #pragma once
-// The one accelerometer of the process. While it has a delegate and a finite, positive update
-// interval, a capture thread of its own reads the source once per interval, paced by steady-clock
-// deadlines (so intervals that are not whole milliseconds, 1/30 s, keep their exact average rate),
-// and stamps each reading with the wall clock right after the read. Readings travel through a
-// bounded queue that never blocks the capture thread; the window's thread drains it (woken by an
-// eventfd, and at least every 10 ms) and hands each reading, in order, to the delegate. So a
-// stalled window delays readings but never loses them or skews their time stamps.
+// An accelerometer as the program sees it, on the thread that owns it (the window's, or the
+// event loop of `quivra record`): a source, the settings of capture, and one listener that gets
+// every reading in order. The reading itself is taken on a capture thread of its own (see
+// CaptureThread) and travels through a bounded queue; this side drains the queue when the capture
+// thread signals (and at least every 10 ms while capturing), so a stalled owner delays readings
+// but never loses them or skews their time stamps.
 //
-// Settings (delegate, interval, source) belong to the window's thread. A change takes effect for
-// the next reading: readings captured before it are delivered first (under the old settings),
-// except when the change is made by the delegate while it handles a reading; then the readings
-// captured after that one under the old settings are left out, as a delegate that lets go of the
-// accelerometer expects no more of them.
+// Settings (source, interval, capture on or off) take effect from the next reading. No reading
+// that was captured is left out: each reaches the listener, stamped with the moment it was
+// taken, and the listener decides by that stamp what it belongs to.
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/sensors/AccelerometerSource.h"
+#include "platform/sensors/CaptureThread.h"
 #include "platform/sensors/ReadingQueue.h"
 
 namespace sensors {
 
 class Accelerometer;
 
-class AccelerometerDelegate {
+class AccelerometerListener {
 public:
-    virtual ~AccelerometerDelegate() = default;
-    virtual void accelerometerDidAccelerate(Accelerometer* accelerometer,
-                                            const Acceleration& acceleration) = 0;
+    virtual ~AccelerometerListener() = default;
+    virtual void accelerometerDidAccelerate(Accelerometer* accelerometer, const Acceleration& acceleration) = 0;
 };
 
 class Accelerometer : public QObject {
     Q_OBJECT
 public:
-    // The one accelerometer of the process; every call returns the same object. It lives until
-    // the process ends.
-    static Accelerometer* sharedAccelerometer();
+    explicit Accelerometer(QObject* parent = nullptr);
+    ~Accelerometer() override;
 
-    // Set at start-up; if never set, a simulated source is used. A new source also clears an
-    // earlier failure, so delivery can resume.
+    // A new source also clears an earlier failure, so capture can resume. What the old source
+    // captured is delivered first. Without one, a simulated source is used.
     void setSource(std::unique_ptr<AccelerometerSource> source);
-    AccelerometerSource* source() const;
+    AccelerometerSource* source() const { return source_.get(); }
+    // A device with a buffer of its own, read at its own pace.
+    bool isStreaming() const { return source_ && source_->isStreaming(); }
+    // The rates the source offers (empty: any rate the timer can keep).
+    std::vector<double> availableRates() const { return source_ ? source_->availableRates() : std::vector<double>{}; }
 
-    // The one receiver, not owned; nullptr stops delivery: nothing captured after this call is
-    // delivered.
-    void setDelegate(AccelerometerDelegate* delegate);
-    AccelerometerDelegate* delegate() const;
+    // The one receiver of readings, not owned; nullptr lets them go unheard.
+    void setListener(AccelerometerListener* listener) { listener_ = listener; }
 
-    // Seconds between readings; the latest call wins and applies from the next reading, measured
-    // from the start of the current period. An interval that is not finite or not positive
-    // delivers nothing. 0.1 s until first set.
+    // Seconds between readings (for a streaming source, the rate it is started at); applies from
+    // the next reading, measured from the start of the current period. An interval that is not
+    // finite or not positive captures nothing. 0.1 s until first set.
     void setUpdateInterval(double seconds);
-    double updateInterval() const;
+    double updateInterval() const { return interval_; }
+    // Capture on or off. Turning it on also retries a source that failed.
+    void setCapturing(bool on);
+    // True while readings are being taken.
+    bool isCapturing() const { return capturing_ && !failed_ && usableInterval(); }
 
-    // Hands every reading captured so far to the delegate now (the window's thread does this by
-    // itself; actions call it first, so that what was captured before them is handled before).
+    // Hands every reading captured so far to the listener now.
     void deliverPending();
-
-    // True while the capture thread takes readings.
-    bool isDelivering() const;
+    // Hands every reading stamped before `until` to the listener now, waiting briefly for a read
+    // in flight or for what a device's buffer holds. False when, after that wait, readings stamped
+    // before it may still be on their way.
+    bool deliverThrough(platform::Micros until);
+    static constexpr std::chrono::milliseconds handOverPatience{100};
 
     // Readings that were not numbers, or too large for a single-precision value, are never
     // delivered: they are counted here (and logged once).
-    std::uint64_t droppedReadings() const { return dropped_.load(std::memory_order_relaxed); }
-    // Readings lost because the queue was full: the window's thread did not drain it for the
+    std::uint64_t droppedReadings() const { return capture_.dropped(); }
+    // Readings lost because the queue was full: the owner's thread did not drain it for the
     // queue's whole length (over 10 s). Logged once; never silent.
-    std::uint64_t overflowedReadings() const { return overflowed_.load(std::memory_order_relaxed); }
+    std::uint64_t overflowedReadings() const { return capture_.overflowed(); }
     // Whether a reading can be delivered: every axis a finite number within float range.
-    static bool isUsable(const Acceleration& reading);
-    // The rates the source offers (empty: any rate the timer can keep).
-    std::vector<double> availableRates() const { return source_ ? source_->availableRates() : std::vector<double>{}; }
+    static bool isUsable(const Acceleration& reading) { return sensors::isUsable(reading); }
 
     // The queue holds this many seconds at the fastest rate the capture is designed for.
     static constexpr double fastestRate = 10000.0;
     static constexpr double queueSeconds = 12.0;
 
-    // Stops the capture thread for good (at the very end of the process).
+    // Stops capture for good and joins its thread, then delivers what it had captured.
     void shutdown();
 
+    // Tests: runs inside the write section of every change of settings.
+    void setPublishHook(std::function<void()> hook) { capture_.setPublishHook(std::move(hook)); }
+
 signals:
-    // Emitted once when the device fails; delivery stops until a new source is set.
+    // Emitted once when the device fails; capture stays off until it is turned on again or a new
+    // source is set.
     void sourceFailed(const QString& message);
 
 private:
-    using SteadyClock = std::chrono::steady_clock;
-
-    Accelerometer();
-    // The window's side: a change of settings, made known to the capture thread.
-    void changeSettings(const std::function<void()>& change);
-    void publishSettings();
-    void ensureThread();
-    void captureLoop();
-    void captureStream(std::unique_lock<std::mutex>& lock);
-    // Queues a reading (false when it was dropped or found the queue full), then wakes the window
-    // when it is due.
-    void push(const CapturedReading& item, SteadyClock::time_point nextDue);
-    bool enqueue(const CapturedReading& item);
-    void wakeIfDue(SteadyClock::time_point nextDue);
-    void fail(const std::string& source, const std::string& error);
-    void wakeWindow();
+    bool usableInterval() const;
+    void apply();
     void drain();
+    void reportLosses();
 
     std::unique_ptr<AccelerometerSource> source_;
-    AccelerometerDelegate* delegate_ = nullptr;
+    AccelerometerListener* listener_ = nullptr;
     double interval_ = 0.1;
-    bool failed_ = false;       // seen on the window's thread
-    bool delivering_ = false;   // inside a delegate call
-    std::uint64_t epoch_ = 1;   // bumped by every change of settings
-
-    // Shared with the capture thread, under lock_; the source is read under sourceInUse_, so it
-    // is never replaced in the middle of a read.
-    std::mutex lock_;
-    std::mutex sourceInUse_;
-    AccelerometerSource* readSource_ = nullptr; // under sourceInUse_
-    std::condition_variable changed_;
-    struct Shared {
-        bool capture = false;   // delegate, source and interval allow it
-        double interval = 0.1;
-        std::uint64_t epoch = 1;
-        std::string failure;    // why the source failed
-        bool failed = false;
-        bool stop = false;
-    } shared_;
-    std::atomic<bool> capturing_{false};
+    bool capturing_ = false;
+    bool failed_ = false;
+    bool draining_ = false;
+    bool shutDown_ = false;
 
     ReadingQueue queue_;
-    std::atomic<std::uint64_t> dropped_{0};
-    std::atomic<std::uint64_t> overflowed_{0};
+    CaptureThread capture_; // after the queue it fills
     std::uint64_t droppedLogged_ = 0, overflowLogged_ = 0;
-    int wakeFd_ = -1;
-    std::atomic<bool> wakePending_{false};
-    SteadyClock::time_point lastWake_{};
     QSocketNotifier* notifier_ = nullptr;
     QTimer drainTimer_;
-    std::jthread thread_; // the capture thread; shutdown() ends it
 };
 
 } // namespace sensors

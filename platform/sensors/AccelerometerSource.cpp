@@ -1,5 +1,8 @@
 #include "platform/sensors/AccelerometerSource.h"
 
+#include <cmath>
+#include <limits>
+
 #include "platform/Log.h"
 #include "platform/sensors/IioBufferSource.h"
 #include "platform/sensors/IioSource.h"
@@ -7,6 +10,14 @@
 #include "platform/sensors/SimulatedSource.h"
 
 namespace sensors {
+
+bool isUsable(const Acceleration& reading)
+{
+    constexpr double largest = std::numeric_limits<float>::max();
+    for (double v : {reading.x, reading.y, reading.z})
+        if (!(std::fabs(v) <= largest)) return false; // also false for NaN
+    return true;
+}
 
 namespace {
 constexpr std::string_view expected = "(expected auto, iio[:DEVICE], simulated or replay:FILE)";

@@ -51,9 +51,15 @@ public:
     }
     // Stops delivery and puts the device back as it was; also called after a failure.
     virtual void stopStreaming() {}
+    // An eventfd that, when readable, ends a wait in readStream() early (the capture thread is
+    // asked for what the device holds now). Sources that wait only briefly may ignore it.
+    virtual void setWakeFd(int fd) { (void)fd; }
     // The rates the device offers, slowest first (empty: any rate the timer can keep).
     virtual std::vector<double> availableRates() const { return {}; }
 };
+
+// Whether a reading can be delivered: every axis a finite number within float range.
+bool isUsable(const Acceleration& reading);
 
 // Parses the value of --accelerometer=auto|iio|iio:DEVICE|simulated|replay:FILE.
 // Returns nullptr and one clear error line in `error` for a bad option, a missing device or an

@@ -313,16 +313,22 @@ bool IioBufferSource::readStream(std::vector<Acceleration>& out, int timeoutMs, 
         error = failed_ ? failure_ : "the buffer is not enabled";
         return false;
     }
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, timeoutMs);
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int ready = ::poll(p, wakeFd_ >= 0 ? 2 : 1, timeoutMs);
     if (ready < 0 && errno != EINTR)
         return fail(std::string("cannot wait for ") + node_.string() + ": " + std::strerror(errno), error);
+    // The kernel wakes a wait only at the watermark; a read that does not wait hands over what
+    // it holds at once (its device's own queue too), which is what a wake or no wait asks for.
+    // A FIFO standing in for the node is read only when it says so: it reads as closed before its
+    // writer comes.
+    const bool asked = timeoutMs == 0 || (ready > 0 && p[1].revents != 0);
+    const bool readable = (ready > 0 && p[0].revents != 0) || (characterDevice_ && asked);
     const std::size_t first = out.size(), scan = decoder_.scanSize();
     const auto dropped = [&] {
         return held_ == 0 ? std::string() : "; the last " + std::to_string(held_) + " bytes, an incomplete scan, were dropped";
     };
     // A few reads at most, so that settings are looked at between batches even in a flood.
-    for (int reads = 0; ready > 0 && reads < 8; ++reads) {
+    for (int reads = 0; readable && reads < 8; ++reads) {
         const std::size_t room = buffer_.size() - held_;
         const ssize_t n = ::read(fd_, buffer_.data() + held_, room);
         if (n > 0) {

@@ -41,6 +41,7 @@ public:
     bool startStreaming(double rate, std::string& error) override;
     bool readStream(std::vector<Acceleration>& out, int timeoutMs, std::string& error) override;
     void stopStreaming() override;
+    void setWakeFd(int fd) override { wakeFd_ = fd; }
     std::vector<double> availableRates() const override { return rates_; }
 
     // Puts back every device that is streaming (at exit, where the capture thread is not joined).
@@ -73,6 +74,7 @@ private:
     // The streaming state, used on the capture thread (and at exit): under lock_.
     std::mutex lock_;
     int fd_ = -1;
+    int wakeFd_ = -1;              // the capture thread's: ends a wait early
     bool characterDevice_ = false; // a real node hands out whole scans only
     bool failed_ = false;
     std::string failure_;

@@ -14,8 +14,7 @@ namespace sensors {
 // One item on the road: a reading with its capture time, or the news that the source failed.
 struct CapturedReading {
     Acceleration reading;     // its timestamp is the capture time, in microseconds
-    std::uint64_t epoch = 0;  // the accelerometer's settings it was captured under
-    bool failure = false;     // the source failed here (the accelerometer keeps the reason)
+    bool failure = false;     // the source failed here (the capture thread keeps the reason)
 };
 
 class ReadingQueue {

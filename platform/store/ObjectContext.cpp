@@ -90,7 +90,9 @@ bool ObjectContext::load(StoreError& error)
         ObjectId id = bases.int64(0);
         baseModels_[id] = BaseModelRecord{id, RowState::clean};
     }
-    Statement opts(db_, "SELECT id, base_model_id, framerate, cutoff_limit, tare_x, tare_y, tare_z,"
+    // A rate that is not stored as a whole number reads as none, so that it is repaired.
+    Statement opts(db_, "SELECT id, base_model_id, CASE typeof(framerate) WHEN 'integer' THEN framerate ELSE 0 END,"
+                        " cutoff_limit, tare_x, tare_y, tare_z,"
                         " active_session_id FROM options");
     while (opts.step()) {
         OptionsRecord r;
@@ -173,6 +175,15 @@ void ObjectContext::reportReadFailure()
 }
 
 // ---- small entities ----
+
+std::string ObjectContext::framerateAsStored(ObjectId options)
+{
+    Statement q(db_, "SELECT CAST(framerate AS TEXT) FROM options WHERE id = ?");
+    q.bind(1, options);
+    std::string text = q.step() ? q.text(0) : std::string();
+    db_.clearError();
+    return text;
+}
 
 std::vector<ObjectId> ObjectContext::fetchBaseModels() const
 {

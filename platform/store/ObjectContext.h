@@ -36,6 +36,9 @@ public:
 
     // ---- the small entities ----
     std::vector<ObjectId> fetchBaseModels() const; // in the store's order
+    // The settings' rate as the file holds it, as text: for a log line about a rate that had to
+    // be repaired ("abc", "7.5").
+    std::string framerateAsStored(ObjectId options);
 
     ObjectId insertBaseModel();
     ObjectId insertOptions();

@@ -23,7 +23,7 @@ void feedSine(MainScreen& s, int count, platform::Micros start)
 {
     for (int i = 0; i < count; ++i) {
         const double t = double(i) / 200.0;
-        s.controller->accelerometerDidAccelerate(
+        s.controller->recorder()->accelerometerDidAccelerate(
             s.shared, {0.5 * std::sin(2 * std::numbers::pi * 37.3 * t), 0.01, -1.0, start + i * 5000LL});
     }
 }
@@ -56,7 +56,7 @@ TEST(AnalysisPanel, AnalysesLiveThenTheStoredSessionAndKeepsItsSettings)
     };
     s->shared->setSource(std::make_unique<Silent>());
     s->controller->startStopButtonPressed();
-    const platform::Micros start = 1700000000000000;
+    const platform::Micros start = platform::Clock::now();
     feedSine(*s, 9000, start);
     ASSERT_TRUE(QTest::qWaitFor([&] { return s->controller->shownAnalysis().blocksUsed > 0; }, 3000));
     const analysis::Result& live = s->controller->shownAnalysis();

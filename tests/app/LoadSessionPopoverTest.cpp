@@ -19,6 +19,7 @@
 #include "Popover.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
+#include "support/QuietSource.h"
 #include "support/TempHome.h"
 #include "support/Saved.h"
 
@@ -365,13 +366,15 @@ TEST_F(LoadSessionBrowser, DeletingTheActiveSessionNeverLeavesSamplesInNoSession
     Session early = addSession(9, 2, 0.0f);
     // Recording goes on while the active session is deleted: the readings taken before the
     // deferred half go to the session it will choose, the latest one left.
+    delegate->accelerometer().setSource(std::make_unique<QuietSource>());
+    main->startStopButtonPressed();
     LoadSessionPopoverController* b = open();
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     ASSERT_FALSE(active());
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
-    main->accelerometerDidAccelerate(shared, {0.5, 0, 0});
-    main->accelerometerDidAccelerate(shared, {0.25, 0, 0});
+    sensors::Accelerometer* shared = &delegate->accelerometer();
+    main->recorder()->accelerometerDidAccelerate(shared, {0.5, 0, 0});
+    main->recorder()->accelerometerDidAccelerate(shared, {0.25, 0, 0});
     EXPECT_EQ(active(), early);
     EXPECT_EQ(early.gData().count(), 4);
     ASSERT_TRUE(closed());

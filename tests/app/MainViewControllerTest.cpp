@@ -57,7 +57,7 @@ TEST(MainViewController, StartAndStopSwitchTheAccelerometerTimerAndImage)
     EXPECT_TRUE(s.iconIs(":/images/recButtonIcon.png"));
     QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
     EXPECT_EQ(s.controller->gAccelerometer(), s.shared);
-    EXPECT_EQ(s.shared->delegate(), s.controller);
+    EXPECT_TRUE(s.shared->isCapturing());
     EXPECT_EQ(s.shared->updateInterval(), 0.03333333507180214);
     ASSERT_NE(s.controller->viewRefreshTimer(), nullptr);
     EXPECT_TRUE(s.controller->viewRefreshTimer()->isActive());
@@ -68,7 +68,7 @@ TEST(MainViewController, StartAndStopSwitchTheAccelerometerTimerAndImage)
     auto buffer = s.controller->gDataViewArray();
     QTest::mouseClick(s.controller->startStopButton(), Qt::LeftButton);
     EXPECT_EQ(s.controller->gAccelerometer(), nullptr);
-    EXPECT_EQ(s.shared->delegate(), nullptr);
+    EXPECT_FALSE(s.shared->isCapturing());
     EXPECT_EQ(s.controller->viewRefreshTimer(), nullptr);
     EXPECT_TRUE(s.iconIs(":/images/recButtonIcon.png"));
     // Stopping saves, and keeps the buffer and the session.
@@ -88,6 +88,7 @@ TEST(MainViewController, ReadingsLessTheTareBecomeStoredSamplesAndViewRows)
 {
     Screen s;
     platform::Clock::setSource([] { return platform::Micros(1700000000123456); });
+    s.controller->startStopButtonPressed();
     s.reading(0.1, -1.0, 0.3);
     ASSERT_EQ(s.active().gData().count(), 1);
     auto first = s.active().gData().newest(1).at(0);
@@ -95,21 +96,25 @@ TEST(MainViewController, ReadingsLessTheTareBecomeStoredSamplesAndViewRows)
     EXPECT_EQ(first.y, -1.0f);
     EXPECT_EQ(first.z, 0.3f);
     EXPECT_EQ(first.dateStamp, 1700000000123456);
+    s.controller->startStopButtonPressed();
 
-    // A tare taken from 0.1 leaves 0.1 - float(0.1) for the same reading.
+    // A tare taken while stopped, from 0.1, leaves 0.1 - float(0.1) for the same reading.
     s.controller->tareButtonPressed();
     EXPECT_EQ(s.controller->tareAccelerometer(), s.shared);
-    EXPECT_EQ(s.shared->delegate(), s.controller);
+    EXPECT_TRUE(s.shared->isCapturing());
     EXPECT_EQ(s.shared->updateInterval(), 0.009999999776482582);
     s.reading(0.1, -1.0, 0.3);
     EXPECT_EQ(s.log, std::vector<std::string>{"tare"});
     EXPECT_EQ(s.options().tareX(), 0.1f);
     EXPECT_EQ(s.options().tareY(), -1.0f);
     EXPECT_EQ(s.controller->tareAccelerometer(), nullptr);
-    EXPECT_EQ(s.shared->delegate(), nullptr);
-    EXPECT_EQ(s.active().gData().count(), 1); // the tare reading is no sample
+    EXPECT_FALSE(s.shared->isCapturing());
+    // Neither the tare reading nor one that comes after it while stopped is a sample.
+    s.reading(0.2, -1.0, 0.3);
+    EXPECT_EQ(s.active().gData().count(), 1);
     EXPECT_EQ(s.controller->gDataViewArray()->size(), 1u);
 
+    s.controller->startStopButtonPressed();
     s.reading(0.1, -1.0, 0.3);
     auto row = s.controller->gDataViewArray()->back();
     EXPECT_EQ(row.x, -1.4901161e-09f);
@@ -120,6 +125,7 @@ TEST(MainViewController, ReadingsLessTheTareBecomeStoredSamplesAndViewRows)
     // The older row keeps the values of the tare in force when it was taken.
     EXPECT_EQ(s.controller->gDataViewArray()->front().x, 0.1f);
     EXPECT_EQ(s.controller->gMeterView()->gData(), s.controller->gDataViewArray());
+    s.controller->startStopButtonPressed();
 }
 
 TEST(MainViewController, TheBufferGrowsToTheTraceWidthAndNoFurther)
@@ -127,6 +133,7 @@ TEST(MainViewController, TheBufferGrowsToTheTraceWidthAndNoFurther)
     for (auto [width, rows] : {std::pair{1024, 181u}, {768, 130u}, {123, 1u}}) {
         Screen s;
         s.setTraceWidth(width);
+        s.controller->startStopButtonPressed();
         for (int i = 0; i < 300; ++i) s.reading(0.01 * i, 0, 0);
         EXPECT_EQ(s.controller->gDataViewArray()->size(), rows) << "width " << width;
         EXPECT_EQ(s.controller->gDataViewArray()->back().x, float(0.01 * 299));
@@ -153,6 +160,7 @@ TEST(MainViewController, LoadingTheScreenKeepsTheNewestRowsTheTraceCanShow)
         EXPECT_EQ(buffer->front().x, float(samples - int(rows)));
         EXPECT_EQ(s.controller->gMeterView()->gData(), buffer);
         // Recording on from a loaded buffer keeps its length.
+        s.controller->startStopButtonPressed();
         s.reading(0, 0, 0);
         EXPECT_EQ(buffer->size(), rows + (rows < 176 ? 1 : 0)) << samples << " samples";
     }
@@ -168,6 +176,7 @@ TEST(MainViewController, NeedlesRestAtZeroAndFollowTheNewestRow)
     EXPECT_EQ(needles[0]->y(), 226);
     EXPECT_EQ(needles[1]->y(), 376);
     EXPECT_EQ(needles[2]->y(), 526);
+    s.controller->startStopButtonPressed();
     s.reading(1.0, 0.0, -2.0);
     s.controller->refreshView();
     EXPECT_EQ(needles[0]->y(), 276);

@@ -93,6 +93,7 @@ TEST(SessionActions, ANewSessionTakesTheFollowingSamplesAndEmptiesTheTrace)
 TEST(SessionActions, ClearingDeletesTheSamplesButKeepsTheActiveSession)
 {
     Screen s;
+    s.controller->startStopButtonPressed();
     Session active = s.active();
     platform::Micros started = active.dateStamp();
     for (int i = 0; i < 5; ++i) s.reading(0.1 * i, 0, 0);
@@ -149,6 +150,7 @@ TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
 TEST(SessionActions, AFailedExportIsLoggedAndShown)
 {
     Screen s;
+    s.controller->startStopButtonPressed();
     s.reading(0.5, 0.5, 0.5);
     QSignalSpy failed(s.controller, &MainViewController::exportFailed);
     QLabel* warning = s.controller->view()->findChild<QLabel*>("warningLabel");
@@ -182,6 +184,7 @@ TEST(SessionActions, AFailedExportIsLoggedAndShown)
 TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
 {
     Screen s;
+    s.controller->startStopButtonPressed();
     Session first = s.active();
     s.reading(0.5, 0, 0);
     // A second session 0.4 s later: the same second.
@@ -222,6 +225,7 @@ TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
 TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
 {
     Screen s;
+    s.controller->startStopButtonPressed();
     Session active = s.active();
     for (int i = 0; i < 5; ++i) {
         s.now += 1000;

@@ -29,7 +29,7 @@ struct SettingsPopover : ::testing::Test {
     std::vector<std::string> log;
     QuivraAppDelegate delegate;
     MainViewController* main = nullptr;
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    sensors::Accelerometer* shared = &delegate.accelerometer();
     QPointer<Popover> popover;
 
     void SetUp() override

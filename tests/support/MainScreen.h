@@ -13,6 +13,7 @@
 #include "Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
+#include "support/QuietSource.h"
 #include "support/TempHome.h"
 
 struct MainScreen {
@@ -20,24 +21,24 @@ struct MainScreen {
     std::vector<std::string> log;
     QuivraAppDelegate delegate;
     MainViewController* controller = nullptr;
-    sensors::Accelerometer* shared = sensors::Accelerometer::sharedAccelerometer();
+    sensors::Accelerometer* shared = &delegate.accelerometer();
 
     MainScreen()
     {
         platform::setLogSink([this](std::string_view m) { log.emplace_back(m); });
+        delegate.accelerometer().setSource(std::make_unique<QuietSource>());
         delegate.applicationDidFinishLaunchingWithOptions();
         controller = delegate.mainViewController();
         log.clear();
     }
     ~MainScreen()
     {
-        shared->setDelegate(nullptr);
         platform::setLogSink({});
         platform::Clock::setSource({});
     }
     Options options() { return delegate.baseModel().options(); }
     Session active() { return options().activeSession(); }
-    void reading(double x, double y, double z) { controller->accelerometerDidAccelerate(shared, {x, y, z}); }
+    void reading(double x, double y, double z) { controller->recorder()->accelerometerDidAccelerate(shared, {x, y, z}); }
     // Exports the active session and waits for the file (written on a thread of its own).
     void exportAndWait()
     {

@@ -5,7 +5,24 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <cstdlib>
+
+namespace {
+
+// A test that ends the application (its window closed for good, or a quit asked for) leaves
+// every later event loop returning at once. The application's own loop, run for one pass,
+// clears that, so each test starts as the program does.
+class FreshEventLoops : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,5 +37,6 @@ int main(int argc, char** argv)
         setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
     }
     QApplication app(argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshEventLoops);
     return RUN_ALL_TESTS();
 }
