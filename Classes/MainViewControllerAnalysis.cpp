@@ -158,6 +158,7 @@ void MainViewController::exportAnalysis()
         return;
     }
     showMessage("Analysis written to " + QString::fromStdString(path), false);
+    showFolderOf(QString::fromStdString(path));
 }
 
 AnalysisPanel* MainViewController::analysisPanel() const
