@@ -3,7 +3,10 @@
 #include <QHeaderView>
 #include <QTableWidget>
 
+#include <cmath>
+
 #include "SpectrumPlot.h"
+#include "platform/NumberText.h"
 #include "ui_AnalysisPanel.h"
 
 namespace {
@@ -34,6 +37,58 @@ QTableWidgetItem* cell(QTableWidget* table, int row, int column, const QString& 
     return item;
 }
 
+QString grouped(long long count)
+{
+    return QString::fromStdString(platform::groupedCount(count));
+}
+
+QString hertz(double value)
+{
+    return QString::number(value, 'g', 4) + " Hz";
+}
+
+// What the spectrum is made of: whole blocks, or one zero-padded block of fewer samples.
+QString blocksText(const analysis::Result& r)
+{
+    QString text = r.partialLength > 0
+        ? QString("one zero-padded partial block of %1 samples (resolution %2)")
+              .arg(grouped(r.partialLength), hertz(r.sampleRate / r.partialLength))
+        : QString("%1 %2").arg(grouped(r.blocksUsed), r.blocksUsed == 1 ? "block" : "blocks");
+    if (r.blocksSkipped > 0)
+        text += QString(", %1 left out for gaps in the time stamps").arg(grouped(r.blocksSkipped));
+    return text;
+}
+
+// Why the zones shown are no ISO 10816 verdict, or nothing when they are one.
+QString notAVerdict(const analysis::Result& r)
+{
+    if (!r.hasVelocity || r.isoVerdict) return {};
+    QString why = QString("not an ISO 10816 verdict, which is for %1-%2")
+                      .arg(analysis::kIsoBandLowHz, 0, 'g', 4)
+                      .arg(hertz(analysis::kIsoBandHighHz));
+    if (r.bandHighHz < analysis::kIsoBandHighHz)
+        why += QString(" and needs at least %1 samples a second").arg(grouped(std::llround(analysis::kIsoBandRate)));
+    return why;
+}
+
+QString velocityBand(const analysis::Result& r)
+{
+    return QString("velocity RMS over %1-%2").arg(r.bandLowHz, 0, 'g', 4).arg(hertz(r.bandHighHz));
+}
+
+QString statusText(const analysis::Result& r)
+{
+    QString status = QString("%1 a second · Nyquist %2 · N %3 · Δf %4 Hz · %5")
+                         .arg(r.sampleRate, 0, 'f', 1)
+                         .arg(hertz(r.nyquist()))
+                         .arg(grouped(r.fftSize))
+                         .arg(r.binWidth, 0, 'g', 3)
+                         .arg(r.hasSpectrum ? blocksText(r) : QString("no spectrum yet"));
+    if (r.hasVelocity) status += " · " + velocityBand(r);
+    if (const QString why = notAVerdict(r); !why.isEmpty()) status += ": zones " + why;
+    return status;
+}
+
 } // namespace
 
 AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::AnalysisPanel>())
@@ -54,7 +109,7 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
     QTableWidget* table = ui_->levelsTable;
     table->setColumnCount(5);
     table->setRowCount(4);
-    table->setHorizontalHeaderLabels({"RMS (g)", "Peak (g)", "Crest", "Velocity (mm/s)", "ISO zone"});
+    table->setHorizontalHeaderLabels({"RMS (g)", "Peak (g)", "Crest", "Velocity RMS\n(mm/s)", "ISO zone"});
     table->setVerticalHeaderLabels({"X", "Y", "Z", "|a|"});
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -126,15 +181,7 @@ void AnalysisPanel::showResult(const analysis::Result& result, const QString& so
     ui_->sourceLabel->setText(source);
     ui_->spectrumPlot->showResult(result);
     fillLevels(result);
-    QString status = QString("%1 a second · N %2 · Δf %3 Hz · %4 blocks")
-                         .arg(result.sampleRate, 0, 'f', 1)
-                         .arg(result.fftSize)
-                         .arg(result.binWidth, 0, 'g', 3)
-                         .arg(result.blocksUsed);
-    if (result.blocksSkipped > 0) status += QString(", %1 left out for gaps in the time stamps").arg(result.blocksSkipped);
-    if (result.hasVelocity)
-        status += QString(" · velocity over %1-%2 Hz").arg(result.bandLowHz, 0, 'g', 4).arg(result.bandHighHz, 0, 'g', 4);
-    ui_->statusLabel->setText(status);
+    ui_->statusLabel->setText(statusText(result));
 }
 
 void AnalysisPanel::showNothing(const QString& why, const QString& source)
@@ -165,11 +212,15 @@ void AnalysisPanel::fillLevels(const analysis::Result& result)
         cell(table, row, 3, QString::number(axis.velocityRms, 'f', 2));
         zone = cell(table, row, 4, QString::fromUtf8(analysis::zoneName(axis.zone).data()));
         zone->setTextAlignment(Qt::AlignCenter);
+        // A zone of a band short of the zones' own is greyed: where it would fall, not a verdict.
         const analysis::Rgb colour = analysis::zoneColour(axis.zone);
-        if (zone->background().color() != QColor(colour.r, colour.g, colour.b)) {
-            zone->setBackground(QColor(colour.r, colour.g, colour.b));
-            zone->setForeground(axis.zone == analysis::Zone::D ? Qt::white : Qt::black);
-            zone->setToolTip(QString::fromUtf8(analysis::zoneMeaning(axis.zone).data()));
-        }
+        const QColor background = result.isoVerdict ? QColor(colour.r, colour.g, colour.b) : QColor(0xe5, 0xe7, 0xeb);
+        const QColor text = !result.isoVerdict ? QColor(0x6b, 0x72, 0x80) : axis.zone == analysis::Zone::D ? Qt::white : Qt::black;
+        const QString meaning = QString::fromUtf8(analysis::zoneMeaning(axis.zone).data());
+        if (zone->background().color() != background) zone->setBackground(background);
+        if (zone->foreground().color() != text) zone->setForeground(text);
+        zone->setToolTip(result.isoVerdict ? meaning
+                                           : "Zone " + zone->text() + " of the " + velocityBand(result) + ", "
+                                               + notAVerdict(result));
     }
 }

@@ -98,7 +98,7 @@ void GMeter::strokeEnvelope(QPainter& painter, trace::Axis axis)
 void GMeter::drawReadingAids(QPainter& painter)
 {
     // In the margin right of the needles, which nothing else uses: each trace's name at its base
-    // line, and a bar as long as 1 g.
+    // line, and a bar as long as 1 g pointing the way positive g is drawn: down.
     const float w = static_cast<float>(width());
     const float margin = w - kAidsInset;
     if (margin < trace::kNewestInset * 0.5f) return; // too narrow a view to spare it
@@ -119,11 +119,13 @@ void GMeter::drawReadingAids(QPainter& painter)
     painter.setPen(QPen(QColor(55, 65, 81), 1.5));
     painter.drawLine(QPointF(x, top), QPointF(x, bottom));
     painter.drawLine(QPointF(x - 4, top), QPointF(x + 4, top));
-    painter.drawLine(QPointF(x - 4, bottom), QPointF(x + 4, bottom));
+    painter.drawLine(QPointF(x - 4, bottom - 6), QPointF(x, bottom));
+    painter.drawLine(QPointF(x + 4, bottom - 6), QPointF(x, bottom));
     font.setPixelSize(11);
     font.setBold(false);
     painter.setFont(font);
-    painter.drawText(QRectF(double(margin) - 6.0, top, x - double(margin), bottom - top), Qt::AlignCenter, "1 g");
+    painter.drawText(QRectF(double(margin) - 8.0, top, x - double(margin) + 2.0, bottom - top), Qt::AlignCenter,
+                     QString::fromUtf8("+1 g\n\u2193"));
     painter.restore();
 }
 

@@ -1,12 +1,14 @@
 #include "MainViewController.h"
 
+#include <QDesktopServices>
 #include <QEvent>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
 #include <QIcon>
 #include <QLabel>
-#include <QLocale>
 #include <QToolButton>
 
 #include "BaseModel.h"
@@ -20,6 +22,7 @@
 #include "TraceGeometry.h"
 #include "platform/DateFormatter.h"
 #include "platform/Log.h"
+#include "platform/NumberText.h"
 #include "ui_MainView.h"
 
 MainViewController::MainViewController(QObject* parent) : QObject(parent)
@@ -68,7 +71,12 @@ QWidget* MainViewController::view()
     connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
     connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
     connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
+    connect(ui_->openFolderButton, &QToolButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(noticeFolder_)); });
+    connect(ui_->closeNoticeButton, &QToolButton::clicked, this, [this] { showMessage({}, false); });
     ui_->undoButton->hide();
+    ui_->openFolderButton->hide();
+    ui_->noticePanel->hide();
     undoTimer_.setSingleShot(true);
     connect(&undoTimer_, &QTimer::timeout, this, &MainViewController::endUndo);
 
@@ -191,6 +199,7 @@ bool MainViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (ui_ && watched == ui_->gMeterView && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
         placeNeedlesAtTheRightEdge();
+        placeNotice();
         // The trace view's width bounds the view buffer.
         if (recorder_) recorder_->setTraceWidth(float(ui_->gMeterView->width()));
     }
@@ -274,7 +283,7 @@ void MainViewController::updateStatus()
     if (tareAccelerometer()) state = "Taking tare";
     else if (gAccelerometer()) state = "Recording";
     else state = "Stopped";
-    QString samples = QLocale::c().toString(qlonglong(active.gData().count())) + " samples";
+    QString samples = groupedCount(active.gData().count()) + " samples";
     std::uint64_t dropped = 0, overflowed = 0;
     QString rateWarning;
     if (recorder_) {
@@ -282,9 +291,9 @@ void MainViewController::updateStatus()
         overflowed = recorder_->accelerometer().overflowedReadings();
         rateWarning = QString::fromStdString(recorder_->rateWatch().describe());
     }
-    if (dropped > 0) samples += "  ·  " + QLocale::c().toString(qulonglong(dropped)) + " unusable readings dropped";
+    if (dropped > 0) samples += "  ·  " + groupedCount(static_cast<long long>(dropped)) + " unusable readings dropped";
     if (overflowed > 0)
-        samples += "  ·  " + QLocale::c().toString(qulonglong(overflowed)) + " readings lost (window too slow)";
+        samples += "  ·  " + groupedCount(static_cast<long long>(overflowed)) + " readings lost (window too slow)";
     // The whole line stays in the tooltip; the label shows what fits beside the toolbar.
     QString line = state + "  ·  " + samples + "  ·  " + sourceText_;
     QLabel* label = ui_->statusLabel;
@@ -300,13 +309,46 @@ void MainViewController::showWarning(const QString& text)
     showMessage(text, true);
 }
 
+QString MainViewController::groupedCount(long long count)
+{
+    return QString::fromStdString(platform::groupedCount(count));
+}
+
 void MainViewController::showMessage(const QString& text, bool warning)
 {
     if (!ui_) return;
     QLabel* label = ui_->warningLabel;
-    // The whole text stays in the tooltip; the line shows what fits beside the toolbar.
     label->setToolTip(text);
     label->setStyleSheet(warning ? "color: #fca5a5; font-weight: bold;" : "color: #86efac; font-weight: normal;");
-    int room = std::max(160, view_->width() / 2 - 140);
-    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    // Shown whole, wrapped over as many lines as it takes; a path may break after any slash.
+    label->setText(QString(text).replace('/', QStringLiteral("/\u200b")));
+    noticeFolder_.clear();
+    ui_->openFolderButton->hide();
+    ui_->noticePanel->setVisible(!text.isEmpty());
+    placeNotice();
+}
+
+void MainViewController::showFolderOf(const QString& path)
+{
+    if (!ui_ || ui_->noticePanel->isHidden()) return;
+    noticeFolder_ = QFileInfo(path).absolutePath();
+    ui_->openFolderButton->show();
+    placeNotice();
+}
+
+void MainViewController::placeNotice()
+{
+    // It hangs from the toolbar's right end over the traces' top, which they seldom reach, and
+    // leaves the toolbar and the traces where they are.
+    QWidget* panel = ui_ ? ui_->noticePanel : nullptr;
+    GMeter* meter = gMeterView();
+    if (!panel || !meter || panel->isHidden()) return;
+    const QRect traces = meter->geometry();
+    const int width = std::min(traces.width() - 28, std::max(380, traces.width() * 2 / 5));
+    panel->layout()->activate();
+    const int height = panel->layout()->hasHeightForWidth() ? panel->layout()->totalHeightForWidth(width)
+                                                              : panel->sizeHint().height();
+    panel->setGeometry(traces.right() - 13 - width, traces.top(), width, height);
+    panel->raise();
+    for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->raise();
 }

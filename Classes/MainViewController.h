@@ -100,6 +100,10 @@ private:
     void updateStatus();
     void showWarning(const QString& text);
     void showMessage(const QString& text, bool warning);
+    // Offers to open the folder of a file the notice on show names.
+    void showFolderOf(const QString& path);
+    void placeNotice();
+    static QString groupedCount(long long count);
     void showRemovalNotice();
     void showExportProgress();
     // The analysis follows what the screen shows: recording or not, the session, the settings.
@@ -120,6 +124,7 @@ private:
     QString sourceText_;
     QTimer undoTimer_;                  // how long the latest clear or delete stays undoable
     QString removalText_;               // its notice
+    QString noticeFolder_;              // the folder the notice offers to open
     bool rebuildAfterSave_ = false;     // an undo's rows are back once the save is done
     QPointer<SessionExport> export_;    // the export under way, if any
     QPointer<AnalysisPanel> analysisPanel_;

@@ -87,7 +87,9 @@ void MainViewController::showLiveAnalysis()
 {
     if (!live_ || !analysisPanel_) return;
     shownAnalysis_ = live_->result();
-    shownSource_ = QString("Live, the newest %1 s").arg(double(live_->capacity()) / live_->sampleRate(), 0, 'f', 0);
+    // What the ring holds, which is less than it can hold until it has filled.
+    const double held = double(std::min<long long>(shownAnalysis_.samples, live_->capacity())) / live_->sampleRate();
+    shownSource_ = QString("Live, the newest %1 s").arg(held, 0, 'f', held < 10 ? 1 : 0);
     analysisPanel_->showResult(shownAnalysis_, shownSource_);
 }
 
@@ -156,6 +158,7 @@ void MainViewController::exportAnalysis()
         return;
     }
     showMessage("Analysis written to " + QString::fromStdString(path), false);
+    showFolderOf(QString::fromStdString(path));
 }
 
 AnalysisPanel* MainViewController::analysisPanel() const

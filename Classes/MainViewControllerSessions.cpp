@@ -1,6 +1,5 @@
 // The main screen's session actions: a new session, clearing the active one, and its export.
 #include <QLabel>
-#include <QLocale>
 #include <QToolButton>
 
 #include "BaseModel.h"
@@ -56,7 +55,7 @@ void MainViewController::showRemovalNotice()
 {
     const store::Removal* removal = appDelegate_ ? appDelegate_->managedObjectContext()->undoableRemoval() : nullptr;
     if (!removal || !ui_) return;
-    const QString count = QLocale().toString(qlonglong(removal->sampleCount()));
+    const QString count = groupedCount(removal->sampleCount());
     QString text = removal->kind == store::Removal::Kind::clear
                        ? QString("Cleared %1 samples").arg(count)
                        : QString("Deleted session %1 (%2 samples)")
@@ -91,7 +90,7 @@ void MainViewController::undoButtonPressed()
     rebuildAfterSave_ = true;
     viewDidLoad();
     appDelegate_->saveContext();
-    showMessage(QString("Put back %1 samples").arg(QLocale().toString(count)), false);
+    showMessage(QString("Put back %1 samples").arg(groupedCount(count)), false);
 }
 
 void MainViewController::exportSession()
@@ -131,7 +130,8 @@ void MainViewController::exportSession()
             fail(message.toStdString());
             return;
         }
-        showMessage(QString("Exported %1 samples to %2").arg(lines).arg(message), false);
+        showMessage(QString("Exported %1 samples to %2").arg(groupedCount(lines), message), false);
+        showFolderOf(message);
         emit exported(message);
     });
     export_->start();

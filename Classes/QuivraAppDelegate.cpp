@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,6 +16,7 @@
 #include "Session.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/NumberText.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace {
@@ -119,7 +119,8 @@ bool QuivraAppDelegate::mayClose()
         QMessageBox box(QMessageBox::Warning, "Quivra cannot save",
                         QString("What was recorded cannot be saved: %1.\n\nQuitting now loses %2 samples. Free "
                                 "some space (or fix the store's folder) and try again.")
-                            .arg(QString::fromStdString(keeper_.lastSaveError()), QLocale().toString(unsaved)),
+                            .arg(QString::fromStdString(keeper_.lastSaveError()),
+                                 QString::fromStdString(platform::groupedCount(unsaved))),
                         QMessageBox::NoButton, window_.get());
         QPushButton* retry = box.addButton("Retry", QMessageBox::AcceptRole);
         QPushButton* quit = box.addButton("Quit without saving", QMessageBox::DestructiveRole);

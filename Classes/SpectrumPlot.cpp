@@ -42,7 +42,18 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     legend->setVisible(true);
     legend->removeItem(legend->itemCount() - 1); // the peaks need no entry
     legend->setFont(QFont(font().family(), 8));
-    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    // In a row of its own above the axes, where it never covers a curve; kept to its own width
+    // at the right by a spacer that takes the rest.
+    auto* legendRow = new QCPLayoutGrid;
+    plotLayout()->insertRow(0);
+    plotLayout()->addElement(0, 0, legendRow);
+    plotLayout()->setRowStretchFactor(0, 0.001);
+    legendRow->addElement(0, 0, new QCPLayoutElement(this));
+    legendRow->addElement(0, 1, legend);
+    legendRow->setColumnStretchFactors({1.0, 0.001});
+    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    legend->setBorderPen(Qt::NoPen);
+    legend->setMargins(QMargins(4, 2, 4, 0));
 
     readout_ = new QCPItemText(this);
     readout_->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
@@ -60,6 +71,7 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     cursor_->setVisible(false);
 
     connect(this, &QCustomPlot::mouseMove, this, &SpectrumPlot::pointerMoved);
+    connect(this, &QCustomPlot::afterLayout, this, &SpectrumPlot::placePeakLabels);
     showNothing("No analysis yet");
 }
 
@@ -126,8 +138,6 @@ void SpectrumPlot::showResult(const analysis::Result& result)
             if (named) continue;
             auto* label = new QCPItemText(this);
             label->position->setCoords(peaks[i].frequency, level);
-            label->setPositionAlignment(Qt::AlignBottom | Qt::AlignHCenter);
-            label->setPadding(QMargins(0, 0, 0, 6));
             label->setFont(QFont(font().family(), 8));
             label->setColor(kAxisColours[std::size_t(axis)]);
             label->setText(QString::number(peaks[i].frequency, 'f', 2) + " Hz");
@@ -135,11 +145,39 @@ void SpectrumPlot::showResult(const analysis::Result& result)
         }
     }
     yAxis->setLabel(QString::fromUtf8(analysis::unitLabel(unit).data()));
+    // Nothing above the Nyquist frequency can be told apart: faster vibration shows folded below it.
+    xAxis->setLabel(QString("Frequency (Hz) · Nyquist %1 Hz").arg(result.nyquist(), 0, 'g', 5));
     yAxis->setScaleType(logLevels(unit) ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
     yAxis->setTicker(logLevels(unit) ? QSharedPointer<QCPAxisTicker>(new QCPAxisTickerLog) : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
     fitAxes();
     if (cursor_->visible()) readout_->setText(readoutAt(cursor_->point1->coords().x()));
     replot(QCustomPlot::rpQueuedReplot);
+}
+
+// Each peak's name stands above its mark, or beside it where the top is too near, and leans away
+// from the edges: it is always read whole.
+void SpectrumPlot::placePeakLabels()
+{
+    const QRect area = axisRect()->rect();
+    for (QCPItemText* label : peakLabels_) {
+        const QPointF point(xAxis->coordToPixel(label->position->coords().x()),
+                            yAxis->coordToPixel(label->position->coords().y()));
+        const QFontMetrics metrics(label->font());
+        const int width = metrics.horizontalAdvance(label->text()), height = metrics.height();
+        constexpr int gap = 6;
+        if (point.y() - gap - height >= area.top()) {
+            Qt::Alignment side = Qt::AlignHCenter;
+            if (point.x() - width / 2.0 < area.left()) side = Qt::AlignLeft;
+            else if (point.x() + width / 2.0 > area.right()) side = Qt::AlignRight;
+            label->setPositionAlignment(Qt::AlignBottom | side);
+            label->setPadding(QMargins(0, 0, 0, gap));
+        } else {
+            const bool right = point.x() + gap + width <= area.right();
+            label->setPositionAlignment((right ? Qt::AlignLeft : Qt::AlignRight)
+                                        | (point.y() - height / 2.0 < area.top() ? Qt::AlignTop : Qt::AlignVCenter));
+            label->setPadding(right ? QMargins(gap, 0, 0, 0) : QMargins(0, 0, gap, 0));
+        }
+    }
 }
 
 void SpectrumPlot::fitAxes()

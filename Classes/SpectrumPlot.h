@@ -1,6 +1,7 @@
 #pragma once
-// The spectra of an analysis on axes with labels: X black, Y green, Z blue as the traces, the
-// strongest peaks marked, and a cursor that reads frequency and level where the pointer is.
+// The spectra of an analysis on axes with labels: X black, Y green, Z blue as the traces (the
+// legend above the axes), the strongest peaks marked, and a cursor that reads frequency and level
+// where the pointer is.
 #include <qcustomplot.h>
 
 #include <array>
@@ -19,10 +20,13 @@ public:
 
     // What the cursor reads at a frequency, as shown at the top of the plot.
     QString readoutAt(double frequency) const;
+    // The names of the strongest peaks, one per tone.
+    const QList<QCPItemText*>& peakLabels() const { return peakLabels_; }
 
 private:
     void pointerMoved(QMouseEvent* event);
     void fitAxes();
+    void placePeakLabels();
 
     analysis::Result result_;
     bool logFrequency_ = false;

@@ -9,6 +9,18 @@
 
 namespace analysis {
 
+// The band the zones are defined over, and the sample rate whose Nyquist frequency reaches it.
+constexpr double kIsoBandLowHz = 10.0;
+constexpr double kIsoBandHighHz = 1000.0;
+constexpr double kIsoBandRate = 2.0 * kIsoBandHighHz;
+
+// Whether a velocity band (as used, after clipping at Nyquist) covers the zones' band, so that
+// its zone is an ISO 10816 verdict.
+constexpr bool coversIsoBand(double lowHz, double highHz)
+{
+    return lowHz <= kIsoBandLowHz && highHz >= kIsoBandHighHz;
+}
+
 enum class Zone {
     A,  // newly commissioned machines
     B,  // acceptable for unrestricted long-term operation

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
+#include "analysis/Integration.h"
 #include "analysis/Window.h"
 
 namespace analysis {
@@ -71,6 +73,24 @@ std::vector<Peak> findPeaks(const PowerSpectrum& s, int count)
     std::sort(peaks.begin(), peaks.end(),
               [](const Peak& a, const Peak& b) { return a.amplitude > b.amplitude; });
     return peaks;
+}
+
+double peakLevel(const PowerSpectrum& s, const Peak& peak, SpectrumUnit unit)
+{
+    switch (unit) {
+    case SpectrumUnit::Amplitude: return peak.amplitude;
+    case SpectrumUnit::Decibel: return 20.0 * std::log10(std::max(peak.amplitude, 1e-10));
+    case SpectrumUnit::Velocity:
+        return peak.frequency > 0.0
+            ? peak.amplitude * kStandardGravity * 1000.0 / (2.0 * std::numbers::pi * peak.frequency)
+            : 0.0;
+    case SpectrumUnit::Psd: {
+        const double top = s.amplitude(peak.bin);
+        const double gain = top > 0.0 ? peak.amplitude / top : 1.0;
+        return s.psd(peak.bin) * gain * gain;
+    }
+    }
+    return 0.0;
 }
 
 } // namespace analysis

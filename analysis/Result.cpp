@@ -1,11 +1,27 @@
 #include "analysis/Result.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "analysis/Integration.h"
 
 namespace analysis {
+
+namespace {
+
+void dropPeaksBelowTheFloor(Result& r)
+{
+    double strongest = 0.0;
+    for (const AxisResult& axis : r.axes)
+        if (!axis.peaks.empty())
+            strongest = std::max(strongest, axis.peaks.front().amplitude);
+    const double floor = strongest * std::pow(10.0, -kPeakFloorDb / 20.0);
+    for (AxisResult& axis : r.axes)
+        std::erase_if(axis.peaks, [&](const Peak& p) { return p.amplitude < floor; });
+}
+
+} // namespace
 
 void fillSpectra(Result& r, std::array<PowerSpectrum, 3>&& power)
 {
@@ -24,7 +40,7 @@ void fillSpectra(Result& r, std::array<PowerSpectrum, 3>&& power)
         convert(axis.power, s.unit, axis.spectrum);
         axis.peaks = findPeaks(axis.power, s.peakCount);
         for (Peak& peak : axis.peaks)
-            peak.level = axis.spectrum[static_cast<std::size_t>(peak.bin)];
+            peak.level = static_cast<float>(peakLevel(axis.power, peak, s.unit));
         const BandRms band = integrateBand(axis.power, s.bandLowHz, s.bandHighHz);
         if (!band.valid)
             continue;
@@ -36,6 +52,8 @@ void fillSpectra(Result& r, std::array<PowerSpectrum, 3>&& power)
             r.largestAxis = static_cast<int>(i);
     }
     r.zone = r.axes[static_cast<std::size_t>(r.largestAxis)].zone;
+    r.isoVerdict = r.hasVelocity && coversIsoBand(r.bandLowHz, r.bandHighHz);
+    dropPeaksBelowTheFloor(r);
     const int bins = r.hasSpectrum ? r.axes[0].power.bins() : 0;
     r.frequencies.resize(static_cast<std::size_t>(bins));
     for (int k = 0; k < bins; ++k)

@@ -20,7 +20,8 @@ struct AxisResult {
     Levels levels;
     PowerSpectrum power;          // the averaged power, to scale into any other unit (convert)
     std::vector<float> spectrum;  // in Result::settings.unit, one value per frequency
-    std::vector<Peak> peaks;      // strongest first, at most settings.peakCount
+    std::vector<Peak> peaks;      // strongest first, at most settings.peakCount, none below the
+                                  // floor (kPeakFloorDb under the result's strongest)
     double velocityRms = 0.0;     // mm/s over the band; valid when Result::hasVelocity
     double displacementRms = 0.0; // µm over the band; likewise
     Zone zone = Zone::A;          // ISO 10816-3 zone of velocityRms; likewise
@@ -51,6 +52,11 @@ struct Result {
     double bandHighHz = 0.0;
     int largestAxis = 0;  // the axis of the largest velocity RMS
     Zone zone = Zone::A;  // that axis's zone
+    // The zones are an ISO 10816 verdict only when the band used covers 10 Hz to 1 kHz
+    // (coversIsoBand); otherwise they only say where the velocity of a narrower band would fall.
+    bool isoVerdict = false;
+
+    double nyquist() const { return sampleRate / 2.0; }  // Hz; faster vibration folds below it
 
     long long blocksUsed = 0;     // Welch blocks in the average
     long long blocksSkipped = 0;  // blocks left out because they span a gap in the time stamps

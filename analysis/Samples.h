@@ -42,9 +42,11 @@ private:
 };
 
 // The rate, in samples a second, that time stamps in recording order were taken at: the median
-// step finds the nominal interval, and the mean of the steps that are neither gaps by that
-// median (GapRule) nor zero gives the rate, so pauses and lost samples do not lower it and
-// jitter averages out. 0 when there are fewer than two samples or no positive step.
+// step finds the nominal interval, the gaps by that interval (GapRule, knowing the next stamp)
+// cut the stamps into stretches, and the least-squares slope of time against sample number over
+// the stretches gives the interval. Pauses and lost samples do not lower it, a late stamp with
+// the early one after it hardly moves it, and equal stamps (samples delivered in batches) count
+// as the samples they are. 0 when there are fewer than two samples or no positive step.
 // For a long stored session the first few thousand time stamps are enough.
 double estimateSampleRate(std::span<const Micros> times);
 double estimateSampleRate(std::span<const Sample> samples);

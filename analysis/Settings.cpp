@@ -133,10 +133,10 @@ Foundation foundationFromText(std::string_view t) { return valueIn(kFoundations,
 std::string_view unitLabel(SpectrumUnit unit)
 {
     switch (unit) {
-    case SpectrumUnit::Amplitude: return "g";
+    case SpectrumUnit::Amplitude: return "g peak";
     case SpectrumUnit::Psd: return "g\u00b2/Hz";
-    case SpectrumUnit::Decibel: return "dB re 1 g";
-    case SpectrumUnit::Velocity: return "mm/s";
+    case SpectrumUnit::Decibel: return "dB re 1 g peak";
+    case SpectrumUnit::Velocity: return "mm/s peak";
     }
     return {};
 }

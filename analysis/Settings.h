@@ -78,7 +78,8 @@ SpectrumUnit unitFromText(std::string_view text);
 MachineGroup groupFromText(std::string_view text);
 Foundation foundationFromText(std::string_view text);
 
-// Axis label of a unit, in UTF-8: "g", "g²/Hz", "dB re 1 g", "mm/s".
+// Axis label of a unit, in UTF-8, saying which amplitudes are peak values (the velocity table
+// and band are RMS): "g peak", "g²/Hz", "dB re 1 g peak", "mm/s peak".
 std::string_view unitLabel(SpectrumUnit);
 
 } // namespace analysis

@@ -1,5 +1,6 @@
 // quivra analyse: levels, velocity, ISO zones and peaks of a stored session (or a span of it),
 // with the analysis settings the window keeps in the store unless the command line says otherwise.
+// What to analyse is the command line's alone: the whole session unless it names a span.
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -31,7 +32,7 @@ const SettingOption settingOptions[] = {
     {"window", "window", "W", "hann, flattop or blackman-harris."},
     {"averaging", "averaging", "A", "linear, exponential or peak-hold."},
     {"exponential-weight", "exponential_weight", "X", "The newest block's share in exponential averaging, (0, 1]."},
-    {"unit", "unit", "U", "The peaks' level: amplitude (g), psd (g²/Hz), db (re 1 g) or velocity (mm/s)."},
+    {"unit", "unit", "U", "The peaks' level: amplitude (g peak), psd (g²/Hz), db (re 1 g peak) or velocity (mm/s peak)."},
     {"group", "group", "G", "ISO 10816-3 machine group: group1 (large) or group2 (medium)."},
     {"foundation", "foundation", "F", "rigid or flexible."},
     {"peaks", "peaks", "K", "How many of the strongest peaks to list per axis, 0 to 64."},
@@ -62,22 +63,24 @@ void applyBand(const CommandLine& line, AnalysisOptions& options, const std::str
 
 int runAnalyse(const QStringList& arguments)
 {
-    CommandLine line("analyse", "analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]",
+    CommandLine line("analyse", "analyse SESSION|active [--json] [--from T] [--to T | --last S] [analysis settings]",
                      "Analyses a stored session (its number, see quivra sessions, or the active one): RMS, peak\n"
                      "and crest factor per axis and of the magnitude, velocity RMS over the band with its ISO\n"
                      "10816-3 zone per axis and overall, the strongest peaks, and how many FFT blocks were used\n"
                      "or left out because they span a gap in the recording. The settings default to those the\n"
-                     "window keeps in the store; without --from and --to the whole session is analysed, or its\n"
-                     "last span_s seconds when the window keeps such a span. T is a local time in ISO 8601\n"
+                     "window keeps in the store; the span does not: without --from, --to or --last the whole\n"
+                     "session is analysed, whatever span the window shows. T is a local time in ISO 8601\n"
                      "(2024-05-01T12:00:05, with an optional fraction and offset) or seconds from the session's\n"
                      "start (90, 12.5). Only saved samples are read; the store is never changed.");
     QCommandLineOption asJson("json", "The result as one JSON object.");
     QCommandLineOption from("from", "Analyse from this moment on.", "T");
     QCommandLineOption to("to", "Analyse up to this moment.", "T");
     QCommandLineOption band("band", "The velocity band in Hz, as in 10-1000 (clipped at half the sample rate).", "LO-HI");
+    QCommandLineOption lastSeconds("last", "Analyse the last S seconds of the session (as the window's span does).", "S");
     line.add(asJson);
     line.add(from);
     line.add(to);
+    line.add(lastSeconds);
     std::vector<std::unique_ptr<QCommandLineOption>> settings;
     for (const SettingOption& s : settingOptions) {
         settings.push_back(std::make_unique<QCommandLineOption>(s.option, s.help, s.value));
@@ -119,8 +122,13 @@ int runAnalyse(const QStringList& arguments)
         *bound = *moment;
     }
     if (lower > upper) line.usageError("--from comes after --to");
-    if (!line.isSet(from) && !line.isSet(to) && options.spanSeconds > 0 && any)
-        lower = last - Micros(std::llround(options.spanSeconds * 1e6));
+    if (line.isSet(lastSeconds)) {
+        const auto seconds = number(line.value(lastSeconds));
+        if (line.isSet(from) || line.isSet(to)) line.usageError("--last names a span of its own: give it or --from/--to, not both");
+        if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds) || *seconds > 1e9)
+            line.usageError("--last wants a number of seconds above 0, not '" + line.value(lastSeconds) + "'");
+        if (any) lower = last - Micros(std::llround(*seconds * 1e6));
+    }
 
     // One pass: the first samples wait while they give the rate, then the rest stream through.
     AnalysedSpan span{session.id, session.start, 0, 0};
@@ -128,7 +136,7 @@ int runAnalyse(const QStringList& arguments)
     analysis::SessionWalk walk(options.settings, [&](std::size_t waiting) -> double {
         throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
                                     + (waiting < 2 ? "too few samples" : "no time between its samples")
-                                    + (line.isSet(from) || line.isSet(to) ? " in that span" : "")
+                                    + (line.isSet(from) || line.isSet(to) || line.isSet(lastSeconds) ? " in that span" : "")
                                     + " to analyse (" + std::to_string(waiting) + ")");
     });
     const bool read = reader.forEachBetween(session.id, lower, upper, [&](const store::SampleValues& s) {

@@ -1,6 +1,7 @@
 #include "cli/AnalysisReport.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "cli/Json.h"
 #include "cli/Times.h"
@@ -49,8 +50,9 @@ std::string headline(const AnalysedSpan& span, const Result& r)
     std::string out = "Session " + std::to_string(span.session) + ", started " + isoLocal(span.sessionStart) + "\n";
     out += "Analysed " + isoLocal(span.first, 3) + " to " + isoLocal(span.last, 3) + " ("
         + durationText(span.last - span.first) + "): " + grouped(r.samples) + " samples at "
-        + fixed(r.sampleRate, 1) + " a second\n";
-    out += "FFT " + std::to_string(r.fftSize) + " (" + fixed(r.binWidth, 4) + " Hz bins), "
+        + fixed(r.sampleRate, 2) + " a second\n";
+    out += "FFT " + std::to_string(r.fftSize) + " (" + fixed(r.binWidth, 4) + " Hz bins up to the Nyquist frequency, "
+        + fixed(r.nyquist(), 1) + " Hz; faster vibration folds below it), "
         + std::string(analysis::toText(r.settings.window)) + " window, "
         + std::string(analysis::toText(r.settings.averaging)) + " averaging; " + grouped(r.blocksUsed)
         + (r.blocksUsed == 1 ? " block" : " blocks") + " used, " + grouped(r.blocksSkipped) + " left out for gaps\n";
@@ -58,6 +60,23 @@ std::string headline(const AnalysedSpan& span, const Result& r)
         out += "Fewer samples than one block without a gap: the spectrum is of the newest " + grouped(r.partialLength)
             + ", zero-padded\n";
     return out;
+}
+
+// The band and the machine the zones are for; when the band used falls short of the zones' own,
+// that they are no ISO verdict, and what rate would make them one.
+std::string velocityHeading(const Result& r)
+{
+    const std::string machine = std::string(analysis::toText(r.settings.group)) + ", "
+        + std::string(analysis::toText(r.settings.foundation)) + " foundation";
+    std::string out = "Velocity RMS over " + fixed(r.bandLowHz, 1) + "-" + fixed(r.bandHighHz, 1) + " Hz";
+    if (r.isoVerdict) return out + ", ISO 10816-3 " + machine + "\n";
+    const bool cut = r.bandHighHz < r.settings.bandHighHz;
+    out += std::string(cut ? " (the band cut at the Nyquist frequency)" : " (the band set)") + ", zones of " + machine
+        + "\n  NOT an ISO 10816 verdict, which is for " + fixed(analysis::kIsoBandLowHz, 0) + "-"
+        + fixed(analysis::kIsoBandHighHz, 0) + " Hz";
+    if (r.bandHighHz < analysis::kIsoBandHighHz)
+        out += " and needs at least " + grouped(std::llround(analysis::kIsoBandRate)) + " samples a second";
+    return out + ": the zones below are a guide only\n";
 }
 
 } // namespace
@@ -76,21 +95,20 @@ std::string reportText(const AnalysedSpan& span, const Result& r)
                              : "No spectrum: fewer than " + std::to_string(analysis::kMinPartialLength)
                                    + " samples without a gap, so no velocity, zone or peaks\n";
     } else {
-        out += "Velocity RMS over " + fixed(r.bandLowHz, 1) + "-" + fixed(r.bandHighHz, 1) + " Hz, ISO 10816-3 "
-            + std::string(analysis::toText(r.settings.group)) + ", "
-            + std::string(analysis::toText(r.settings.foundation)) + " foundation\n";
+        out += velocityHeading(r);
         for (std::size_t a = 0; a < 3; ++a) {
             const auto& axis = r.axes[a];
-            out += "  " + padded(std::string(analysis::kAxisNames[a]), 9) + fixed(axis.velocityRms, 2, 9) + " mm/s  zone "
-                + std::string(analysis::zoneName(axis.zone)) + "  " + std::string(analysis::zoneMeaning(axis.zone)) + "\n";
+            out += "  " + padded(std::string(analysis::kAxisNames[a]), 9) + fixed(axis.velocityRms, 2, 9) + " mm/s RMS  zone "
+                + std::string(analysis::zoneName(axis.zone)) + "  "
+                + (r.isoVerdict ? std::string(analysis::zoneMeaning(axis.zone)) : "(a guide only)") + "\n";
         }
         out += "  overall zone " + std::string(analysis::zoneName(r.zone)) + " (" + std::string(analysis::kAxisNames[std::size_t(r.largestAxis)])
-            + ")\n";
+            + ")" + (r.isoVerdict ? "" : ", not an ISO 10816 verdict") + "\n";
     }
     if (r.hasSpectrum && r.settings.peakCount > 0) {
         const bool otherUnit = r.settings.unit != analysis::SpectrumUnit::Amplitude;
         const std::string label(analysis::unitLabel(r.settings.unit));
-        out += "\nStrongest peaks, amplitude in g" + (otherUnit ? " (level in " + label + ")" : std::string()) + "\n";
+        out += "\nStrongest peaks, amplitude in g peak" + (otherUnit ? " (level in " + label + ")" : std::string()) + "\n";
         for (std::size_t a = 0; a < 3; ++a) {
             out += "  " + std::string(analysis::kAxisNames[a]) + " ";
             if (r.axes[a].peaks.empty()) out += " none";
@@ -117,6 +135,7 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
     json::integer(out, "to_us", span.last);
     json::integer(out, "samples", r.samples);
     json::number(out, "sample_rate", r.sampleRate);
+    json::number(out, "nyquist_hz", r.nyquist());
     json::key(out, "settings");
     out += "{";
     json::integer(out, "fft_size", s.fftSize);
@@ -147,6 +166,10 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
         }
         json::string(out, "zone", analysis::zoneName(r.zone));
         json::string(out, "zone_axis", analysis::kAxisNames[std::size_t(r.largestAxis)]);
+        // The zones judge 10 Hz to 1 kHz; over a narrower band they are no ISO verdict.
+        json::key(out, "iso_verdict");
+        out += r.isoVerdict ? "true" : "false";
+        json::number(out, "iso_band_rate", analysis::kIsoBandRate);
         out += "}";
     } else {
         out += "null";
@@ -161,7 +184,9 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
             out += "{";
             json::number(out, "hz", peak.frequency);
             json::number(out, "amplitude_g", peak.amplitude);
+            json::number(out, "amplitude_g_peak", peak.amplitude);
             json::number(out, "level", peak.level);
+            json::string(out, "level_unit", analysis::unitLabel(s.unit));
             out += "}";
         }
         out += "]";

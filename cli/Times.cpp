@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/DateFormatter.h"
+#include "platform/NumberText.h"
 
 namespace cli {
 
@@ -148,12 +149,7 @@ std::string durationText(Micros length)
 
 std::string grouped(long long count)
 {
-    std::string digits = std::to_string(count < 0 ? -count : count), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    return count < 0 ? "-" + out : out;
+    return platform::groupedCount(count);
 }
 
 } // namespace cli

@@ -43,4 +43,17 @@ std::string shortestText(double value)
     return ec == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
+std::string groupedCount(long long count)
+{
+    const unsigned long long magnitude = count < 0 ? 0ULL - static_cast<unsigned long long>(count)
+                                                   : static_cast<unsigned long long>(count);
+    const std::string digits = std::to_string(magnitude);
+    std::string out = count < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
 } // namespace platform

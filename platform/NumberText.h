@@ -25,4 +25,8 @@ std::string numberText(double value);
 // locale; "0" for the impossible case of a value that does not fit.
 std::string shortestText(double value);
 
+// A count with a comma between groups of three digits ("1,234,567", "-1,000"), as the window and
+// the command line show counts to a person, whatever the locale.
+std::string groupedCount(long long count);
+
 } // namespace platform

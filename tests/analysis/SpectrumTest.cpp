@@ -70,7 +70,7 @@ TEST(Spectrum, PeaksAreRefinedBetweenBins)
         const Peak& x = r.axes[0].peaks.at(0);
         EXPECT_NEAR(x.frequency, 37.30, 0.02) << toText(window);
         EXPECT_NEAR(x.amplitude, 0.8, 0.8 * 0.005) << toText(window);
-        EXPECT_FLOAT_EQ(x.level, r.axes[0].spectrum[static_cast<std::size_t>(x.bin)]);
+        EXPECT_FLOAT_EQ(x.level, x.amplitude);  // one peak, one level
         EXPECT_NEAR(r.axes[1].peaks.at(0).frequency, 12.0, 0.02);
         const auto& z = r.axes[2].peaks;
         ASSERT_GE(z.size(), 2u);
@@ -78,6 +78,47 @@ TEST(Spectrum, PeaksAreRefinedBetweenBins)
         EXPECT_NEAR(z[0].amplitude, 0.05, 0.05 * 0.005) << toText(window);
         EXPECT_NEAR(z[1].frequency, 5.5, 0.02) << toText(window);
         EXPECT_NEAR(z[1].amplitude, 0.01, 0.01 * 0.01) << toText(window);
+    }
+}
+
+// A peak's level in any unit is its refined amplitude in that unit, the velocity of a lone tone
+// matching the band's RMS as peak to RMS; tones more than 60 dB under the strongest of all three
+// axes, and the rounding noise of the float samples, are neither listed nor marked.
+TEST(Spectrum, OnePeakOneLevelInEveryUnitAndNothingBelowTheFloor)
+{
+    const double rate = 200.0;
+    const double halfway = 1662.5 * rate / 4096;  // 81.18 Hz, where the top bin reads 15 % low
+    const auto samples = signals::stream(40'000, rate, [&](double t) {
+        return std::array<double, 3>{signals::sine(0.05, halfway, t) + signals::sine(2e-5, 40.0, t),
+                                     signals::sine(1e-6, 17.0, t), -1.0 + signals::sine(0.001, 30.0, t)};
+    });
+    for (SpectrumUnit unit : {SpectrumUnit::Amplitude, SpectrumUnit::Decibel, SpectrumUnit::Velocity,
+                              SpectrumUnit::Psd}) {
+        Settings settings;
+        settings.unit = unit;
+        const Result r = analyse(settings, rate, samples);
+        const auto& x = r.axes[0].peaks;
+        ASSERT_EQ(x.size(), 1u) << toText(unit);  // 40 Hz lies 68 dB under
+        const Peak& p = x.front();
+        EXPECT_NEAR(p.amplitude, 0.05, 0.05 * 0.005);
+        EXPECT_TRUE(r.axes[1].peaks.empty()) << toText(unit);
+        ASSERT_EQ(r.axes[2].peaks.size(), 1u) << toText(unit);  // 34 dB under: a tone
+        const double velocity = 0.05 * kStandardGravity * 1000.0 / (2.0 * std::numbers::pi * halfway);
+        switch (unit) {
+        case SpectrumUnit::Amplitude: EXPECT_FLOAT_EQ(p.level, p.amplitude); break;
+        case SpectrumUnit::Decibel: EXPECT_NEAR(p.level, 20.0 * std::log10(0.05), 0.05); break;
+        case SpectrumUnit::Velocity:
+            EXPECT_NEAR(p.level, velocity, velocity * 0.005);
+            EXPECT_NEAR(p.level / std::sqrt(2.0), r.axes[0].velocityRms, velocity * 0.01);
+            break;
+        case SpectrumUnit::Psd: {
+            // What the top bin would read with the tone centred on it: above what it reads.
+            const float top = r.axes[0].spectrum[static_cast<std::size_t>(p.bin)];
+            EXPECT_NEAR(p.level / top, std::pow(p.amplitude / r.axes[0].power.amplitude(p.bin), 2), 1e-3);
+            EXPECT_GT(p.level, top * 1.3);
+            break;
+        }
+        }
     }
 }
 

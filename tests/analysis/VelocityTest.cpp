@@ -34,6 +34,15 @@ TEST(Velocity, OneGAtFiftyHertzIsZoneD)
     EXPECT_EQ(r.axes[2].zone, Zone::A);
     EXPECT_EQ(r.largestAxis, 0);
     EXPECT_EQ(r.zone, Zone::D);
+    EXPECT_FALSE(r.isoVerdict);  // 10-500 Hz is not the zones' 10-1000 Hz
+
+    StreamAnalyser fast(Settings{}, 2000.0);
+    fast.add(signals::stream(8'192, 2000.0, [](double t) {
+        return std::array<double, 3>{signals::sine(1.0, 50.0, t), 0.0, 0.0};
+    }));
+    const Result f = fast.result();
+    EXPECT_EQ(f.bandHighHz, 1000.0);
+    EXPECT_TRUE(f.isoVerdict);
 }
 
 TEST(Velocity, BandIsClippedAtNyquist)
@@ -55,7 +64,9 @@ TEST(Velocity, BandIsClippedAtNyquist)
     const Result c = clipped.result();
     EXPECT_TRUE(c.hasVelocity);
     EXPECT_EQ(c.bandHighHz, 10.0);
+    EXPECT_EQ(c.nyquist(), 10.0);
     EXPECT_GT(c.axes[0].velocityRms, 1.0);
+    EXPECT_FALSE(c.isoVerdict);
 }
 
 TEST(Zones, BoundariesAndColours)

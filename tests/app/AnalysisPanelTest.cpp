@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
@@ -13,6 +14,7 @@
 
 #include "AnalysisPanel.h"
 #include "SpectrumPlot.h"
+#include "analysis/StreamAnalyser.h"
 #include "support/MainScreen.h"
 #include "support/Saved.h"
 
@@ -27,6 +29,16 @@ void feedSine(MainScreen& s, int count, platform::Micros start)
             s.shared, {0.5 * std::sin(2 * std::numbers::pi * 37.3 * t), 0.01, -1.0, start + i * 5000LL});
     }
 }
+
+// A sensor whose own readings are never usable, so that only a test's readings count.
+class Silent : public sensors::AccelerometerSource {
+    bool read(sensors::Acceleration& out, std::string&) override
+    {
+        out.x = std::nan("");
+        return true;
+    }
+    std::string description() const override { return "silent"; }
+};
 
 } // namespace
 
@@ -46,14 +58,6 @@ TEST(AnalysisPanel, AnalysesLiveThenTheStoredSessionAndKeepsItsSettings)
 
     // Live: the sine read at its frequency, the zone of its velocity shown in colour.
     // Only the readings below: the sensor's own are never usable.
-    class Silent : public sensors::AccelerometerSource {
-        bool read(sensors::Acceleration& out, std::string&) override
-        {
-            out.x = std::nan("");
-            return true;
-        }
-        std::string description() const override { return "silent"; }
-    };
     s->shared->setSource(std::make_unique<Silent>());
     s->controller->startStopButtonPressed();
     const platform::Micros start = platform::Clock::now();
@@ -101,4 +105,75 @@ TEST(AnalysisPanel, AnalysesLiveThenTheStoredSessionAndKeepsItsSettings)
     store::StoreError storeError;
     ASSERT_TRUE(reader.open(s->home.storePath().toStdString(), storeError));
     EXPECT_EQ(AnalysisOptions::fromStored(reader.settings()).settings.window, analysis::WindowKind::FlatTop);
+}
+
+// The panel names what it analyses: how much of the live stream there is, the one zero-padded
+// block before the first whole one, the Nyquist frequency, and a zone that is no ISO verdict
+// because the rate cuts the band short (at the default 30 a second a 23.5 Hz hum reads 6.5 Hz).
+TEST(AnalysisPanel, SaysWhatItAnalysesAndWhenAZoneIsNoVerdict)
+{
+    auto s = std::make_unique<MainScreen>();
+    ASSERT_EQ(s->options().framerate(), 30);
+    s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
+    AnalysisPanel* panel = s->controller->analysisPanel();
+    auto* source = panel->findChild<QLabel*>("sourceLabel");
+    auto* status = panel->findChild<QLabel*>("statusLabel");
+    ASSERT_TRUE(source && status);
+    s->shared->setSource(std::make_unique<Silent>());
+    s->controller->startStopButtonPressed();
+    const platform::Micros start = platform::Clock::now();
+    auto feedHum = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            s->controller->recorder()->accelerometerDidAccelerate(
+                s->shared, {0.2 * std::sin(2 * std::numbers::pi * 23.5 * i / 30.0), 0.0, -1.0, start + i * 33333LL});
+    };
+    feedHum(0, 540); // 18 s
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s->controller->shownAnalysis().samples == 540; }, 3000));
+    EXPECT_EQ(source->text(), "Live, the newest 18 s");
+    EXPECT_TRUE(status->text().contains("Nyquist 15 Hz")) << status->text().toStdString();
+    EXPECT_TRUE(status->text().contains("one zero-padded partial block of 540 samples")) << status->text().toStdString();
+    EXPECT_FALSE(status->text().contains("0 blocks"));
+    EXPECT_TRUE(status->text().contains("over 10-15 Hz: zones not an ISO 10816 verdict")) << status->text().toStdString();
+    EXPECT_TRUE(status->text().contains("2,000 samples a second")) << status->text().toStdString();
+    EXPECT_NEAR(s->controller->shownAnalysis().axes[0].peaks.at(0).frequency, 6.5, 0.05);
+    QTableWidgetItem* zone = panel->levelsTable()->item(0, 4);
+    ASSERT_TRUE(zone);
+    EXPECT_EQ(zone->background().color(), QColor(0xe5, 0xe7, 0xeb)); // greyed, not a zone's colour
+    EXPECT_TRUE(zone->toolTip().contains("not an ISO 10816 verdict")) << zone->toolTip().toStdString();
+    EXPECT_TRUE(panel->levelsTable()->horizontalHeaderItem(3)->text().contains("RMS"));
+
+    // A block of 256 is one block, said so.
+    auto* sizeBox = panel->findChild<QComboBox*>("sizeBox");
+    sizeBox->setCurrentIndex(sizeBox->findText("256"));
+    feedHum(540, 800);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s->controller->shownAnalysis().blocksUsed == 1; }, 3000));
+    EXPECT_TRUE(status->text().contains("· 1 block ·")) << status->text().toStdString();
+    s->controller->startStopButtonPressed();
+}
+
+// The legend never covers the curves, and the strongest peak's name is read whole even at the
+// plot's edge (50 Hz at 3,200 a second sits at its very left).
+TEST(AnalysisPanel, LegendAndPeakNamesStayClearOfTheEdges)
+{
+    analysis::Settings settings;
+    analysis::StreamAnalyser analyser(settings, 3200.0);
+    for (int i = 0; i < 16384; ++i) {
+        const double t = i / 3200.0;
+        analyser.add(1700000000000000 + i * 312, float(0.3 * std::sin(2 * std::numbers::pi * 50 * t)),
+                     float(0.01 * std::sin(2 * std::numbers::pi * 1590 * t)), -1.0f);
+    }
+    SpectrumPlot plot;
+    plot.resize(520, 320);
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    plot.showResult(analyser.result());
+    plot.replot();
+    const QRect area = plot.axisRect()->rect();
+    EXPECT_FALSE(plot.legend->outerRect().intersects(area));
+    ASSERT_EQ(plot.peakLabels().size(), 2);
+    for (QCPItemText* label : plot.peakLabels()) {
+        const QRectF box(label->topLeft->pixelPosition(), label->bottomRight->pixelPosition());
+        EXPECT_TRUE(QRectF(area).contains(box)) << label->text().toStdString();
+    }
+    EXPECT_EQ(plot.peakLabels()[0]->text(), "50.00 Hz");
 }

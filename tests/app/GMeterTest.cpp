@@ -147,6 +147,21 @@ TEST_F(GMeterDraw, LaterTracesAndThenTheGridLieOnTop)
     EXPECT_TRUE(isGridOverTrace(image.pixel(860, 200)));
 }
 
+// Positive g is drawn below a trace's base line: the 1 g bar says so, its lower end an arrowhead.
+TEST_F(GMeterDraw, TheOneGBarPointsDownTheWayPositiveGIsDrawn)
+{
+    const QImage image = render();
+    const int x = meter.width() - 14, bottom = meter.height() - 24;
+    auto ink = [&](int px, int py) {
+        const QRgb p = image.pixel(px, py);
+        return qRed(p) < 150 && qGreen(p) < 150 && qBlue(p) < 150;
+    };
+    // The bar's 1.5-point pen at x covers the pixels x - 1 and x.
+    EXPECT_TRUE(ink(x - 2, bottom - 3) && ink(x + 1, bottom - 3));   // the arrowhead's sides
+    EXPECT_FALSE(ink(x - 3, bottom) || ink(x + 3, bottom));          // no flat end below
+    EXPECT_TRUE(ink(x - 3, bottom - 50) && ink(x + 3, bottom - 50)); // the flat end at 0 g
+}
+
 TEST(GMeterRepaint, HandingOverTheBufferDoesNotRepaint)
 {
     struct CountingMeter : GMeter {

@@ -21,6 +21,7 @@
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/MainScreen.h"
+#include "support/OpenedUrls.h"
 #include "support/Saved.h"
 
 namespace {
@@ -264,4 +265,45 @@ TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
     EXPECT_EQ(s.delegate.managedObjectContext()->undoableRemoval(), nullptr);
     EXPECT_TRUE(savedSoon(s.delegate.managedObjectContext()));
     EXPECT_EQ(active.gData().count(), 0);
+}
+
+// Notices are shown whole, wrapped rather than cut, with counts grouped as the subcommands write
+// them; an export's names its file's whole path and offers to open its folder.
+TEST(SessionActions, NoticesAreShownWholeAndAnExportOffersItsFolder)
+{
+    Screen s;
+    QWidget* view = s.controller->view();
+    auto* status = view->findChild<QLabel*>("statusLabel");
+    auto* notice = view->findChild<QLabel*>("warningLabel");
+    auto* panel = view->findChild<QWidget*>("noticePanel");
+    auto* open = view->findChild<QToolButton*>("openFolderButton");
+    ASSERT_TRUE(status && notice && panel && open);
+    s.controller->startStopButtonPressed();
+    for (int i = 0; i < 1234; ++i) s.reading(0.01 * (i % 7), 0, -1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->toolTip().contains("1,234 samples"); }, 3000))
+        << status->toolTip().toStdString();
+
+    // Whole: as tall as its text needs at its width, and inside the window.
+    auto shownWhole = [&](const QString& text) {
+        EXPECT_EQ(notice->text().remove(QChar(0x200b)), text);
+        EXPECT_TRUE(notice->isVisible());
+        EXPECT_GE(notice->height(), notice->heightForWidth(notice->width())) << text.toStdString();
+        EXPECT_TRUE(view->rect().contains(panel->geometry()));
+    };
+    s.exportAndWait();
+    shownWhole("Exported 1,234 samples to " + s.exportPath());
+    EXPECT_TRUE(open->isVisible());
+    OpenedUrls opened("file");
+    open->click();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(s.home.documentsDir()));
+
+    const QString reason = "cannot write " + s.home.path() + "/a/folder/with/a/long/name/quivra.sqlite: "
+                           "No space left on device (the disk is full; free some space and it saves by itself)";
+    emit s.delegate.saveFailed(reason);
+    shownWhole("Not saved yet (retrying): " + reason);
+    EXPECT_FALSE(open->isVisible());
+    EXPECT_GT(notice->height(), 2 * notice->fontMetrics().height()); // three lines or more
+    emit s.delegate.saveRecovered();
+    EXPECT_TRUE(panel->isHidden());
 }

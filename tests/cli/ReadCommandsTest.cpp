@@ -82,6 +82,7 @@ protected:
         sineId = addSession(*keeper, kSineStart, 12000, 5000, sine, 30.0, 31.0);
         AnalysisOptions stored;
         stored.set("fft_size", "2048");
+        stored.set("span_s", "10"); // the window's span, which the command line does not follow
         for (const auto& [name, value] : stored.toStored()) keeper->context()->setSetting(name, value);
         EXPECT_TRUE(keeper->saveNow());
     }
@@ -202,6 +203,7 @@ TEST_F(StoredSessions, AClosedPipeEndsTheExportQuietly)
 
 TEST_F(StoredSessions, AnalyseReportsLevelsVelocityZonesPeaksAndGaps)
 {
+    // The whole session, though the window keeps a span of 10 s.
     const Ran whole = runQuivra(*home, {"analyse", "active", "--json"});
     ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
     const QJsonObject r = QJsonDocument::fromJson(whole.out).object();
@@ -231,7 +233,8 @@ TEST_F(StoredSessions, AnalyseReportsLevelsVelocityZonesPeaksAndGaps)
     EXPECT_EQ(s["from_us"].toInteger(), kSineStart + 10000000);
     EXPECT_EQ(s["blocks_skipped"].toInt(), 0);
     EXPECT_EQ(s["settings"]["window"].toString(), "flattop");
-    EXPECT_EQ(s["peaks"]["x"].toArray().size(), 2);
+    EXPECT_EQ(s["settings"]["peaks"].toInt(), 2);
+    EXPECT_EQ(s["peaks"]["x"].toArray().size(), 1); // nothing else within 60 dB of the tone
     EXPECT_NEAR(s["peaks"]["x"][0]["amplitude_g"].toDouble(), 0.5, 0.005);
     // The tone lies below the band now: only y's 40 Hz counts.
     EXPECT_LT(s["velocity"]["x"]["rms_mm_s"].toDouble(), 2.0);
@@ -240,6 +243,41 @@ TEST_F(StoredSessions, AnalyseReportsLevelsVelocityZonesPeaksAndGaps)
     ASSERT_EQ(text.status, 0);
     EXPECT_TRUE(text.out.contains("overall zone D (x)")) << text.out.toStdString();
     EXPECT_TRUE(text.out.contains("left out for gaps"));
+    EXPECT_TRUE(text.out.contains("samples at 200.00 a second"));
+
+    const Ran last = runQuivra(*home, {"analyse", "active", "--json", "--last", "10"});
+    ASSERT_EQ(last.status, 0) << last.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(last.out).object()["samples"].toInt(), 2001);
+}
+
+// One peak has one level, refined as its amplitude, in a unit that says peak beside velocity
+// that says RMS; at 200 a second the band stops at 100 Hz, so the zones are no ISO verdict.
+TEST_F(StoredSessions, AnalyseSaysPeakOrRmsAndWhenZonesAreNoVerdict)
+{
+    const Ran ran = runQuivra(*home, {"analyse", "active", "--json", "--unit", "velocity", "--fft-size", "4096"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    const QJsonObject r = QJsonDocument::fromJson(ran.out).object();
+    const QJsonObject peak = r["peaks"]["x"][0].toObject();
+    const double amplitude = peak["amplitude_g"].toDouble();
+    EXPECT_NEAR(amplitude, 0.5, 0.0025);
+    EXPECT_EQ(peak["amplitude_g_peak"].toDouble(), amplitude);
+    EXPECT_EQ(peak["level_unit"].toString(), "mm/s peak");
+    const double velocityPeak = amplitude * 9806.65 / (2 * kPi * peak["hz"].toDouble());
+    EXPECT_NEAR(peak["level"].toDouble(), velocityPeak, velocityPeak * 1e-4);
+    EXPECT_NEAR(peak["level"].toDouble() / std::sqrt(2.0), r["velocity"]["x"]["rms_mm_s"].toDouble(), velocityPeak * 0.01);
+    EXPECT_EQ(r["nyquist_hz"].toDouble(), r["sample_rate"].toDouble() / 2);
+    EXPECT_FALSE(r["velocity"]["iso_verdict"].toBool(true));
+    EXPECT_EQ(r["velocity"]["iso_band_rate"].toDouble(), 2000);
+    EXPECT_EQ(r["velocity"]["zone"].toString(), "D"); // kept for callers, with the verdict beside it
+
+    const Ran text = runQuivra(*home, {"analyse", "active", "--unit", "velocity"});
+    ASSERT_EQ(text.status, 0);
+    const std::string out = text.out.toStdString();
+    EXPECT_NE(out.find("Nyquist frequency, 100.0 Hz"), std::string::npos) << out;
+    EXPECT_NE(out.find("NOT an ISO 10816 verdict"), std::string::npos) << out;
+    EXPECT_NE(out.find("at least 2,000 samples a second"), std::string::npos) << out;
+    EXPECT_NE(out.find("mm/s RMS"), std::string::npos) << out;
+    EXPECT_NE(out.find("amplitude in g peak (level in mm/s peak)"), std::string::npos) << out;
 }
 
 TEST_F(StoredSessions, BadUsageIsOneLineAndStatusTwo)
@@ -257,6 +295,8 @@ TEST_F(StoredSessions, BadUsageIsOneLineAndStatusTwo)
         {"analyse", "active", "--window", "hamming"},
         {"analyse", "active", "--band", "90-20"},
         {"analyse", "active", "--from", "yesterday"},
+        {"analyse", "active", "--last", "0"},
+        {"analyse", "active", "--last", "10", "--from", "5"},
         {"analyse", "1"}, // no samples
         {"record", "--accelerometer=simulated", "--rate", "7000"},
         {"record", "--accelerometer=simulated", "--duration", "0"},
