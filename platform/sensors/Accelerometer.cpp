@@ -22,7 +22,7 @@ Accelerometer::Accelerometer(QObject* parent)
         });
     }
     drainTimer_.setInterval(10);
-    connect(&drainTimer_, &QTimer::timeout, this, &Accelerometer::drain);
+    connect(&drainTimer_, &QTimer::timeout, this, [this] { drain(); });
 }
 
 Accelerometer::~Accelerometer()
@@ -89,16 +89,18 @@ void Accelerometer::deliverPending()
 bool Accelerometer::deliverThrough(platform::Micros until)
 {
     const bool complete = capture_.waitForReadingsBefore(until, handOverPatience);
-    drain();
+    drain(until);
     return complete;
 }
 
-void Accelerometer::drain()
+void Accelerometer::drain(platform::Micros until)
 {
     if (draining_) return; // the outer drain goes on when the listener returns
     draining_ = true;
     CapturedReading item;
-    while (queue_.pop(item)) {
+    for (const CapturedReading* next = queue_.front(); next; next = queue_.front()) {
+        if (!next->failure && next->reading.timestamp >= until) break;
+        queue_.pop(item);
         if (!item.failure) {
             if (listener_) listener_->accelerometerDidAccelerate(this, item.reading);
             continue;

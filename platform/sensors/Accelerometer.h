@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,8 +66,9 @@ public:
     // Hands every reading captured so far to the listener now.
     void deliverPending();
     // Hands every reading stamped before `until` to the listener now, waiting briefly for a read
-    // in flight or for what a device's buffer holds. False when, after that wait, readings stamped
-    // before it may still be on their way.
+    // in flight or for what a device's buffer holds; those stamped at or after it stay queued for
+    // the next drain. False when, after that wait, readings stamped before it may still be on
+    // their way.
     bool deliverThrough(platform::Micros until);
     static constexpr std::chrono::milliseconds handOverPatience{100};
 
@@ -97,7 +99,8 @@ signals:
 private:
     bool usableInterval() const;
     void apply();
-    void drain();
+    // Hands over what the queue holds, up to the first reading stamped at or after `until`.
+    void drain(platform::Micros until = std::numeric_limits<platform::Micros>::max());
     void reportLosses();
 
     std::unique_ptr<AccelerometerSource> source_;

@@ -38,6 +38,13 @@ public:
         return true;
     }
 
+    // Consumer side only: the oldest item, left in place (valid until it is popped), or nullptr.
+    const CapturedReading* front() const
+    {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        return head == tail_.load(std::memory_order_acquire) ? nullptr : &slots_[head & mask_];
+    }
+
     // Consumer side only.
     bool pop(CapturedReading& item)
     {

@@ -154,6 +154,9 @@ public:
         }
         return false;
     }
+    // How long write() waits for a reader that went to come back.
+    std::chrono::milliseconds reconnect = std::chrono::seconds(30);
+
     // Writes it all; a reader that went (and came back) is waited for again.
     bool write(const std::string& bytes)
     {
@@ -164,7 +167,7 @@ public:
                 done += std::size_t(n);
             else if (n < 0 && errno == EINTR)
                 continue;
-            else if (!connect())
+            else if (!connect(reconnect))
                 return false;
         }
         return true;
