@@ -67,7 +67,7 @@ public:
     // How often the live analysis is shown while recording.
     static constexpr int analysisRefreshMs = 200;
     // How long a clear or a delete can be undone.
-    static constexpr int undoWindowMs = 12000;
+    int undoWindowMs = 12000;
 
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
     Recorder* recorder() const { return recorder_.get(); }
