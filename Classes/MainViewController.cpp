@@ -110,17 +110,23 @@ void MainViewController::viewDidLoad()
     if (!recorder_ && appDelegate_) {
         recorder_ = std::make_unique<Recorder>(appDelegate_->baseModel(), appDelegate_->accelerometer());
         connect(recorder_.get(), &Recorder::stateChanged, this, &MainViewController::recordingStateChanged);
-        connect(recorder_.get(), &Recorder::readingHandled, this, &MainViewController::readingHandled);
-        // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
-        connect(recorder_.get(), &Recorder::tareTaken, this, [this] { placeNeedles(std::nullopt); });
+        connect(recorder_.get(), &Recorder::tareTaken, this, [this] {
+            // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
+            placeNeedles(std::nullopt);
+            handOverBuffer();
+        });
         connect(recorder_.get(), &Recorder::recordingFailed, this, &MainViewController::showWarning);
         connect(recorder_.get(), &Recorder::rateWarningChanged, this, &MainViewController::updateStatus);
+        recorder_->addSampleListener([this](const store::SampleValues& v) { sampleStored(v); });
     }
     if (!recorder_) return;
     GMeter* meter = gMeterView();
-    recorder_->setTraceWidth(meter ? float(meter->width()) : 0.0f);
+    trace_.setWidth(meter ? float(meter->width()) : 0.0f);
+    trace_.setRate(recorder_->runRate());
     // Only the rows that survive the trim are read: the newest ones.
-    recorder_->rebuildViewBuffer();
+    Session active = appDelegate_->baseModel().options().activeSession();
+    shownSession_ = active.objectId();
+    trace_.rebuild(active.gData().newest(trace_.rowsWanted(active.gData().count())));
     if (meter) {
         handOverBuffer();
         meter->setNeedsDisplay();
@@ -130,15 +136,25 @@ void MainViewController::viewDidLoad()
     analysisStateChanged();
 }
 
+void MainViewController::sampleStored(const store::SampleValues& sample)
+{
+    // A reading that arrived late for a session left before is stored there, not shown here.
+    if (sample.session != shownSession_) {
+        if (sample.session != appDelegate_->baseModel().options().activeSession().objectId()) return;
+        shownSession_ = sample.session;
+    }
+    trace_.append(sample.x, sample.y, sample.z);
+    handOverBuffer();
+}
+
 const SharedViewBuffer& MainViewController::gDataViewArray() const
 {
-    static const SharedViewBuffer none;
-    return recorder_ ? recorder_->viewBuffer() : none;
+    return trace_.rows();
 }
 
 void MainViewController::setGDataViewArray(SharedViewBuffer buffer)
 {
-    if (recorder_) recorder_->setViewBuffer(std::move(buffer));
+    trace_.setRows(std::move(buffer));
 }
 
 const sensors::Accelerometer* MainViewController::gAccelerometer() const
@@ -153,8 +169,11 @@ const sensors::Accelerometer* MainViewController::tareAccelerometer() const
 
 void MainViewController::handOverBuffer()
 {
-    if (GMeter* meter = gMeterView())
-        meter->setGData(gDataViewArray(), recorder_ ? recorder_->gridCount() : 0);
+    if (GMeter* meter = gMeterView()) {
+        // The grid scrolls by the session's samples, in rows.
+        const std::int64_t count = recorder_ ? recorder_->activeSampleCount() : 0;
+        meter->setGData(gDataViewArray(), std::uint64_t(count) / std::uint64_t(trace_.readingsPerRow()));
+    }
 }
 
 void MainViewController::refreshView()
@@ -201,7 +220,7 @@ bool MainViewController::eventFilter(QObject* watched, QEvent* event)
         placeNeedlesAtTheRightEdge();
         placeNotice();
         // The trace view's width bounds the view buffer.
-        if (recorder_) recorder_->setTraceWidth(float(ui_->gMeterView->width()));
+        trace_.setWidth(float(ui_->gMeterView->width()));
     }
     return QObject::eventFilter(watched, event);
 }
@@ -229,6 +248,7 @@ void MainViewController::startStopButtonPressed()
 void MainViewController::recordingStateChanged()
 {
     if (recorder_->isRecording()) {
+        trace_.setRate(recorder_->runRate());
         showRecordingState(":/images/pauseButtonIcon.png", "Pause");
         if (!viewRefreshTimer_) {
             auto* timer = new QTimer(this);
@@ -262,13 +282,10 @@ void MainViewController::rateChanged()
 {
     if (!recorder_) return;
     recorder_->applyFramerate();
+    trace_.setRate(recorder_->runRate());
     analysisStateChanged();
 }
 
-void MainViewController::readingHandled()
-{
-    handOverBuffer();
-}
 
 // ---- the line at the top right: source, session, warnings ----
 

@@ -13,6 +13,7 @@
 
 #include "QuivraAppDelegate.h"
 #include "Recorder.h"
+#include "TraceBuffer.h"
 #include "analysis/LiveAnalyser.h"
 #include "ViewRow.h"
 #include "platform/sensors/Accelerometer.h"
@@ -72,6 +73,8 @@ public:
     QuivraAppDelegate* appDelegate() const { return appDelegate_; }
     Recorder* recorder() const { return recorder_.get(); }
     const SharedViewBuffer& gDataViewArray() const;
+    // Readings per row of the trace: 1 up to 200 a second, more above.
+    int readingsPerRow() const { return trace_.readingsPerRow(); }
     void setGDataViewArray(SharedViewBuffer buffer);
     GMeter* gMeterView() const;
     QLabel* needleX() const;
@@ -91,7 +94,7 @@ private:
     void showRecordingState(const char* image, const char* text);
     // The recorder started or stopped (a tap, or a failed device).
     void recordingStateChanged();
-    void readingHandled();
+    void sampleStored(const store::SampleValues& sample);
     void installEmptyBuffer();
     void handOverBuffer();
     void rateChanged();
@@ -119,6 +122,8 @@ private:
     QPointer<QWidget> view_;
     QPointer<QuivraAppDelegate> appDelegate_;
     std::unique_ptr<Recorder> recorder_;
+    TraceBuffer trace_;
+    store::ObjectId shownSession_ = 0; // whose samples the trace shows
     QPointer<QTimer> viewRefreshTimer_; // not owned: lives while recording
     QTimer statusTimer_;
     QString sourceText_;

@@ -18,7 +18,7 @@
 
 void MainViewController::installEmptyBuffer()
 {
-    if (recorder_) recorder_->installEmptyViewBuffer();
+    trace_.clear();
     handOverBuffer();
     // A new or cleared session starts its analysis afresh.
     stopLiveAnalysis();

@@ -3,27 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "TraceGeometry.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
 
-namespace {
-
-// An envelope row takes in one more reading.
-void widen(ViewRow& row, const std::array<float, 3>& v)
-{
-    for (std::size_t a = 0; a < 3; ++a) {
-        row.low[a] = std::min(row.low[a], v[a]);
-        row.high[a] = std::max(row.high[a], v[a]);
-    }
-}
-
-} // namespace
 
 Recorder::Recorder(BaseModel root, sensors::Accelerometer& accelerometer, QObject* parent)
     : QObject(parent), root_(root), options_(root.options()), accelerometer_(accelerometer)
 {
-    followRate();
     accelerometer_.setListener(this);
     connect(&accelerometer_, &sensors::Accelerometer::sourceFailed, this, &Recorder::sourceFailed);
     connect(&rateLook_, &QTimer::timeout, this, &Recorder::lookAtRate);
@@ -44,17 +30,8 @@ double Recorder::runRate() const
     return *std::min_element(offered.begin(), offered.end(), nearer);
 }
 
-void Recorder::followRate()
-{
-    const int rate = std::max(1, int(std::lround(runRate())));
-    const int perRow = (rate + fastestRowRate - 1) / fastestRowRate;
-    if (perRow != readingsPerRow_) columnCount_ = 0; // a row is never made of two paces
-    readingsPerRow_ = perRow;
-}
-
 void Recorder::useRecordingRate()
 {
-    followRate();
     const double rate = runRate();
     if (rate != double(options_.framerate()) && rate != loggedRunRate_) {
         // The stored rate is kept for a source that offers it; this run records at the nearest.
@@ -126,7 +103,6 @@ void Recorder::requestTare()
 void Recorder::applyFramerate()
 {
     handOver();
-    followRate();
     if (state_ != State::recording) return;
     useRecordingRate();
     rateWatch_.begin(runRate(), platform::Clock::now());
@@ -139,8 +115,8 @@ Session Recorder::startNewSession()
     Session session(context, context->insertSession(at));
     session.setBaseModel(root_);
     options_.setActiveSession(session);
-    installEmptyViewBuffer();
     platform::log("new session");
+    emit activeSessionChanged();
     return session;
 }
 
@@ -148,7 +124,7 @@ void Recorder::selectSession(const Session& session)
 {
     handOver();
     options_.setActiveSession(session);
-    rebuildViewBuffer();
+    emit activeSessionChanged();
 }
 
 bool Recorder::clearActiveSession()
@@ -159,21 +135,25 @@ bool Recorder::clearActiveSession()
     // samples wait in the trash while the clear can be undone.
     const bool had = active && active.gData().count() > 0;
     if (active) root_.managedObjectContext()->clearSamples(active.objectId());
-    installEmptyViewBuffer();
+    emit activeSessionChanged();
     return had;
 }
 
 void Recorder::deleteSession(const Session& session)
 {
-    handOver(session == options_.activeSession());
+    const bool active = session == options_.activeSession();
+    handOver(active);
     deleteObject(session);
+    if (active) emit activeSessionChanged();
 }
 
 bool Recorder::undoRemoval()
 {
     handOver();
     store::ObjectContext* context = root_.managedObjectContext();
-    return context && context->undoRemoval();
+    if (!context || !context->undoRemoval()) return false;
+    emit activeSessionChanged();
+    return true;
 }
 
 void Recorder::accelerometerDidAccelerate(sensors::Accelerometer*, const sensors::Acceleration& reading)
@@ -201,9 +181,8 @@ Recorder::Outcome Recorder::handle(const sensors::Acceleration& a)
         // choose is chosen now and takes the reading.
         Session active = options_.activeSession();
         if (!active) active = root_.ensureActiveSession();
-        outcome = record(a, taken, active.objectId(), true);
+        outcome = record(a, taken, active.objectId());
     }
-    emit readingHandled();
     return outcome;
 }
 
@@ -217,13 +196,11 @@ Recorder::Outcome Recorder::late(const sensors::Acceleration& a, platform::Micro
         return Outcome::dropped;
     }
     if (!boundary_.recording) return Outcome::ignored;
-    Session active = options_.activeSession();
     const store::ObjectId session = boundary_.session ? boundary_.session : root_.ensureActiveSession().objectId();
-    return record(a, taken, session, session == active.objectId());
+    return record(a, taken, session);
 }
 
-Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session,
-                                  bool shown)
+Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session)
 {
     // The tare is read again for every axis of every reading, so a new tare applies at once.
     const double dx = a.x - double(options_.tareX());
@@ -241,33 +218,7 @@ Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Mic
     for (const auto& [key, listener] : listeners_) listener(store::SampleValues{id, taken, x, y, z, session});
     rateWatch_.count();
     if (firstRecorded_ == 0) firstRecorded_ = taken;
-    if (!shown) return Outcome::sample;
-
-    if (readingsPerRow_ == 1) {
-        appendRow(ViewRow{x, y, z});
-        return Outcome::sample;
-    }
-    const std::array<float, 3> v{x, y, z};
-    if (columnCount_ == 0) {
-        column_ = ViewRow{};
-        column_.envelope = true;
-        column_.low = column_.high = v;
-    }
-    widen(column_, v);
-    column_.x = x;
-    column_.y = y;
-    column_.z = z;
-    if (++columnCount_ == readingsPerRow_) {
-        appendRow(column_);
-        columnCount_ = 0;
-    }
     return Outcome::sample;
-}
-
-void Recorder::appendRow(const ViewRow& row)
-{
-    viewBuffer_->push_back(row);
-    if (trace::trimsOldestRow(viewBuffer_->size(), traceWidth_)) viewBuffer_->pop_front();
 }
 
 void Recorder::takeTare(const sensors::Acceleration& a)
@@ -305,34 +256,6 @@ void Recorder::lookAtRate()
     else
         platform::log("readings arrive at the rate asked again");
     emit rateWarningChanged();
-}
-
-void Recorder::rebuildViewBuffer()
-{
-    followRate();
-    columnCount_ = 0;
-    Session active = options_.activeSession();
-    const std::size_t perRow = std::size_t(readingsPerRow_);
-    const std::size_t count = std::size_t(active.gData().count()) / perRow;
-    const std::size_t kept = trace::rowsKeptByRebuild(count, traceWidth_);
-    auto buffer = std::make_shared<ViewBuffer>();
-    const auto samples = active.gData().newest(kept * perRow);
-    for (std::size_t first = 0; first + perRow <= samples.size(); first += perRow) {
-        const store::SampleValues& last = samples[first + perRow - 1];
-        ViewRow row{last.x, last.y, last.z};
-        if (perRow > 1) {
-            row.envelope = true;
-            row.low = row.high = {last.x, last.y, last.z};
-            for (std::size_t i = first; i < first + perRow; ++i) widen(row, {samples[i].x, samples[i].y, samples[i].z});
-        }
-        buffer->push_back(row);
-    }
-    viewBuffer_ = buffer;
-}
-
-void Recorder::installEmptyViewBuffer()
-{
-    viewBuffer_ = std::make_shared<ViewBuffer>();
 }
 
 std::int64_t Recorder::activeSampleCount() const

@@ -1,8 +1,8 @@
 #pragma once
 // What recording is, apart from any screen: the accelerometer's one listener. It knows whether
 // recording runs, a tare waiting for its reading, the tare arithmetic, one stored sample per
-// reading, the view buffer with its trims, and the session actions. The window and
-// `quivra record` both drive it and observe it; neither touches the accelerometer.
+// reading, and the session actions. The window and `quivra record` both drive it and observe it
+// (the samples it stores, the tare, its state); neither touches the accelerometer.
 //
 // Every action takes effect at the moment it is made: the readings stamped before it are handed
 // over first, under the state before it (the old session, stored before a stop, cleared with a
@@ -20,7 +20,6 @@
 #include "Options.h"
 #include "RateWatch.h"
 #include "Session.h"
-#include "ViewRow.h"
 #include "platform/sensors/Accelerometer.h"
 
 class Recorder : public QObject, public sensors::AccelerometerListener {
@@ -81,22 +80,8 @@ public:
     // The rate recording runs at: the stored one, or the nearest the source offers.
     double runRate() const;
 
-    // The view buffer: the newest rows that fit the trace view's width.
-    const SharedViewBuffer& viewBuffer() const { return viewBuffer_; }
-    void setViewBuffer(SharedViewBuffer buffer) { viewBuffer_ = std::move(buffer); }
-    void setTraceWidth(float width) { traceWidth_ = width; }
-    // Rebuilt from the active session's stored samples, only the rows that survive the trim read.
-    void rebuildViewBuffer();
-    void installEmptyViewBuffer();
-
     // The active session's sample count, stored and unsaved.
     std::int64_t activeSampleCount() const;
-    // The trace scrolls at most this many rows a second; faster readings share rows.
-    static constexpr int fastestRowRate = 200;
-    // Readings per view row at the run rate: 1 up to 200 a second, more above.
-    int readingsPerRow() const { return readingsPerRow_; }
-    // What the grid scrolls by: the session's samples, in rows.
-    std::uint64_t gridCount() const { return std::uint64_t(activeSampleCount()) / std::uint64_t(readingsPerRow_); }
 
     // Told of every sample as it is stored (the live analysis, publishing), on the owner's
     // thread. The returned key takes it off again.
@@ -115,8 +100,9 @@ signals:
     // Recording started or stopped (by the user, the duration, or a failed source).
     void stateChanged();
     void tareTaken();
-    // After every reading handled (the view buffer may have a new row).
-    void readingHandled();
+    // The active session changed: another one, or its samples (new, chosen, cleared, deleted,
+    // put back).
+    void activeSessionChanged();
     // The source failed while recording: recording stopped; the message names the device and
     // says what to do.
     void recordingFailed(const QString& message);
@@ -135,11 +121,9 @@ private:
 
     platform::Micros handOver(bool removal);
     Outcome late(const sensors::Acceleration& a, platform::Micros taken);
-    Outcome record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session, bool shown);
+    Outcome record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session);
     void takeTare(const sensors::Acceleration& reading);
     void useRecordingRate();
-    void appendRow(const ViewRow& row);
-    void followRate();
     void lookAtRate();
     void sourceFailed(const QString& message);
     void setStopped();
@@ -153,11 +137,6 @@ private:
     Boundary boundary_;
     platform::Micros stopAfter_ = 0;
     platform::Micros firstRecorded_ = 0;
-    SharedViewBuffer viewBuffer_ = std::make_shared<ViewBuffer>();
-    float traceWidth_ = 0.0f;
-    int readingsPerRow_ = 1;
-    ViewRow column_;   // the row being filled, above 200 readings a second
-    int columnCount_ = 0;
     std::uint64_t dropped_ = 0, late_ = 0;
     double loggedRunRate_ = 0;
     std::vector<std::pair<int, SampleListener>> listeners_;

@@ -75,7 +75,6 @@ void RecorderHandle(benchmark::State& state)
     sensors::Accelerometer accelerometer;
     accelerometer.setSource(std::make_unique<Synthetic>());
     Recorder recorder(s.root, accelerometer);
-    recorder.setTraceWidth(1024);
     s.root.options().setFramerate(200);
     recorder.start(); // its own readings wait in the queue: no event loop runs here
     sensors::Acceleration reading{0.25, -0.5, -1.0, platform::Clock::now()};
@@ -114,7 +113,6 @@ std::vector<platform::Micros> record(double rate, double seconds, bool busyWindo
     sensors::Accelerometer accelerometer;
     accelerometer.setSource(std::make_unique<Synthetic>());
     Recorder recorder(s.root, accelerometer);
-    recorder.setTraceWidth(1024);
     s.root.options().setFramerate(int(rate));
     QTimer saver;
     QObject::connect(&saver, &QTimer::timeout, [&] {

@@ -73,7 +73,7 @@ TEST(FastRates, TheDevicesFasterRatesAreStopsAndTheTraceKeepsItsPace)
     }
     // 200 rows a second, 16 readings each, every one with its envelope: the spike is in one.
     const SharedViewBuffer& rows = s.controller->gDataViewArray();
-    EXPECT_EQ(s.controller->recorder()->readingsPerRow(), 16);
+    EXPECT_EQ(s.controller->readingsPerRow(), 16);
     EXPECT_EQ(rows->size(), std::min<std::size_t>(200, std::size_t(s.controller->gMeterView()->width() - 118) / 5));
     EXPECT_TRUE(rows->back().envelope);
     int spikes = 0;

@@ -110,7 +110,7 @@ TEST(RecordingWatch, ARateTheSourceDoesNotOfferIsKeptAndTheNearestOneUsed)
     s.options().setFramerate(3200);
     s.controller->startStopButtonPressed();
     EXPECT_EQ(s.shared->updateInterval(), double(1.0f / 200.0f));
-    EXPECT_EQ(s.controller->recorder()->readingsPerRow(), 1);
+    EXPECT_EQ(s.controller->readingsPerRow(), 1);
     s.controller->startStopButtonPressed();
     EXPECT_EQ(s.options().framerate(), 3200);
     EXPECT_NE(std::find(s.log.begin(), s.log.end(),
