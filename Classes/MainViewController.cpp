@@ -36,8 +36,7 @@ MainViewController::MainViewController(QObject* parent) : QObject(parent)
 MainViewController::~MainViewController()
 {
     delete export_.data(); // waits for its file
-    delete sessionAnalysis_.data();
-    stopLiveAnalysis();
+    analysis_.reset();
     recorder_.reset();
     delete viewRefreshTimer_.data();
     delete view_.data();
@@ -118,6 +117,10 @@ void MainViewController::viewDidLoad()
         connect(recorder_.get(), &Recorder::recordingFailed, this, &MainViewController::showWarning);
         connect(recorder_.get(), &Recorder::rateWarningChanged, this, &MainViewController::updateStatus);
         recorder_->addSampleListener([this](const store::SampleValues& v) { sampleStored(v); });
+        analysis_ = std::make_unique<AnalysisPanelController>(*recorder_, appDelegate_->baseModel(),
+                                                              appDelegate_->storePath());
+        connect(analysis_.get(), &AnalysisPanelController::message, this, &MainViewController::showMessage);
+        connect(analysis_.get(), &AnalysisPanelController::fileWritten, this, &MainViewController::showFolderOf);
     }
     if (!recorder_) return;
     GMeter* meter = gMeterView();
@@ -368,4 +371,29 @@ void MainViewController::placeNotice()
     panel->setGeometry(traces.right() - 13 - width, traces.top(), width, height);
     panel->raise();
     for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->raise();
+}
+
+// ---- the analysis panel ----
+
+void MainViewController::spectrumButtonPressed()
+{
+    if (!ui_ || !analysis_) return;
+    analysis_->toggle(view(), ui_->traceRow);
+    ui_->spectrumButton->setChecked(analysis_->isShown());
+}
+
+void MainViewController::analysisStateChanged()
+{
+    if (analysis_) analysis_->follow();
+}
+
+const analysis::Result& MainViewController::shownAnalysis() const
+{
+    static const analysis::Result none;
+    return analysis_ ? analysis_->shownAnalysis() : none;
+}
+
+void MainViewController::exportAnalysis()
+{
+    if (analysis_) analysis_->exportAnalysis();
 }

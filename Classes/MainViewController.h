@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "QuivraAppDelegate.h"
+#include "AnalysisPanelController.h"
 #include "Recorder.h"
 #include "TraceBuffer.h"
 #include "analysis/LiveAnalyser.h"
@@ -60,13 +61,11 @@ public:
     // Shows or hides the analysis panel beside the traces (F): live while recording, else the
     // active session as stored.
     void spectrumButtonPressed();
-    AnalysisPanel* analysisPanel() const;
-    // The analysis on show, and what it is of.
-    const analysis::Result& shownAnalysis() const { return shownAnalysis_; }
+    AnalysisPanel* analysisPanel() const { return analysis_ ? analysis_->panel() : nullptr; }
+    // The analysis on show.
+    const analysis::Result& shownAnalysis() const;
     // Writes it as CSV beside the session's export.
     void exportAnalysis();
-    // How often the live analysis is shown while recording.
-    static constexpr int analysisRefreshMs = 200;
     // How long a clear or a delete can be undone.
     int undoWindowMs = 12000;
 
@@ -111,10 +110,6 @@ private:
     void showExportProgress();
     // The analysis follows what the screen shows: recording or not, the session, the settings.
     void analysisStateChanged();
-    void showLiveAnalysis();
-    void analyseStoredSession();
-    void analysisOptionsChanged();
-    void stopLiveAnalysis();
     void endUndo();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -132,13 +127,7 @@ private:
     QString noticeFolder_;              // the folder the notice offers to open
     bool rebuildAfterSave_ = false;     // an undo's rows are back once the save is done
     QPointer<SessionExport> export_;    // the export under way, if any
-    QPointer<AnalysisPanel> analysisPanel_;
-    std::unique_ptr<analysis::LiveAnalyser> live_;
-    int liveListener_ = 0;
-    QTimer analysisTimer_;
-    QPointer<SessionAnalysis> sessionAnalysis_;
-    analysis::Result shownAnalysis_;
-    QString shownSource_;
+    std::unique_ptr<AnalysisPanelController> analysis_;
     QElapsedTimer exportStarted_;
     QTimer exportProgress_;
 };

@@ -21,8 +21,7 @@ void MainViewController::installEmptyBuffer()
     trace_.clear();
     handOverBuffer();
     // A new or cleared session starts its analysis afresh.
-    stopLiveAnalysis();
-    analysisStateChanged();
+    if (analysis_) analysis_->restart();
 }
 
 void MainViewController::startNewSessionPressed()
