@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quivra: records a device's three-axis accelerometer into sessions in one SQLite store.
 #include <QApplication>
 #include <QCommandLineParser>

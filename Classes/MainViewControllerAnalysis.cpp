@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main screen's analysis panel: a live analysis of the readings while recording, refreshed
 // five times a second, and otherwise the stored active session analysed on a thread of its own.
 #include <QBoxLayout>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Publishes what a recorder stores to an MQTT broker, for the window and for `quivra record`:
 // every second a summary of the samples stored since the previous one (the rate achieved, per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the subcommands share: their exit statuses, failures that end a subcommand with one line
 // on stderr, the parsing of their options with a --help of their own, and the store they read.

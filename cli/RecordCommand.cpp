@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra record: the recorder without a window, for a box without a screen. The same store, lock
 // and saving rules as the window (through StoreKeeper), the same Recorder, and MQTT publishing.
 #include <QCoreApplication>

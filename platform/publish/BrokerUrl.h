@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where to publish: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The JSON messages Quivra publishes, built from plain values so that the recorder and the
 // analysis fill them without knowing MQTT. Compact (no spaces), field names fixed; floats as

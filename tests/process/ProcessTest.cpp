@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a whole process: killed, signalled, started twice, or given a bad store.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
