@@ -8,10 +8,13 @@
 #include <memory>
 #include <optional>
 
+#include "Classes/AppIcon.h"
 #include "Classes/MainViewController.h"
 #include "Classes/Publishing.h"
 #include "Classes/QuivraAppDelegate.h"
+#include "Classes/SingleWindow.h"
 #include "cli/Commands.h"
+#include "platform/Folders.h"
 #include "platform/TerminationSignals.h"
 #include "platform/publish/BrokerUrl.h"
 #include "platform/sensors/Accelerometer.h"
@@ -118,9 +121,20 @@ int main(int argc, char** argv)
     // First thing: a signal that comes during start-up still ends through the final save.
     platform::quitOnTerminationSignals([] { QApplication::quit(); });
 
+    QApplication::setWindowIcon(appIcon());
+    QGuiApplication::setDesktopFileName("io.github.quivra.Quivra");
+    // A window already open on this store comes to the front instead of a second one.
+    SingleWindow single(platform::storePath());
+    if (single.raiseRunning()) {
+        std::fprintf(stderr, "quivra: Quivra is already open on %s; its window was brought to the front\n",
+                     platform::storePath().c_str());
+        return 0;
+    }
+
     QuivraAppDelegate delegate;
     delegate.accelerometer().setSource(std::move(source));
     delegate.applicationDidFinishLaunchingWithOptions();
+    single.listen(delegate.window());
     std::unique_ptr<Publishing> publishing;
     if (broker) {
         publish::PublisherOptions options;
