@@ -42,6 +42,13 @@ std::vector<std::string> CommandLine::positional() const
     return out;
 }
 
+std::vector<std::string> CommandLine::values(const QCommandLineOption& option) const
+{
+    std::vector<std::string> out;
+    for (const QString& value : parser_.values(option)) out.push_back(value.toStdString());
+    return out;
+}
+
 void CommandLine::usageError(const std::string& text) const
 {
     throw Failure(badUsage, text + " (see quivra " + command_ + " --help)");
