@@ -8,6 +8,7 @@ set(CPACK_PACKAGE_NAME ${QUIVRA_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${QUIVRA_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # Installed with DESTDIR, so that the system folders outside /usr (units, udev rules) land right.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
@@ -26,21 +27,23 @@ if(QUIVRA_GUI)
   set(other quivra-recorder)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "vibration recorder for a device's accelerometer")
   set(CPACK_PACKAGE_DESCRIPTION
-    "Quivra turns a three-axis accelerometer (Linux IIO, or a simulated one) into a vibration
-recorder: it stores every reading with its time stamp in sessions in one SQLite file, shows
-live traces, spectra, levels and ISO 10816 zones, and exports sessions as text. Its command
-line records as a service, lists, exports and analyses without a screen, and publishes a
-summary every second to MQTT or InfluxDB.
+    "Quivra turns a three-axis accelerometer (Linux IIO, or a simulated one)
+into a vibration recorder: it stores every reading with its time stamp in
+sessions in one SQLite file, shows live traces, spectra, levels and ISO 10816
+zones, and exports sessions as text. Its command line records as a service,
+lists, exports and analyses without a screen, and publishes a summary every
+second to MQTT or InfluxDB.
 This package holds the window and the subcommands.")
 else()
   set(other quivra)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "vibration recorder for a device's accelerometer, without a window")
   set(CPACK_PACKAGE_DESCRIPTION
-    "Quivra turns a three-axis accelerometer (Linux IIO, or a simulated one) into a vibration
-recorder that stores every reading with its time stamp in sessions in one SQLite file, and
-publishes a summary every second to MQTT or InfluxDB.
-This package holds the subcommands alone (record, sessions, export, analyse), for a box
-without a screen; quivra-record.service runs the recorder.")
+    "Quivra turns a three-axis accelerometer (Linux IIO, or a simulated one)
+into a vibration recorder that stores every reading with its time stamp in
+sessions in one SQLite file, and publishes a summary every second to MQTT or
+InfluxDB.
+This package holds the subcommands alone (record, sessions, export, analyse),
+for a box without a screen; quivra-record.service runs the recorder.")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONFLICTS ${other})
 set(CPACK_DEBIAN_PACKAGE_REPLACES ${other})
