@@ -80,8 +80,9 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
         const bool last = std::next(it) == written.end();
         duringOutage += time > outageFrom && time < outageTo;
         // One a second, none missing (the last one covers what remained at the stop).
-        if (previous != 0)
+        if (previous != 0) {
             EXPECT_TRUE((last || time - previous > 500000) && time - previous < 1600000) << (time - previous) << " us";
+        }
         previous = time;
         if (it == written.begin() || last) continue;
         EXPECT_NEAR(p["rate"].toDouble(), 100, 3);
