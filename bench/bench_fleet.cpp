@@ -126,7 +126,7 @@ int main()
 
     const std::string program = std::string(QUIVRA_BINARY_DIR) + "/quivra";
     const std::filesystem::path homes = std::filesystem::temp_directory_path() / ("quivra-fleet-" + std::to_string(::getpid()));
-    std::vector<Recorder> recorders(std::size_t(count));
+    std::vector<Recorder> recorders(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::string home = (homes / ("r" + std::to_string(i))).string();
         std::filesystem::create_directories(home);
