@@ -10,23 +10,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "SingleWindow.h"
-#include "support/TempHome.h"
+#include <cstdio>
 
-TEST(SingleWindow, ARefusedStartShowsItsReasonInAMessageBox)
-{
-    QString shown;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    watch.start(20);
-    SingleWindow::refuse("Quivra is already running on the store /x/Quivra.sqlite (process 42)");
-    EXPECT_EQ(shown, "Quivra is already running on the store /x/Quivra.sqlite (process 42)");
-}
+#include "QuivraAppDelegate.h"
+#include "SingleWindow.h"
+#include "platform/store/ObjectContext.h"
+#include "support/TempHome.h"
 
 TEST(SingleWindow, OneStoreOneSocketWhateverPathLeadsToIt)
 {
@@ -52,4 +41,27 @@ TEST(SingleWindow, OneStoreOneSocketWhateverPathLeadsToIt)
     leftover.close();
     SingleWindow again(home.storePath().toStdString());
     EXPECT_TRUE(again.listen(&window));
+}
+
+TEST(SingleWindowDeathTest, AWindowStartOnAStoreHeldElsewhereSaysSoInABoxAndLeaves)
+{
+    TempHome home;
+    QDir().mkpath(home.dataDir());
+    store::ObjectContext holder;  // as quivra record holds it
+    store::StoreError error;
+    ASSERT_TRUE(holder.open(home.storePath().toStdString(), error));
+    EXPECT_EXIT(
+        {
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, [] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    std::fprintf(stderr, "box: %s\n", qPrintable(box->text()));
+                    box->accept();
+                }
+            });
+            watch.start(20);
+            QuivraAppDelegate delegate;
+            delegate.applicationDidFinishLaunchingWithOptions();
+        },
+        ::testing::ExitedWithCode(1), "quivra: Quivra is already running on the store.*\nbox: Quivra is already running");
 }
