@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -61,7 +62,9 @@ bool SingleWindow::raiseRunning(std::chrono::milliseconds wait)
 bool SingleWindow::listen(QWidget* window)
 {
     window_ = window;
-    QDir().mkpath(QFileInfo(serverName_).path());
+    const QString folder = QFileInfo(serverName_).path();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     // A socket left by a window that was killed: the store's lock, held now, says no one owns it.
     QLocalServer::removeServer(serverName_);
