@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Publishing to a real InfluxDB (Debian's influxd) on a free local port: `quivra record` writes a
-// point a second with the summary's levels, and keeps every one of them through an outage of the
-// database, read back with a query of its own.
+// point a second with the summary's levels, and keeps every one of them while the database is
+// not made yet and through an outage of it, read back with a query of its own.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -51,10 +51,12 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
     TempHome home;
     InfluxServer influx;
     ASSERT_TRUE(influx.running()) << influx.log();
-    influx.query("CREATE DATABASE plant");
     const QString replay = writeReplay(home, "sine.txt", 8, sine);
     auto recorder = startQuivra(home, {"record", "--accelerometer=replay:" + replay, "--rate", "100", "--publish",
                                        QString::fromStdString(influx.url("plant"))});
+    // A database made after the recorder started (404 until then) gets its first seconds too.
+    QTest::qWait(2500);
+    influx.query("CREATE DATABASE plant");
     ASSERT_TRUE(QTest::qWaitFor([&] { return points(influx).size() >= 3; }, 30000))
         << recorder->readAllStandardError().toStdString();
 
@@ -97,8 +99,9 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
     }
     EXPECT_GE(duringOutage, 4);
     EXPECT_LE(withoutVelocity, int(written.size()) / 4);
-    // The last point is the summary of the very last sample stored.
+    // The first point covers the first second stored, the last one the very last sample.
     const std::vector<Micros> stored = storedTimes(home, 1);
     ASSERT_FALSE(stored.empty());
+    EXPECT_LT(written.begin()->first - stored.front(), 1500000);
     EXPECT_EQ(written.rbegin()->first, stored.back());
 }
