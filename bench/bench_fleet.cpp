@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <spawn.h>
 #include <string>
@@ -28,8 +27,6 @@
 #include "tests/publish/InfluxServer.h"
 #include "tests/publish/MosquittoBroker.h"
 #include "tests/publish/Subscriber.h"
-
-extern char** environ;
 
 namespace {
 
@@ -98,6 +95,108 @@ struct Recorder {
     rusage usage{};
 };
 
+// One recorder in a home of its own, its output in files there.
+pid_t startRecorder(const std::string& home, int seconds, const std::string& mqtt, const std::string& influx)
+{
+    const std::string program = std::string(QUIVRA_BINARY_DIR) + "/quivra";
+    std::filesystem::create_directories(home);
+    std::vector<std::string> environment = {"HOME=" + home, "XDG_DATA_HOME=" + home + "/data", "PATH=/usr/bin:/bin"};
+    std::vector<std::string> arguments = {program, "record", "--accelerometer=simulated", "--rate", "200",
+                                          "--duration", std::to_string(seconds), "--publish", mqtt, "--publish", influx};
+    std::vector<char*> argv, envp;
+    for (auto& a : arguments) argv.push_back(a.data());
+    for (auto& e : environment) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (home + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (home + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// What arrived over MQTT from one recorder: its summaries by time.
+struct Arrived {
+    std::size_t unique = 0;
+    int twice = 0;  // a second copy of one
+    int gaps = 0;   // a step longer than 1.6 s between two: one missing
+};
+
+Arrived arrived(const Subscriber& watcher, const std::string& topic)
+{
+    std::map<long long, int> times;
+    for (const std::string& payload : watcher.payloads(topic))
+        ++times[QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object()["time_us"].toInteger()];
+    Arrived out;
+    out.unique = times.size();
+    long long previous = 0;
+    for (const auto& [time, copies] : times) {
+        out.twice += copies > 1;
+        out.gaps += previous != 0 && time - previous > 1600000;
+        previous = time;
+    }
+    return out;
+}
+
+double cpuSeconds(const rusage& usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+         + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// Starts the fleet, waits for its end and prints what arrived and what it cost; true when every
+// summary arrived once at both.
+bool runFleet(int count, int seconds, MosquittoBroker& broker, InfluxServer& influx, const Subscriber& watcher)
+{
+    const pid_t brokerPid = childPid(MosquittoBroker::kProgram), influxPid = childPid(InfluxServer::kProgram);
+    const Usage brokerBefore = usageOf(brokerPid), influxBefore = usageOf(influxPid);
+    const std::filesystem::path homes =
+        std::filesystem::temp_directory_path() / ("quivra-fleet-" + std::to_string(::getpid()));
+    std::vector<Recorder> recorders(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        recorders[std::size_t(i)].pid = startRecorder((homes / ("r" + std::to_string(i))).string(), seconds,
+                                                      broker.url("fleet/r" + std::to_string(i)), influx.url("fleet"));
+    for (Recorder& r : recorders) ::wait4(r.pid, &r.status, 0, &r.usage);
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the last deliveries
+    const Usage brokerAfter = usageOf(brokerPid), influxAfter = usageOf(influxPid);
+    std::filesystem::remove_all(homes);
+
+    Arrived total;
+    int failed = 0;
+    double cpu = 0, worstCpu = 0, memory = 0, worstMemory = 0;
+    for (int i = 0; i < count; ++i) {
+        const Arrived one = arrived(watcher, "fleet/r" + std::to_string(i) + "/summary");
+        total.unique += one.unique;
+        total.twice += one.twice;
+        total.gaps += one.gaps;
+        const Recorder& r = recorders[std::size_t(i)];
+        failed += !(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+        cpu += cpuSeconds(r.usage);
+        worstCpu = std::max(worstCpu, cpuSeconds(r.usage));
+        memory += double(r.usage.ru_maxrss) / 1024.0;
+        worstMemory = std::max(worstMemory, double(r.usage.ru_maxrss) / 1024.0);
+    }
+    const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(
+        influx.query("SELECT count(x_rms) FROM vibration", "fleet"))).object();
+    const long long points = answer["results"][0]["series"][0]["values"][0][1].toInteger();
+
+    std::printf("%d recorders x %d s at 200 readings/s (%d ended with an error)\n", count, seconds, failed);
+    std::printf("  MQTT summaries: %zu distinct (about %d expected, one a second each), %d missing, %d arrived twice\n",
+                total.unique, count * seconds, total.gaps, total.twice);
+    std::printf("  InfluxDB points: %lld (%s the MQTT count)\n", points,
+                points == (long long)total.unique ? "equal to" : "DIFFERENT from");
+    std::printf("  per recorder: CPU %.1f%% of a core on average (%.1f%% at most), peak memory %.1f MiB (%.1f at most)\n",
+                100 * cpu / count / seconds, 100 * worstCpu / seconds, memory / count, worstMemory);
+    std::printf("  mosquitto: CPU %.2f%% of a core, peak memory %.1f MiB\n",
+                100 * (brokerAfter.cpu - brokerBefore.cpu) / seconds, brokerAfter.peakMiB);
+    std::printf("  influxd:   CPU %.2f%% of a core, peak memory %.1f MiB\n",
+                100 * (influxAfter.cpu - influxBefore.cpu) / seconds, influxAfter.peakMiB);
+    return failed == 0 && total.twice == 0 && total.gaps == 0 && points == (long long)total.unique;
+}
+
 } // namespace
 
 int main()
@@ -121,77 +220,5 @@ int main()
         std::printf("bench_fleet: cannot subscribe; skipped\n");
         return 0;
     }
-    const pid_t brokerPid = childPid(MosquittoBroker::kProgram), influxPid = childPid(InfluxServer::kProgram);
-    const Usage brokerBefore = usageOf(brokerPid), influxBefore = usageOf(influxPid);
-
-    const std::string program = std::string(QUIVRA_BINARY_DIR) + "/quivra";
-    const std::filesystem::path homes = std::filesystem::temp_directory_path() / ("quivra-fleet-" + std::to_string(::getpid()));
-    std::vector<Recorder> recorders(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        const std::string home = (homes / ("r" + std::to_string(i))).string();
-        std::filesystem::create_directories(home);
-        std::vector<std::string> environment = {"HOME=" + home, "XDG_DATA_HOME=" + home + "/data", "PATH=/usr/bin:/bin"};
-        std::vector<std::string> arguments = {program, "record", "--accelerometer=simulated", "--rate", "200",
-                                              "--duration", std::to_string(seconds), "--publish",
-                                              broker.url("fleet/r" + std::to_string(i)), "--publish", influx.url("fleet")};
-        std::vector<char*> argv, envp;
-        for (auto& a : arguments) argv.push_back(a.data());
-        for (auto& e : environment) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (home + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (home + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn(&recorders[std::size_t(i)].pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    for (Recorder& r : recorders) ::wait4(r.pid, &r.status, 0, &r.usage);
-    std::this_thread::sleep_for(std::chrono::seconds(2));  // the last deliveries
-    const Usage brokerAfter = usageOf(brokerPid), influxAfter = usageOf(influxPid);
-
-    // MQTT: every summary by recorder and time; a second copy counts as twice.
-    int twice = 0, failed = 0, gaps = 0;
-    std::size_t unique = 0;
-    for (int i = 0; i < count; ++i) {
-        std::map<long long, int> times;
-        for (const std::string& payload : watcher.payloads("fleet/r" + std::to_string(i) + "/summary"))
-            ++times[QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object()["time_us"].toInteger()];
-        unique += times.size();
-        for (const auto& [time, copies] : times) twice += copies > 1;
-        // One a second: a longer step means one is missing.
-        long long previous = 0;
-        for (const auto& [time, copies] : times) {
-            gaps += previous != 0 && time - previous > 1600000;
-            previous = time;
-        }
-        failed += !(WIFEXITED(recorders[std::size_t(i)].status) && WEXITSTATUS(recorders[std::size_t(i)].status) == 0);
-    }
-    const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(
-        influx.query("SELECT count(x_rms) FROM vibration", "fleet"))).object();
-    const long long points = answer["results"][0]["series"][0]["values"][0][1].toInteger();
-
-    double cpu = 0, worstCpu = 0, memory = 0, worstMemory = 0;
-    for (const Recorder& r : recorders) {
-        const double c = double(r.usage.ru_utime.tv_sec + r.usage.ru_stime.tv_sec)
-                       + 1e-6 * double(r.usage.ru_utime.tv_usec + r.usage.ru_stime.tv_usec);
-        cpu += c;
-        worstCpu = std::max(worstCpu, c);
-        memory += double(r.usage.ru_maxrss) / 1024.0;
-        worstMemory = std::max(worstMemory, double(r.usage.ru_maxrss) / 1024.0);
-    }
-    const double expected = double(count) * seconds;
-    std::printf("%d recorders x %d s at 200 readings/s (%d ended with an error)\n", count, seconds, failed);
-    std::printf("  MQTT summaries: %zu distinct (about %.0f expected, one a second each), %d missing, %d arrived twice\n",
-                unique, expected, gaps, twice);
-    std::printf("  InfluxDB points: %lld (%s the MQTT count)\n", points,
-                points == (long long)unique ? "equal to" : "DIFFERENT from");
-    std::printf("  per recorder: CPU %.1f%% of a core on average (%.1f%% at most), peak memory %.1f MiB (%.1f at most)\n",
-                100 * cpu / count / seconds, 100 * worstCpu / seconds, memory / count, worstMemory);
-    std::printf("  mosquitto: CPU %.2f%% of a core, peak memory %.1f MiB\n",
-                100 * (brokerAfter.cpu - brokerBefore.cpu) / seconds, brokerAfter.peakMiB);
-    std::printf("  influxd:   CPU %.2f%% of a core, peak memory %.1f MiB\n",
-                100 * (influxAfter.cpu - influxBefore.cpu) / seconds, influxAfter.peakMiB);
-    std::filesystem::remove_all(homes);
-    return failed == 0 && twice == 0 && gaps == 0 && points == (long long)unique ? 0 : 1;
+    return runFleet(count, seconds, broker, influx, watcher) ? 0 : 1;
 }
