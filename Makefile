@@ -31,7 +31,8 @@ test: build
 bench: build
 	@scripts/bench
 
-install: build
+install: configure
+	@cmake --build $(BUILD) --target quivra quivra_data
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # Two Debian packages in packages/: quivra (the window and the subcommands) and quivra-recorder
