@@ -1,8 +1,15 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two commands a new machine needs: `make run` and `make test`.
 PRESET ?= default
 BUILD  := build
+# `make install PREFIX=/usr DESTDIR=/tmp/stage`; the system's folders (units, udev rules)
+# follow the prefix.
+PREFIX ?= /usr/local
+DESTDIR ?=
+# A second build without the window for the quivra-recorder package.
+HEADLESS := build-headless
 
-.PHONY: all deps configure build run test bench check-asan check-tsan clean
+.PHONY: all deps configure build run test bench install package check-asan check-tsan clean
 
 all: build
 
@@ -24,6 +31,17 @@ test: build
 bench: build
 	@scripts/bench
 
+install: configure
+	@cmake --build $(BUILD) --target quivra quivra_data
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Two Debian packages in packages/: quivra (the window and the subcommands) and quivra-recorder
+# (the subcommands alone, from a build configured with -DQUIVRA_GUI=OFF), both built with Debian's
+# hardening flags; then lintian on both.
+package: deps
+	@scripts/install-deps packaging
+	@scripts/package build-package $(HEADLESS)
+
 # Every test again in a build with AddressSanitizer and UndefinedBehaviorSanitizer (not part of CI).
 check-asan: deps
 	@cmake --preset asan >/dev/null
@@ -37,4 +55,4 @@ check-tsan: deps
 	@ctest --preset tsan
 
 clean:
-	@rm -rf build build-debug build-asan build-tsan
+	@rm -rf build build-debug build-asan build-tsan build-package build-headless packages

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quivra: records a device's three-axis accelerometer into sessions in one SQLite store.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -7,12 +8,15 @@
 #include <memory>
 #include <optional>
 
+#include "Classes/AppIcon.h"
 #include "Classes/MainViewController.h"
 #include "Classes/Publishing.h"
 #include "Classes/QuivraAppDelegate.h"
+#include "Classes/SingleWindow.h"
 #include "cli/Commands.h"
+#include "platform/Folders.h"
 #include "platform/TerminationSignals.h"
-#include "platform/publish/BrokerUrl.h"
+#include "platform/publish/PublishUrl.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace {
@@ -68,9 +72,10 @@ int main(int argc, char** argv)
         "numbers in g per line).",
         "source", "auto");
     QCommandLineOption record("record", "Start recording as soon as the window opens.");
-    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT: "
-                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX.", "URL");
-    QCommandLineOption publishRaw("publish-raw", "Also publish every reading, in batches every 100 ms.");
+    QCommandLineOption publishTo("publish", "Publish a summary every second while recording to MQTT, "
+                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
+                                            "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
+    QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
     parser.addOptions({help, version, accelerometer, record, publishTo, publishRaw});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "quivra: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -91,13 +96,19 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
-    std::optional<publish::BrokerUrl> broker;
-    if (parser.isSet(publishTo) && !(broker = publish::parseBrokerUrl(parser.value(publishTo).toStdString(), error))) {
-        std::fprintf(stderr, "quivra: %s\n", error.c_str());
-        return 2;
+    std::vector<publish::PublishUrl> destinations;
+    bool toBroker = false;
+    for (const QString& url : parser.values(publishTo)) {
+        std::optional<publish::PublishUrl> destination = publish::parsePublishUrl(url.toStdString(), error);
+        if (!destination) {
+            std::fprintf(stderr, "quivra: %s\n", error.c_str());
+            return 2;
+        }
+        toBroker = toBroker || destination->mqtt;
+        destinations.push_back(std::move(*destination));
     }
-    if (parser.isSet(publishRaw) && !broker) {
-        std::fprintf(stderr, "quivra: --publish-raw needs --publish URL (see --help)\n");
+    if (parser.isSet(publishRaw) && !toBroker) {
+        std::fprintf(stderr, "quivra: --publish-raw needs --publish mqtt://... (see --help)\n");
         return 2;
     }
     auto source = sensors::makeAccelerometerSource(parser.value(accelerometer).toStdString(), error);
@@ -117,16 +128,24 @@ int main(int argc, char** argv)
     // First thing: a signal that comes during start-up still ends through the final save.
     platform::quitOnTerminationSignals([] { QApplication::quit(); });
 
+    QApplication::setWindowIcon(appIcon());
+    QGuiApplication::setDesktopFileName("io.github.quivra.Quivra");
+    // A window already open on this store comes to the front instead of a second one.
+    SingleWindow single(platform::storePath());
+    if (single.raiseRunning()) {
+        std::fprintf(stderr, "quivra: Quivra is already open on %s; its window was brought to the front\n",
+                     platform::storePath().c_str());
+        return 0;
+    }
+
     QuivraAppDelegate delegate;
     delegate.accelerometer().setSource(std::move(source));
     delegate.applicationDidFinishLaunchingWithOptions();
+    single.listen(delegate.window());
     std::unique_ptr<Publishing> publishing;
-    if (broker) {
-        publish::PublisherOptions options;
-        options.broker = *broker;
-        publishing = std::make_unique<Publishing>(*delegate.mainViewController()->recorder(), options,
+    if (!destinations.empty())
+        publishing = std::make_unique<Publishing>(*delegate.mainViewController()->recorder(), destinations,
                                                   parser.isSet(publishRaw));
-    }
     if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
     int status = app.exec();
     delegate.applicationWillTerminate();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis on show as UTF-8 CSV: a header line with what was analysed and the settings, the
 // levels per axis with the strongest peaks, then the spectrum, one line per frequency.

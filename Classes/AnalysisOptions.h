@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis settings as the program keeps them: stored beside the sample rate as readable
 // name-value pairs ("analysis.window" = "hann"), and given on the command line by the same names

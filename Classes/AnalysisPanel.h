@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis panel beside the traces: the settings of the analysis, the spectra, and a table of
 // levels per axis (RMS, peak, crest factor, velocity RMS and the ISO zone in its colour). It shows

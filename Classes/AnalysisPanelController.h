@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis panel beside the traces: a live analysis of the readings while recording, shown
 // five times a second, and otherwise the stored active session analysed on a thread of its own;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One accelerometer sample: a handle to a compact record (unsaved) or a stored row.
 #include "ManagedObject.h"

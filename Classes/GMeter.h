@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trace view: the view buffer as three scrolling traces (X, Y, Z) under a scrolling red grid.
 #include <QPainterPath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The session browser: lists every session by its start time, oldest first. Choosing a row makes
 // that session the active one and reloads the main screen; a confirmed delete removes a session,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The controller of the main screen: it drives the recorder with the screen's actions and draws
 // what the recorder reports (the trace view, the needles, the status line).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main screen's two popovers: the session browser and the sample-rate settings. Each press
 // makes a new popover, which owns its controller and frees itself when closed; the main screen
 // keeps no reference to either.

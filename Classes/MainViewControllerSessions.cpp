@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main screen's session actions: a new session, clearing the active one, and its export.
 #include <QLabel>
 #include <QToolButton>

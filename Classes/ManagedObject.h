@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every stored entity is: a light handle to one row of the object context. The context owns
 // the row; a handle is a plain value that may outlive it (it then reads as absent).

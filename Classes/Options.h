@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings: sample rate, tare, and which session receives new samples.
 #include <cstdint>

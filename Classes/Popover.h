@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A popover: a small dark window beside the control that opened it, showing one controller's
 // view. It closes when the user taps or clicks outside it, or presses Escape.

@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Publishing.h"
 
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <thread>
 
 #include "analysis/StreamAnalyser.h"
+#include "platform/publish/InfluxLine.h"
 
 namespace {
 
@@ -20,10 +23,21 @@ publish::AxisLevels axisLevels(const analysis::AxisResult& axis, bool velocity)
 
 } // namespace
 
-Publishing::Publishing(Recorder& recorder, publish::PublisherOptions options, bool raw, QObject* parent)
-    : QObject(parent), recorder_(recorder), publisher_(std::make_unique<publish::Publisher>(std::move(options))),
-      raw_(raw), device_(publish::hostName())
+Publishing::Publishing(Recorder& recorder, const std::vector<publish::PublishUrl>& destinations, bool raw,
+                       QObject* parent)
+    : QObject(parent), recorder_(recorder), raw_(raw), device_(publish::hostName())
 {
+    for (const publish::PublishUrl& destination : destinations) {
+        if (destination.mqtt) {
+            publish::PublisherOptions options;
+            options.broker = *destination.mqtt;
+            brokers_.push_back(std::make_unique<publish::Publisher>(std::move(options)));
+        } else if (destination.influx) {
+            publish::InfluxOptions options;
+            options.url = *destination.influx;
+            databases_.push_back(std::make_unique<publish::InfluxWriter>(std::move(options)));
+        }
+    }
     second_.reserve(4096);
     listener_ = recorder_.addSampleListener([this](const store::SampleValues& s) { take(s); });
     summaryTimer_.setTimerType(Qt::PreciseTimer);
@@ -100,14 +114,22 @@ void Publishing::publishSummary()
     summary.session = session_;
     const sensors::Accelerometer& accelerometer = recorder_.accelerometer();
     summary.dropped = recorder_.droppedReadings() + accelerometer.droppedReadings() + accelerometer.overflowedReadings();
-    summary.publishDropped = publisher_->stats().dropped;
-    publisher_->publish(publish::kSummaryTopic, publish::summaryJson(summary), 1);
+    // Each destination counts what it had to drop itself.
+    for (const auto& broker : brokers_) {
+        summary.publishDropped = broker->stats().dropped;
+        broker->publish(publish::kSummaryTopic, publish::summaryJson(summary), 1);
+    }
+    for (const auto& database : databases_) {
+        summary.publishDropped = database->stats().dropped;
+        database->write(publish::summaryLine(summary));
+    }
 }
 
 void Publishing::publishRaw()
 {
     if (batch_.empty()) return;
-    publisher_->publish(publish::kRawTopic, publish::rawBatchJson(batchSession_, batch_), 0);
+    const std::string payload = publish::rawBatchJson(batchSession_, batch_);
+    for (const auto& broker : brokers_) broker->publish(publish::kRawTopic, payload, 0);
     batch_.clear();
 }
 
@@ -120,5 +142,8 @@ void Publishing::stop()
     publishSummary();
     stopped_ = true;
     recorder_.removeSampleListener(listener_);
-    publisher_->stop();
+    // Side by side, so that stopping takes one stop time however many destinations there are.
+    std::vector<std::jthread> stopping;
+    for (const auto& broker : brokers_) stopping.emplace_back([&broker] { broker->stop(); });
+    for (const auto& database : databases_) stopping.emplace_back([&database] { database->stop(); });
 }

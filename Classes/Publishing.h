@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Publishes what a recorder stores to an MQTT broker, for the window and for `quivra record`:
-// every second a summary of the samples stored since the previous one (the rate achieved, per
-// axis the RMS, peak and velocity RMS from the analysis library at the true rate, the dropped
-// counts; QoS 1), and with raw readings on, every 100 ms the readings themselves (QoS 0).
+// Publishes what a recorder stores to MQTT brokers and InfluxDB databases, for the window and for
+// `quivra record`: every second a summary of the samples stored since the previous one (the rate
+// achieved, per axis the RMS, peak and velocity RMS from the analysis library at the true rate,
+// the dropped counts; QoS 1 over MQTT, a point in InfluxDB), and with raw readings on, every
+// 100 ms the readings themselves (QoS 0, to the brokers only).
 //
 // Recording never waits for it: a sample costs a copy into two vectors here, the analysis runs
 // once a second on the samples of that second, and the publisher's own thread does the network,
@@ -18,7 +20,9 @@
 #include "Recorder.h"
 #include "analysis/Samples.h"
 #include "platform/publish/Payloads.h"
+#include "platform/publish/InfluxWriter.h"
 #include "platform/publish/Publisher.h"
+#include "platform/publish/PublishUrl.h"
 
 class Publishing : public QObject {
     Q_OBJECT
@@ -26,13 +30,14 @@ public:
     static constexpr int summaryIntervalMs = 1000;
     static constexpr int rawIntervalMs = 100;
 
-    // Starts the publisher (it connects in the background) and listens to the recorder, which
-    // must outlive this object.
-    Publishing(Recorder& recorder, publish::PublisherOptions options, bool raw, QObject* parent = nullptr);
+    // Starts a publisher or writer per destination (each connects in the background) and
+    // listens to the recorder, which must outlive this object.
+    Publishing(Recorder& recorder, const std::vector<publish::PublishUrl>& destinations, bool raw,
+               QObject* parent = nullptr);
     ~Publishing() override;
 
     // Publishes what is left (a last summary and raw batch), then "offline", within about the
-    // publisher's stop time. Later calls do nothing.
+    // publishers' stop time. Later calls do nothing.
     void stop();
 
     // A summary of samples in time order that follow the end of the previous summary
@@ -50,7 +55,8 @@ private:
 
     Recorder& recorder_;
     int listener_ = 0;
-    std::unique_ptr<publish::Publisher> publisher_;
+    std::vector<std::unique_ptr<publish::Publisher>> brokers_;
+    std::vector<std::unique_ptr<publish::InfluxWriter>> databases_;
     const bool raw_;
     const std::string device_;
     std::vector<analysis::Sample> second_; // stored since the last summary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "QuivraAppDelegate.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include "MainViewController.h"
 #include "Options.h"
 #include "Session.h"
+#include "SingleWindow.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
@@ -76,7 +78,7 @@ store::ObjectContext* QuivraAppDelegate::managedObjectContext()
     store::StoreError error;
     if (!keeper_.open(storePath(), error)) {
         if (error.code == store::StoreError::lockedByAnotherProcess) {
-            std::fprintf(stderr, "quivra: %s\n", error.message.c_str());
+            SingleWindow::refuse(QString::fromStdString(error.message));
             std::exit(1);
         }
         unresolved(error);

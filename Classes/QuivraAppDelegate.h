@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application delegate: keeps the store (through a StoreKeeper) and the root of the stored
 // data, owns the window and the main screen, starts the program and saves what it records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether readings arrive at the rate asked. Readings are counted as they arrive; every look
 // (about once a second) judges the last few seconds: under 90 % or over 110 % of the rate asked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What recording is, apart from any screen: the accelerometer's one listener. It knows whether
 // recording runs, a tare waiting for its reading, the tare arithmetic, one stored sample per

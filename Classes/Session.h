@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One recording session: its start time, its root, and its samples.
 #include <functional>

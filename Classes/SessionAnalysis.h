@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis of a stored session (all of it, or its last seconds), walked through a read-only
 // connection on a thread of its own with bounded memory, while the window and recording go on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One export of a session to its .asc file, written on a thread of its own from a snapshot taken
 // at the tap, so that recording and the window go on meanwhile; only samples stored before the

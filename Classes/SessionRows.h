@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rows of the session list: the model that asks the browser for them, and the delegate that
 // draws each one white on the dark popover with its delete control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sample-rate popover: a slider and the rate it stands for. Moving the slider snaps the rate
 // down to a multiple of 5, stores it at once and, while recording, applies it at once.

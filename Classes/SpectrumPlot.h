@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The spectra of an analysis on axes with labels: X black, Y green, Z blue as the traces (the
 // legend above the axes), the strongest peaks marked, and a cursor that reads frequency and level

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Keeps the store for whoever records, with or without a window: opens it, loads or builds the
 // root and repairs what a damaged store may hold, saves soon after every change on the store's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The view buffer behind the live traces: the newest rows that fit the trace view's width, one
 // row per reading, or above 200 readings a second one row per few readings holding their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the trace view and the needles put things: trace points, grid lines, needle frames and
 // the trims that keep the view buffer within the trace view's width. Pure functions in single

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One row of the view buffer and the buffer itself, shared by the main screen and the trace view.
 #include <array>

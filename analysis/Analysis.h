@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis library in one include: levels, spectra (FFTW), integration to velocity and
 // displacement, ISO 10816-3 zones, and the two analysers that put them together. Pure C++ and
 // FFTW; no Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real-to-complex FFT of one size over FFTW (single precision), with its own buffers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Velocity and displacement from an acceleration spectrum, by integrating in the frequency
 // domain: dividing each bin by (2πf) once for velocity, twice for displacement.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ISO 10816-3 evaluation zones of broadband velocity RMS (10 to 1000 Hz) measured on the
 // bearings of industrial machines.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time-domain levels of a signal: its DC component and the size of what rides on it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysis of the newest samples of a live stream, for a window refreshed several times a
 // second.
 #pragma once

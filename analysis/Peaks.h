@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strongest tones of a spectrum, each placed between bins and given its true amplitude.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an analysis of three axes gives: levels, spectra, peaks, velocity, zones and the count
 // of what went in.
 #pragma once

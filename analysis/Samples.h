@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time-stamped three-axis samples, the rule that finds gaps between them, and the sample rate
 // they were really taken at.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis of a stored session walked once, in time order, when the rate it was recorded at
 // must come from its own time stamps: the first samples wait while they give the rate, then a
 // StreamAnalyser takes them and every later sample straight through.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an analysis is asked to do, with the text forms the store and the command line use.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One axis's spectrum: a block's power through a window and the FFT, Welch averaging of blocks,
 // and scaling into g, g²/Hz, dB or mm/s.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysis of a whole stream of samples, fed in time order: a live recording, or a stored
 // session read by a walk. Memory stays bounded (a few blocks of N) however long the stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spectral windows: cosine sums w[n] = Σ (-1)^k a_k cos(2πkn/L), taken periodic (the DFT's
 // own period L), which is what spectral analysis wants.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the benchmarks measure with: wall time, this process's CPU time and memory, and a stretch
 // of the event loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis library's two loads, each beside a baseline measured in the same run:
 // - one live frame: three axes at N = 16,384, three Welch blocks each (LiveAnalyser::result),
 //   beside three bare fftwf_execute calls of that size;

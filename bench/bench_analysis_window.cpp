@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis as the window runs it, each figure beside a baseline from the same run:
 //  - live analysis while recording at 200 a second, the panel refreshed five times a second
 //    (goal: under 5 % of one core), beside recording with the panel closed;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture off the window's thread, each figure beside a baseline from the same run:
 //  - one reading through the recorder (tare, stored sample, view row; goal: under 1 us median)
 //    beside the bare store insert it makes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The subcommands as the processes a user runs, each figure beside a baseline from the same run:
 //
 //   export   `quivra export N --format csv -o -` of 1,000,000 stored samples, beside `sqlite3 -csv`

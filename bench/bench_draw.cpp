@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One full redraw of the trace view: a full buffer for a 1024-wide view (181 rows) and the grid,
 // into a 1024 x 600 offscreen image, for hard shaking (steep traces, the costliest to stroke) and
 // for a device at rest. Beside them, in the same run, the baselines they build on: filling the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast recording's figures, each beside a baseline from the same run:
 //  - start-up (store opened, root loaded, main screen built from the newest rows) with a store of
 //    12,000,000 samples, one hour at 3,200 a second (goal: under 50 ms), beside an empty store;

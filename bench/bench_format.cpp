@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing an export of 1,000,000 samples (10 ms apart, random readings) through AscFile, beside a
 // baseline measured in the same run: the same lines made with strftime and snprintf("%.7g"),
 // widened to UTF-16LE and written, synced and renamed the same way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture while the window works: recording at 200 a second from a polled source and at 3,200 a
 // second from the fake buffered device, while the window's thread exports a session of 1,000,000
 // samples, clears and undoes 2,000,000, deletes a session of 2,000,000 and undoes it, and runs a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Buffered IIO capture, each figure beside a baseline from the same run:
 //  - decoding 16-bit three-axis scans with time stamps into readings (goal: above 10 million a
 //    second) beside a memcpy of the same bytes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Raw readings published as the recorder sends them: 1,000 a second, one batch of 100 every
 // 100 ms, QoS 0, to a mosquitto broker on a loopback port. The figure is the CPU time of the whole
 // process per reading (the publisher's network thread included; the broker's not), beside a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One reading through the main screen (tare, stored sample, view row, trim), beside a baseline
 // that only appends the view row and trims. Goal: median under 2 us.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session list with many sessions, beside the same list with ten, in the same run:
 //  - opening it (popover shown and laid out, first rows drawn; goal with 10,000: under 50 ms);
 //  - deleting one session from it (the confirmed delete's first half; goal: under 20 ms).

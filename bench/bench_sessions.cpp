@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Session figures, each beside a baseline from the same run:
 //  - exporting a stored session of 1,000,000 samples vs the user's alternative, the sqlite3
 //    command printing the same rows tab-separated piped through iconv into a UTF-16 file

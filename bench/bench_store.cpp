@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Store figures, each beside a baseline measured in the same run:
 //  - saving 1,000,000 new samples vs a plain SQLite loop into the same schema;
 //  - start-up to the root with 2,000,000 stored samples vs an empty store;

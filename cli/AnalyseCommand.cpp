@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra analyse: levels, velocity, ISO zones and peaks of a stored session (or a span of it),
 // with the analysis settings the window keeps in the store unless the command line says otherwise.
 // What to analyse is the command line's alone: the whole session unless it names a span.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What `quivra analyse` prints: an analysis result with what it covers, as text for people or
 // as one JSON object.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CommandLine.h"
 
 #include <algorithm>
@@ -38,6 +39,13 @@ std::vector<std::string> CommandLine::positional() const
 {
     std::vector<std::string> out;
     for (const QString& argument : parser_.positionalArguments()) out.push_back(argument.toStdString());
+    return out;
+}
+
+std::vector<std::string> CommandLine::values(const QCommandLineOption& option) const
+{
+    std::vector<std::string> out;
+    for (const QString& value : parser_.values(option)) out.push_back(value.toStdString());
     return out;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the subcommands share: their exit statuses, failures that end a subcommand with one line
 // on stderr, the parsing of their options with a --help of their own, and the store they read.
@@ -40,6 +41,8 @@ public:
 
     bool isSet(const QCommandLineOption& option) const { return parser_.isSet(option); }
     std::string value(const QCommandLineOption& option) const { return parser_.value(option).toStdString(); }
+    // Every value of an option given more than once, in order.
+    std::vector<std::string> values(const QCommandLineOption& option) const;
     std::vector<std::string> positional() const;
     const std::string& command() const { return command_; }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The subcommands: each takes the arguments after its name and returns the exit status
 // (see Status in CommandLine.h); a Failure thrown by one is reported by runSubcommand.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A single-precision value as CSV text that loses nothing: what printf("%.7g") writes (the text
 // of the .asc file, see platform/NumberText.h) whenever that reads back as the same float, else

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra export: one session as the window's .asc file, byte for byte, or as CSV; streamed from
 // the store, so memory stays bounded however long the session.
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The little JSON the subcommands write: one object per line, no spaces, numbers as the exports
 // write them (%.7g), and null for a value that is not a number, so the text is always valid.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a subcommand writes: standard output, or a file that appears whole or not at all.
 //

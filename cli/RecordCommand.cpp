@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra record: the recorder without a window, for a box without a screen. The same store, lock
 // and saving rules as the window (through StoreKeeper), the same Recorder, and MQTT publishing.
 #include <QCoreApplication>
@@ -23,7 +24,7 @@
 #include "platform/Log.h"
 #include "platform/NumberText.h"
 #include "platform/TerminationSignals.h"
-#include "platform/publish/BrokerUrl.h"
+#include "platform/publish/PublishUrl.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace cli {
@@ -59,7 +60,7 @@ int runRecord(const QStringList& arguments)
 {
     CommandLine line("record",
                      "record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
-                     "                     [--publish URL] [--publish-raw]",
+                     "                     [--publish URL]... [--publish-raw]",
                      "Records into the active session of the window's store (or a new one) until Ctrl-C,\n"
                      "SIGTERM or the end of --duration, then saves and prints one summary line. Saves as the\n"
                      "window does: a second after every change, whenever recording stops, and at the end; a\n"
@@ -75,9 +76,10 @@ int runRecord(const QStringList& arguments)
                                     "accelerometer offers.", "R");
     QCommandLineOption duration("duration", "Stop after this long.", "D");
     QCommandLineOption newSession("new-session", "Start a new session, as the window's New does.");
-    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT: "
-                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX.", "URL");
-    QCommandLineOption publishRaw("publish-raw", "Also publish every reading, in batches every 100 ms.");
+    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT, "
+                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
+                                            "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
+    QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
     for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &publishTo, &publishRaw}) line.add(*option);
     if (!line.parse(arguments)) return done;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
@@ -85,11 +87,16 @@ int runRecord(const QStringList& arguments)
     std::optional<Micros> stopAfter;
     if (line.isSet(duration) && !(stopAfter = parseDuration(line.value(duration))))
         line.usageError("--duration '" + line.value(duration) + "' is not a length of time such as 30, 90s, 5m or 2h");
-    std::optional<publish::BrokerUrl> broker;
+    std::vector<publish::PublishUrl> destinations;
     std::string error;
-    if (line.isSet(publishTo) && !(broker = publish::parseBrokerUrl(line.value(publishTo), error)))
-        throw Failure(badUsage, error);
-    if (line.isSet(publishRaw) && !broker) line.usageError("--publish-raw needs --publish URL");
+    bool toBroker = false;
+    for (const std::string& url : line.values(publishTo)) {
+        std::optional<publish::PublishUrl> destination = publish::parsePublishUrl(url, error);
+        if (!destination) throw Failure(badUsage, error);
+        toBroker = toBroker || destination->mqtt;
+        destinations.push_back(std::move(*destination));
+    }
+    if (line.isSet(publishRaw) && !toBroker) line.usageError("--publish-raw needs --publish mqtt://...");
     auto source = sensors::makeAccelerometerSource(line.value(sourceOption), error);
     if (!source) throw Failure(badUsage, error);
     std::optional<int> framerate;
@@ -129,11 +136,7 @@ int runRecord(const QStringList& arguments)
         return StatusLine::Figures{recorded(), droppedSoFar(recorder), recorder.rateWatch().describe()};
     });
     std::unique_ptr<Publishing> publishing;
-    if (broker) {
-        publish::PublisherOptions publisherOptions;
-        publisherOptions.broker = *broker;
-        publishing = std::make_unique<Publishing>(recorder, publisherOptions, line.isSet(publishRaw));
-    }
+    if (!destinations.empty()) publishing = std::make_unique<Publishing>(recorder, destinations, line.isSet(publishRaw));
     if (stopAfter) {
         // The span recorded is measured on the readings' own time stamps; the clock only ends a
         // run whose readings stopped coming.

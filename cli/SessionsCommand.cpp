@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra sessions: every stored session, oldest first, as a table or as JSON lines.
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How `quivra record` shows that it is alive: on a terminal one status line on stderr, rewritten
 // in place at most four times a second, with the log's lines printed above it; elsewhere (a

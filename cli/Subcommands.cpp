@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QCoreApplication>
 
 #include <sqlite3.h>
@@ -16,7 +17,7 @@ namespace cli {
 const char* const subcommandsHelp =
     "Subcommands (no display needed; each has its own --help):\n"
     "  quivra record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
-    "                [--publish URL] [--publish-raw]\n"
+    "                [--publish URL]... [--publish-raw]\n"
     "  quivra sessions [--json]\n"
     "  quivra export SESSION|active [--format asc|csv] [--relative] [-o FILE|-]\n"
     "  quivra analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]\n";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Times and durations as the command line writes and reads them.
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes one export file (.asc): UTF-16 little-endian text with the byte-order mark FF FE, a header
 // line and one line per sample, "yyyy-MM-dd HH:mm:ss.SSS<tab>x<tab>y<tab>z<line feed>" in local

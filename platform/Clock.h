@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The date and time of the system: microseconds since the Unix epoch, UTC.
 // Tests replace the source so that time stamps are exact. Safe to read from any thread; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Dates as text by a Unicode date pattern (UTS #35), in the local time of the process's time zone,
 // always in the Gregorian calendar with ASCII digits, English names and the hours as the pattern

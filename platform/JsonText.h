@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // JSON strings and integers as the program writes them (the MQTT payloads, the subcommands' --json): quotes
 // and backslashes escaped, control characters as \uXXXX, everything else (UTF-8) as it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The system log: one line per message on standard error,
 // "2026-12-07 23:12:09.123 Quivra[4242] load model".

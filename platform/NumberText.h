@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The text form of a value: what printf("%.7g", double(v)) prints in the C locale.
 // General notation with at most 7 significant digits, trailing zeros and a bare point dropped,

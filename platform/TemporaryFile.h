@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A new file beside a target, written in full and then renamed over it, so that a failed or
 // interrupted write never leaves half a file where a good one was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ctrl-C, SIGTERM and SIGHUP end the event loop normally, so the program saves before it exits.
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/publish/BrokerUrl.h"
 
 #include <algorithm>
@@ -80,25 +81,14 @@ std::string BrokerUrl::endpoint() const
     return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error)
+std::optional<Server> parseServer(std::string_view authority, int defaultPort, std::string& why)
 {
-    auto fail = [&](std::string_view why) {
-        error = "Bad MQTT URL " + shown(url) + ": " + std::string(why);
+    auto fail = [&](std::string_view reason) {
+        why = std::string(reason);
         return std::nullopt;
     };
-    if (url.empty())
-        return fail("it is empty; expected mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX");
-    if (startsWithNoCase(url, "mqtts://"))
-        return fail("TLS (mqtts://) is not supported; use mqtt://");
-    if (!startsWithNoCase(url, kScheme))
-        return fail("it must start with mqtt://");
-
-    std::string_view rest = url.substr(kScheme.size());
-    auto slash = rest.find('/');
-    std::string_view authority = rest.substr(0, slash);
-    std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
-
-    BrokerUrl result;
+    Server result;
+    result.port = defaultPort;
     // A raw "@" in a password is common enough to accept: the last "@" ends the credentials.
     if (auto at = authority.rfind('@'); at != std::string_view::npos) {
         std::string_view userInfo = authority.substr(0, at);
@@ -138,7 +128,7 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error
     } else {
         auto colon = authority.find(':');
         if (colon != std::string_view::npos && authority.find(':', colon + 1) != std::string_view::npos)
-            return fail("an IPv6 address must be written in brackets, as in mqtt://[fd00::5]:1883/prefix");
+            return fail("an IPv6 address must be written in brackets, as in [fd00::5]:" + std::to_string(defaultPort));
         std::string_view host = authority.substr(0, colon);
         if (host.empty())
             return fail("the host name is missing");
@@ -159,6 +149,45 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error
             return fail("the port must be a number from 1 to 65535");
         result.port = port;
     }
+    return result;
+}
+
+std::string Server::endpoint() const
+{
+    bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::string shownUrl(std::string_view url)
+{
+    return shown(url);
+}
+
+std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error)
+{
+    auto fail = [&](std::string_view why) {
+        error = "Bad MQTT URL " + shown(url) + ": " + std::string(why);
+        return std::nullopt;
+    };
+    if (url.empty())
+        return fail("it is empty; expected mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX");
+    if (startsWithNoCase(url, "mqtts://"))
+        return fail("TLS (mqtts://) is not supported; use mqtt://");
+    if (!startsWithNoCase(url, kScheme))
+        return fail("it must start with mqtt://");
+
+    std::string_view rest = url.substr(kScheme.size());
+    auto slash = rest.find('/');
+    std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+    std::string why;
+    std::optional<Server> server = parseServer(rest.substr(0, slash), 1883, why);
+    if (!server)
+        return fail(why);
+    BrokerUrl result;
+    result.host = std::move(server->host);
+    result.port = server->port;
+    result.user = std::move(server->user);
+    result.password = std::move(server->password);
 
     // "plant/line1/" means "plant/line1"; nothing else is tidied up.
     while (!path.empty() && path.back() == '/')

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where to publish: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX
 //
@@ -22,6 +23,22 @@ struct BrokerUrl {
     // "host:1883" or "[fd00::5]:1883", for log lines; never shows the credentials.
     std::string endpoint() const;
 };
+
+// The part of a URL between "scheme://" and the path: [USER[:PASSWORD]@]HOST[:PORT], shared by
+// the MQTT and the InfluxDB URLs.
+struct Server {
+    std::string host;      // without the brackets of an IPv6 address
+    int port = 0;
+    std::optional<std::string> user;
+    std::optional<std::string> password;
+
+    std::string endpoint() const;  // as BrokerUrl's
+};
+// Nothing, with the reason in `why`, for a bad one.
+std::optional<Server> parseServer(std::string_view authority, int defaultPort, std::string& why);
+
+// The URL with its password, if any, replaced by "***", for an error line.
+std::string shownUrl(std::string_view url);
 
 // Parses a URL as above. Returns nothing and one clear line in `error` for a bad one,
 // such as "MQTT URL mqtt://broker needs a topic prefix: mqtt://broker/plant/line1".

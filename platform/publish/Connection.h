@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One connection to the broker through libmosquitto, from connecting to closing; used on the
 // network thread only.

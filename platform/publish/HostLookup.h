@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns the broker's host name into addresses without holding up the publisher: a name server
 // that does not answer can keep getaddrinfo() busy for many seconds, and the publisher must be

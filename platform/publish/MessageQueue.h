@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The messages between the recorder and the network: bounded by a count and by bytes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the caller and the network thread share: the queue, the counters and a wake-up.
 // Every member locks for a few list operations at most, so the caller never waits long.

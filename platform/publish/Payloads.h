@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The JSON messages Quivra publishes, built from plain values so that the recorder and the
 // analysis fill them without knowing MQTT. Compact (no spaces), field names fixed; floats as
@@ -16,6 +17,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -40,6 +43,9 @@ struct Summary {
     AxisLevels x, y, z;
     std::uint64_t dropped = 0;          // readings lost by the capture
     std::uint64_t publishDropped = 0;   // messages the publisher had to drop
+    // Further tags of the point in InfluxDB (name, value): the place for the machine and the
+    // measuring point once sessions carry them. Not part of the JSON summary yet.
+    std::vector<std::pair<std::string, std::string>> tags;
 };
 
 struct Reading {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Publishes messages to an MQTT broker without ever holding up the caller.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An accelerometer as the program sees it, on the thread that owns it (the window's, or the
 // event loop of `quivra record`): a source, the settings of capture, and one listener that gets

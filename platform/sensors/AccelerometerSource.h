@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where readings come from: the tablet's sensor on Linux (IIO), a simulated vibration, or a
 // recorded file played back. The accelerometer asks a polled source for one reading per tick; a

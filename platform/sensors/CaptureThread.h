@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The capture thread of one accelerometer. It reads a polled source once per interval at
 // steady-clock deadlines, or a streaming source batch by batch at the device's own pace, stamps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The accelerometer read through its IIO buffer: the kernel fills /dev/iio:deviceN with whole
 // scans at the device's own rate, each stamped by the kernel, and the capture thread reads them

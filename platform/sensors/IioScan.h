@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One scan of an IIO buffer: how the kernel lays out the enabled channels, and how the scans of
 // our accelerometer become readings in g.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The tablet's own accelerometer through the Linux Industrial I/O sysfs files:
 // value = (in_accel_A_raw + offset) * scale in m/s^2, turned by the mount matrix, then in g.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The road from the capture thread to the window's: a bounded single-producer, single-consumer
 // ring that never blocks either side. A push into a full ring fails and is counted by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Readings played back from a file, one per line, starting again at the end. Reads the
 // program's own export files (UTF-16 little-endian, a "Date Code" header, then a date code and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A believable machine vibration computed from the clock, for machines without a sensor. The
 // signal is a function of time alone, so every sample rate samples the same signal and a fixed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What one save writes: a copy of every change the object context held when the save began,
 // handed to the store's writer thread, and what came of it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The object context's reading statements, prepared once when the store opens. Saved rows with
 // an id from the first unsaved one on are left out: they may already be written by a save under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small RAII layer over SQLite's C API: one connection, prepared statements with bound values,
 // and transactions that roll back unless committed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The object context over one SQLite store: an identity map of the small entities, a compact
 // list of unsaved samples, and saves that write every change in one transaction on the store's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The samples of the object context: unsaved ones as compact records, saved ones read from the
 // store only when asked for, a few at a time.
 #include <algorithm>

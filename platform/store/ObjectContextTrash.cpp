@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clears and session deletes go to the trash first, so that the latest one can be undone, even
 // after the program ended without warning: its rows wait in trash_gdata until it is forgotten.
 #include "platform/Clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The in-memory form of the store's rows. Small entities live in the context's identity map;
 // samples are compact records in its pending list until they are saved.

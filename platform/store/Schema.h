@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The layout of the store file, and the check that a file is a store this program can use.
 #include "platform/store/Database.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads one session's saved samples in time order through a read-only connection of its own, so
 // that a long walk (an export, an analysis) can run on any thread while the program records: in

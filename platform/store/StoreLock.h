@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One store, one program: an exclusive lock on a file beside the store. The system releases
 // it when the holder dies, however it dies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The thread that writes the store. Every save is one transaction on a connection of its own, so
 // a long one (a million rows, a clear of millions moved to the trash) never holds up the window

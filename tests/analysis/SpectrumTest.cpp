@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Spectra: scaling in each unit and window, peaks placed between bins, and averaging.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysers over time-stamped streams: gaps, short streams, levels, live frames, and the
 // true sample rate.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Velocity and displacement over the band, and the ISO 10816-3 zones they fall in.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis panel as a user meets it: live while recording, the stored session when stopped,
 // settings that survive a restart, and the analysis written out.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, the stored entities as the program sees them, and saving while the program runs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording that does not depend on the window: readings taken while the window's thread is busy
 // (blocked, or exporting a long session) are all stored, at the times they were taken.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device faster than the slider: its rates above 200 offered as stops, the trace scrolling no
 // faster than 200 rows a second with each row the envelope of its readings, and the analysis at
 // the true rate.

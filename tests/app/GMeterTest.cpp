@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trace view rendered offscreen and read back pixel by pixel.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The images compiled into the program: each one loads, at its size, with a transparent surround.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session browser, driven the way a user drives it: taps, swipes and keys on its list.
 #include <gtest/gtest.h>
 

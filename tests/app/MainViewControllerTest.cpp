@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main screen: recording, the tare, the view buffer's bounds, the needles, and a run that
 // presses the real buttons.
 #include <gtest/gtest.h>

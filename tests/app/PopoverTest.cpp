@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The popover: where it goes beside its control, how it closes, and who frees what.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What recording says about its device: a failure stops it and says what to do, readings that do
 // not arrive at the rate asked are said, and a rate the source does not offer is not forgotten.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // New and cleared sessions, and the export of the active session.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample-rate popover: snapping, storing and applying the rate, and the float slider under it.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every action takes effect at the moment of the tap: a reading stamped before it belongs to the
 // state before it (the old session, the cleared samples, stored before a stop, never the tare),
 // one stamped after it to the state after, however late either reaches the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Coordinates of traces, grid and needles, and the trims of the view buffer, against worked numbers.
 #include <gtest/gtest.h>
 

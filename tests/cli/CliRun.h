@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the built `quivra` program on a test's own store, and builds that store with the window's
 // own classes (object context, root, sessions, samples), so that the subcommands meet exactly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CSV text of a float: %.7g wherever that reads back as the same float, else the shortest
 // text that does; across the whole float range, with the binades where seven digits are coarser
 // than a float's spacing (around 0.000999, 8388608, 9.9e9) walked value by value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Publishing to a real mosquitto broker on a free local port, from `quivra record` and from the
 // window: summaries with the right levels every second, raw batches, the retained status, and a
 // broker outage that neither loses a queued summary nor disturbs the recording.

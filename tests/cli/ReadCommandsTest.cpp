@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessions, export and analyse on a store made by the window's classes, which hold the store (and
 // its lock) throughout, as a window recording into it would.
 #include <gtest/gtest.h>

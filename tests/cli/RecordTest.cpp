@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quivra record as a process: the store's lock, the saving rules, the rate and the session.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the store and the exports go, whatever the environment says.
 #include <gtest/gtest.h>
 

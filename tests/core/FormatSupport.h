@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers of the date, number and export tests: a time zone set for one test, wall-clock times in
 // it, a folder of one's own and whole files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a whole process: killed, signalled, started twice, or given a bad store.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,18 +15,20 @@
 
 #include "BaseModel.h"
 #include "Options.h"
+#include "SingleWindow.h"
 #include "platform/Clock.h"
 #include "platform/store/ObjectContext.h"
 #include "support/TempHome.h"
 
 namespace {
 
-QProcess* start(const TempHome& home, const QString& program, const QStringList& args = {})
+QProcess* start(const TempHome& home, const QString& program, const QStringList& args = {},
+                const QString& dataHome = {})
 {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
-    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    env.insert("XDG_DATA_HOME", dataHome.isEmpty() ? home.path() + "/data" : dataHome);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     p->setProcessEnvironment(env);
     p->start(QString(QUIVRA_BINARY_DIR) + "/" + program, args);
@@ -158,18 +161,22 @@ TEST(Process, TerminationSignalsEndNormallyAndSaveEverything)
     }
 }
 
-TEST(Process, ASecondInstanceOnTheSameStoreSaysSoAndLeaves)
+TEST(Process, ASecondStartOnTheSameStoreBringsTheFirstWindowToTheFrontAndLeaves)
 {
     TempHome home;
     std::unique_ptr<QProcess> first(start(home, "quivra"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return first->readAllStandardError().contains("base model"); }, 10000));
-    std::unique_ptr<QProcess> second(start(home, "quivra"));
+    // Through a symlink to the store's folder, the same store and so the same window.
+    ASSERT_TRUE(QFile::link(home.path() + "/data", home.path() + "/data-link"));
+    const QString socket = SingleWindow(home.storePath().toStdString()).serverName();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 10000)) << socket.toStdString();
+    std::unique_ptr<QProcess> second(start(home, "quivra", {}, home.path() + "/data-link"));
     ASSERT_TRUE(second->waitForFinished(10000));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 1);
+    EXPECT_EQ(second->exitCode(), 0);
     QByteArray said = second->readAllStandardError();
-    EXPECT_TRUE(said.contains("already running")) << said.constData();
+    EXPECT_TRUE(said.contains("its window was brought to the front")) << said.constData();
     EXPECT_EQ(said.count('\n'), 1) << said.constData();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first->readAllStandardError().contains("brought to the front"); }, 5000));
 
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(10000));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private mosquitto broker on a free loopback port, for the tests and the benchmark: its own
 // configuration in a temporary folder, stopped when the object goes and killed with the process

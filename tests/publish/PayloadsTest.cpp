@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/publish/InfluxLine.h"
 #include "platform/publish/Payloads.h"
 
 using namespace publish;
@@ -85,4 +87,25 @@ TEST(Payloads, RawBatchCarriesEveryReadingAgainstItsFirstTime)
         EXPECT_NEAR(o["x"].toArray()[i].toDouble(), batch[i].x, 1e-6 * std::fabs(batch[i].x));
         EXPECT_NEAR(o["z"].toArray()[i].toDouble(), batch[i].z, 1e-6 * std::fabs(batch[i].z));
     }
+}
+
+TEST(Payloads, SummaryLineHasTelegrafsNamesAndEscapesItsTags)
+{
+    Summary s;
+    s.time = 1'714'564'800'123'999;
+    s.device = "box 7,hall=2";
+    s.session = 12;
+    s.rate = 999.5f;
+    s.x = {0.0123f, 0.051f, 1.31f};
+    s.y = {1e-5f, 0.5f, std::numeric_limits<float>::quiet_NaN()};
+    s.z = {1.0f, 1.25f, 0.0f};
+    s.dropped = 2;
+    s.publishDropped = 5;
+    s.tags = {{"machine", "pump 3"}, {"point", ""}};
+    // The measurement Telegraf's mqtt_consumer fills from the JSON summary, field for field; a
+    // velocity not measured is left out, an empty tag too.
+    EXPECT_EQ(summaryLine(s), "vibration,device=box\\ 7\\,hall\\=2,machine=pump\\ 3 session=12,rate=999.5,"
+                              "x_rms=0.0123,x_peak=0.051,x_velocity_rms_mm_s=1.31,y_rms=1e-05,y_peak=0.5,"
+                              "z_rms=1,z_peak=1.25,z_velocity_rms_mm_s=0,dropped=2,publish_dropped=5 "
+                              "1714564800123999");
 }

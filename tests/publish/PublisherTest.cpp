@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The publisher against a real mosquitto broker on a free loopback port.
 #include <gtest/gtest.h>
 

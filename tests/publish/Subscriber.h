@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An MQTT client that subscribes to a filter on the test broker and keeps what arrives, by
 // topic; it reconnects by itself if the broker goes away.

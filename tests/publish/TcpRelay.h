@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Passes TCP connections from a loopback port of its own to another one, so that a test can
 // cut them the way a failed network or a killed process would: with no MQTT goodbye.

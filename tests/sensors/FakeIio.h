@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fake IIO accelerometer: a sysfs tree in a temporary folder (found through $QUIVRA_IIO_ROOT)
 // and a FIFO standing in for its device node (in $QUIVRA_IIO_DEV), into which the test writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The object context: relationships, counts, reading samples in time order, and saving.
 #include <gtest/gtest.h>
 #include <sqlite3.h>

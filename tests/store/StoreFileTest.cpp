@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store file: what a new one holds, which files are refused untouched, and the lock.
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A launched program in the test process: its own store, the main screen, and the log as text.
 #include <QSignalSpy>

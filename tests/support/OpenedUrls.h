@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Catches what the program asks the desktop to open (QDesktopServices::openUrl) for one scheme,
 // instead of opening it, while it lives.

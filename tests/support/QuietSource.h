@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An accelerometer that never gives a reading, so that a test feeds the recorder its own readings
 // while recording runs as it would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Saves run on the store's writer thread: a test that needs one done waits for it.
 #include <QTest>

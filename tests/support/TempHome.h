@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Gives one test its own home, data and documents folders, so that every test has its own store.
 #include <QByteArray>

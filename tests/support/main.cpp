@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared entry point of the test programs: GoogleTest first, then a QApplication on the
 // offscreen platform, so widget tests need no display.
 #include <QApplication>

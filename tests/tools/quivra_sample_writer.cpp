@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test program: starts like Quivra on the store of $XDG_DATA_HOME, then adds a sample to the
 // active session every 10 ms through the object context and prints each sample's time stamp
 // ("sample <microseconds>") once it is in the context. Tests kill it and inspect the store.
