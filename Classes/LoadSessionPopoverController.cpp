@@ -45,7 +45,6 @@ QWidget* LoadSessionPopoverController::loadView()
 void LoadSessionPopoverController::viewDidLoad()
 {
     PopoverContentController::viewDidLoad();
-    appDelegate_ = QuivraAppDelegate::shared();
     if (!sessionTableView_) return;
     reloadData();
     sessionTableView_->setModel(model_);
@@ -55,7 +54,7 @@ void LoadSessionPopoverController::viewDidLoad()
     sessionTableView_->installEventFilter(this);
 
     // The keyboard starts on the active session's row.
-    Session active = appDelegate_ ? appDelegate_->baseModel().options().activeSession() : Session();
+    Session active = recorder_ ? recorder_->root().options().activeSession() : Session();
     auto found = std::find(rows_.begin(), rows_.end(), active);
     if (found != rows_.end()) {
         QModelIndex index = model_->index(int(found - rows_.begin()));
@@ -91,7 +90,7 @@ void LoadSessionPopoverController::didSelectRow(int row)
     // What was captured before the tap stays in the session it was captured for.
     if (recorder_) recorder_->selectSession(rows_[std::size_t(row)]);
     emit sessionChosen();
-    appDelegate_->saveContext();
+    if (saveSoon_) saveSoon_();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
 }
 
@@ -119,17 +118,17 @@ void LoadSessionPopoverController::commitEditingStyle(int row)
 void LoadSessionPopoverController::deleteSession()
 {
     // A new session if none is left, then the latest one active if none is.
-    if (appDelegate_) appDelegate_->baseModel().ensureActiveSession();
+    if (recorder_) recorder_->root().ensureActiveSession();
     cancelDeleteConfirmation();
     reloadData();
     emit sessionsChanged();
-    if (appDelegate_) appDelegate_->saveContext();
+    if (saveSoon_) saveSoon_();
     if (popoverController_) popoverController_->dismissPopoverAnimated(true);
 }
 
 void LoadSessionPopoverController::reloadData()
 {
-    model_->reload([this] { rows_ = appDelegate_ ? appDelegate_->baseModel().sessionsByStart() : std::vector<Session>{}; });
+    model_->reload([this] { rows_ = recorder_ ? recorder_->root().sessionsByStart() : std::vector<Session>{}; });
 }
 
 void LoadSessionPopoverController::beginDeleteConfirmation(int row)

@@ -10,12 +10,12 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "Popover.h"
 #include "Recorder.h"
-#include "QuivraAppDelegate.h"
 #include "Session.h"
 
 namespace Ui {
@@ -70,9 +70,13 @@ public:
 
     QListView* sessionTableView() const { return sessionTableView_; }
     // Set when the view loads.
-    QuivraAppDelegate* appDelegate() const { return appDelegate_; }
-    // Who carries out a selection or a deletion, at the moment of the tap.
-    void setRecorder(Recorder* recorder) { recorder_ = recorder; }
+    // Who carries out a selection or a deletion, at the moment of the tap, and how the change is
+    // saved soon after.
+    void setRecorder(Recorder* recorder, std::function<void()> saveSoon)
+    {
+        recorder_ = recorder;
+        saveSoon_ = std::move(saveSoon);
+    }
     Popover* popoverController() const { return popoverController_; }
     void setPopoverController(Popover* popover) { popoverController_ = popover; }
 
@@ -91,8 +95,8 @@ private:
     std::unique_ptr<Ui::LoadSessionPopover> ui_;
     QPointer<QListView> sessionTableView_;
     QPointer<QWidget> listViewport_;
-    QPointer<QuivraAppDelegate> appDelegate_;
     QPointer<Recorder> recorder_;
+    std::function<void()> saveSoon_;
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
     std::vector<Session> rows_;          // the sessions in row order

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -113,6 +114,8 @@ private:
     void analysisStateChanged();
     void endUndo();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // What a popover calls to have its change saved soon.
+    std::function<void()> saveSoon();
 
     std::unique_ptr<Ui::MainView> ui_;
     QPointer<QWidget> view_;

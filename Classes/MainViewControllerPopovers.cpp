@@ -24,7 +24,7 @@ void MainViewController::loadSessionButtonPressed()
 {
     auto* browser = new LoadSessionPopoverController;
     browser->setContentSizeForViewInPopover(QSize(250, 300));
-    browser->setRecorder(recorder_.get());
+    browser->setRecorder(recorder_.get(), saveSoon());
     // The browser says what happened; the screen follows.
     connect(browser, &LoadSessionPopoverController::sessionChosen, this, &MainViewController::viewDidLoad);
     connect(browser, &LoadSessionPopoverController::sessionDeleted, this, &MainViewController::showRemovalNotice);
@@ -38,6 +38,7 @@ void MainViewController::loadSessionButtonPressed()
 void MainViewController::settingsButtonPressed()
 {
     auto* settings = new SettingsViewController;
+    settings->setRecorder(recorder_.get(), saveSoon());
     // Taller when the device offers rates above the slider's, as stops of their own.
     const bool faster = recorder_ && !SettingsViewController::fasterRates(recorder_->accelerometer()).empty();
     settings->setContentSizeForViewInPopover(QSize(250, faster ? 125 : 85));
@@ -45,4 +46,11 @@ void MainViewController::settingsButtonPressed()
     auto* popover = new Popover(settings);
     QWidget* screen = view();
     popover->presentPopoverFromRect(frameIn(screen, ui_->settingsButton), screen, Popover::ArrowAny, true);
+}
+
+std::function<void()> MainViewController::saveSoon()
+{
+    return [delegate = appDelegate_] {
+        if (delegate) delegate->saveContext();
+    };
 }

@@ -46,6 +46,8 @@ public:
     // A tare is pending: the next reading becomes the zero point, recording or not.
     bool isTarePending() const { return tarePending_; }
     const sensors::Accelerometer& accelerometer() const { return accelerometer_; }
+    // The root of what it records into: the settings and the sessions.
+    BaseModel root() const { return root_; }
 
     // ---- actions ----
     // Starting applies the stored rate (or the nearest the source offers); stopping lets go of

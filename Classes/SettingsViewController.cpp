@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "Options.h"
-#include "QuivraAppDelegate.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "ui_SettingsView.h"
@@ -94,12 +93,11 @@ std::vector<double> SettingsViewController::fasterRates(const sensors::Accelerom
 void SettingsViewController::viewDidLoad()
 {
     PopoverContentController::viewDidLoad();
-    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
-    if (!delegate || !sampleRateSlider_) return;
-    const int stored = delegate->baseModel().options().framerate();
+    if (!recorder_ || !sampleRateSlider_) return;
+    const int stored = recorder_->root().options().framerate();
     sampleRateSlider_->setValue(float(stored));
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(sampleRateSlider_->value())));
-    const std::vector<double> faster = fasterRates(delegate->accelerometer());
+    const std::vector<double> faster = fasterRates(recorder_->accelerometer());
     ui_->fasterRates->setVisible(!faster.empty());
     for (double rate : faster) {
         auto* stop = new QToolButton(ui_->fasterRates);
@@ -117,11 +115,10 @@ void SettingsViewController::viewDidLoad()
 
 void SettingsViewController::fasterRateChosen(double rate)
 {
-    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
-    if (!delegate || !sampleRateSlider_) return;
+    if (!recorder_ || !sampleRateSlider_) return;
     sampleRateSlider_->setValue(sampleRateSlider_->maximumValue());
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::number(int(rate)));
-    delegate->baseModel().options().setFramerate(std::int32_t(rate));
+    recorder_->root().options().setFramerate(std::int32_t(rate));
     rateChanged_ = true;
     emit rateChanged();
 }
@@ -142,9 +139,8 @@ void SettingsViewController::sliderMoved()
         stop->setAutoExclusive(true);
     }
 
-    QuivraAppDelegate* delegate = QuivraAppDelegate::shared();
-    if (!delegate) return;
-    Options options = delegate->baseModel().options();
+    if (!recorder_) return;
+    Options options = recorder_->root().options();
     options.setFramerate(std::int32_t(w));
     rateChanged_ = true;
     emit rateChanged();
@@ -155,5 +151,5 @@ void SettingsViewController::popoverDidDismiss()
     // Closing is a safe point: a changed rate goes to disk now.
     if (!rateChanged_) return;
     rateChanged_ = false;
-    if (QuivraAppDelegate* delegate = QuivraAppDelegate::shared()) delegate->saveContext();
+    if (saveSoon_) saveSoon_();
 }

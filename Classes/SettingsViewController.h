@@ -6,10 +6,12 @@
 #include <QPointer>
 #include <QSlider>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "Popover.h"
+#include "Recorder.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace Ui {
@@ -71,6 +73,12 @@ public:
 
     FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
     QLabel* sampleRateLabel() const { return sampleRateLabel_; }
+    // Whose stored rate this sets, the rates its device offers, and how a change is saved.
+    void setRecorder(Recorder* recorder, std::function<void()> saveSoon)
+    {
+        recorder_ = recorder;
+        saveSoon_ = std::move(saveSoon);
+    }
 
 protected:
     QWidget* loadView() override;
@@ -78,6 +86,8 @@ protected:
 
 private:
     std::unique_ptr<Ui::SettingsView> ui_;
+    QPointer<Recorder> recorder_;
+    std::function<void()> saveSoon_;
     QPointer<FloatSlider> sampleRateSlider_;
     QPointer<QLabel> sampleRateLabel_;
     bool rateChanged_ = false;
