@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/publish/Payloads.h"
+
 namespace publish {
 
 namespace {
@@ -57,7 +59,54 @@ bool isIpv6Char(char c)
     return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
 }
 
-// The URL as it may be shown in an error: a password is never written to a log.
+// The length of the UTF-8 sequence at text[0] and its code point; 0 for bytes that are not
+// well-formed UTF-8 (overlong forms, surrogates and code points past U+10FFFF among them).
+std::size_t utf8Sequence(std::string_view text, char32_t& point)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    point = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        point = (point << 6) | (byte(i) & 0x3F);
+    }
+    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// What MQTT allows in a topic name, for the prefix: well-formed UTF-8 without control characters
+// (the broker refuses them, or clients must not send them).
+std::string topicFault(std::string_view prefix)
+{
+    for (std::size_t at = 0; at < prefix.size();) {
+        char32_t point = 0;
+        const std::size_t length = utf8Sequence(prefix.substr(at), point);
+        if (length == 0)
+            return "the topic prefix is not valid UTF-8 (at byte " + std::to_string(at + 1) + ")";
+        if (point < 0x20 || (point >= 0x7F && point <= 0x9F))
+            return "the topic prefix holds a control character (at byte " + std::to_string(at + 1) + ")";
+        at += length;
+    }
+    // Every topic is PREFIX/SUBTOPIC, and MQTT counts a topic's length in 16 bits.
+    std::size_t longest = 0;
+    for (std::string_view subtopic : {kSummaryTopic, kRawTopic, kStatusTopic})
+        longest = std::max(longest, subtopic.size());
+    constexpr std::size_t mqttLimit = 65535;
+    if (prefix.size() + 1 + longest > mqttLimit)
+        return "the topic prefix is " + std::to_string(prefix.size()) + " bytes long; MQTT allows "
+             + std::to_string(mqttLimit - 1 - longest) + " with the topics Quivra adds";
+    return {};
+}
+
+// The URL as it may be shown in an error, on one line of bounded length: control characters and
+// bytes that are not UTF-8 are written as \xNN, and a password is never written to a log.
 std::string shown(std::string_view url)
 {
     auto start = url.find("://");
@@ -65,11 +114,27 @@ std::string shown(std::string_view url)
     std::string_view authority = url.substr(start, url.find('/', start) - start);
     auto at = authority.rfind('@');
     auto colon = authority.find(':');
-    if (at == std::string_view::npos || colon == std::string_view::npos || colon > at)
-        return std::string(url);
-    std::string out(url.substr(0, start + colon + 1));
-    out += "***";
-    out += url.substr(start + at);
+    std::string hidden(url);
+    if (at != std::string_view::npos && colon != std::string_view::npos && colon < at)
+        hidden = std::string(url.substr(0, start + colon + 1)) + "***" + std::string(url.substr(start + at));
+    constexpr std::size_t longest = 120;
+    std::string out;
+    std::size_t i = 0;
+    while (i < hidden.size() && out.size() < longest) {
+        char32_t point = 0;
+        const std::size_t length = utf8Sequence(std::string_view(hidden).substr(i), point);
+        if (length == 0 || point < 0x20 || (point >= 0x7F && point <= 0x9F)) {
+            static constexpr char digits[] = "0123456789abcdef";
+            const auto b = static_cast<unsigned char>(hidden[i]);
+            out += {'\\', 'x', digits[b >> 4], digits[b & 15]};
+            i += length == 0 ? 1 : length;
+        } else {
+            out.append(hidden, i, length);
+            i += length;
+        }
+    }
+    if (i < hidden.size())
+        out += "...";
     return out;
 }
 
@@ -198,6 +263,8 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error
         return fail("the topic prefix must not contain the wildcards + or #");
     if (path.front() == '/' || path.find("//") != std::string_view::npos)
         return fail("the topic prefix has an empty level (\"//\")");
+    if (const std::string fault = topicFault(path); !fault.empty())
+        return fail(fault);
     result.prefix = std::string(path);
     return result;
 }

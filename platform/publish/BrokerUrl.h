@@ -6,7 +6,9 @@
 // 1883. USER and PASSWORD may be percent-encoded ("%40" for "@", "%3A" for ":"). The prefix is
 // everything after the first slash that follows the host; it may hold slashes
 // ("plant/line1/pump3") but must not be empty, start or end with a slash, or contain the MQTT
-// wildcards + and #. Every message goes to PREFIX/SUBTOPIC.
+// wildcards + and #; it must be UTF-8 without control characters, and short enough that every
+// topic Quivra publishes to stays within MQTT's 65,535 bytes. Every message goes to
+// PREFIX/SUBTOPIC.
 #include <optional>
 #include <string>
 #include <string_view>
