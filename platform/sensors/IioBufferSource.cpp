@@ -31,7 +31,7 @@ constexpr double bufferSeconds = 1.0;     // room for a capture thread held up f
 constexpr std::size_t readBytes = 64 * 1024;
 constexpr const char* accessFix =
     "a udev rule such as SUBSYSTEM==\"iio\", GROUP=\"iio\", MODE=\"0660\" (with the buffer's "
-    "attributes, see README-iio.md) gives them to the group iio; join that group";
+    "attributes, see \"Access for a user\" in Quivra's README) gives them to the group iio; join that group";
 
 fs::path firstPresent(std::initializer_list<fs::path> files)
 {

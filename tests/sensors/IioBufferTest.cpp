@@ -224,6 +224,8 @@ TEST(IioBufferSource, putsAClockItMayNotChangeOnTheWallClockAndSaysHowToGetAcces
                                    "buffer: no access to " + tree.node(0) + " (Permission denied): a udev rule"))
         << log[0];
     EXPECT_NE(log[0].find("GROUP=\"iio\""), std::string::npos) << log[0];
+    // The advice names what there is to read: the README's section.
+    EXPECT_NE(log[0].find("see \"Access for a user\" in Quivra's README"), std::string::npos) << log[0];
 }
 
 TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUsableBuffer)
