@@ -305,6 +305,9 @@ TEST_F(StoredSessions, BadUsageIsOneLineAndStatusTwo)
         {"record", "--accelerometer=simulated", "--publish-raw"},
         {"record", "--accelerometer=replay:" + replay},
         {"--publish", "mqtt://broker"},
+        {"record", "--accelerometer=simulated", "--publish", "mqtt://broker/plant/\x01pump"},
+        {"record", "--accelerometer=simulated", "--publish", "mqtt://broker/" + QString(80000, 'p')},
+        {"--publish", "mqtt://broker/plant\x1b[2J"},
         {"frobnicate"},
     };
     for (const QStringList& arguments : cases) {
