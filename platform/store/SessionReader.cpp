@@ -18,7 +18,14 @@ bool SessionReader::open(const std::string& path, StoreError& error)
     const std::int64_t v = version.step() ? version.int64(0) : 0;
     if (db_.failed() || id != applicationId || v < 1 || v > schemaVersion) {
         error = db_.failed() ? db_.failure() : StoreError{};
-        if (!db_.failed()) error.code = id != applicationId ? StoreError::notAQuivraStore : StoreError::unknownSchemaVersion;
+        if (!db_.failed() && id != applicationId) {
+            error.code = StoreError::notAQuivraStore;
+            error.details["reason"] = "it is an SQLite database of another program";
+        } else if (!db_.failed()) {
+            error.code = StoreError::unknownSchemaVersion;
+            error.details["reason"] = "unknown schema version " + std::to_string(v) + " (this Quivra reads versions 1 to "
+                                      + std::to_string(schemaVersion) + ")";
+        }
         error.message = "The store could not be read";
         error.details["path"] = path;
         db_.close();

@@ -2,6 +2,7 @@
 // sessions, export and analyse on a store made by the window's classes, which hold the store (and
 // its lock) throughout, as a window recording into it would.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QDir>
 #include <QFile>
@@ -319,3 +320,18 @@ TEST_F(StoredSessions, BadUsageIsOneLineAndStatusTwo)
 }
 
 } // namespace
+
+TEST(ReadCommands, AStoreOfAnUnknownVersionIsRefusedWithItsReason)
+{
+    TempHome home;
+    openWindowStore(home).reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(home.storePath().toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const Ran ran = runQuivra(home, {"sessions"});
+    EXPECT_EQ(ran.status, 1);
+    ASSERT_EQ(ran.errorLines().size(), 1) << ran.err.toStdString();
+    EXPECT_TRUE(ran.errorLines()[0].contains("unknown schema version 99 (this Quivra reads versions 1 to 3)"))
+        << ran.err.toStdString();
+}
