@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/NumberText.h"
+#include "platform/TemporaryFile.h"
 
 using platform::numberText;
 
@@ -85,26 +86,27 @@ bool writeAnalysisCsv(const std::string& path, const std::string& what, const An
     }
 
     // Written beside the target, synced, then renamed over it: a failure or a power cut leaves
-    // either the earlier file or the whole new one.
-    const std::string temporary = path + ".part";
-    const auto fail = [&](int errorNumber) {
-        error = "cannot write " + path + ": " + std::strerror(errorNumber ? errorNumber : EIO);
-        ::unlink(temporary.c_str());
-        return false;
-    };
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(errno);
-    if (!writeAll(fd, out.str()) || ::fsync(fd) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        return fail(reason);
-    }
-    if (::close(fd) != 0) return fail(errno);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
-    // Makes the new name itself durable; the file is already in place, so a failure here changes
-    // nothing the caller could act on.
+    // either the earlier file or the whole new one. Temporary files of a writer that was killed go.
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    platform::removeAbandonedTemporaries(folder, name);
+    std::string temporary;
+    int reason = 0;
+    const int fd = platform::createTemporaryFile(folder, name, temporary, reason);
+    const auto fail = [&](int errorNumber) {
+        error = "cannot write " + path + ": " + std::strerror(errorNumber ? errorNumber : EIO);
+        if (!temporary.empty()) ::unlink(temporary.c_str());
+        if (fd >= 0) ::close(fd);
+        return false;
+    };
+    if (fd < 0) return fail(reason);
+    if (!writeAll(fd, out.str()) || ::fsync(fd) != 0) return fail(errno);
+    // Renamed while still open, and so still locked (see removeAbandonedTemporaries).
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
+    ::close(fd);
+    // Makes the new name itself durable; the file is already in place, so a failure here changes
+    // nothing the caller could act on.
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,22 +18,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kBufferBytes = 256 * 1024;
-
-// Removes ".<name>.XXXXXX" files: temporaries of this target whose export was killed.
-void removeLeftovers(const std::string& folder, const std::string& name)
-{
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    const std::string prefix = "." + name + ".";
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view file = entry->d_name;
-        if (file.size() != prefix.size() + 6 || !file.starts_with(prefix)) continue;
-        const std::string_view tail = file.substr(prefix.size());
-        if (std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
-    ::closedir(dir);
-}
 
 } // namespace
 
@@ -111,7 +94,7 @@ bool AscFile::open()
     }
     int error = 0;
     const std::string name = path_.substr(folder_.size() + 1);
-    removeLeftovers(folder_, name);
+    removeAbandonedTemporaries(folder_, name);
     fd_ = createTemporaryFile(folder_, name, tempPath_, error);
     if (fd_ < 0) {
         fail(error);
@@ -153,16 +136,14 @@ bool AscFile::commit()
         fail(errno);
         return false;
     }
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        fail(errno);
-        return false;
-    }
+    // Renamed while still open, and so still locked: a clean-up by another export never takes a
+    // finished file for an abandoned one. Synced already, its closing can lose nothing.
     if (std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         fail(errno);
         return false;
     }
+    ::close(fd_);
+    fd_ = -1;
     state_ = State::Committed;
     // Makes the new name itself durable. The file is already in place, so a failure here changes
     // nothing the caller could act on.
@@ -216,11 +197,11 @@ void AscFile::fail(const char* reason)
 
 void AscFile::removeTemporary()
 {
+    ::unlink(tempPath_.c_str());
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
-    ::unlink(tempPath_.c_str());
 }
 
 } // namespace platform

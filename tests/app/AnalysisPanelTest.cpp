@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QTableWidget>
@@ -12,6 +13,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "AnalysisPanel.h"
 #include "SpectrumPlot.h"
@@ -89,9 +93,23 @@ TEST(AnalysisPanel, AnalysesLiveThenTheStoredSessionAndKeepsItsSettings)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return s->controller->shownAnalysis().settings.window == analysis::WindowKind::FlatTop; }, 10000));
 
-    // The analysis on show, written out with its settings.
+    // The analysis on show, written out with its settings. A temporary file left by an export
+    // that was killed goes; one still being written (locked by its writer) stays.
+    const QString name = QString::fromStdString(s->active().exportFileName()).replace(".asc", "-analysis.csv");
+    const QString abandoned = s->home.documentsDir() + "/." + name + ".Ab12Cd";
+    const QString busy = s->home.documentsDir() + "/." + name + ".Busy01";
+    QDir().mkpath(s->home.documentsDir());
+    for (const QString& file : {abandoned, busy}) {
+        QFile left(file);
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    }
+    const int held = ::open(busy.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     s->controller->exportAnalysis();
-    QFile csv(s->home.documentsDir() + "/" + QString::fromStdString(s->active().exportFileName()).replace(".asc", "-analysis.csv"));
+    EXPECT_FALSE(QFile::exists(abandoned));
+    EXPECT_TRUE(QFile::exists(busy));
+    ::close(held);
+    QFile csv(s->home.documentsDir() + "/" + name);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
     EXPECT_TRUE(lines[0].contains("window=flattop")) << lines[0].constData();
