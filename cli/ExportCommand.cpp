@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "cli/CommandLine.h"
 #include "cli/CsvNumber.h"
@@ -13,6 +14,7 @@
 #include "platform/AscFile.h"
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
+#include "platform/store/StoreLock.h"
 
 namespace cli {
 
@@ -110,6 +112,17 @@ std::int64_t exportText(store::SessionReader& reader, const Row& session, Output
     return rows;
 }
 
+// The store and the files beside it that SQLite and the lock keep: an export never lands there.
+ProtectedFiles storeFiles()
+{
+    const std::string store = store::StoreLock::resolve(platform::storePath());
+    return {{store, "the store itself"},
+            {store + "-wal", "the store's write-ahead log"},
+            {store + "-shm", "the store's shared-memory file"},
+            {store + "-journal", "the store's journal"},
+            {store + ".lock", "the store's lock"}};
+}
+
 } // namespace
 
 int runExport(const QStringList& arguments)
@@ -120,8 +133,10 @@ int runExport(const QStringList& arguments)
                      "in the documents folder under the window's name for it. Or as UTF-8 CSV with the columns\n"
                      "time,x_g,y_g,z_g: the time in ISO 8601 local time with its offset and microseconds (or,\n"
                      "with --relative, in seconds from the session's start), the values in g as the .asc file\n"
-                     "writes them. -o - writes to standard output. Only saved samples are written; the store is\n"
-                     "read without being changed, also while Quivra records into it.");
+                     "writes them. -o - writes to standard output. A file is replaced whole once it is written\n"
+                     "(through a symlink, the file it points to); a device or FIFO is written straight through;\n"
+                     "the store's own files are refused. Only saved samples are written; the store is read\n"
+                     "without being changed, also while Quivra records into it.");
     QCommandLineOption format("format", "asc (the default) or csv.", "asc|csv", "asc");
     QCommandLineOption relative("relative", "CSV times in seconds from the session's start.");
     QCommandLineOption output({"o", "output"}, "The file to write, or - for standard output.", "FILE|-");
@@ -154,13 +169,18 @@ int runExport(const QStringList& arguments)
         path = folder + "/" + name;
     }
 
+    std::string why;
+    const std::optional<Destination> target = destination(path, storeFiles(), why);
+    if (!target) line.usageError(why);
+
     std::int64_t rows = 0;
-    if (!csv && path != "-") {
-        const std::size_t slash = path.rfind('/');
-        rows = exportAscFile(reader, session, slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash),
-                             path.substr(slash + 1));
+    if (!csv && target->kind == Destination::Kind::file) {
+        const std::size_t slash = target->path.rfind('/');
+        rows = exportAscFile(reader, session,
+                             slash == std::string::npos ? "." : target->path.substr(0, slash == 0 ? 1 : slash),
+                             target->path.substr(slash + 1));
     } else {
-        Output out(path);
+        Output out(*target);
         if (!out.open()) throw Failure(storeFailed, out.error());
         rows = exportText(reader, session, out, csv, line.isSet(relative));
         if (!out.finish()) throw Failure(storeFailed, out.error());

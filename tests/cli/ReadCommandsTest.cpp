@@ -14,6 +14,11 @@
 
 #include <cmath>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "CliRun.h"
 #include "Classes/AnalysisOptions.h"
@@ -334,4 +339,93 @@ TEST(ReadCommands, AStoreOfAnUnknownVersionIsRefusedWithItsReason)
     ASSERT_EQ(ran.errorLines().size(), 1) << ran.err.toStdString();
     EXPECT_TRUE(ran.errorLines()[0].contains("unknown schema version 99 (this Quivra reads versions 1 to 3)"))
         << ran.err.toStdString();
+}
+
+TEST(ReadCommands, ExportReplacesOnlyRegularFilesAndNeverTheStore)
+{
+    setenv("TZ", kTestZone, 1);
+    tzset();
+    TempHome home;
+    auto keeper = openWindowStore(home);
+    const store::ObjectId id = addSession(*keeper, kSineStart, 500, 5000, sine);
+    const QString session = QString::number(id);
+    const Ran piped = runQuivra(home, {"export", session, "--format", "csv", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err.toStdString();
+    const QString dir = home.path();
+    auto kind = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+    };
+
+    // A character device and a FIFO are written straight through, as a shell would.
+    const QString device = ::geteuid() == 0 ? dir + "/null" : "/dev/null";
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mknod(device.toLocal8Bit().constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    }
+    Ran ran = runQuivra(home, {"export", session, "-o", device});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_EQ(kind(device), unsigned(S_IFCHR));
+    const QString fifo = dir + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    QProcess reader;
+    reader.start("cat", {fifo});
+    ASSERT_TRUE(reader.waitForStarted());
+    ran = runQuivra(home, {"export", session, "--format", "csv", "-o", fifo});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    ASSERT_TRUE(reader.waitForFinished(10000));
+    EXPECT_EQ(reader.readAllStandardOutput(), piped.out);
+    EXPECT_EQ(kind(fifo), unsigned(S_IFIFO));
+
+    // A symlink stays a symlink: the file it points to is written, there or made.
+    ASSERT_TRUE(QFile::link(dir + "/target.csv", dir + "/link.csv"));
+    ASSERT_TRUE(QFile::link("made.csv", dir + "/dangling.csv"));
+    for (const QString name : {"link.csv", "dangling.csv"}) {
+        ran = runQuivra(home, {"export", session, "--format", "csv", "-o", dir + "/" + name});
+        EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+        EXPECT_EQ(kind(dir + "/" + name), unsigned(S_IFLNK)) << name.toStdString();
+    }
+    EXPECT_EQ(fileBytes(dir + "/target.csv"), piped.out);
+    EXPECT_EQ(fileBytes(dir + "/made.csv"), piped.out);
+
+    // The store and the files beside it are refused, however they are named; so is a folder.
+    ASSERT_TRUE(QFile::link(home.dataDir(), dir + "/data-link"));
+    ASSERT_EQ(::link(home.storePath().toLocal8Bit().constData(), (dir + "/hard-link").toLocal8Bit().constData()), 0);
+    const QString store = home.storePath();
+    const QStringList refused[] = {
+        {store, "the store itself"},
+        {dir + "/data-link/Quivra.sqlite", "the store itself"},
+        {dir + "/hard-link", "the store itself"},
+        {store + "-wal", "write-ahead log"},
+        {store + "-shm", "shared-memory"},
+        {store + ".lock", "the store's lock"},
+        {dir, "is a folder"},
+    };
+    for (const QStringList& c : refused) {
+        for (const char* format : {"asc", "csv"}) {
+            ran = runQuivra(home, {"export", session, "--format", format, "-o", c[0]});
+            EXPECT_EQ(ran.status, 2) << c[0].toStdString() << ": " << ran.err.toStdString();
+            EXPECT_EQ(ran.errorLines().size(), 1) << ran.err.toStdString();
+            EXPECT_TRUE(ran.err.contains(c[1])) << ran.err.toStdString();
+        }
+    }
+    EXPECT_EQ(kind(store), unsigned(S_IFREG));
+    const Ran listed = runQuivra(home, {"sessions", "--json"});
+    EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+    EXPECT_EQ(listed.out.count('\n'), 2);
+
+    // A killed export's temporary file goes with the next export to that file; one still being
+    // written (locked by its writer) stays.
+    const QString abandoned = dir + "/.target.csv.Ab12Cd", busy = dir + "/.target.csv.Busy01";
+    for (const QString& name : {abandoned, busy}) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("half a file");
+    }
+    const int held = ::open(busy.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ran = runQuivra(home, {"export", session, "--format", "csv", "-o", dir + "/target.csv"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_FALSE(QFile::exists(abandoned));
+    EXPECT_TRUE(QFile::exists(busy));
+    ::close(held);
 }
