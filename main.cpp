@@ -126,7 +126,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Quivra");
     QApplication::setApplicationVersion(QUIVRA_VERSION);
     // First thing: a signal that comes during start-up still ends through the final save.
-    platform::quitOnTerminationSignals([] { QApplication::quit(); });
+    platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
 
     QApplication::setWindowIcon(appIcon());
     QGuiApplication::setDesktopFileName("io.github.quivra.Quivra");

@@ -114,9 +114,17 @@ bool QuivraAppDelegate::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
+void QuivraAppDelegate::endOnSignal()
+{
+    if (sharedDelegate) sharedDelegate->signalled_ = true;
+    // Not quit(): that closes the window first, and closing asks when saving fails. exit() ends
+    // every event loop, a question's among them.
+    QCoreApplication::exit(0);
+}
+
 bool QuivraAppDelegate::mayClose()
 {
-    while (!saveNow()) {
+    while (!signalled_ && !saveNow()) {
         const qlonglong unsaved = keeper_.context()->unsavedSampleCount();
         QMessageBox box(QMessageBox::Warning, "Quivra cannot save",
                         QString("What was recorded cannot be saved: %1.\n\nQuitting now loses %2 samples. Free "
@@ -130,6 +138,7 @@ bool QuivraAppDelegate::mayClose()
         box.setDefaultButton(retry);
         box.setEscapeButton(stay);
         box.exec();
+        if (signalled_) return true; // the final save goes on trying
         if (box.clickedButton() == quit) {
             quitWithoutSaving_ = true;
             QCoreApplication::exit(1);

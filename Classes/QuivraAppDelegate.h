@@ -37,6 +37,11 @@ public:
     // the program end as a failed save must, saying how many samples are lost.
     void applicationWillTerminate();
 
+    // A termination signal (SIGTERM, SIGINT, SIGHUP): nobody can be asked, so the event loop ends
+    // at once, closing a question left open unanswered, and the final save keeps trying for
+    // finalSaveRetryTime as applicationWillTerminate says.
+    static void endOnSignal();
+
     // The object context over the store, opened on first use. A store that cannot be opened
     // ends the process.
     store::ObjectContext* managedObjectContext();
@@ -79,5 +84,6 @@ private:
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<MainViewController> mainViewController_;
     bool quitWithoutSaving_ = false;
+    bool signalled_ = false;
     bool terminated_ = false;
 };

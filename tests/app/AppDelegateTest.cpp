@@ -13,12 +13,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
+
 #include "BaseModel.h"
 #include "GData.h"
 #include "Options.h"
 #include "QuivraAppDelegate.h"
 #include "Session.h"
 #include "platform/Log.h"
+#include "platform/TerminationSignals.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -307,4 +310,46 @@ TEST(AppDelegateDeathTest, AFinalSaveThatNeverSucceedsSaysHowManySamplesAreLost)
             delegate.applicationWillTerminate();
         },
         "3000 samples lost(.|\n)*Unresolved error The store could not be saved");
+}
+
+TEST(AppDelegate, ASignalWhileSavingFailsEndsThroughTheFinalSaveRetriesWithoutAsking)
+{
+    // As the program wires them (a second wiring in this process only adds a second listener).
+    platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
+    for (const bool questionOpen : {false, true}) {
+        SCOPED_TRACE(questionOpen ? "question open" : "no question");
+        TempHome home;
+        LogCapture log;
+        QuivraAppDelegate delegate;
+        delegate.applicationDidFinishLaunchingWithOptions();
+        delegate.saveContext();
+        fill(delegate.managedObjectContext(), true);
+        addSamples(delegate, 3000);
+        bool askedFirst = false;
+        if (questionOpen) QTimer::singleShot(0, [&] { delegate.window()->close(); }); // the desktop closes it
+        QTimer::singleShot(200, [&] {
+            askedFirst = QApplication::activeModalWidget() != nullptr;
+            ::raise(SIGTERM); // a logout, or systemctl stop
+        });
+        // A question still waiting for an answer by then is left this way, and the test fails.
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+            QCoreApplication::exit(3);
+        });
+        giveUp.start(3000);
+        EXPECT_EQ(QApplication::exec(), 0);
+        giveUp.stop();
+        EXPECT_EQ(askedFirst, questionOpen);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+        int tries = 0;
+        delegate.betweenFinalSaveTries = [&] {
+            if (++tries == 2) fill(delegate.managedObjectContext(), false);
+        };
+        delegate.applicationWillTerminate();
+        EXPECT_TRUE(log.has("final save failed (try 1), retrying"));
+        EXPECT_EQ(storedSamples(home), 3000);
+    }
 }
