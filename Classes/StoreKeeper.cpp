@@ -49,6 +49,7 @@ bool StoreKeeper::open(const std::string& path, store::StoreError& error)
     }
     auto context = std::make_unique<store::ObjectContext>();
     if (!context->open(path, error)) return false;
+    for (const std::string& repaired : context->repairs()) platform::log("the last run did not end cleanly: " + repaired);
     context_ = std::move(context);
     context_->setChangeObserver([this] { changed(); });
     context_->setReadFailureObserver([this](const store::StoreError& e) {

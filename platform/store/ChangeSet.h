@@ -37,6 +37,9 @@ struct SaveResult {
     // reading the old file must be opened again.
     std::string fileNotice;
     bool fileReplaced = false;
+    // Where the store is now: its path, or the name of its own it went on under when another
+    // Quivra had taken the path meanwhile.
+    std::string path;
 };
 
 } // namespace store

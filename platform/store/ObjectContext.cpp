@@ -64,6 +64,8 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         return fail();
     }
     if (!prepareSchema(db_, error)) return fail();
+    // Counting every row takes a while in a large store: only after an end that was not clean.
+    if (lock_.endedUncleanly() && !repairSampleCounts(db_, repairs_, error)) return fail();
     sql_ = std::make_unique<Statements>(db_);
     if (!load(error)) return fail();
     writer_ = std::make_unique<StoreWriter>(lock_);
@@ -71,9 +73,8 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     return true;
 }
 
-bool ObjectContext::openReader(StoreError& error)
+bool ObjectContext::openReader(const std::string& path, StoreError& error)
 {
-    const std::string path = db_.path();
     sql_.reset();
     if (!db_.open(path, error)) return false;
     sql_ = std::make_unique<Statements>(db_);
@@ -329,7 +330,7 @@ bool ObjectContext::finishSave(StoreError& error)
     saving_ = false;
     if (result.fileReplaced) {
         StoreError ignored;
-        openReader(ignored);
+        openReader(result.path.empty() ? db_.path() : result.path, ignored);
     }
     if (!result.fileNotice.empty() && fileObserver_) fileObserver_(result.fileNotice);
     if (result.ok) {

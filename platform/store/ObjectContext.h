@@ -34,6 +34,8 @@ public:
     // anything is written to it.
     bool open(const std::string& path, StoreError& error);
     const std::string& path() const { return db_.path(); }
+    // What open() repaired after an end that was not clean (see repairSampleCounts), a line each.
+    const std::vector<std::string>& repairs() const { return repairs_; }
 
     // ---- the small entities ----
     std::vector<ObjectId> fetchBaseModels() const; // in the store's order
@@ -153,7 +155,7 @@ private:
     void saved();
     void notSaved();
     void reportReadFailure();
-    bool openReader(StoreError& error);
+    bool openReader(const std::string& path, StoreError& error);
 
     StoreLock lock_;
     Database db_; // for reading, on the window's thread
@@ -176,6 +178,7 @@ private:
     std::vector<TrashOp> trashOps_;
     std::map<std::string, std::string> settings_;
     std::set<std::string> dirtySettings_;
+    std::vector<std::string> repairs_;
 
     // The save under way: what it took, so that success can count it saved and failure can put
     // the marks back.

@@ -185,4 +185,28 @@ bool prepareSchema(Database& db, StoreError& error)
     return db.exec("PRAGMA synchronous=FULL", error);
 }
 
+bool repairSampleCounts(Database& db, std::vector<std::string>& repaired, StoreError& error)
+{
+    struct Wrong {
+        std::int64_t session, kept, rows;
+    };
+    std::vector<Wrong> wrong;
+    {
+        // One pass over the (session_id, date_stamp) index, not a count for each session.
+        Statement s(db, "SELECT s.id, s.sample_count, coalesce(r.n, 0) FROM session s LEFT JOIN"
+                        " (SELECT session_id, count(*) AS n FROM gdata GROUP BY session_id) r ON r.session_id = s.id"
+                        " WHERE s.sample_count IS NOT coalesce(r.n, 0)");
+        while (s.step()) wrong.push_back({s.int64(0), s.int64(1), s.int64(2)});
+    }
+    if (failed(db, error)) return false;
+    if (wrong.empty()) return true;
+    std::string script;
+    for (const Wrong& w : wrong) {
+        script += "UPDATE session SET sample_count = " + std::to_string(w.rows) + " WHERE id = " + std::to_string(w.session) + ";";
+        repaired.push_back("session " + std::to_string(w.session) + " was said to hold " + std::to_string(w.kept)
+                           + " samples but holds " + std::to_string(w.rows) + ": its count is repaired");
+    }
+    return runScript(db, script, "The store's sample counts could not be repaired", error);
+}
+
 } // namespace store

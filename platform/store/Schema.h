@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The layout of the store file, and the check that a file is a store this program can use.
+#include <string>
+#include <vector>
+
 #include "platform/store/Database.h"
 
 namespace store {
@@ -12,5 +15,10 @@ constexpr int applicationId = 0x51564952; // "QVIR": marks the file as a Quivra 
 // a version we know and brings an older one up to date. Every check comes before the first
 // write, so a file that does not pass is left exactly as it was.
 bool prepareSchema(Database& db, StoreError& error);
+
+// After an end that was not clean: every session whose kept sample_count differs from its rows is
+// given the count of its rows, with one line for each in `repaired`. It reads every row's session,
+// so it is for that case only.
+bool repairSampleCounts(Database& db, std::vector<std::string>& repaired, StoreError& error);
 
 } // namespace store

@@ -61,6 +61,15 @@ void removeWithJournals(const std::string& path)
 {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
 }
+
+// `base`, or "base-2", "base-3", ... when a file of that name is there already.
+std::string unusedName(const std::string& base)
+{
+    std::string name = base;
+    struct stat st {};
+    for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) name = base + "-" + std::to_string(n);
+    return name;
+}
 } // namespace
 
 StoreWriter::StoreWriter(StoreLock& lock) : lock_(lock) {}
@@ -238,7 +247,8 @@ bool StoreWriter::ensureFileInPlace(SaveResult& result)
     if (!db_.isOpen()) {
         // A write-back got as far as the file, not further.
         result.fileReplaced = true;
-        return reopen(result.error);
+        result.path = path;
+        return reopen(path, result.error);
     }
     return writeBack(present, result);
 }
@@ -246,7 +256,9 @@ bool StoreWriter::ensureFileInPlace(SaveResult& result)
 bool StoreWriter::writeBack(bool replaced, SaveResult& result)
 {
     const std::string path = db_.path();
+    int displacedFd = -1;
     auto failWith = [&](int code, const std::string& reason) {
+        if (displacedFd >= 0) ::close(displacedFd);
         result.error.code = code ? code : SQLITE_CANTOPEN;
         result.error.message = "The store file was removed and could not be written back";
         result.error.details["path"] = path;
@@ -258,13 +270,65 @@ bool StoreWriter::writeBack(bool replaced, SaveResult& result)
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (ec) return failWith(SQLITE_CANTOPEN, folder.string() + ": " + ec.message());
 
-    // Another file at the path is kept beside it, never overwritten.
-    std::string aside;
-    if (replaced) {
-        aside = path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss");
-        if (::rename(path.c_str(), aside.c_str()) != 0) return failWith(SQLITE_CANTOPEN, std::strerror(errno));
+    // The path's lock first, as a Quivra starting there takes it: whoever holds it records there
+    // now, and this store goes on under a name of its own rather than touch the other's files.
+    bool busy = false;
+    std::string reason;
+    if (!lock_.holdLockFile(path, busy, reason) && !busy) return failWith(SQLITE_CANTOPEN, reason);
+    if (!busy && replaced) {
+        // Another file at the path is kept beside it, never overwritten; one a Quivra holds (its
+        // lock file removed) is left alone.
+        displacedFd = StoreLock::lockStoreFile(path, false, busy, reason);
     }
-    const std::string copy = path + ".restoring";
+    std::string target = path;
+    if (busy) {
+        target = unusedName(path + ".kept-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
+        if (!lock_.holdLockFile(target, busy, reason)) return failWith(SQLITE_CANTOPEN, reason);
+    }
+    const std::string copy = target + ".restoring";
+    int copyFd = -1;
+    if (!copyStore(copy, reason) || (copyFd = StoreLock::lockStoreFile(copy, false, busy, reason)) < 0) {
+        removeWithJournals(copy);
+        return failWith(SQLITE_CANTOPEN, reason);
+    }
+    std::string aside;
+    if (target == path && replaced) {
+        aside = unusedName(path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
+        if (::rename(path.c_str(), aside.c_str()) != 0) {
+            const int code = errno;
+            ::close(copyFd);
+            removeWithJournals(copy);
+            return failWith(SQLITE_CANTOPEN, std::strerror(code));
+        }
+    }
+    if (displacedFd >= 0) ::close(displacedFd); // no connection of ours to that file
+    displacedFd = -1;
+    // The old connection goes before the copy takes the name: closing it clears its journal by
+    // name, which must not touch the new file's.
+    sql_.reset();
+    db_.close();
+    if (::rename(copy.c_str(), target.c_str()) != 0) {
+        const int code = errno;
+        ::close(copyFd);
+        return failWith(SQLITE_CANTOPEN, std::strerror(code));
+    }
+    // Locked since before it had the name, so no one else can have opened it there.
+    lock_.moveTo(copyFd);
+    result.fileReplaced = true;
+    result.path = target;
+    if (!reopen(target, result.error)) return false;
+    if (target != path)
+        result.fileNotice = "Another Quivra now records into " + path + "; everything recorded here was written to "
+                            + target + ", where recording goes on";
+    else
+        result.fileNotice = replaced ? "The store file was replaced by another file (kept as " + aside
+                                           + "); everything recorded was written back to " + path
+                                     : "The store file was removed; everything recorded was written back to " + path;
+    return true;
+}
+
+bool StoreWriter::copyStore(const std::string& copy, std::string& reason)
+{
     removeWithJournals(copy);
     sqlite3* target = nullptr;
     int rc = sqlite3_open_v2(copy.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -279,30 +343,14 @@ bool StoreWriter::writeBack(bool replaced, SaveResult& result)
             if (rc == SQLITE_DONE) rc = SQLITE_OK;
         }
     }
-    std::string reason = rc == SQLITE_OK ? "" : (target ? sqlite3_errmsg(target) : sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) reason = target ? sqlite3_errmsg(target) : sqlite3_errstr(rc);
     sqlite3_close_v2(target);
-    if (rc != SQLITE_OK) {
-        removeWithJournals(copy);
-        return failWith(rc, reason);
-    }
-    // The old connection goes before the copy takes the name: closing it clears its journal by
-    // name, which must not touch the new file's.
-    sql_.reset();
-    db_.close();
-    if (::rename(copy.c_str(), path.c_str()) != 0) return failWith(SQLITE_CANTOPEN, std::strerror(errno));
-    result.fileReplaced = true;
-    if (!reopen(result.error)) return false;
-    result.fileNotice = replaced ? "The store file was replaced by another file (kept as " + aside
-                                       + "); everything recorded was written back to " + path
-                                 : "The store file was removed; everything recorded was written back to " + path;
-    return true;
+    return rc == SQLITE_OK;
 }
 
-bool StoreWriter::reopen(StoreError& error)
+bool StoreWriter::reopen(const std::string& path, StoreError& error)
 {
-    const std::string path = db_.path();
     sql_.reset();
-    if (!lock_.acquire(path, "Another Quivra now runs on this store", error)) return false;
     if (!db_.open(path, error) || !prepareSchema(db_, error)) {
         db_.close();
         return false;

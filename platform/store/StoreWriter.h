@@ -19,7 +19,7 @@ namespace store {
 
 class StoreWriter {
 public:
-    // The lock stays the context's; the writer takes it again after writing a removed file back.
+    // The lock stays the context's; the writer moves it to the file it writes back.
     explicit StoreWriter(StoreLock& lock);
     ~StoreWriter();
     StoreWriter(const StoreWriter&) = delete;
@@ -46,7 +46,9 @@ private:
     // The file at the path is the one open, or made so again (see ObjectContext::save).
     bool ensureFileInPlace(SaveResult& result);
     bool writeBack(bool replaced, SaveResult& result);
-    bool reopen(StoreError& error);
+    // The whole store, as this connection sees it, into a new file.
+    bool copyStore(const std::string& copy, std::string& reason);
+    bool reopen(const std::string& path, StoreError& error);
     void rememberFile();
 
     StoreLock& lock_;

@@ -2,10 +2,16 @@
 // quivra record as a process: the store's lock, the saving rules, the rate and the session.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
+
+#include <sqlite3.h>
 
 #include "CliRun.h"
 #include "Classes/BaseModel.h"
@@ -31,15 +37,98 @@ Micros longestStep(const std::vector<Micros>& times)
     return longest;
 }
 
-TEST(Record, RefusesAStoreAnotherQuivraHolds)
+TEST(Record, RefusesAStoreAnotherQuivraHoldsHoweverItIsReached)
 {
     TempHome home;
     auto window = openWindowStore(home);
-    const Ran ran = runQuivra(home, {"record", "--accelerometer=simulated", "--duration", "5"});
-    EXPECT_EQ(ran.status, 1);
-    ASSERT_EQ(ran.errorLines().size(), 1) << ran.err.toStdString();
-    EXPECT_TRUE(ran.errorLines().front().contains("already running on the store")) << ran.err.toStdString();
-    EXPECT_TRUE(ran.out.isEmpty());
+    addSession(*window, platform::Clock::systemNow(), 100, 10000, ramp);
+    // The same file through a hard link in another home, where the lock file beside it is another.
+    TempHome other;
+    QDir().mkpath(other.dataDir());
+    ASSERT_EQ(::link(home.storePath().toLocal8Bit().constData(), other.storePath().toLocal8Bit().constData()), 0);
+    auto refused = [](const TempHome& where, const char* how) {
+        const Ran ran = runQuivra(where, {"record", "--accelerometer=simulated", "--duration", "5"});
+        EXPECT_EQ(ran.status, 1) << how;
+        ASSERT_EQ(ran.errorLines().size(), 1) << how << ": " << ran.err.toStdString();
+        EXPECT_TRUE(ran.errorLines().front().contains("already running on the store")) << ran.err.toStdString();
+        EXPECT_TRUE(ran.out.isEmpty()) << how;
+    };
+    refused(home, "beside it");
+    refused(other, "through a hard link");
+    ASSERT_TRUE(QFile::remove(home.storePath() + ".lock"));
+    refused(home, "with its lock file deleted");
+
+    addSession(*window, platform::Clock::systemNow(), 50, 10000, ramp);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(home.storePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT (SELECT integrity_check FROM pragma_integrity_check) || ' ' || count(*) FROM gdata", -1,
+                       &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok 150");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+namespace {
+// The first column of the first row, as text; empty when the store cannot be read.
+std::string queryOne(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    std::string out;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW
+            && sqlite3_column_text(st, 0))
+            out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+// "ok" and whether every session's kept count matches its rows.
+constexpr const char* kSound = "SELECT (SELECT integrity_check FROM pragma_integrity_check) || ' ' ||"
+                               " (SELECT count(*) FROM session WHERE sample_count !="
+                               " (SELECT count(*) FROM gdata WHERE session_id = session.id))";
+} // namespace
+
+TEST(Record, AStoreWrittenBackLeavesThePathToTheRecorderThatStartedThere)
+{
+    TempHome home;
+    auto window = openWindowStore(home);
+    const Micros start = platform::Clock::systemNow();
+    const store::ObjectId session = addSession(*window, start, 300, 10000, ramp);
+    QSignalSpy notices(window.get(), &StoreKeeper::storeNotice);
+    // The data folder goes, and another recorder starts there before the window saves again.
+    ASSERT_TRUE(QDir(home.path() + "/data").removeRecursively());
+    auto recorder = startQuivra(home, {"record", "--accelerometer=simulated", "--rate", "100"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queryOne(home.storePath(), "SELECT count(*) FROM gdata") > "0"; }, 10000));
+    for (int i = 300; i < 400; ++i) window->context()->insertSample(start + i * 10000, 0.5f, 0, -1, session);
+    ASSERT_TRUE(window->saveNow());
+
+    ASSERT_EQ(notices.size(), 1);
+    const QString notice = notices[0][0].toString();
+    EXPECT_TRUE(notice.startsWith("Another Quivra now records into " + home.storePath())) << notice.toStdString();
+    const QStringList kept = QDir(home.dataDir()).entryList({"Quivra.sqlite.kept-*[0-9]"});
+    ASSERT_EQ(kept.size(), 1) << QDir(home.dataDir()).entryList().join(' ').toStdString();
+    const QString keptPath = home.dataDir() + "/" + kept[0];
+    EXPECT_TRUE(notice.contains(keptPath)) << notice.toStdString();
+    // Everything the window recorded is there, and saving goes on there.
+    EXPECT_EQ(queryOne(keptPath, kSound), "ok 0");
+    EXPECT_EQ(queryOne(keptPath, "SELECT count(*) FROM gdata"), "400");
+    window->context()->insertSample(start + 400 * 10000, 0.5f, 0, -1, session);
+    ASSERT_TRUE(window->saveNow());
+    EXPECT_EQ(queryOne(keptPath, "SELECT sample_count FROM session WHERE id = 2"), "401");
+    EXPECT_EQ(notices.size(), 1);
+
+    // The recorder's store was never touched: whole, and counted right.
+    recorder->terminate();
+    ASSERT_TRUE(recorder->waitForFinished(10000));
+    EXPECT_EQ(recorder->exitCode(), 0) << recorder->readAllStandardError().toStdString();
+    EXPECT_EQ(queryOne(home.storePath(), kSound), "ok 0");
+    EXPECT_EQ(queryOne(home.storePath(), "SELECT count(*) FROM session"), "1");
+    EXPECT_TRUE(QDir(home.dataDir()).entryList({"*displaced*"}).isEmpty());
 }
 
 TEST(Record, RecordsForADurationIntoANewSessionAtTheGivenRate)

@@ -16,6 +16,8 @@
 #include "BaseModel.h"
 #include "Options.h"
 #include "SingleWindow.h"
+#include "StoreKeeper.h"
+#include "platform/Log.h"
 #include "platform/Clock.h"
 #include "platform/store/ObjectContext.h"
 #include "support/TempHome.h"
@@ -312,4 +314,47 @@ TEST(Process, AReadOnlyStoreIsRefusedAtStartInOneLine)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), before);
     QFile::setPermissions(home.dataDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TEST(Process, AfterAnEndThatWasNotCleanTheSampleCountsAreCheckedAndRepaired)
+{
+    TempHome home;
+    std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
+    std::vector<platform::Micros> written;
+    QByteArray partial;
+    ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
+    QTest::qWait(1500);
+    ::kill(static_cast<pid_t>(writer->processId()), SIGKILL);
+    writer->waitForFinished(5000);
+    // A count that disagrees with the rows, as two recorders on one store could leave it.
+    auto spoil = [&](int by) {
+        sqlite3* db = nullptr;
+        sqlite3_open(home.storePath().toLocal8Bit(), &db);
+        sqlite3_exec(db, ("UPDATE session SET sample_count = sample_count + " + std::to_string(by)).c_str(), nullptr,
+                     nullptr, nullptr);
+        sqlite3_close(db);
+    };
+    auto rows = [&] { return StoreReader(home.storePath()).column("SELECT count(*) FROM gdata").at(0); };
+    auto counted = [&] { return StoreReader(home.storePath()).column("SELECT sample_count FROM session").at(0); };
+    spoil(205);
+    std::vector<std::string> log;
+    platform::setLogSink([&](std::string_view line) { log.emplace_back(line); });
+    auto reopen = [&] {
+        StoreKeeper keeper;
+        store::StoreError error;
+        EXPECT_TRUE(keeper.open(home.storePath().toStdString(), error)) << error.describe();
+    };
+    reopen();
+    const std::string n = rows();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "the last run did not end cleanly: session 1 was said to hold " + std::to_string(std::stoll(n) + 205)
+                          + " samples but holds " + n + ": its count is repaired");
+    EXPECT_EQ(counted(), n);
+
+    // That run ended cleanly: a start then counts no rows (it would take long in a large store).
+    spoil(7);
+    reopen();
+    platform::setLogSink({});
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(counted(), std::to_string(std::stoll(n) + 7));
 }
