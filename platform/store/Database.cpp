@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <utility>
 
 namespace store {
@@ -140,16 +141,24 @@ bool Database::open(const std::string& path, StoreError& error)
     return openWith(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
 }
 
-bool Database::openReadOnly(const std::string& path, StoreError& error)
+bool Database::openReadOnly(const std::string& path, StoreError& error, bool asItIs)
 {
-    return openWith(path, SQLITE_OPEN_READONLY, error);
+    if (!asItIs) return openWith(path, SQLITE_OPEN_READONLY, error);
+    // A URI, with every character that means something there escaped.
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        static constexpr char hex[] = "0123456789ABCDEF";
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') uri += char(c);
+        else uri += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return openWith(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error, uri + "?immutable=1");
 }
 
-bool Database::openWith(const std::string& path, int flags, StoreError& error)
+bool Database::openWith(const std::string& path, int flags, StoreError& error, const std::string& name)
 {
     close();
     path_ = path;
-    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    int rc = sqlite3_open_v2(name.empty() ? path.c_str() : name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         error.code = rc;
         error.message = "The store could not be opened";
@@ -185,6 +194,14 @@ bool Database::exec(std::string_view sql, StoreError& error)
         return false;
     }
     return true;
+}
+
+bool Database::keepWriteAheadFiles(StoreError& error)
+{
+    int keep = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &keep);
+    // A limit of any size makes the last connection empty the log as it closes.
+    return exec("PRAGMA journal_size_limit = 67108864", error);
 }
 
 void Database::recordFailure(int code, std::string_view what)

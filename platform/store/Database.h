@@ -74,8 +74,9 @@ public:
 
     // Opens, or creates when missing; false with `error` filled when it cannot.
     bool open(const std::string& path, StoreError& error);
-    // Opens an existing store for reading only.
-    bool openReadOnly(const std::string& path, StoreError& error);
+    // Opens an existing store for reading only. `asItIs`: the file alone, without the write-ahead
+    // files or any lock (SQLite's immutable), for a store no one writes and nothing is in the log of.
+    bool openReadOnly(const std::string& path, StoreError& error, bool asItIs = false);
     void close();
     bool isOpen() const { return db_ != nullptr; }
     sqlite3* handle() const { return db_; }
@@ -84,6 +85,11 @@ public:
     // Runs SQL text without bound values (schema and pragmas only).
     bool exec(std::string_view sql, StoreError& error);
 
+    // For a connection that writes: when the last connection closes, the write-ahead log and its
+    // index stay beside the store (the log emptied), so that another user, who may not write in
+    // the store's folder, can still read it.
+    bool keepWriteAheadFiles(StoreError& error);
+
     // The first failure since the last clearError(), as reported by a statement.
     bool failed() const { return failure_.code != 0; }
     const StoreError& failure() const { return failure_; }
@@ -91,7 +97,8 @@ public:
     void recordFailure(int code, std::string_view what);
 
 private:
-    bool openWith(const std::string& path, int flags, StoreError& error);
+    // `name`: what SQLite is given to open, when not the path itself (a URI).
+    bool openWith(const std::string& path, int flags, StoreError& error, const std::string& name = {});
 
     sqlite3* db_ = nullptr;
     std::string path_;

@@ -66,6 +66,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     if (!prepareSchema(db_, error)) return fail();
     // Counting every row takes a while in a large store: only after an end that was not clean.
     if (lock_.endedUncleanly() && !repairSampleCounts(db_, repairs_, error)) return fail();
+    if (!db_.keepWriteAheadFiles(error)) return fail();
     sql_ = std::make_unique<Statements>(db_);
     if (!load(error)) return fail();
     writer_ = std::make_unique<StoreWriter>(lock_);
@@ -76,7 +77,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
 bool ObjectContext::openReader(const std::string& path, StoreError& error)
 {
     sql_.reset();
-    if (!db_.open(path, error)) return false;
+    if (!db_.open(path, error) || !db_.keepWriteAheadFiles(error)) return false;
     sql_ = std::make_unique<Statements>(db_);
     return true;
 }

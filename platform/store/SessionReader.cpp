@@ -2,20 +2,46 @@
 #include "platform/store/SessionReader.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <limits>
 
 #include "platform/store/Schema.h"
 
 namespace store {
 
+namespace {
+
+// Whether the store's write-ahead log holds nothing: missing, or empty.
+bool emptyLog(const std::string& path)
+{
+    struct stat st {};
+    return ::stat((path + "-wal").c_str(), &st) != 0 ? errno == ENOENT : st.st_size == 0;
+}
+
+} // namespace
+
 bool SessionReader::open(const std::string& path, StoreError& error)
 {
     if (!db_.openReadOnly(path, error)) return false;
-    Statement check(db_, "PRAGMA application_id");
-    const std::int64_t id = check.step() ? check.int64(0) : 0;
-    Statement version(db_, "PRAGMA user_version");
-    const std::int64_t v = version.step() ? version.int64(0) : 0;
+    std::int64_t id = 0, v = 0;
+    auto readMarks = [&] {
+        Statement check(db_, "PRAGMA application_id");
+        id = check.step() ? check.int64(0) : 0;
+        Statement version(db_, "PRAGMA user_version");
+        v = version.step() ? version.int64(0) : 0;
+    };
+    readMarks();
+    const int code = db_.failure().code;
+    if ((code == SQLITE_READONLY || code == SQLITE_CANTOPEN) && emptyLog(path)) {
+        // A store left without its write-ahead files (closed by an older Quivra, or by another
+        // program), in a folder this user may not write in: SQLite cannot make the index it reads
+        // through. With nothing in the log, the file alone holds every saved change.
+        db_.clearError();
+        if (!db_.openReadOnly(path, error, true)) return false;
+        readMarks();
+    }
     if (db_.failed() || id != applicationId || v < 1 || v > schemaVersion) {
         error = db_.failed() ? db_.failure() : StoreError{};
         if (!db_.failed() && id != applicationId) {

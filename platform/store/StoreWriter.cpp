@@ -86,7 +86,8 @@ StoreWriter::~StoreWriter()
 
 bool StoreWriter::open(const std::string& path, StoreError& error)
 {
-    if (!db_.open(path, error) || !db_.exec("PRAGMA synchronous=FULL", error)) return false;
+    if (!db_.open(path, error) || !db_.exec("PRAGMA synchronous=FULL", error) || !db_.keepWriteAheadFiles(error))
+        return false;
     sql_ = std::make_unique<Statements>(db_);
     if (db_.failed()) {
         error = db_.failure();
@@ -351,7 +352,7 @@ bool StoreWriter::copyStore(const std::string& copy, std::string& reason)
 bool StoreWriter::reopen(const std::string& path, StoreError& error)
 {
     sql_.reset();
-    if (!db_.open(path, error) || !prepareSchema(db_, error)) {
+    if (!db_.open(path, error) || !prepareSchema(db_, error) || !db_.keepWriteAheadFiles(error)) {
         db_.close();
         return false;
     }

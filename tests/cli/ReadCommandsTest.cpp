@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -428,4 +430,57 @@ TEST(ReadCommands, ExportReplacesOnlyRegularFilesAndNeverTheStore)
     EXPECT_FALSE(QFile::exists(abandoned));
     EXPECT_TRUE(QFile::exists(busy));
     ::close(held);
+}
+
+namespace {
+// Quivra run by a user who may read the store but not write in its folder: nobody for the
+// superuser (who writes anywhere), anyone else with the folder made read-only meanwhile.
+Ran runAsAnotherUser(const TempHome& home, const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = quivraEnvironment(home);
+    env.remove("XDG_RUNTIME_DIR"); // the test's own, not for another user
+    process.setProcessEnvironment(env);
+    const auto writable = QFile::permissions(home.dataDir());
+    if (::geteuid() == 0) {
+        process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", quivraPath()} + arguments);
+    } else {
+        QFile::setPermissions(home.dataDir(), writable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser));
+        process.start(quivraPath(), arguments);
+    }
+    EXPECT_TRUE(process.waitForFinished(30000));
+    QFile::setPermissions(home.dataDir(), writable);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+} // namespace
+
+TEST(ReadCommands, AnotherUserReadsTheStoreWhileItIsRecordedIntoAndAfter)
+{
+    setenv("TZ", kTestZone, 1);
+    tzset();
+    TempHome home;
+    auto keeper = openWindowStore(home);
+    const QString id = QString::number(addSession(*keeper, kSineStart, 4000, 5000, sine));
+    // A service's store: others may enter its folders and read it.
+    for (QString dir = home.dataDir(); dir.startsWith(home.path()); dir = QFileInfo(dir).path())
+        QFile::setPermissions(dir, QFile::permissions(dir) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    auto readsEverything = [&](const char* when) {
+        SCOPED_TRACE(when);
+        const Ran listed = runAsAnotherUser(home, {"sessions", "--json"});
+        EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+        EXPECT_TRUE(listed.out.contains("\"samples\":4000")) << listed.out.toStdString();
+        const Ran exported = runAsAnotherUser(home, {"export", id, "--format", "csv", "-o", "-"});
+        EXPECT_EQ(exported.status, 0) << exported.err.toStdString();
+        EXPECT_EQ(exported.out.count('\n'), 4001);
+        const Ran analysed = runAsAnotherUser(home, {"analyse", id, "--json"});
+        EXPECT_EQ(analysed.status, 0) << analysed.err.toStdString();
+    };
+    readsEverything("while the store is held");
+    keeper.reset();
+    readsEverything("after a clean end");
+    // As an older Quivra left it: the write-ahead files removed as it ended.
+    ASSERT_TRUE(QFile::remove(home.storePath() + "-wal"));
+    ASSERT_TRUE(QFile::remove(home.storePath() + "-shm"));
+    readsEverything("without its write-ahead files");
 }
