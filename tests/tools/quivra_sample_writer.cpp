@@ -16,7 +16,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    platform::quitOnTerminationSignals([] { QApplication::quit(); });
+    platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
     QuivraAppDelegate delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
 
