@@ -289,6 +289,9 @@ bool IioBufferSource::layOut(std::string& error)
             error = std::string(axisChannels[axis]) + " could not be enabled";
             return false;
         }
+    for (const ScanChannel* channel : {axes[0], axes[1], axes[2], timestamp})
+        if (channel && !fitsReading(*channel, channel == timestamp, error))
+            return false;
     decoder_ = ScanDecoder(size, axes, timestamp, polled_->calibration(), clockOffsetNs_);
     return true;
 }

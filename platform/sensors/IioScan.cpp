@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 
 #include "platform/sensors/IioSource.h"
@@ -96,7 +97,43 @@ std::int64_t offsetFrom(clockid_t clock)
     return best;
 }
 
+// A channel's place in the scan: a whole number the kernel keeps in an int.
+bool parseIndex(std::string_view text, int& index, std::string& error)
+{
+    text = trimmed(text);
+    long long value = -1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() || value < 0 || value > INT_MAX) {
+        error = "its index '" + std::string(text) + "' is not a whole number from 0 to " + std::to_string(INT_MAX);
+        return false;
+    }
+    index = int(value);
+    return true;
+}
+
 } // namespace
+
+std::string scanTypeText(const ScanType& type)
+{
+    std::string text = std::string(type.bigEndian ? "be:" : "le:") + (type.isSigned ? "s" : "u") + std::to_string(type.bits)
+                     + "/" + std::to_string(type.storageBits);
+    if (type.repeat > 1)
+        text += "X" + std::to_string(type.repeat);
+    return text + ">>" + std::to_string(type.shift);
+}
+
+bool fitsReading(const ScanChannel& channel, bool timestamp, std::string& error)
+{
+    const ScanType& t = channel.type;
+    // What the kernel gives an accelerometer's axes and its time stamp; anything else would be
+    // read as numbers it never meant.
+    const bool fits = timestamp ? t.isSigned && t.bits == 64 && t.storageBits == 64 && t.repeat == 1 && t.shift == 0
+                                : t.storageBits <= 32 && t.repeat == 1;
+    if (!fits)
+        error = channel.name + " is stored as " + scanTypeText(t)
+              + (timestamp ? ": a time stamp is a signed 64-bit value" : ": an accelerometer axis takes at most 32 bits, once");
+    return fits;
+}
 
 bool parseScanType(std::string_view text, ScanType& type, std::string& error)
 {
@@ -183,13 +220,12 @@ std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<Sca
         std::filesystem::path type = scanDir / (channel.name + "_type");
         if (!present(type))
             type = scanDir / (channel.name.substr(0, channel.name.rfind('_')) + "_type");
-        double index = 0;
-        if (!readNumberAttribute(scanDir / (channel.name + "_index"), index, why)
+        std::string index;
+        if (!readAttribute(scanDir / (channel.name + "_index"), index, why) || !parseIndex(index, channel.index, why)
             || !readAttribute(type, text, why) || !parseScanType(text, channel.type, why)) {
             error = (scanDir.filename() / channel.name).string() + ": " + why;
             return 0;
         }
-        channel.index = int(index);
         channels.push_back(std::move(channel));
     }
     std::string why;

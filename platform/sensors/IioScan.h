@@ -59,12 +59,20 @@ struct ScanChannel {
     std::size_t offset = 0; // set by layOutScan
 };
 
+// "le:s12/16>>4": the type as the kernel writes it.
+std::string scanTypeText(const ScanType& type);
+
+// Whether the channel's type is one the kernel gives an accelerometer axis (at most 32 bits of
+// storage, not repeated) or, for `timestamp`, its time stamp (a signed 64-bit value in 64 bits);
+// the reason in `error` when it is not.
+bool fitsReading(const ScanChannel& channel, bool timestamp, std::string& error);
+
 // Puts the channels in kernel order and gives each its offset. Returns the size of one scan;
 // 0, with the reason in `error`, when two channels share an index or there are none.
 std::size_t layOutScan(std::vector<ScanChannel>& channels, std::string& error);
 
 // Reads the channels enabled in a scan folder ("scan_elements", or "bufferN" on newer kernels)
-// with their index and type, and lays them out. Returns the size of one scan; 0, with one line
+// with their index (a whole number from 0 to INT_MAX) and type, and lays them out. Returns the size of one scan; 0, with one line
 // naming the attribute at fault in `error`, when they cannot be read or laid out.
 std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<ScanChannel>& channels,
                            std::string& error);

@@ -239,7 +239,21 @@ TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUs
                                "scan_elements/in_accel_y: 'le:s16/24>>0' stores its value in 24 bits, not 8, 16, 32 or 64"},
                           Case{"scan_elements/in_accel_z_index", "1",
                                "its scans cannot be laid out: in_accel_y and in_accel_z share index 1"},
-                          Case{"buffer/bytes_per_datum", "12", "its scans are 12 bytes, but its channels make 16"}}) {
+                          Case{"buffer/bytes_per_datum", "12", "its scans are 12 bytes, but its channels make 16"},
+                          // Taken on trust, these would put the axes in another order, or read one
+                          // scan as two halves of numbers.
+                          Case{"scan_elements/in_accel_z_index", "-1",
+                               "scan_elements/in_accel_z: its index '-1' is not a whole number from 0 to 2147483647"},
+                          Case{"scan_elements/in_accel_x_index", "99999999999",
+                               "scan_elements/in_accel_x: its index '99999999999' is not a whole number from 0 to 2147483647"},
+                          Case{"scan_elements/in_accel_y_index", "1.5",
+                               "scan_elements/in_accel_y: its index '1.5' is not a whole number from 0 to 2147483647"},
+                          Case{"scan_elements/in_accel_x_type", "le:s64/64>>0",
+                               "in_accel_x is stored as le:s64/64>>0: an accelerometer axis takes at most 32 bits, once"},
+                          Case{"scan_elements/in_accel_y_type", "le:s16/16X2>>0",
+                               "in_accel_y is stored as le:s16/16X2>>0: an accelerometer axis takes at most 32 bits, once"},
+                          Case{"scan_elements/in_timestamp_type", "le:s32/32>>0",
+                               "in_timestamp is stored as le:s32/32>>0: a time stamp is a signed 64-bit value"}}) {
         fake::Tree tree;
         tree.addBuffered(0, "fake");
         tree.write(dev0 + c.file, std::string(c.text) + "\n");
