@@ -50,7 +50,7 @@ std::string openError(const fs::path& node, int code)
     return "cannot open " + node.string() + ": " + std::strerror(code);
 }
 
-// Ours to take only when whoever enabled it is gone, which cannot be told for sure.
+// Enabled, and not as a Quivra that was killed leaves it (see takeOverIfLeft).
 std::string alreadyEnabled(const fs::path& enable)
 {
     return "its buffer is already enabled, by another program (iio-sensor-proxy, perhaps) or by one that "
@@ -140,17 +140,14 @@ IioBufferSource::~IioBufferSource()
     stopLocked();
 }
 
-bool IioBufferSource::usable(std::string& reason) const
+bool IioBufferSource::usable(std::string& reason)
 {
     if (!present(node_)) {
         reason = "there is no device node " + node_.string();
         return false;
     }
-    if (attributeText(bufferDir_ / "enable") == "1") {
-        reason = alreadyEnabled(bufferDir_ / "enable");
-        return false;
-    }
-    // Opened and closed at once, to learn now rather than when recording starts.
+    // Opened and closed at once, to learn now rather than when recording starts. The node first:
+    // the kernel lets one reader have it at a time, so an open that works means nobody reads it.
     for (const auto& [file, flags] : {std::pair{node_, O_RDONLY}, std::pair{bufferDir_ / "enable", O_WRONLY}}) {
         const int fd = ::open(file.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
@@ -159,6 +156,8 @@ bool IioBufferSource::usable(std::string& reason) const
         }
         ::close(fd);
     }
+    if (!takeOverIfLeft(reason))
+        return false;
     if (!trigger_.empty() && ownTrigger_.empty() && attributeText(trigger_).empty()) {
         reason = "its buffer needs a trigger, and it has none of its own and none is set";
         return false;
@@ -192,15 +191,14 @@ bool IioBufferSource::startStreaming(double rate, std::string& error)
 
 bool IioBufferSource::setUp(double rate, std::string& error)
 {
-    if (attributeText(bufferDir_ / "enable") == "1") {
-        error = alreadyEnabled(bufferDir_ / "enable");
-        return false;
-    }
+    // The node first: held by us, nobody else reads the buffer (see takeOverIfLeft).
     fd_ = ::open(node_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         error = openError(node_, errno);
         return false;
     }
+    if (!takeOverIfLeft(error))
+        return false;
     struct stat st {};
     characterDevice_ = ::fstat(fd_, &st) == 0 && S_ISCHR(st.st_mode);
     if (!chooseClock(error) || (!ownTrigger_.empty() && !change(trigger_, ownTrigger_, error)))
@@ -242,6 +240,36 @@ bool IioBufferSource::setUp(double rate, std::string& error)
         return false;
     buffer_.assign(std::max(readBytes, 4 * decoder_.scanSize()), 0);
     held_ = 0;
+    return true;
+}
+
+bool IioBufferSource::takeOverIfLeft(std::string& reason) const
+{
+    const fs::path enable = bufferDir_ / "enable";
+    if (attributeText(enable) != "1")
+        return true;
+    // Nobody reads it (the node could just be opened), and it holds what Quivra sets and nothing
+    // else: its own channels alone, and the device's own trigger. That is how a Quivra that was
+    // killed while recording leaves it; another program's set-up is left alone.
+    bool quivras = ownTrigger_.empty() || attributeText(trigger_) == ownTrigger_;
+    std::error_code ec;
+    for (fs::directory_iterator it(scanDir_, ec), end; quivras && !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.ends_with("_en"))
+            continue;
+        const std::string stem = name.substr(0, name.size() - 3);
+        const bool ours = stem == timestampChannel || std::count(axisChannels, axisChannels + 3, stem) > 0;
+        quivras = (attributeText(it->path()) == "1") == ours;
+    }
+    if (!quivras || ec) {
+        reason = alreadyEnabled(enable);
+        return false;
+    }
+    // Disabled, not recorded as a change: stopping leaves it disabled.
+    if (!writeAttribute(enable, "0", reason))
+        return false;
+    platform::log(name_ + ": its buffer was left enabled by a Quivra that is no longer running (nobody reads "
+                  + node_.string() + ", and it holds Quivra's channels and trigger): taken over");
     return true;
 }
 

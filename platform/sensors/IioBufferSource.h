@@ -28,7 +28,8 @@ public:
 
     // The device's buffer when it has one that we may use, else `polled` itself. A buffer that is
     // there but cannot be used (no access to the node, in use by another program, no trigger) is
-    // logged in one line, saying what would fix it.
+    // logged in one line, saying what would fix it; one left enabled by a Quivra that is gone is
+    // taken over (see takeOverIfLeft).
     static std::unique_ptr<AccelerometerSource> prefer(std::unique_ptr<IioSource> polled);
 
     ~IioBufferSource() override;
@@ -56,8 +57,13 @@ private:
 
     IioBufferSource(std::unique_ptr<IioSource> polled, std::filesystem::path scanDir,
                     std::filesystem::path bufferDir);
-    // Whether the buffer can be used; the reason (one line) when it cannot.
-    bool usable(std::string& reason) const;
+    // Whether the buffer can be used (taking over one a Quivra left enabled); the reason (one
+    // line) when it cannot.
+    bool usable(std::string& reason);
+    // A buffer found enabled is disabled, with a log line, when nobody reads it (checked by the
+    // caller, who could open the node) and it is set up as Quivra sets it up: a Quivra that was
+    // killed left it so. Any other enabled buffer is refused, the reason in `reason`.
+    bool takeOverIfLeft(std::string& reason) const;
     bool setUp(double rate, std::string& error);
     bool change(const std::filesystem::path& file, const std::string& value, std::string& error);
     bool layOut(std::string& error);

@@ -291,6 +291,41 @@ TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUs
                        "ended without disabling it (then write 0 to " + tree.path("sys/iio:device4/buffer/enable") + ")"}));
 }
 
+TEST(IioBufferSource, takesOverABufferThatAKilledQuivraLeftEnabled)
+{
+    fake::Tree tree;
+    tree.addBuffered(0, "fake");
+    // As a Quivra killed while recording at 3,200 a second leaves it: its channels alone, the
+    // device's own trigger, enabled; and nobody reading the node.
+    for (const char* channel : {"in_accel_x", "in_accel_y", "in_accel_z", "in_timestamp"})
+        tree.write(dev0 + "scan_elements/" + channel + "_en", "1\n");
+    tree.write(dev0 + "scan_elements/in_temp_en", "0\n");
+    tree.write(dev0 + "trigger/current_trigger", "fake-dev0\n");
+    tree.write(dev0 + "sampling_frequency", "3200\n");
+    tree.write(dev0 + "buffer/enable", "1\n");
+    std::vector<std::string> log;
+    platform::setLogSink([&](std::string_view line) { log.emplace_back(line); });
+    std::string error;
+    auto source = makeAccelerometerSource("iio:0", error);
+    platform::setLogSink({});
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(source->description(), "IIO accelerometer iio:device0 (fake), buffered");
+    const auto rates = source->availableRates();
+    EXPECT_NE(std::find(rates.begin(), rates.end(), 3200.0), rates.end());
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "IIO accelerometer iio:device0 (fake): its buffer was left enabled by a Quivra that is no longer "
+                      "running (nobody reads " + tree.node(0) + ", and it holds Quivra's channels and trigger): taken over");
+
+    ASSERT_TRUE(source->startStreaming(3200, error)) << error;
+    fake::Feeder feeder(tree.node(0), tree.path(dev0 + "buffer/enable"));
+    ASSERT_TRUE(feeder.connect());
+    ASSERT_TRUE(feeder.write(fake::scan16(1, 2, 3, 1000) + fake::scan16(4, 5, 6, 2000)));
+    std::vector<Acceleration> got;
+    readUntil(*source, got, 2);
+    source.reset();
+    EXPECT_EQ(tree.read(dev0 + "buffer/enable"), "0\n"); // and left disabled
+}
+
 TEST(IioBufferSource, aDeviceLeftStreamingIsPutBackWhenTheProgramExits)
 {
     // The child, a fresh run of this test, streams from the parent's device, found through the
