@@ -257,9 +257,10 @@ bool StoreWriter::ensureFileInPlace(SaveResult& result)
 bool StoreWriter::writeBack(bool replaced, SaveResult& result)
 {
     const std::string path = db_.path();
-    int displacedFd = -1;
+    int displacedFd = -1, copyFd = -1;
     auto failWith = [&](int code, const std::string& reason) {
-        if (displacedFd >= 0) ::close(displacedFd);
+        for (int fd : {displacedFd, copyFd})
+            if (fd >= 0) ::close(fd); // no connection of ours to either file
         result.error.code = code ? code : SQLITE_CANTOPEN;
         result.error.message = "The store file was removed and could not be written back";
         result.error.details["path"] = path;
@@ -270,50 +271,31 @@ bool StoreWriter::writeBack(bool replaced, SaveResult& result)
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (ec) return failWith(SQLITE_CANTOPEN, folder.string() + ": " + ec.message());
+    std::string target, reason;
+    if (!chooseTarget(replaced, target, displacedFd, reason)) return failWith(SQLITE_CANTOPEN, reason);
 
-    // The path's lock first, as a Quivra starting there takes it: whoever holds it records there
-    // now, and this store goes on under a name of its own rather than touch the other's files.
-    bool busy = false;
-    std::string reason;
-    if (!lock_.holdLockFile(path, busy, reason) && !busy) return failWith(SQLITE_CANTOPEN, reason);
-    if (!busy && replaced) {
-        // Another file at the path is kept beside it, never overwritten; one a Quivra holds (its
-        // lock file removed) is left alone.
-        displacedFd = StoreLock::lockStoreFile(path, false, busy, reason);
-    }
-    std::string target = path;
-    if (busy) {
-        target = unusedName(path + ".kept-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
-        if (!lock_.holdLockFile(target, busy, reason)) return failWith(SQLITE_CANTOPEN, reason);
-    }
     const std::string copy = target + ".restoring";
-    int copyFd = -1;
+    bool busy = false;
     if (!copyStore(copy, reason) || (copyFd = StoreLock::lockStoreFile(copy, false, busy, reason)) < 0) {
         removeWithJournals(copy);
         return failWith(SQLITE_CANTOPEN, reason);
     }
+    // Another file at the path is kept beside it, never overwritten.
     std::string aside;
     if (target == path && replaced) {
         aside = unusedName(path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
         if (::rename(path.c_str(), aside.c_str()) != 0) {
-            const int code = errno;
-            ::close(copyFd);
             removeWithJournals(copy);
-            return failWith(SQLITE_CANTOPEN, std::strerror(code));
+            return failWith(SQLITE_CANTOPEN, std::strerror(errno));
         }
     }
-    if (displacedFd >= 0) ::close(displacedFd); // no connection of ours to that file
-    displacedFd = -1;
-    // The old connection goes before the copy takes the name: closing it clears its journal by
-    // name, which must not touch the new file's.
+    // Locked since before it has the name, so that no one else can have opened it there.
+    if (::rename(copy.c_str(), target.c_str()) != 0) return failWith(SQLITE_CANTOPEN, std::strerror(errno));
+    if (displacedFd >= 0) ::close(displacedFd);
+    // The old connection goes only now: SQLite finds its file moved, and leaves the journal at
+    // that name, the new file's, alone.
     sql_.reset();
     db_.close();
-    if (::rename(copy.c_str(), target.c_str()) != 0) {
-        const int code = errno;
-        ::close(copyFd);
-        return failWith(SQLITE_CANTOPEN, std::strerror(code));
-    }
-    // Locked since before it had the name, so no one else can have opened it there.
     lock_.moveTo(copyFd);
     result.fileReplaced = true;
     result.path = target;
@@ -326,6 +308,26 @@ bool StoreWriter::writeBack(bool replaced, SaveResult& result)
                                            + "); everything recorded was written back to " + path
                                      : "The store file was removed; everything recorded was written back to " + path;
     return true;
+}
+
+bool StoreWriter::chooseTarget(bool replaced, std::string& target, int& displacedFd, std::string& reason)
+{
+    // The path's lock first, as a Quivra starting there takes it: whoever holds it records there
+    // now. A file at the path is locked too, to be moved aside; one that a Quivra holds (its lock
+    // file deleted) is left alone as well.
+    const std::string path = db_.path();
+    bool busy = false;
+    if (!lock_.holdLockFile(path, busy, reason) && !busy) return false;
+    if (!busy && replaced) {
+        displacedFd = StoreLock::lockStoreFile(path, false, busy, reason);
+        // One this user may not open for writing holds no Quivra: moved aside all the same.
+        if (displacedFd < 0 && !busy) reason.clear();
+    }
+    target = path;
+    if (!busy) return true;
+    // This store goes on under a name of its own rather than touch the other's files.
+    target = unusedName(path + ".kept-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
+    return lock_.holdLockFile(target, busy, reason);
 }
 
 bool StoreWriter::copyStore(const std::string& copy, std::string& reason)

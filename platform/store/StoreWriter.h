@@ -46,6 +46,10 @@ private:
     // The file at the path is the one open, or made so again (see ObjectContext::save).
     bool ensureFileInPlace(SaveResult& result);
     bool writeBack(bool replaced, SaveResult& result);
+    // Where a written-back store goes, its lock held: its path (with a file found there locked in
+    // `displacedFd`, to be moved aside), or, when another Quivra holds the path, a name of its own
+    // beside it. False with the reason when neither can be locked.
+    bool chooseTarget(bool replaced, std::string& target, int& displacedFd, std::string& reason);
     // The whole store, as this connection sees it, into a new file.
     bool copyStore(const std::string& copy, std::string& reason);
     bool reopen(const std::string& path, StoreError& error);
