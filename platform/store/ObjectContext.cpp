@@ -65,7 +65,10 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     }
     if (!prepareSchema(db_, error)) return fail();
     // Counting every row takes a while in a large store: only after an end that was not clean.
-    if (lock_.endedUncleanly() && !repairSampleCounts(db_, repairs_, error)) return fail();
+    if (lock_.endedUncleanly()) {
+        if (!repairSampleCounts(db_, repairs_, error)) return fail();
+        lock_.settled();
+    }
     if (!db_.keepWriteAheadFiles(error)) return fail();
     sql_ = std::make_unique<Statements>(db_);
     if (!load(error)) return fail();

@@ -149,8 +149,9 @@ void StoreLock::moveTo(int storeFd)
 void StoreLock::release()
 {
     if (lockFileFd_ >= 0) {
-        if (::ftruncate(lockFileFd_, 0) != 0) {
-            // The next holder then checks the store as after a crash: slower, never wrong.
+        // An unclean end not yet dealt with stays marked for the next holder. A failure to empty
+        // the mark only has the next holder check the store as after a crash: slower, never wrong.
+        if (!unclean_ && ::ftruncate(lockFileFd_, 0) != 0) {
         }
         ::close(lockFileFd_);
         lockFileFd_ = -1;

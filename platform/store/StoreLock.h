@@ -25,8 +25,10 @@ public:
     bool acquire(const std::string& storePath, const std::string& busyMessage, StoreError& error);
     // Lets go, marking an end that left the store as it should be.
     void release();
-    // The holder before this one ended without letting go (killed, crashed, aborted).
+    // The holder before this one ended without letting go (killed, crashed, aborted), and that has
+    // not been dealt with yet: until settled(), letting go leaves the mark for the next holder.
     bool endedUncleanly() const { return unclean_; }
+    void settled() { unclean_ = false; }
 
     // ---- for a store written back to a path (see StoreWriter) ----
     // Holds "<store>.lock" of this path (and marks it), keeping it if it is the one held already.
