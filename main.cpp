@@ -1,31 +1,39 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Quivra: records a device's three-axis accelerometer into sessions in one SQLite store.
-#include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
-#include "Classes/AppIcon.h"
-#include "Classes/MainViewController.h"
-#include "Classes/Publishing.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/SingleWindow.h"
 #include "cli/Commands.h"
 #include "platform/Folders.h"
 #include "platform/TerminationSignals.h"
 #include "platform/publish/PublishUrl.h"
 #include "platform/sensors/Accelerometer.h"
+#include "recording/Publishing.h"
+#include "recording/StoreKeeper.h"
+
+#if QUIVRA_GUI
+#include <QApplication>
+
+#include "ui/AppIcon.h"
+#include "ui/MainViewController.h"
+#include "ui/QuivraAppDelegate.h"
+#include "ui/SingleWindow.h"
+#endif
 
 namespace {
 
+#if QUIVRA_GUI
 bool displayAvailable(bool platformGiven)
 {
     auto set = [](const char* name) { const char* v = std::getenv(name); return v && *v; };
     return platformGiven || set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
+#endif
 
 // Qt's own options (-platform offscreen, -style fusion, ...) are left to Qt; ours are the rest.
 QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
@@ -65,7 +73,7 @@ int main(int argc, char** argv)
     parser.setApplicationDescription("Quivra: a vibration recorder for the device's accelerometer.");
     QCommandLineOption help({"h", "help"}, "Show this help and exit.");
     QCommandLineOption version("version", "Show the version and exit.");
-    QCommandLineOption accelerometer(
+    QCommandLineOption sourceOption(
         "accelerometer",
         "Where readings come from: auto (an IIO accelerometer when there is one, else simulated), "
         "iio, iio:DEVICE, simulated, or replay:FILE (an exported .asc file, or text with three "
@@ -76,20 +84,30 @@ int main(int argc, char** argv)
                                             "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
                                             "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
     QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
-    parser.addOptions({help, version, accelerometer, record, publishTo, publishRaw});
+    parser.addOptions({help, version, sourceOption, record, publishTo, publishRaw});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "quivra: %s (see --help)\n", qPrintable(parser.errorText()));
         return 2;
     }
     if (parser.isSet(help)) {
+#if QUIVRA_GUI
         std::printf("Usage: quivra [options]\n%s\n%s", qPrintable(parser.helpText().section('\n', 1)),
                     cli::subcommandsHelp);
+#else
+        std::printf("Usage: quivra SUBCOMMAND [options]\nQuivra: a vibration recorder for the device's "
+                    "accelerometer, without a window.\n\n%s", cli::subcommandsHelp);
+#endif
         return 0;
     }
     if (parser.isSet(version)) {
         std::printf("Quivra %s\n", QUIVRA_VERSION);
         return 0;
     }
+#if !QUIVRA_GUI
+    // What a box without a screen installs: the subcommands alone.
+    std::fprintf(stderr, "quivra: this build has no window; use one of its subcommands (see --help)\n");
+    return 2;
+#else
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "quivra: unexpected argument '%s' (see --help)\n",
                      qPrintable(parser.positionalArguments().first()));
@@ -111,7 +129,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quivra: --publish-raw needs --publish mqtt://... (see --help)\n");
         return 2;
     }
-    auto source = sensors::makeAccelerometerSource(parser.value(accelerometer).toStdString(), error);
+    auto source = sensors::makeAccelerometerSource(parser.value(sourceOption).toStdString(), error);
     if (!source) {
         std::fprintf(stderr, "quivra: %s\n", error.c_str());
         return 2;
@@ -138,18 +156,22 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    QuivraAppDelegate delegate;
-    delegate.accelerometer().setSource(std::move(source));
+    // The long-lived objects, built here and handed to each other; they go in the reverse order.
+    sensors::Accelerometer accelerometer;
+    accelerometer.setSource(std::move(source));
+    StoreKeeper keeper;
+    QuivraAppDelegate delegate(accelerometer, keeper);
     delegate.applicationDidFinishLaunchingWithOptions();
     single.listen(delegate.window());
     std::unique_ptr<Publishing> publishing;
-    if (!destinations.empty())
-        publishing = std::make_unique<Publishing>(*delegate.mainViewController()->recorder(), destinations,
-                                                  parser.isSet(publishRaw));
+    if (!destinations.empty()) {
+        publishing = std::make_unique<Publishing>(*delegate.recorder(), destinations, parser.isSet(publishRaw));
+        delegate.setPublishing(publishing.get());
+    }
     if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
-    int status = app.exec();
+    const int status = app.exec();
+    // Capture, the final save, then publishing: the one way out.
     delegate.applicationWillTerminate();
-    // After the final save: what it delivered is published too, then "offline".
-    if (publishing) publishing->stop();
     return status;
+#endif
 }

@@ -19,13 +19,14 @@
 #include <fstream>
 #include <string>
 
-#include "Classes/AnalysisPanel.h"
-#include "Classes/BaseModel.h"
-#include "Classes/MainViewController.h"
-#include "Classes/Options.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
-#include "Classes/SessionAnalysis.h"
+#include "tests/support/Program.h"
+#include "ui/AnalysisPanel.h"
+#include "recording/BaseModel.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
+#include "recording/SessionAnalysis.h"
 #include "platform/sensors/Accelerometer.h"
 #include "platform/sensors/SimulatedSource.h"
 #include "bench/Measure.h"
@@ -60,7 +61,8 @@ int main(int argc, char** argv)
     setenv("HOME", home.path().toLocal8Bit().constData(), 1);
     setenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     delegate.accelerometer().setSource(std::make_unique<sensors::SimulatedSource>());
     delegate.applicationDidFinishLaunchingWithOptions();
     delegate.baseModel().options().setFramerate(200);
@@ -72,7 +74,7 @@ int main(int argc, char** argv)
 
     // A stored session of a million samples, 200 a second with a 37.3 Hz tone.
     BaseModel root = delegate.baseModel();
-    Session big = Session::init();
+    Session big = Session::init(*delegate.managedObjectContext());
     big.setBaseModel(root);
     store::ObjectContext* context = delegate.managedObjectContext();
     for (int i = 0; i < 1000000; ++i) {

@@ -26,10 +26,10 @@
 #include <thread>
 #include <vector>
 
-#include "Classes/BaseModel.h"
-#include "Classes/Options.h"
-#include "Classes/Recorder.h"
-#include "Classes/Session.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "recording/Recorder.h"
+#include "recording/Session.h"
 #include "platform/sensors/Accelerometer.h"
 #include "platform/sensors/ReadingQueue.h"
 #include "platform/store/ObjectContext.h"

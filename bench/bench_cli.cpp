@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "Classes/BaseModel.h"
-#include "Classes/Options.h"
-#include "Classes/Session.h"
-#include "Classes/StoreKeeper.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "recording/Session.h"
+#include "recording/StoreKeeper.h"
 #include "tests/publish/MosquittoBroker.h"
 
 namespace {

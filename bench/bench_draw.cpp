@@ -15,8 +15,8 @@
 #include <random>
 #include <string>
 
-#include "Classes/GMeter.h"
-#include "Classes/TraceGeometry.h"
+#include "ui/GMeter.h"
+#include "ui/TraceGeometry.h"
 
 namespace {
 

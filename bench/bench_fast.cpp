@@ -18,12 +18,13 @@
 #include <cstdlib>
 #include <random>
 
-#include "Classes/BaseModel.h"
-#include "Classes/GMeter.h"
-#include "Classes/MainViewController.h"
-#include "Classes/Options.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
+#include "tests/support/Program.h"
+#include "recording/BaseModel.h"
+#include "ui/GMeter.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "bench/Measure.h"
 
 namespace {
@@ -36,7 +37,8 @@ double startUp()
     double best = 1e9;
     for (int i = 0; i < 5; ++i) {
         const double t0 = now();
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         best = std::min(best, now() - t0);
         delegate.applicationWillTerminate();
@@ -97,7 +99,8 @@ int main(int argc, char** argv)
     setenv("XDG_DATA_HOME", (bigHome.path() + "/data").toLocal8Bit().constData(), 1);
     double filled = 0;
     {
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.baseModel().options().setFramerate(3200);
         store::ObjectContext* context = delegate.managedObjectContext();

@@ -30,11 +30,12 @@
 #include <thread>
 #include <vector>
 
-#include "Classes/MainViewController.h"
-#include "Classes/Options.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
-#include "Classes/SessionAnalysis.h"
+#include "tests/support/Program.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
+#include "recording/SessionAnalysis.h"
 #include "bench/Measure.h"
 #include "platform/sensors/SimulatedSource.h"
 #include "tests/sensors/FakeIio.h"
@@ -131,7 +132,8 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
     std::jthread writer;
     std::atomic<long> written{0};
     const std::int64_t t0 = std::int64_t(platform::Clock::systemNow()) * 1000;
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     if (buffered) {
         tree = std::make_unique<fake::Tree>();
         tree->addBuffered(0, "fake");

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "Classes/BaseModel.h"
-#include "Classes/Options.h"
-#include "Classes/Session.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "recording/Session.h"
 #include "platform/sensors/IioBufferSource.h"
 #include "platform/sensors/IioScan.h"
 #include "platform/store/ObjectContext.h"

@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/Program.h"
 #include "tests/support/QuietSource.h"
-#include "Classes/MainViewController.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/TraceGeometry.h"
+#include "ui/MainViewController.h"
+#include "ui/QuivraAppDelegate.h"
+#include "ui/TraceGeometry.h"
 #include "platform/sensors/Accelerometer.h"
 
 namespace {
@@ -56,7 +57,8 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     setenv("XDG_DATA_HOME", home.path().toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    QuivraAppDelegate d;
+    Program dProgram;
+    QuivraAppDelegate& d = dProgram.delegate;
     delegate = &d;
     d.accelerometer().setSource(std::make_unique<QuietSource>());
     d.applicationDidFinishLaunchingWithOptions();

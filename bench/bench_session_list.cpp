@@ -12,13 +12,14 @@
 #include <cstdlib>
 #include <memory>
 
-#include "Classes/BaseModel.h"
-#include "Classes/LoadSessionPopoverController.h"
-#include "Classes/MainViewController.h"
-#include "Classes/Options.h"
-#include "Classes/Popover.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
+#include "tests/support/Program.h"
+#include "recording/BaseModel.h"
+#include "ui/LoadSessionPopoverController.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/Popover.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "bench/Measure.h"
 
 namespace {
@@ -27,19 +28,21 @@ using bench::now;
 
 struct Store {
     QTemporaryDir home;
-    std::unique_ptr<QuivraAppDelegate> delegate;
+    std::unique_ptr<Program> program;
+    QuivraAppDelegate* delegate = nullptr;
     Store()
     {
         setenv("HOME", home.path().toLocal8Bit().constData(), 1);
         setenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit().constData(), 1);
-        delegate = std::make_unique<QuivraAppDelegate>();
+        program = std::make_unique<Program>();
+        delegate = &program->delegate;
         delegate->applicationDidFinishLaunchingWithOptions();
     }
     // Tops the store up to this many sessions.
     void ensure(std::size_t sessions)
     {
         BaseModel root = delegate->baseModel();
-        for (std::size_t n = root.sessions().size(); n < sessions; ++n) Session::init().setBaseModel(root);
+        for (std::size_t n = root.sessions().size(); n < sessions; ++n) Session::init(*root.managedObjectContext()).setBaseModel(root);
         delegate->saveNow();
         QApplication::processEvents();
     }

@@ -18,12 +18,12 @@
 #include <fstream>
 #include <string>
 
-#include "Classes/BaseModel.h"
-#include "Classes/GData.h"
-#include "Classes/MainViewController.h"
-#include "Classes/Options.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
+#include "tests/support/Program.h"
+#include "recording/BaseModel.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "bench/Measure.h"
 
 namespace {
@@ -102,7 +102,8 @@ int main(int argc, char** argv)
     setenv("HOME", home.path().toLocal8Bit().constData(), 1);
     setenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    QuivraAppDelegate d;
+    Program dProgram;
+    QuivraAppDelegate& d = dProgram.delegate;
     delegate = &d;
     d.applicationDidFinishLaunchingWithOptions();
 
@@ -112,7 +113,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 1000000; ++i)
         context->insertSample(1700000000000000 + i * 10000LL, float(i % 97) / 7.0f, -0.015625f,
                               -1.0f + float(i % 13) * 1e-3f, big.objectId());
-    empty = Session::init();
+    empty = Session::init(*context);
     empty.setBaseModel(root);
     d.saveNow(); // the export reads what is saved
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "Classes/AnalysisOptions.h"
+#include "recording/AnalysisOptions.h"
 #include "analysis/SessionWalk.h"
 #include "cli/AnalysisReport.h"
 #include "cli/CommandLine.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "Classes/StoreKeeper.h"
+#include "recording/StoreKeeper.h"
 
 namespace cli {
 

@@ -11,11 +11,12 @@
 #include <memory>
 #include <optional>
 
-#include "Classes/Options.h"
-#include "Classes/Publishing.h"
-#include "Classes/Recorder.h"
-#include "Classes/Session.h"
-#include "Classes/StoreKeeper.h"
+#include "recording/Options.h"
+#include "recording/Publishing.h"
+#include "recording/Recorder.h"
+#include "recording/Shutdown.h"
+#include "recording/Session.h"
+#include "recording/StoreKeeper.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
@@ -157,15 +158,11 @@ int runRecord(const QStringList& arguments)
     });
     QCoreApplication::exec();
 
-    // One way out: capture ends and hands over what it took, then the final save, then
-    // publishing.
-    recorder.stop();
-    accelerometer.shutdown();
+    // The one way out: capture ends and what it took is stored, the final save, then publishing.
     const platform::Micros stopped = platform::Clock::systemNow();
     store::StoreError saveProblem;
-    const bool saved = keeper.finalSave(saveProblem);
+    const bool saved = shutDown(recorder, keeper, publishing.get(), saveProblem);
     status.finish();
-    if (publishing) publishing->stop();
 
     // What the final save could not write is lost, not recorded.
     const std::int64_t lost = saved ? 0 : keeper.context()->unsavedSampleCount();

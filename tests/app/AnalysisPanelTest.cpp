@@ -17,8 +17,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "AnalysisPanel.h"
-#include "SpectrumPlot.h"
+#include "ui/AnalysisPanel.h"
+#include "ui/SpectrumPlot.h"
 #include "analysis/StreamAnalyser.h"
 #include "support/MainScreen.h"
 #include "support/Saved.h"

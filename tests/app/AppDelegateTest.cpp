@@ -15,11 +15,11 @@
 
 #include <csignal>
 
-#include "BaseModel.h"
-#include "GData.h"
-#include "Options.h"
-#include "QuivraAppDelegate.h"
-#include "Session.h"
+#include "support/Program.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 #include "support/TempHome.h"
@@ -44,7 +44,8 @@ TEST(AppDelegate, FirstLaunchBuildsTheRootAndLaterLaunchesLoadIt)
     LogCapture log;
     store::ObjectId sessionId = 0;
     {
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         EXPECT_TRUE(delegate.applicationDidFinishLaunchingWithOptions());
         EXPECT_TRUE(QFile::exists(home.storePath()));
         EXPECT_EQ(log.lines, std::vector<std::string>{"build new base model"});
@@ -65,7 +66,8 @@ TEST(AppDelegate, FirstLaunchBuildsTheRootAndLaterLaunchesLoadIt)
         delegate.applicationWillTerminate();
     }
     log.lines.clear();
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
     EXPECT_EQ(log.lines, std::vector<std::string>{"load model"});
     EXPECT_EQ(delegate.baseModel().options().activeSession().objectId(), sessionId);
@@ -76,25 +78,24 @@ TEST(AppDelegate, FirstLaunchBuildsTheRootAndLaterLaunchesLoadIt)
 TEST(AppDelegate, EntitiesKeepTheirInversesAndDeletionEffects)
 {
     TempHome home;
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
     BaseModel root = delegate.baseModel();
     Session first = root.options().activeSession();
 
-    GData fresh = GData::init();
-    EXPECT_EQ(fresh.xValue(), 0.0f);
-    EXPECT_FALSE(fresh.currentSession());
-    fresh.setCurrentSession(first);
+    store::ObjectContext* context = delegate.managedObjectContext();
+    const store::ObjectId fresh = context->insertSample(platform::Clock::now(), 0, 0, 0, first.objectId());
     EXPECT_EQ(first.gData().count(), 1);
-    EXPECT_EQ(fresh.currentSession(), first);
+    EXPECT_EQ(context->sample(fresh)->session, first.objectId());
 
-    Session second = Session::init();
+    Session second = Session::init(*context);
     EXPECT_GE(second.dateStamp(), first.dateStamp());
     EXPECT_EQ(root.sessions().size(), 1u);
     second.setBaseModel(root);
     EXPECT_EQ(root.sessions().size(), 2u);
 
-    deleteObject(fresh);
+    context->deleteSample(fresh);
     EXPECT_EQ(first.gData().count(), 0);
     EXPECT_EQ(root.options().activeSession(), first);
 
@@ -104,17 +105,14 @@ TEST(AppDelegate, EntitiesKeepTheirInversesAndDeletionEffects)
     EXPECT_TRUE(root.sessions().empty());
     EXPECT_FALSE(root.options().activeSession());
     EXPECT_EQ(root.options().activeSession().gData().count(), 0);
-    // With no active session a new sample belongs to none.
-    GData loose = GData::init();
-    loose.setCurrentSession(root.options().activeSession());
-    EXPECT_FALSE(loose.currentSession());
 }
 
 TEST(AppDelegate, ChangesAreSavedSoonAndAFailedSaveIsShownAndRetried)
 {
     TempHome home;
     LogCapture log;
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
     store::ObjectContext* context = delegate.managedObjectContext();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !context->hasChanges(); }, 3000)); // the new root
@@ -124,10 +122,7 @@ TEST(AppDelegate, ChangesAreSavedSoonAndAFailedSaveIsShownAndRetried)
     sqlite3* db = context->database().handle();
     sqlite3_exec(db, "PRAGMA max_page_count = 1", nullptr, nullptr, nullptr);
     Session active = delegate.baseModel().options().activeSession();
-    for (int i = 0; i < 5000; ++i) {
-        GData g = GData::init();
-        g.setCurrentSession(active);
-    }
+    for (int i = 0; i < 5000; ++i) context->insertSample(platform::Clock::now(), 0, 0, 0, active.objectId());
     ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() > 0; }, 3000));
     EXPECT_TRUE(log.has("save failed"));
     EXPECT_TRUE(context->hasChanges());
@@ -142,7 +137,8 @@ TEST(AppDelegate, TerminationWithoutChangesWritesNothing)
 {
     TempHome home;
     {
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.applicationWillTerminate();
     }
@@ -156,7 +152,8 @@ TEST(AppDelegate, TerminationWithoutChangesWritesNothing)
     };
     QByteArray before = bytes();
     {
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.applicationWillTerminate();
     }
@@ -173,7 +170,8 @@ TEST(AppDelegateDeathTest, AStoreThatCannotBeOpenedAbortsAfterOneLogLine)
     f.close();
     EXPECT_DEATH(
         {
-            QuivraAppDelegate delegate;
+            Program delegateProgram;
+            QuivraAppDelegate& delegate = delegateProgram.delegate;
             delegate.applicationDidFinishLaunchingWithOptions();
         },
         "Unresolved error The store could not be opened.*path = ");
@@ -189,7 +187,8 @@ TEST(AppDelegate, AStoreDamagedByHandIsRepairedAtStart)
     for (const auto& [rate, expected, said] : cases) {
         TempHome home;
         {
-            QuivraAppDelegate delegate;
+            Program delegateProgram;
+            QuivraAppDelegate& delegate = delegateProgram.delegate;
             delegate.applicationDidFinishLaunchingWithOptions();
             delegate.applicationWillTerminate();
         }
@@ -200,7 +199,8 @@ TEST(AppDelegate, AStoreDamagedByHandIsRepairedAtStart)
         sqlite3_close(db);
 
         LogCapture log;
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         EXPECT_EQ(delegate.baseModel().options().framerate(), expected) << rate;
         if (said)
@@ -225,7 +225,8 @@ void fill(store::ObjectContext* context, bool full)
 void addSamples(QuivraAppDelegate& delegate, int count)
 {
     Session active = delegate.baseModel().options().activeSession();
-    for (int i = 0; i < count; ++i) GData::init().setCurrentSession(active);
+    for (int i = 0; i < count; ++i)
+        delegate.managedObjectContext()->insertSample(platform::Clock::now(), 0, 0, 0, active.objectId());
 }
 std::int64_t storedSamples(const TempHome& home)
 {
@@ -245,7 +246,8 @@ TEST(AppDelegate, ClosingTheWindowWithSamplesThatCannotBeSavedAsksFirst)
     for (const char* answer : {"Retry", "Quit without saving"}) {
         TempHome home;
         LogCapture log;
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.saveContext();
         fill(delegate.managedObjectContext(), true);
@@ -277,7 +279,8 @@ TEST(AppDelegate, TheFinalSaveKeepsTryingBeforeItGivesUp)
     TempHome home;
     LogCapture log;
     {
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.saveContext();
         fill(delegate.managedObjectContext(), true);
@@ -300,7 +303,8 @@ TEST(AppDelegateDeathTest, AFinalSaveThatNeverSucceedsSaysHowManySamplesAreLost)
     EXPECT_DEATH(
         {
             TempHome home;
-            QuivraAppDelegate delegate;
+            Program delegateProgram;
+            QuivraAppDelegate& delegate = delegateProgram.delegate;
             delegate.applicationDidFinishLaunchingWithOptions();
             delegate.saveContext();
             fill(delegate.managedObjectContext(), true);
@@ -320,7 +324,8 @@ TEST(AppDelegate, ASignalWhileSavingFailsEndsThroughTheFinalSaveRetriesWithoutAs
         SCOPED_TRACE(questionOpen ? "question open" : "no question");
         TempHome home;
         LogCapture log;
-        QuivraAppDelegate delegate;
+        Program delegateProgram;
+        QuivraAppDelegate& delegate = delegateProgram.delegate;
         delegate.applicationDidFinishLaunchingWithOptions();
         delegate.saveContext();
         fill(delegate.managedObjectContext(), true);

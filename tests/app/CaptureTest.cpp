@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Options.h"
+#include "recording/Options.h"
 #include "platform/sensors/SimulatedSource.h"
 #include "support/MainScreen.h"
 #include "support/Saved.h"

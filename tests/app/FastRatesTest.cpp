@@ -13,10 +13,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "AnalysisPanel.h"
-#include "GMeter.h"
-#include "Popover.h"
-#include "SettingsViewController.h"
+#include "ui/AnalysisPanel.h"
+#include "ui/GMeter.h"
+#include "ui/Popover.h"
+#include "ui/SettingsViewController.h"
 #include "support/MainScreen.h"
 
 namespace {

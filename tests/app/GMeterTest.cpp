@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "Classes/GMeter.h"
+#include "ui/GMeter.h"
 
 namespace {
 

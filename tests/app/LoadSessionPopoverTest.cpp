@@ -12,14 +12,14 @@
 #include <ctime>
 #include <memory>
 
-#include "BaseModel.h"
-#include "GData.h"
-#include "LoadSessionPopoverController.h"
-#include "MainViewController.h"
-#include "Options.h"
-#include "Popover.h"
-#include "QuivraAppDelegate.h"
-#include "Session.h"
+#include "recording/BaseModel.h"
+#include "ui/LoadSessionPopoverController.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/Popover.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
+#include "support/Program.h"
 #include "support/QuietSource.h"
 #include "support/TempHome.h"
 #include "support/Saved.h"
@@ -33,7 +33,8 @@ struct LoadSessionBrowser : ::testing::Test {
     TempHome home;
     std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
     platform::Micros now = at(10); // the first session starts at 10:00
-    std::unique_ptr<QuivraAppDelegate> delegate;
+    std::unique_ptr<Program> program;
+    QuivraAppDelegate* delegate = nullptr;
     MainViewController* main = nullptr;
     QPointer<Popover> popover;
 
@@ -42,13 +43,18 @@ struct LoadSessionBrowser : ::testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
         platform::Clock::setSource([this] { return now; });
-        delegate = std::make_unique<QuivraAppDelegate>();
+        launch();
+    }
+    void launch()
+    {
+        program = std::make_unique<Program>();
+        delegate = &program->delegate;
         delegate->applicationDidFinishLaunchingWithOptions();
         main = delegate->mainViewController();
     }
     void TearDown() override
     {
-        delegate.reset();
+        program.reset();
         platform::Clock::setSource({});
         if (oldTz.empty()) unsetenv("TZ");
         else setenv("TZ", oldTz.c_str(), 1);
@@ -60,17 +66,14 @@ struct LoadSessionBrowser : ::testing::Test {
     // Samples x = first, first + 1, ... one microsecond apart.
     void addSamples(const Session& session, int count, float first)
     {
-        for (int i = 0; i < count; ++i) {
-            GData g = GData::init();
-            g.setXValue(first + float(i));
-            g.setDateStamp(session.dateStamp() + i);
-            g.setCurrentSession(session);
-        }
+        for (int i = 0; i < count; ++i)
+            delegate->managedObjectContext()->insertSample(session.dateStamp() + i, first + float(i), 0, 0,
+                                                           session.objectId());
     }
     Session addSession(int hour, int samples = 0, float first = 0.0f)
     {
         now = at(hour);
-        Session s = Session::init();
+        Session s = Session::init(*delegate->managedObjectContext());
         s.setBaseModel(root());
         addSamples(s, samples, first);
         return s;
@@ -357,7 +360,7 @@ TEST_F(LoadSessionBrowser, QuittingBeforeTheDeferredHalfFreesTheBrowserAndCancel
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     tapOutside();
     ASSERT_FALSE(browser.isNull());
-    delegate.reset();
+    program.reset();
     EXPECT_TRUE(browser.isNull());
     QTest::qWait(2 * LoadSessionPopoverController::kDeferredDeleteMs); // nothing left to fire
 }
@@ -367,13 +370,13 @@ TEST_F(LoadSessionBrowser, DeletingTheActiveSessionNeverLeavesSamplesInNoSession
     Session early = addSession(9, 2, 0.0f);
     // Recording goes on while the active session is deleted: the readings taken before the
     // deferred half go to the session it will choose, the latest one left.
-    delegate->accelerometer().setSource(std::make_unique<QuietSource>());
+    program->accelerometer.setSource(std::make_unique<QuietSource>());
     main->startStopButtonPressed();
     LoadSessionPopoverController* b = open();
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     ASSERT_FALSE(active());
-    sensors::Accelerometer* shared = &delegate->accelerometer();
+    sensors::Accelerometer* shared = &program->accelerometer;
     main->recorder()->accelerometerDidAccelerate(shared, {0.5, 0, 0});
     main->recorder()->accelerometerDidAccelerate(shared, {0.25, 0, 0});
     EXPECT_EQ(active(), early);
@@ -388,10 +391,8 @@ TEST_F(LoadSessionBrowser, DeletingTheActiveSessionNeverLeavesSamplesInNoSession
     QTest::keyClick(b->sessionTableView(), Qt::Key_Delete);
     QTest::qWait(50);
     delegate->applicationWillTerminate();
-    delegate.reset();
-    delegate = std::make_unique<QuivraAppDelegate>();
-    delegate->applicationDidFinishLaunchingWithOptions();
-    main = delegate->mainViewController();
+    program.reset();
+    launch();
     ASSERT_EQ(root().sessions().size(), 1u);
     EXPECT_EQ(active(), root().sessions()[0]);
     EXPECT_EQ(active().gData().count(), 0);

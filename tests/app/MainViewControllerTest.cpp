@@ -12,12 +12,11 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "GData.h"
-#include "GMeter.h"
-#include "MainViewController.h"
-#include "Options.h"
-#include "QuivraAppDelegate.h"
-#include "Session.h"
+#include "ui/GMeter.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/MainScreen.h"
@@ -148,12 +147,8 @@ TEST(MainViewController, LoadingTheScreenKeepsTheNewestRowsTheTraceCanShow)
         Screen s;
         s.setTraceWidth(1000);
         Session active = s.active();
-        for (int i = 0; i < samples; ++i) {
-            GData g = GData::init();
-            g.setXValue(float(i));
-            g.setDateStamp(1000000 + i);
-            g.setCurrentSession(active);
-        }
+        for (int i = 0; i < samples; ++i)
+            s.delegate.managedObjectContext()->insertSample(1000000 + i, float(i), 0, 0, active.objectId());
         s.controller->viewDidLoad();
         auto buffer = s.controller->gDataViewArray();
         ASSERT_EQ(buffer->size(), rows) << samples << " samples";

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "Classes/Popover.h"
+#include "ui/Popover.h"
 
 namespace {
 

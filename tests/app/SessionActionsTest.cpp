@@ -12,13 +12,12 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "BaseModel.h"
-#include "GData.h"
-#include "GMeter.h"
-#include "MainViewController.h"
-#include "Options.h"
-#include "QuivraAppDelegate.h"
-#include "Session.h"
+#include "recording/BaseModel.h"
+#include "ui/GMeter.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/MainScreen.h"
@@ -117,12 +116,7 @@ TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
     Screen s;
     Session active = s.active();
     auto add = [&](platform::Micros t, float x, float y, float z) {
-        GData g = GData::init();
-        g.setXValue(x);
-        g.setYValue(y);
-        g.setZValue(z);
-        g.setDateStamp(t);
-        g.setCurrentSession(active);
+        s.delegate.managedObjectContext()->insertSample(t, x, y, z, active.objectId());
     };
     // Stored out of time order, one of them saved already.
     add(1299334029750000, 0.5f, -0.015625f, 1e-05f);
@@ -260,7 +254,7 @@ TEST(SessionActions, AClearCanBeUndoneUntilItsNoticeEnds)
     EXPECT_EQ(notice->toolTip(), "Put back 6 samples");
 
     // Once the notice has ended the clear is final, and the trash is empty.
-    s.controller->undoWindowMs = 300;
+    s.controller->sessionActions().undoWindowMs = 300;
     s.controller->deleteSessionPressed();
     EXPECT_TRUE(!undo->isHidden());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !!undo->isHidden(); }, 3000));
@@ -302,10 +296,10 @@ TEST(SessionActions, NoticesAreShownWholeAndAnExportOffersItsFolder)
 
     const QString reason = "cannot write " + s.home.path() + "/a/folder/with/a/long/name/quivra.sqlite: "
                            "No space left on device (the disk is full; free some space and it saves by itself)";
-    emit s.delegate.saveFailed(reason);
+    emit s.program.keeper.saveFailed(reason);
     shownWhole("Not saved yet (retrying): " + reason);
     EXPECT_FALSE(open->isVisible());
     EXPECT_GT(notice->height(), 2 * notice->fontMetrics().height()); // three lines or more
-    emit s.delegate.saveRecovered();
+    emit s.program.keeper.saveRecovered();
     EXPECT_TRUE(panel->isHidden());
 }

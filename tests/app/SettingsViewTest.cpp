@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "MainViewController.h"
-#include "Options.h"
-#include "Popover.h"
-#include "QuivraAppDelegate.h"
-#include "SettingsViewController.h"
+#include "support/Program.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/Popover.h"
+#include "ui/QuivraAppDelegate.h"
+#include "ui/SettingsViewController.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
 #include "support/TempHome.h"
@@ -28,7 +29,8 @@ namespace {
 struct SettingsPopover : ::testing::Test {
     TempHome home;
     std::vector<std::string> log;
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     MainViewController* main = nullptr;
     sensors::Accelerometer* shared = &delegate.accelerometer();
     QPointer<Popover> popover;

@@ -12,8 +12,9 @@
 
 #include <cstdio>
 
-#include "QuivraAppDelegate.h"
-#include "SingleWindow.h"
+#include "support/Program.h"
+#include "ui/QuivraAppDelegate.h"
+#include "ui/SingleWindow.h"
 #include "platform/store/ObjectContext.h"
 #include "support/TempHome.h"
 
@@ -60,7 +61,8 @@ TEST(SingleWindowDeathTest, AWindowStartOnAStoreHeldElsewhereSaysSoInABoxAndLeav
                 }
             });
             watch.start(20);
-            QuivraAppDelegate delegate;
+            Program delegateProgram;
+            QuivraAppDelegate& delegate = delegateProgram.delegate;
             delegate.applicationDidFinishLaunchingWithOptions();
         },
         ::testing::ExitedWithCode(1), "quivra: Quivra is already running on the store.*\nbox: Quivra is already running");

@@ -15,8 +15,8 @@
 #include <set>
 #include <thread>
 
-#include "LoadSessionPopoverController.h"
-#include "Popover.h"
+#include "ui/LoadSessionPopoverController.h"
+#include "ui/Popover.h"
 #include "platform/sensors/SimulatedSource.h"
 #include "sensors/FakeIio.h"
 #include "support/MainScreen.h"

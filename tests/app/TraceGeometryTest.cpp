@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "Classes/TraceGeometry.h"
+#include "ui/TraceGeometry.h"
 
 using trace::Axis;
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Classes/BaseModel.h"
-#include "Classes/Options.h"
-#include "Classes/Session.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "recording/Session.h"
 #include "platform/store/SessionReader.h"
 
 QStringList Ran::errorLines() const

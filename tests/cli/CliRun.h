@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "Classes/StoreKeeper.h"
+#include "recording/StoreKeeper.h"
 #include "platform/Clock.h"
 #include "support/TempHome.h"
 

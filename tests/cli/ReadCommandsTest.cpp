@@ -23,9 +23,9 @@
 #include <unistd.h>
 
 #include "CliRun.h"
-#include "Classes/AnalysisOptions.h"
-#include "Classes/Session.h"
-#include "Classes/SessionExport.h"
+#include "recording/AnalysisOptions.h"
+#include "recording/Session.h"
+#include "recording/SessionExport.h"
 
 namespace {
 

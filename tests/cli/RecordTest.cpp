@@ -14,9 +14,9 @@
 #include <sqlite3.h>
 
 #include "CliRun.h"
-#include "Classes/BaseModel.h"
-#include "Classes/Options.h"
-#include "Classes/Session.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "recording/Session.h"
 #include "analysis/Samples.h"
 #include "platform/store/SessionReader.h"
 

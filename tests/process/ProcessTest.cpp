@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <set>
 
-#include "BaseModel.h"
-#include "Options.h"
-#include "SingleWindow.h"
-#include "StoreKeeper.h"
+#include "recording/BaseModel.h"
+#include "recording/Options.h"
+#include "ui/SingleWindow.h"
+#include "recording/StoreKeeper.h"
 #include "platform/Log.h"
 #include "platform/Clock.h"
 #include "platform/store/ObjectContext.h"

@@ -8,21 +8,23 @@
 #include <string_view>
 #include <vector>
 
-#include "MainViewController.h"
-#include "Options.h"
-#include "QuivraAppDelegate.h"
-#include "Session.h"
+#include "ui/MainViewController.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "platform/Log.h"
 #include "platform/sensors/Accelerometer.h"
+#include "support/Program.h"
 #include "support/QuietSource.h"
 #include "support/TempHome.h"
 
 struct MainScreen {
     TempHome home;
     std::vector<std::string> log;
-    QuivraAppDelegate delegate;
+    Program program;
+    QuivraAppDelegate& delegate = program.delegate;
     MainViewController* controller = nullptr;
-    sensors::Accelerometer* shared = &delegate.accelerometer();
+    sensors::Accelerometer* shared = &program.accelerometer;
 
     MainScreen()
     {

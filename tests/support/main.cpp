@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Shared entry point of the test programs: GoogleTest first, then a QApplication on the
 // offscreen platform, so widget tests need no display.
+#if QUIVRA_GUI
 #include <QApplication>
+#else
+#include <QCoreApplication>
+#endif
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -37,7 +41,11 @@ int main(int argc, char** argv)
                                                   | QFileDevice::ExeOwner);
         setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
     }
+#if QUIVRA_GUI
     QApplication app(argc, argv);
+#else
+    QCoreApplication app(argc, argv);
+#endif
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshEventLoops);
     return RUN_ALL_TESTS();
 }

@@ -7,29 +7,27 @@
 
 #include <cstdio>
 
-#include "Classes/GData.h"
-#include "Classes/Options.h"
-#include "Classes/QuivraAppDelegate.h"
-#include "Classes/Session.h"
+#include "tests/support/Program.h"
+#include "recording/Options.h"
+#include "ui/QuivraAppDelegate.h"
+#include "recording/Session.h"
 #include "platform/TerminationSignals.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
-    QuivraAppDelegate delegate;
+    Program delegateProgram;
+    QuivraAppDelegate& delegate = delegateProgram.delegate;
     delegate.applicationDidFinishLaunchingWithOptions();
 
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, [&delegate] {
         Session active = delegate.baseModel().options().activeSession();
-        GData sample = GData::init();
-        sample.setXValue(0.25f);
-        sample.setYValue(-0.5f);
-        sample.setZValue(-1.0f);
-        sample.setCurrentSession(active);
-        std::printf("sample %lld\n", static_cast<long long>(sample.dateStamp()));
+        const platform::Micros now = platform::Clock::now();
+        delegate.managedObjectContext()->insertSample(now, 0.25f, -0.5f, -1.0f, active.objectId());
+        std::printf("sample %lld\n", static_cast<long long>(now));
         std::fflush(stdout);
     });
     timer.start(10);

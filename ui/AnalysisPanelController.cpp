@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/AnalysisPanelController.h"
+
+#include <QScreen>
+
+#include <algorithm>
+
+#include "recording/AnalysisExport.h"
+#include "ui/AnalysisPanel.h"
+#include "recording/Options.h"
+#include "recording/Session.h"
+#include "recording/SessionAnalysis.h"
+#include "platform/DateFormatter.h"
+#include "platform/Folders.h"
+#include "platform/Log.h"
+
+AnalysisPanelController::AnalysisPanelController(Recorder& recorder, BaseModel root, std::string storePath,
+                                                 QObject* parent)
+    : QObject(parent), recorder_(recorder), root_(root), storePath_(std::move(storePath))
+{
+    refresh_.setInterval(refreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &AnalysisPanelController::showLive);
+}
+
+AnalysisPanelController::~AnalysisPanelController()
+{
+    delete stored_.data(); // waits for its walk
+    stopLive();
+}
+
+bool AnalysisPanelController::isShown() const
+{
+    return panel_ && !panel_->isHidden();
+}
+
+void AnalysisPanelController::toggle(QWidget* screen, QBoxLayout* row)
+{
+    QWidget* window = screen->window();
+    const bool show = !isShown();
+    if (show && !panel_) {
+        panel_ = new AnalysisPanel(screen);
+        row->addWidget(panel_);
+        std::vector<std::string> problems;
+        panel_->setOptions(AnalysisOptions::fromStored(root_.managedObjectContext()->settings(), &problems));
+        for (const std::string& problem : problems) platform::log("stored analysis setting ignored: " + problem);
+        connect(panel_, &AnalysisPanel::optionsChanged, this, &AnalysisPanelController::optionsChanged);
+        connect(panel_, &AnalysisPanel::exportRequested, this, &AnalysisPanelController::exportAnalysis);
+    }
+    const int grow = panel_->sizeHint().width();
+    if (window && !window->isMaximized() && !window->isFullScreen()) {
+        const QRect available = window->screen() ? window->screen()->availableGeometry() : QRect();
+        int width = show ? window->width() + grow : window->width() - panel_->width();
+        if (show && available.isValid()) width = std::max(window->width(), std::min(width, available.width()));
+        window->resize(width, window->height());
+    }
+    panel_->setVisible(show);
+    follow();
+}
+
+void AnalysisPanelController::follow()
+{
+    if (!isShown()) {
+        stopLive();
+        delete stored_.data();
+        return;
+    }
+    if (recorder_.isRecording()) {
+        delete stored_.data();
+        const double rate = recorder_.runRate();
+        if (!live_ || live_->sampleRate() != rate) {
+            stopLive();
+            live_ = std::make_unique<analysis::LiveAnalyser>(panel_->options().settings, rate);
+            liveListener_ = recorder_.addSampleListener([this](const store::SampleValues& v) {
+                if (live_) live_->add(v.dateStamp, v.x, v.y, v.z);
+            });
+        }
+        refresh_.start();
+        showLive();
+        return;
+    }
+    stopLive();
+    analyseStored();
+}
+
+void AnalysisPanelController::restart()
+{
+    stopLive();
+    follow();
+}
+
+void AnalysisPanelController::stopLive()
+{
+    refresh_.stop();
+    if (liveListener_) recorder_.removeSampleListener(liveListener_);
+    liveListener_ = 0;
+    live_.reset();
+}
+
+void AnalysisPanelController::showLive()
+{
+    if (!live_ || !panel_) return;
+    shown_ = live_->result();
+    // What the ring holds, which is less than it can hold until it has filled.
+    const double held = double(std::min<long long>(shown_.samples, live_->capacity())) / live_->sampleRate();
+    source_ = QString("Live, the newest %1 s").arg(held, 0, 'f', held < 10 ? 1 : 0);
+    panel_->showResult(shown_, source_);
+}
+
+void AnalysisPanelController::analyseStored()
+{
+    delete stored_.data();
+    Session active = root_.options().activeSession();
+    if (!active) return;
+    const AnalysisOptions options = panel_->options();
+    SessionAnalysis::Request request{storePath_, root_.managedObjectContext()->snapshot(active.objectId()), options, 0};
+    QString span = "all of it";
+    if (options.spanSeconds > 0) {
+        const auto newest = active.gData().newest(1);
+        if (!newest.empty()) request.from = newest.back().dateStamp - platform::Micros(options.spanSeconds * 1e6);
+        span = QString("its last %1 s").arg(options.spanSeconds);
+    }
+    const QString source =
+        QString("Session %1, %2")
+            .arg(QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss")), span);
+    panel_->showNothing("Analysing…", source);
+    stored_ = new SessionAnalysis(std::move(request), this);
+    connect(stored_, &SessionAnalysis::finished, this,
+            [this, source](bool ok, const analysis::Result& result, const QString& problem) {
+                stored_->deleteLater();
+                stored_ = nullptr;
+                if (!ok) {
+                    platform::log("analysis failed: " + problem.toStdString());
+                    panel_->showNothing("Analysis failed: " + problem, source);
+                    return;
+                }
+                shown_ = result;
+                source_ = source;
+                panel_->showResult(result, source);
+            });
+    stored_->start();
+}
+
+void AnalysisPanelController::optionsChanged()
+{
+    if (!panel_) return;
+    // Kept beside the sample rate, so they survive a restart.
+    store::ObjectContext* context = root_.managedObjectContext();
+    for (const auto& [name, value] : panel_->options().toStored()) context->setSetting(name, value);
+    // A live analysis keeps the settings it was made with: a new one starts with these.
+    restart();
+}
+
+void AnalysisPanelController::exportAnalysis()
+{
+    Session active = root_.options().activeSession();
+    if (!active || !panel_ || !shown_.hasSpectrum) {
+        emit message("Export analysis: nothing analysed yet", true);
+        return;
+    }
+    std::string folder, problem;
+    if (!platform::prepareDocumentsDirectory(folder, problem)) {
+        emit message("Export analysis failed: " + QString::fromStdString(problem), true);
+        return;
+    }
+    const std::string path = folder + "/" + analysisFileName(active.exportFileName());
+    std::string error;
+    if (!writeAnalysisCsv(path, source_.toStdString(), panel_->options(), shown_, error)) {
+        platform::log("analysis export failed: " + error);
+        emit message("Export analysis failed: " + QString::fromStdString(error), true);
+        return;
+    }
+    emit message("Analysis written to " + QString::fromStdString(path), false);
+    emit fileWritten(QString::fromStdString(path));
+}

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The analysis panel beside the traces: a live analysis of the readings while recording, shown
+// five times a second, and otherwise the stored active session analysed on a thread of its own;
+// its settings kept in the store, and what it shows written out as CSV.
+#include <QBoxLayout>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "ui/AnalysisPanel.h"
+#include "recording/BaseModel.h"
+#include "recording/Recorder.h"
+#include "analysis/LiveAnalyser.h"
+#include "analysis/Result.h"
+
+class SessionAnalysis;
+
+class AnalysisPanelController : public QObject {
+    Q_OBJECT
+public:
+    AnalysisPanelController(Recorder& recorder, BaseModel root, std::string storePath, QObject* parent = nullptr);
+    ~AnalysisPanelController() override;
+
+    // Shows the panel in `row` of `screen` (made on first use), or hides it. The traces keep
+    // their width: the window grows by the panel, as far as the screen allows.
+    void toggle(QWidget* screen, QBoxLayout* row);
+    bool isShown() const;
+    AnalysisPanel* panel() const { return panel_.data(); }
+    // The analysis on show, and what it is of.
+    const analysis::Result& shownAnalysis() const { return shown_; }
+
+    // Follows what the screen shows: recording or not, the session, the settings.
+    void follow();
+    // A new or cleared session: the live analysis starts afresh.
+    void restart();
+    // Writes what is on show as CSV beside the session's export.
+    void exportAnalysis();
+
+    // How often the live analysis is shown while recording.
+    static constexpr int refreshMs = 200;
+
+signals:
+    void message(const QString& text, bool warning);
+    void fileWritten(const QString& path);
+
+private:
+    void showLive();
+    void analyseStored();
+    void optionsChanged();
+    void stopLive();
+
+    Recorder& recorder_;
+    BaseModel root_;
+    const std::string storePath_;
+    QPointer<AnalysisPanel> panel_;
+    std::unique_ptr<analysis::LiveAnalyser> live_;
+    int liveListener_ = 0;
+    QTimer refresh_;
+    QPointer<SessionAnalysis> stored_;
+    analysis::Result shown_;
+    QString source_;
+};

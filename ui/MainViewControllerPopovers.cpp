@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main screen's two popovers: the session browser and the sample-rate settings. Each press
+// makes a new popover, which owns its controller and frees itself when closed; the main screen
+// keeps no reference to either.
+#include <QSize>
+#include <QToolButton>
+
+#include "ui/LoadSessionPopoverController.h"
+#include "ui/MainViewController.h"
+#include "ui/Popover.h"
+#include "ui/SettingsViewController.h"
+#include "ui_MainView.h"
+
+namespace {
+// The control's frame in the main screen's coordinates.
+QRect frameIn(QWidget* view, QWidget* control)
+{
+    if (!control) return QRect(view->rect().center(), QSize(1, 1));
+    return QRect(control->mapTo(view, QPoint(0, 0)), control->size());
+}
+} // namespace
+
+void MainViewController::loadSessionButtonPressed()
+{
+    auto* browser = new LoadSessionPopoverController;
+    browser->setContentSizeForViewInPopover(QSize(250, 300));
+    browser->setRecorder(&recorder_, saveSoon());
+    // The recorder tells of a session chosen or deleted; the deletion's follow-up, which may
+    // choose another one, the browser tells itself.
+    connect(browser, &LoadSessionPopoverController::sessionDeleted, &sessions_, &SessionActionsController::offerUndo);
+    connect(browser, &LoadSessionPopoverController::sessionsChanged, this, &MainViewController::reloadTrace);
+    auto* popover = new Popover(browser);
+    browser->setPopoverController(popover);
+    QWidget* screen = view();
+    popover->presentPopoverFromRect(frameIn(screen, ui_->sessionsButton), screen, Popover::ArrowAny, true);
+}
+
+void MainViewController::settingsButtonPressed()
+{
+    auto* settings = new SettingsViewController;
+    settings->setRecorder(&recorder_, saveSoon());
+    // Taller when the device offers rates above the slider's, as stops of their own.
+    const bool faster = !SettingsViewController::fasterRates(recorder_.accelerometer()).empty();
+    settings->setContentSizeForViewInPopover(QSize(250, faster ? 125 : 85));
+    connect(settings, &SettingsViewController::rateChanged, this, &MainViewController::rateChanged);
+    auto* popover = new Popover(settings);
+    QWidget* screen = view();
+    popover->presentPopoverFromRect(frameIn(screen, ui_->settingsButton), screen, Popover::ArrowAny, true);
+}
+
+std::function<void()> MainViewController::saveSoon()
+{
+    return [keeper = &keeper_] { keeper->saveContext(); };
+}
