@@ -49,6 +49,8 @@ void expectValid(const QString& tool, const QStringList& arguments)
 
 TEST(Install, IntoADestdirPutsEveryFileWhereTheSystemLooksAndTheProgramRunsFromThere)
 {
+    // The headless build installs less; its package is made and checked from the build with the window.
+    if (!QUIVRA_GUI) GTEST_SKIP() << "a build without the window";
     QTemporaryDir destdir;
     const Finished installed = install(destdir.path(), "/usr");
     ASSERT_EQ(installed.status, 0) << installed.out.toStdString() << installed.err.toStdString();
