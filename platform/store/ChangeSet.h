@@ -22,10 +22,8 @@ struct ChangeSet {
     std::vector<BaseModelRecord> baseModels;   // new roots
     std::vector<SessionRecord> sessions;       // written whole, storedCount = the count to write
     std::vector<OptionsRecord> options;        // written whole
-    std::vector<ObjectId> deletedSamples;      // saved samples deleted one by one
-    std::vector<std::pair<ObjectId, SampleRecord>> rewrittenSamples;
     ObjectId firstSampleId = 0;                // the id of samples[0]; ids follow in order
-    std::vector<SampleRecord> samples;         // unsaved samples (deletedSample ones are skipped)
+    std::vector<SampleRecord> samples;         // unsaved samples
     std::vector<TrashOp> trashOps;
     std::vector<std::pair<std::string, std::string>> settings; // written whole
 };

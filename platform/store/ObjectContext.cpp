@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "platform/store/ContextStatements.h"
 #include "platform/store/Schema.h"
 
 namespace store {
@@ -32,7 +31,7 @@ ObjectContext::~ObjectContext()
 {
     if (saving_) writer_->wait();
     writer_.reset();
-    sql_.reset(); // statements go before the connection
+    samples_.detach(); // statements go before the connection
 }
 
 bool ObjectContext::open(const std::string& path, StoreError& error)
@@ -53,7 +52,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
     if (!lock_.acquire(path, "Quivra is already running on the store " + path, error)) return false;
     auto fail = [this] {
         writer_.reset();
-        sql_.reset();
+        samples_.detach();
         db_.close();
         lock_.release();
         return false;
@@ -70,7 +69,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         lock_.settled();
     }
     if (!db_.keepWriteAheadFiles(error)) return fail();
-    sql_ = std::make_unique<Statements>(db_);
+    samples_.attach(db_);
     if (!load(error)) return fail();
     writer_ = std::make_unique<StoreWriter>(lock_);
     if (!writer_->open(path, error)) return fail();
@@ -79,89 +78,24 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
 
 bool ObjectContext::openReader(const std::string& path, StoreError& error)
 {
-    sql_.reset();
+    samples_.detach();
     if (!db_.open(path, error) || !db_.keepWriteAheadFiles(error)) return false;
-    sql_ = std::make_unique<Statements>(db_);
+    samples_.attach(db_);
     return true;
 }
 
 bool ObjectContext::load(StoreError& error)
 {
-    auto maxOf = [this](const char* sql) {
-        Statement s(db_, sql);
-        return s.step() ? s.int64(0) : 0;
-    };
-    Statement bases(db_, "SELECT id FROM base_model ORDER BY id");
-    while (bases.step()) {
-        ObjectId id = bases.int64(0);
-        baseModels_[id] = BaseModelRecord{id, RowState::clean};
-    }
-    // A rate that is not stored as a whole number reads as none, so that it is repaired.
-    Statement opts(db_, "SELECT id, base_model_id, CASE typeof(framerate) WHEN 'integer' THEN framerate ELSE 0 END,"
-                        " cutoff_limit, tare_x, tare_y, tare_z,"
-                        " active_session_id FROM options");
-    while (opts.step()) {
-        OptionsRecord r;
-        r.id = opts.int64(0);
-        r.baseModel = opts.int64(1);
-        // Saturated: a rate written by hand may not fit the 32 bits the program keeps.
-        r.framerate = std::int32_t(std::clamp<std::int64_t>(opts.int64(2), INT32_MIN, INT32_MAX));
-        r.cutoffLimit = static_cast<float>(opts.real(3));
-        r.tareX = static_cast<float>(opts.real(4));
-        r.tareY = static_cast<float>(opts.real(5));
-        r.tareZ = static_cast<float>(opts.real(6));
-        r.activeSession = opts.int64(7);
-        options_[r.id] = r;
-    }
-    Statement named(db_, "SELECT name, value FROM setting");
-    while (named.step()) settings_[named.text(0)] = named.text(1);
-    Statement sess(db_, "SELECT id, base_model_id, date_stamp, sample_count FROM session");
-    while (sess.step()) {
-        SessionRecord r;
-        r.id = sess.int64(0);
-        r.baseModel = sess.int64(1);
-        r.dateStamp = sess.int64(2);
-        r.storedCount = sess.int64(3);
-        sessions_[r.id] = r;
-    }
-    // Ids in the trash stay taken, so that an undo puts rows back under their own ids.
-    nextBaseModelId_ = maxOf("SELECT coalesce(max(id), 0) FROM base_model") + 1;
-    nextOptionsId_ = maxOf("SELECT coalesce(max(id), 0) FROM options") + 1;
-    nextSessionId_ = std::max(maxOf("SELECT coalesce(max(id), 0) FROM session"),
-                              maxOf("SELECT coalesce(max(session_id), 0) FROM trash_action")) + 1;
-    nextActionId_ = maxOf("SELECT coalesce(max(id), 0) FROM trash_action") + 1;
-    pendingBase_ = std::max(maxOf("SELECT coalesce(max(id), 0) FROM gdata"),
-                            maxOf("SELECT coalesce(max(id), 0) FROM trash_gdata")) + 1;
-
-    // A removal still in the trash was open for undo when the program last ended: the newest one
-    // is offered again, older ones go.
-    Statement trash(db_, "SELECT id, kind, session_id, session_base_model_id, session_date_stamp, sample_count,"
-                         " through_id, active_in_options_id, removed_at FROM trash_action ORDER BY id");
-    while (trash.step()) {
-        if (removal_) trashOps_.push_back(TrashOp{TrashOp::Kind::purge, *removal_});
-        Removal r;
-        r.action = trash.int64(0);
-        r.kind = trash.text(1) == "delete" ? Removal::Kind::deleteSession : Removal::Kind::clear;
-        r.session.id = trash.int64(2);
-        r.session.baseModel = trash.int64(3);
-        r.session.dateStamp = trash.int64(4);
-        r.storedMoved = trash.int64(5);
-        r.throughId = trash.int64(6);
-        r.activeIn = trash.int64(7);
-        r.removedAt = trash.int64(8);
-        r.written = true;
-        if (r.kind == Removal::Kind::clear) {
-            if (auto s = sessions_.find(r.session.id); s != sessions_.end()) r.session = s->second;
-        }
-        removal_ = r;
-    }
+    entities_.load(db_);
+    samples_.load(db_);
+    trash_.load(db_);
     if (db_.failed()) {
         error = db_.failure();
         error.message = "The store could not be read";
         db_.clearError();
         return false;
     }
-    if (!trashOps_.empty()) changed();
+    if (trash_.hasChanges()) changed();
     return true;
 }
 
@@ -191,131 +125,6 @@ std::string ObjectContext::framerateAsStored(ObjectId options)
     return text;
 }
 
-std::vector<ObjectId> ObjectContext::fetchBaseModels() const
-{
-    std::vector<ObjectId> ids;
-    for (const auto& [id, r] : baseModels_)
-        if (r.state != RowState::deleted) ids.push_back(id);
-    return ids;
-}
-
-ObjectId ObjectContext::insertBaseModel()
-{
-    ObjectId id = nextBaseModelId_++;
-    baseModels_[id] = BaseModelRecord{id, RowState::inserted};
-    changed();
-    return id;
-}
-
-ObjectId ObjectContext::insertOptions()
-{
-    OptionsRecord r;
-    r.id = nextOptionsId_++;
-    r.state = RowState::inserted;
-    options_[r.id] = r;
-    changed();
-    return r.id;
-}
-
-ObjectId ObjectContext::insertSession(Micros dateStamp)
-{
-    SessionRecord r;
-    r.id = nextSessionId_++;
-    r.dateStamp = dateStamp;
-    r.state = RowState::inserted;
-    sessions_[r.id] = r;
-    changed();
-    return r.id;
-}
-
-const BaseModelRecord* ObjectContext::baseModel(ObjectId id) const { return live(baseModels_, id); }
-const OptionsRecord* ObjectContext::options(ObjectId id) const { return live(options_, id); }
-const SessionRecord* ObjectContext::session(ObjectId id) const { return live(sessions_, id); }
-
-OptionsRecord* ObjectContext::editOptions(ObjectId id)
-{
-    OptionsRecord* r = live(options_, id);
-    if (r) {
-        markUpdated(*r);
-        changed();
-    }
-    return r;
-}
-
-SessionRecord* ObjectContext::editSession(ObjectId id)
-{
-    SessionRecord* r = live(sessions_, id);
-    if (r) {
-        markUpdated(*r);
-        changed();
-    }
-    return r;
-}
-
-void ObjectContext::releaseFromOtherOptions(ObjectId options, ObjectId OptionsRecord::*field, ObjectId value)
-{
-    if (value == 0) return;
-    for (auto& [id, other] : options_)
-        if (id != options && other.state != RowState::deleted && other.*field == value) {
-            other.*field = 0;
-            markUpdated(other);
-        }
-}
-
-void ObjectContext::setOptionsBaseModel(ObjectId options, ObjectId baseModel)
-{
-    if (OptionsRecord* r = editOptions(options)) {
-        releaseFromOtherOptions(options, &OptionsRecord::baseModel, baseModel); // a root has one
-        r->baseModel = baseModel;
-    }
-}
-
-void ObjectContext::setOptionsActiveSession(ObjectId options, ObjectId session)
-{
-    if (OptionsRecord* r = editOptions(options)) {
-        releaseFromOtherOptions(options, &OptionsRecord::activeSession, session);
-        r->activeSession = live(sessions_, session) ? session : 0;
-    }
-}
-
-void ObjectContext::setSessionBaseModel(ObjectId session, ObjectId baseModel)
-{
-    if (SessionRecord* r = editSession(session)) r->baseModel = baseModel;
-}
-
-ObjectId ObjectContext::optionsOfBaseModel(ObjectId baseModel) const
-{
-    for (const auto& [id, r] : options_)
-        if (r.state != RowState::deleted && baseModel != 0 && r.baseModel == baseModel) return id;
-    return 0;
-}
-
-std::vector<ObjectId> ObjectContext::sessionsOfBaseModel(ObjectId baseModel) const
-{
-    std::vector<ObjectId> ids;
-    for (const auto& [id, r] : sessions_)
-        if (r.state != RowState::deleted && baseModel != 0 && r.baseModel == baseModel) ids.push_back(id);
-    return ids;
-}
-
-ObjectId ObjectContext::optionsWithActiveSession(ObjectId session) const
-{
-    for (const auto& [id, r] : options_)
-        if (r.state != RowState::deleted && session != 0 && r.activeSession == session) return id;
-    return 0;
-}
-
-// ---- settings ----
-
-void ObjectContext::setSetting(const std::string& name, const std::string& value)
-{
-    auto it = settings_.find(name);
-    if (it != settings_.end() && it->second == value) return;
-    settings_[name] = value;
-    dirtySettings_.insert(name);
-    changed();
-}
-
 // ---- saving ----
 
 bool ObjectContext::beginSave(std::function<void()> done)
@@ -338,10 +147,15 @@ bool ObjectContext::finishSave(StoreError& error)
     }
     if (!result.fileNotice.empty() && fileObserver_) fileObserver_(result.fileNotice);
     if (result.ok) {
-        saved();
+        entities_.saved();
+        samples_.saved(); // before the trash, which lets deleted sessions go
+        trash_.saved();
         return true;
     }
-    notSaved();
+    // Nothing was written: the rows taken are marked again for the next save.
+    entities_.notSaved();
+    trash_.notSaved();
+    changed();
     error = result.error;
     return false;
 }
@@ -363,109 +177,10 @@ bool ObjectContext::save(StoreError& error)
 ChangeSet ObjectContext::takeChanges()
 {
     ChangeSet c;
-    InFlight f;
-    for (auto& [id, r] : baseModels_) {
-        if (r.state != RowState::inserted) continue;
-        c.baseModels.push_back(r);
-        r.state = RowState::clean;
-        f.baseModels.push_back(id);
-    }
-    for (auto& [id, r] : sessions_) {
-        // A deleted session is written by its move to the trash.
-        if (r.state == RowState::deleted) continue;
-        if (r.state == RowState::clean && !r.countDirty && r.pendingCount == 0) continue;
-        SessionRecord written = r;
-        written.storedCount = r.storedCount + r.pendingCount;
-        c.sessions.push_back(written);
-        r.state = RowState::clean;
-        r.countDirty = false;
-        f.sessions.push_back(id);
-    }
-    for (auto& [id, r] : options_) {
-        if (r.state == RowState::clean) continue;
-        c.options.push_back(r);
-        r.state = RowState::clean;
-        f.options.push_back(id);
-    }
-    c.deletedSamples.assign(deletedStored_.begin(), deletedStored_.end());
-    c.rewrittenSamples.assign(rewrittenStored_.begin(), rewrittenStored_.end());
-    f.deletedSamples = deletedStored_;
-    f.rewrittenSamples = rewrittenStored_;
-    c.firstSampleId = pendingBase_;
-    c.samples.assign(pending_.begin(), pending_.end());
-    f.samples = pending_.size();
-    c.trashOps = trashOps_;
-    f.trashOps = trashOps_.size();
-    for (const std::string& name : dirtySettings_) c.settings.emplace_back(name, settings_[name]);
-    f.settings = std::move(dirtySettings_);
-    dirtySettings_.clear();
-    inFlight_ = std::move(f);
+    entities_.takeChanges(c);
+    samples_.takeChanges(c);
+    trash_.takeChanges(c);
     return c;
-}
-
-void ObjectContext::saved()
-{
-    InFlight& f = inFlight_;
-    // What was written counts as saved now, as far as it is still there for readers.
-    ObjectId id = pendingBase_;
-    for (std::size_t i = 0; i < f.samples; ++i, ++id) {
-        const SampleRecord& r = pending_[i];
-        if (r.session == SampleRecord::deletedSample || r.session == 0 || !visible(id, r.session)) continue;
-        SessionRecord& s = sessions_.at(r.session);
-        ++s.storedCount;
-        --s.pendingCount;
-    }
-    for (const auto& [sid, r] : f.rewrittenSamples) {
-        auto now = rewrittenStored_.find(sid);
-        const SampleRecord& n = now == rewrittenStored_.end() ? r : now->second;
-        if (now == rewrittenStored_.end() || n.dateStamp != r.dateStamp || n.x != r.x || n.y != r.y || n.z != r.z
-            || n.session != r.session)
-            continue; // changed again since: written by the next save
-        rewrittenStored_.erase(now);
-        if (r.session != 0 && visible(sid, r.session)) {
-            SessionRecord& s = sessions_.at(r.session);
-            ++s.storedCount;
-            --s.pendingCount;
-        }
-    }
-    for (ObjectId sid : f.deletedSamples) deletedStored_.erase(sid);
-    pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(f.samples));
-    pendingBase_ += ObjectId(f.samples);
-    if (pending_.empty()) {
-        pending_.shrink_to_fit();
-        pendingInTimeOrder_ = true;
-    }
-    for (std::size_t i = 0; i < f.trashOps; ++i) {
-        const TrashOp& op = trashOps_[i];
-        if (op.kind == TrashOp::Kind::trash && op.removal.kind == Removal::Kind::deleteSession) {
-            auto it = sessions_.find(op.removal.session.id);
-            if (it != sessions_.end() && it->second.state == RowState::deleted) sessions_.erase(it);
-        }
-        if (op.kind == TrashOp::Kind::trash && removal_ && removal_->action == op.removal.action && !removal_->written) {
-            removal_->written = true;
-            removal_->storedMoved += removal_->pendingMoved;
-            removal_->pendingMoved = 0;
-        }
-    }
-    trashOps_.erase(trashOps_.begin(), trashOps_.begin() + std::ptrdiff_t(f.trashOps));
-    inFlight_ = {};
-}
-
-void ObjectContext::notSaved()
-{
-    // Nothing was written: the rows taken are marked again for the next save.
-    for (ObjectId id : inFlight_.baseModels)
-        if (auto it = baseModels_.find(id); it != baseModels_.end()) it->second.state = RowState::inserted;
-    for (ObjectId id : inFlight_.sessions)
-        if (SessionRecord* r = live(sessions_, id)) {
-            markUpdated(*r);
-            r->countDirty = true;
-        }
-    for (ObjectId id : inFlight_.options)
-        if (OptionsRecord* r = live(options_, id)) markUpdated(*r);
-    dirtySettings_.insert(inFlight_.settings.begin(), inFlight_.settings.end());
-    inFlight_ = {};
-    changed();
 }
 
 } // namespace store

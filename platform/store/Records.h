@@ -50,8 +50,7 @@ struct SampleRecord {
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
-    ObjectId session = 0; // 0: no session; deletedSample: deleted before it was saved
-    static constexpr ObjectId deletedSample = -1;
+    ObjectId session = 0; // 0: no session
 };
 static_assert(sizeof(SampleRecord) <= 32);
 

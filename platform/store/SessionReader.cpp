@@ -135,7 +135,7 @@ bool SessionReader::forEachBetween(ObjectId session, Micros from, Micros to,
     return !readFailed(error);
 }
 
-bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
+bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId,
                             const std::function<bool(const SampleValues&)>& visit, StoreError& error)
 {
     db_.clearError();
@@ -144,7 +144,6 @@ bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeI
     q.bind(1, session).bind(2, afterId).bind(3, beforeId > 0 ? beforeId : std::numeric_limits<ObjectId>::max());
     while (q.step()) {
         SampleValues v{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session};
-        if (!skip.empty() && skip.count(v.id)) continue;
         if (!visit(v)) break;
     }
     if (db_.failed()) {
@@ -164,7 +163,7 @@ bool SessionReader::forEach(const SessionSnapshot& snapshot, const std::function
     };
     auto next = snapshot.unsaved.begin();
     bool going = true;
-    const bool read = forEach(snapshot.session, snapshot.afterId, snapshot.beforeId, snapshot.skip,
+    const bool read = forEach(snapshot.session, snapshot.afterId, snapshot.beforeId,
                               [&](const SampleValues& v) {
                                   while (going && next != snapshot.unsaved.end() && earlier(*next, v)) going = visit(*next++);
                                   if (going) going = visit(v);

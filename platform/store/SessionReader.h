@@ -14,14 +14,12 @@
 
 namespace store {
 
-// A session as a reader on another thread must see it, taken on the window's thread at one
-// moment: its saved rows between the bounds, less those changed since they were saved, and the
-// rows not yet saved (with the changed ones), in time order.
+// A session as a reader on another thread must see it, taken on the owner's thread at one moment:
+// its saved rows between the bounds, and the rows not yet saved, in time order.
 struct SessionSnapshot {
     ObjectId session = 0;
     ObjectId afterId = 0;  // rows up to this id were cleared
     ObjectId beforeId = 0; // rows from this id on were not yet saved
-    std::set<ObjectId> skip;
     std::vector<SampleValues> unsaved;
     std::int64_t count = 0; // rows in all
 };
@@ -31,10 +29,10 @@ public:
     // Opens the store read-only; refuses a file that is not a Quivra store of a known version.
     bool open(const std::string& path, StoreError& error);
 
-    // Rows of the session with afterId < id < beforeId (beforeId 0: no bound), skipping `skip`, in
-    // time order (equal times by id); stops early when `visit` returns false. False, with `error`
-    // set, when the store could not be read.
-    bool forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, const std::set<ObjectId>& skip,
+    // Rows of the session with afterId < id < beforeId (beforeId 0: no bound), in time order
+    // (equal times by id); stops early when `visit` returns false. False, with `error` set, when
+    // the store could not be read.
+    bool forEach(ObjectId session, ObjectId afterId, ObjectId beforeId,
                  const std::function<bool(const SampleValues&)>& visit, StoreError& error);
 
     // The stored settings beyond the sample rate, by name.

@@ -22,11 +22,8 @@ struct StoreWriter::Statements {
           writeSession(db, "INSERT OR REPLACE INTO session(id, base_model_id, date_stamp, sample_count)"
                            " VALUES(?1,?2,?3,?4)"),
           deleteSession(db, "DELETE FROM session WHERE id = ?1"),
-          deleteSample(db, "DELETE FROM gdata WHERE id = ?1"),
           insertSample(db, "INSERT INTO gdata(id, session_id, date_stamp, x_value, y_value, z_value)"
                            " VALUES(?1,?2,?3,?4,?5,?6)"),
-          replaceSample(db, "INSERT OR REPLACE INTO gdata(id, session_id, date_stamp, x_value, y_value,"
-                            " z_value) VALUES(?1,?2,?3,?4,?5,?6)"),
           insertTrashAction(db, "INSERT INTO trash_action(id, kind, session_id, session_base_model_id,"
                                 " session_date_stamp, sample_count, through_id, active_in_options_id, removed_at)"
                                 " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)"),
@@ -42,9 +39,8 @@ struct StoreWriter::Statements {
           writeSetting(db, "INSERT OR REPLACE INTO setting(name, value) VALUES(?1, ?2)")
     {
     }
-    Statement insertBaseModel, writeOptions, writeSession, deleteSession, deleteSample, insertSample,
-        replaceSample, insertTrashAction, copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows,
-        purgeTrashAction, writeSetting;
+    Statement insertBaseModel, writeOptions, writeSession, deleteSession, insertSample, insertTrashAction,
+        copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting;
 };
 
 namespace {
@@ -181,17 +177,15 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
         s.writeOptions.run();
     }
     for (const auto& [name, value] : c.settings) s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
-    for (ObjectId id : c.deletedSamples) s.deleteSample.bind(1, id).run();
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
         if (r.session) st.bind(2, r.session); else st.bindNull(2);
         st.run();
     };
-    for (const auto& [id, r] : c.rewrittenSamples) writeSample(s.replaceSample, id, r);
     if (db_.failed()) return false;
     ObjectId id = c.firstSampleId;
     for (const SampleRecord& r : c.samples) {
-        if (r.session != SampleRecord::deletedSample) writeSample(s.insertSample, id, r);
+        writeSample(s.insertSample, id, r);
         ++id;
         if (db_.failed()) return false;
     }
