@@ -2,7 +2,7 @@
 // Capture off the window's thread, each figure beside a baseline from the same run:
 //  - one reading through the recorder (tare, stored sample, view row; goal: under 1 us median)
 //    beside the bare store insert it makes;
-//  - sustained capture to the store at 10,000 readings a second from a synthetic source for 60 s
+//  - sustained capture to the store at 10,000 readings a second from a synthetic source for 20 s
 //    (QUIVRA_BENCH_SECONDS to change): no reading lost, and CPU time per reading for capture, queue,
 //    recorder and saves, beside a bare push and pop through the queue;
 //  - time-stamp jitter at 200 a second (standard deviation of the intervals; goal: under 0.5 ms)
@@ -188,7 +188,7 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
 
     const char* asked = std::getenv("QUIVRA_BENCH_SECONDS");
-    const double seconds = asked ? std::atof(asked) : 60.0;
+    const double seconds = asked ? std::atof(asked) : 20.0;
     double cpuPerReading = 0;
     QElapsedTimer clock;
     clock.start();

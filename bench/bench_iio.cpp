@@ -2,13 +2,13 @@
 // Buffered IIO capture, each figure beside a baseline from the same run:
 //  - decoding 16-bit three-axis scans with time stamps into readings (goal: above 10 million a
 //    second) beside a memcpy of the same bytes;
-//  - a fake device (a FIFO) at 3,200 scans a second for 60 s (QUIVRA_BENCH_SECONDS to change) read
+//  - a fake device (a FIFO) at 3,200 scans a second for 20 s (QUIVRA_BENCH_SECONDS to change) read
 //    through the streaming source as the capture thread reads it: nothing lost, no gap, and the
 //    reading thread's CPU beside the fake device's own for writing the same scans;
 //  - what a sample costs on disk in the store, with its index;
-//  - the whole program, `quivra record --rate 3200`, recording from the fake device for 10 minutes
-//    (QUIVRA_BENCH_PROGRAM_SECONDS to change): nothing lost, its CPU use, and how fast its store
-//    grows.
+//  - the whole program, `quivra record --rate 3200`, recording from the fake device for a minute
+//    (QUIVRA_BENCH_PROGRAM_SECONDS to change; 600 for the ten-minute run): nothing lost, its CPU
+//    use, and how fast its store grows.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -292,7 +292,7 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
 
     const char* asked = std::getenv("QUIVRA_BENCH_SECONDS");
-    const double seconds = asked ? std::atof(asked) : 60.0;
+    const double seconds = asked ? std::atof(asked) : 20.0;
     const auto [decoded, copied] = decodeAndCopyRates();
     const StreamFigures s = stream(seconds);
     const long total = std::lround(3200 * seconds);
@@ -305,7 +305,7 @@ int main(int argc, char** argv)
                 100 * s.readerCpu / s.seconds, s.read ? 1e6 * s.readerCpu / double(s.read) : 0.0,
                 100 * s.writerCpu / s.seconds);
     const char* programAsked = std::getenv("QUIVRA_BENCH_PROGRAM_SECONDS");
-    const double programSeconds = programAsked ? std::atof(programAsked) : 600.0;
+    const double programSeconds = programAsked ? std::atof(programAsked) : 60.0;
     const std::string quivra = (std::filesystem::path(argv[0]).parent_path() / "quivra").string();
     const ProgramFigures p = wholeProgram(quivra, programSeconds);
     std::printf("  quivra record at 3,200 a second for %.0f s: %lld samples stored (%.0f a second), %lld gaps, exit %d;"
