@@ -9,7 +9,7 @@ DESTDIR ?=
 # A second build without the window for the quivra-recorder package.
 HEADLESS := build-headless
 
-.PHONY: all deps configure build run test bench install package check-asan check-tsan clean
+.PHONY: all deps configure build run test bench install package check-asan check-tsan format clean
 
 all: build
 
@@ -53,6 +53,10 @@ check-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan
 	@ctest --preset tsan
+
+# The tree in the style of .clang-format.
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	@rm -rf build build-debug build-asan build-tsan build-package build-headless packages
