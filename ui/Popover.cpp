@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPropertyAnimation>
 #include <QScreen>
 
 #include <algorithm>
@@ -181,14 +182,33 @@ void Popover::presentPopoverFromRect(const QRect& rectInView, QWidget* inView, i
     else view->setFocus(Qt::PopupFocusReason);
 }
 
-void Popover::dismissPopoverAnimated(bool)
+void Popover::dismissPopoverAnimated(bool animated)
 {
-    if (!dismissed_) close();
+    if (dismissed_) return;
+    if (!animated || !isVisible()) {
+        close();
+        return;
+    }
+    // The popover is gone for the program at once; only its picture fades, and taps already
+    // reach what lies under it.
+    finishDismissal();
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
+    fade->setDuration(kFadeMilliseconds);
+    fade->setStartValue(windowOpacity());
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, this, &QWidget::close);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void Popover::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
+    finishDismissal();
+}
+
+void Popover::finishDismissal()
+{
     if (dismissed_) return;
     dismissed_ = true;
     if (content_) {

@@ -71,8 +71,10 @@ public:
     // once dismissed.
     void presentPopoverFromRect(const QRect& rectInView, QWidget* inView, int permittedArrowDirections,
                                 bool animated);
-    // Closes at once; the change of state is never animated away. Nothing if already closed.
+    // Closes: animated, the popover fades out over kFadeMilliseconds; either way it counts as
+    // dismissed at once (didDismiss, isPopoverVisible). Nothing if already dismissed.
     void dismissPopoverAnimated(bool animated);
+    static constexpr int kFadeMilliseconds = 120;
     bool isPopoverVisible() const { return isVisible() && !dismissed_; }
 
     ArrowDirection arrowDirection() const { return arrow_; }
@@ -107,6 +109,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The popover counts as closed from here: its controller is told, didDismiss is emitted.
+    void finishDismissal();
     QPointer<PopoverContentController> content_;
     QPointer<QWidget> contentView_;
     ArrowDirection arrow_ = ArrowUp;

@@ -138,6 +138,20 @@ TEST_F(PopoverOnScreen, EscapeATapOutsideOrADismissCloseItOnceAndFreeItWithItsCo
     EXPECT_TRUE(QTest::qWaitFor([&] { return again.isNull(); }));
 }
 
+TEST_F(PopoverOnScreen, AnAnimatedDismissalFadesOutAndAnUnanimatedOneClosesAtOnce)
+{
+    popover->dismissPopoverAnimated(true);
+    EXPECT_FALSE(popover->isPopoverVisible());
+    EXPECT_TRUE(popover->isVisible()); // still fading
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popover.isNull() && content.isNull(); }));
+
+    QPointer<Popover> again = new Popover(new Content);
+    again->presentPopoverFromRect(button->geometry(), &window, Popover::ArrowAny, true);
+    again->dismissPopoverAnimated(false);
+    ASSERT_FALSE(again.isNull());
+    EXPECT_FALSE(again->isVisible());
+}
+
 TEST_F(PopoverOnScreen, AHeldControllerOutlivesTheCloseUntilItsLastRelease)
 {
     content->holdPastClose();
