@@ -9,7 +9,7 @@ DESTDIR ?=
 # A second build without the window for the quivra-recorder package.
 HEADLESS := build-headless
 
-.PHONY: all deps configure build run test bench install package check-asan check-tsan format clean
+.PHONY: all deps configure build run test bench install package check-asan check-tsan check-headless format clean
 
 all: build
 
@@ -48,11 +48,19 @@ check-asan: deps
 	@cmake --build --preset asan
 	@ctest --preset asan
 
-# The threaded parts (capture, store writer, publishing) under ThreadSanitizer (not part of CI).
+# The threaded parts (capture, the recorder's shutdown, store writer, publishing) under
+# ThreadSanitizer; CI runs it after `make test`.
 check-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan
 	@ctest --preset tsan
+
+# The build without the window: the subcommands alone, linked without Qt Widgets, Qt Gui or GL,
+# with the tests that apply to it (one of them checks what the program links).
+check-headless: deps
+	@cmake -S . -B $(HEADLESS) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIVRA_GUI=OFF >/dev/null
+	@cmake --build $(HEADLESS)
+	@ctest --test-dir $(HEADLESS) --output-on-failure --timeout 300
 
 # The tree in the style of .clang-format.
 format:
