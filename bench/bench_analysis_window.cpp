@@ -38,11 +38,17 @@ using bench::cpuSeconds;
 using bench::statusKiB;
 using bench::runFor;
 
+bool panelShown(QuivraAppDelegate& delegate)
+{
+    auto* panel = delegate.window()->findChild<AnalysisPanel*>();
+    return panel && !panel->isHidden();
+}
+
 // CPU share of one core while recording for `seconds`, the panel open or not.
 double recordingLoad(QuivraAppDelegate& delegate, bool panel, double seconds)
 {
     MainViewController* screen = delegate.mainViewController();
-    if (panel != (screen->analysisPanel() && !screen->analysisPanel()->isHidden())) screen->spectrumButtonPressed();
+    if (panel != panelShown(delegate)) screen->spectrumButtonPressed();
     screen->startStopButtonPressed();
     runFor(1.0); // settled
     const double cpu0 = cpuSeconds(), t0 = now();
@@ -70,7 +76,7 @@ int main(int argc, char** argv)
     const double seconds = 10;
     const double closed = recordingLoad(delegate, false, seconds);
     const double open = recordingLoad(delegate, true, seconds);
-    if (delegate.mainViewController()->analysisPanel()) delegate.mainViewController()->spectrumButtonPressed();
+    if (panelShown(delegate)) delegate.mainViewController()->spectrumButtonPressed();
 
     // A stored session of a million samples, 200 a second with a 37.3 Hz tone.
     BaseModel root = delegate.baseModel();

@@ -61,7 +61,6 @@ public:
     // Shows or hides the analysis panel beside the traces (F): live while recording, else the
     // active session as stored.
     void spectrumButtonPressed();
-    AnalysisPanel* analysisPanel() const { return analysis_.panel(); }
     // The analysis on show.
     const analysis::Result& shownAnalysis() const { return analysis_.shownAnalysis(); }
     // Writes it as CSV beside the session's export.

@@ -77,7 +77,6 @@ public:
     static constexpr int kFadeMilliseconds = 120;
     bool isPopoverVisible() const { return isVisible() && !dismissed_; }
 
-    ArrowDirection arrowDirection() const { return arrow_; }
     // Where the content view sits inside the popover.
     QRect contentRect() const;
 

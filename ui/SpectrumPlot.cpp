@@ -138,6 +138,7 @@ void SpectrumPlot::showResult(const analysis::Result& result)
             });
             if (named) continue;
             auto* label = new QCPItemText(this);
+            label->setObjectName("peakLabel");
             label->position->setCoords(peaks[i].frequency, level);
             label->setFont(QFont(font().family(), 8));
             label->setColor(kAxisColours[std::size_t(axis)]);

@@ -22,7 +22,6 @@ public:
     // What the cursor reads at a frequency, as shown at the top of the plot.
     QString readoutAt(double frequency) const;
     // The names of the strongest peaks, one per tone.
-    const QList<QCPItemText*>& peakLabels() const { return peakLabels_; }
 
 private:
     void pointerMoved(QMouseEvent* event);

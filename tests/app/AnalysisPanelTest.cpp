@@ -3,6 +3,8 @@
 // settings that survive a restart, and the analysis written out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -56,7 +58,7 @@ TEST(AnalysisPanel, AnalysesLiveThenTheStoredSessionAndKeepsItsSettings)
     EXPECT_EQ(spectrum->shortcut(), QKeySequence("F"));
     const int narrow = s->delegate.window()->width();
     spectrum->click();
-    AnalysisPanel* panel = s->controller->analysisPanel();
+    AnalysisPanel* panel = s->delegate.window()->findChild<AnalysisPanel*>();
     ASSERT_TRUE(panel && panel->isVisibleTo(s->controller->view()));
     // The window grows by the panel as far as the screen allows, so the traces keep their width.
     EXPECT_GE(s->delegate.window()->width(), narrow);
@@ -134,7 +136,7 @@ TEST(AnalysisPanel, SaysWhatItAnalysesAndWhenAZoneIsNoVerdict)
     auto s = std::make_unique<MainScreen>();
     ASSERT_EQ(s->options().framerate(), 30);
     s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
-    AnalysisPanel* panel = s->controller->analysisPanel();
+    AnalysisPanel* panel = s->delegate.window()->findChild<AnalysisPanel*>();
     auto* source = panel->findChild<QLabel*>("sourceLabel");
     auto* status = panel->findChild<QLabel*>("statusLabel");
     ASSERT_TRUE(source && status);
@@ -189,10 +191,11 @@ TEST(AnalysisPanel, LegendAndPeakNamesStayClearOfTheEdges)
     plot.replot();
     const QRect area = plot.axisRect()->rect();
     EXPECT_FALSE(plot.legend->outerRect().intersects(area));
-    ASSERT_EQ(plot.peakLabels().size(), 2);
-    for (QCPItemText* label : plot.peakLabels()) {
+    const QList<QCPItemText*> labels = plot.findChildren<QCPItemText*>("peakLabel");
+    ASSERT_EQ(labels.size(), 2);
+    for (QCPItemText* label : labels) {
         const QRectF box(label->topLeft->pixelPosition(), label->bottomRight->pixelPosition());
         EXPECT_TRUE(QRectF(area).contains(box)) << label->text().toStdString();
     }
-    EXPECT_EQ(plot.peakLabels()[0]->text(), "50.00 Hz");
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QCPItemText* l) { return l->text() == "50.00 Hz"; }));
 }

@@ -109,7 +109,6 @@ TEST_F(PopoverOnScreen, ShowsTheContentAtItsSizeJustBelowTheControl)
     EXPECT_EQ(content->parent(), popover.data());
     EXPECT_EQ(content->view()->size(), QSize(200, 120));
     EXPECT_EQ(content->view()->parentWidget(), popover.data());
-    EXPECT_EQ(popover->arrowDirection(), Popover::ArrowUp);
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);
     EXPECT_LT(std::abs(popover->geometry().center().x() - control.center().x()), 2);
