@@ -55,15 +55,15 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
     auto recorder = startQuivra(home, {"record", "--accelerometer=replay:" + replay, "--rate", "100", "--publish",
                                        QString::fromStdString(influx.url("plant"))});
     // A database made after the recorder started (404 until then) gets its first seconds too.
-    QTest::qWait(2500);
+    QTest::qWait(1200);
     influx.query("CREATE DATABASE plant");
     ASSERT_TRUE(QTest::qWaitFor([&] { return points(influx).size() >= 3; }, 30000))
         << recorder->readAllStandardError().toStdString();
 
-    // Six seconds are enough to show it: the summaries wait in the queue, however long the outage.
+    // Three seconds are enough to show it: the summaries wait in the queue, however long the outage.
     influx.stop();
     const Micros outageFrom = platform::Clock::systemNow();
-    QTest::qWait(6000);
+    QTest::qWait(3000);
     const Micros outageTo = platform::Clock::systemNow();
     ASSERT_TRUE(influx.start()) << influx.log();
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -97,7 +97,7 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
         EXPECT_EQ(p["publish_dropped"].toInt(), 0);
         EXPECT_FALSE(p["device"].toString().isEmpty());
     }
-    EXPECT_GE(duringOutage, 4);
+    EXPECT_GE(duringOutage, 2);
     EXPECT_LE(withoutVelocity, int(written.size()) / 4);
     // The first point covers the first second stored, the last one the very last sample.
     const std::vector<Micros> stored = storedTimes(home, 1);

@@ -199,7 +199,7 @@ TEST_F(PublisherTest, QueuesThroughABrokerOutageWithoutHoldingUpTheCaller)
     };
     publishFor(1s, nullptr);
     broker.stop();
-    publishFor(5s, &outage);
+    publishFor(3s, &outage);
     EXPECT_FALSE(publisher.stats().connected);
     ASSERT_TRUE(broker.start()) << broker.log();
     publishFor(1s, nullptr);

@@ -421,10 +421,10 @@ TEST_F(IioBufferCapture, aDeviceThatGoesAwayIsReportedOnceAfterEverythingItGave)
 
 TEST_F(IioBufferCapture, keepsUpWith3200ScansASecondWithoutAGap)
 {
-    // Ten seconds by default; QUIVRA_IIO_SECONDS sets another length (the benchmarks run a
+    // Five seconds by default; QUIVRA_IIO_SECONDS sets another length (the benchmarks run a
     // minute). The fake device sleeps between its batches, so the run costs little but its time.
     const char* overridden = std::getenv("QUIVRA_IIO_SECONDS");
-    const double seconds = overridden ? std::atof(overridden) : 10.0;
+    const double seconds = overridden ? std::atof(overridden) : 5.0;
     const long total = std::lround(3200 * seconds);
     tree.addBuffered(0, "fast");
     std::string error;
