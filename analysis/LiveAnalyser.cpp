@@ -92,15 +92,9 @@ void LiveAnalyser::unroll()
     result_.magnitude = levels.magnitude();
 }
 
-const Result& LiveAnalyser::result()
+// The frame's blocks, newest first, into frame_; a block with a gap in it is skipped.
+void LiveAnalyser::averageFrame(int n, long long& used, long long& skipped)
 {
-    if (!fresh_)
-        return result_;
-    fresh_ = false;
-    unroll();
-    const int n = static_cast<int>(held_);
-
-    long long used = 0, skipped = 0;
     for (auto& f : frame_)
         f.reset();
     for (int j = 0; j < blocksPerFrame_; ++j) {
@@ -119,7 +113,38 @@ const Result& LiveAnalyser::result()
                 static_cast<std::size_t>(start), static_cast<std::size_t>(size_))));
         ++used;
     }
+}
 
+// Before a whole block is held: the spectrum of the newest gap-free run, back from the newest
+// sample while the gap count holds, once it is long enough to say something.
+void LiveAnalyser::newestRun(int n, std::array<PowerSpectrum, 3>& power)
+{
+    int runStart = n > 0 ? n - 1 : 0;
+    while (runStart > 0 && gapsUpTo_[static_cast<std::size_t>(runStart - 1)]
+                               == gapsUpTo_[static_cast<std::size_t>(n - 1)])
+        --runStart;
+    const int run = n - runStart;
+    if (run < kMinPartialLength)
+        return;
+    result_.partialLength = run;
+    for (std::size_t a = 0; a < 3; ++a) {
+        power[a] = transform_.describe(sampleRate_, run);
+        const auto p = transform_.power(std::span(axes_[a]).subspan(
+            static_cast<std::size_t>(runStart), static_cast<std::size_t>(run)));
+        power[a].power.assign(p.begin(), p.end());
+    }
+}
+
+const Result& LiveAnalyser::result()
+{
+    if (!fresh_)
+        return result_;
+    fresh_ = false;
+    unroll();
+    const int n = static_cast<int>(held_);
+
+    long long used = 0, skipped = 0;
+    averageFrame(n, used, skipped);
     std::array<PowerSpectrum, 3> power;
     result_.partialLength = 0;
     if (used > 0 || across_[0].count() > 0) {
@@ -134,21 +159,7 @@ const Result& LiveAnalyser::result()
             power[a].power.assign(average.begin(), average.end());
         }
     } else {
-        // The newest gap-free run: back from the newest sample while the gap count holds.
-        int runStart = n > 0 ? n - 1 : 0;
-        while (runStart > 0 && gapsUpTo_[static_cast<std::size_t>(runStart - 1)]
-                                   == gapsUpTo_[static_cast<std::size_t>(n - 1)])
-            --runStart;
-        const int run = n - runStart;
-        if (run >= kMinPartialLength) {
-            result_.partialLength = run;
-            for (std::size_t a = 0; a < 3; ++a) {
-                power[a] = transform_.describe(sampleRate_, run);
-                const auto p = transform_.power(std::span(axes_[a]).subspan(
-                    static_cast<std::size_t>(runStart), static_cast<std::size_t>(run)));
-                power[a].power.assign(p.begin(), p.end());
-            }
-        }
+        newestRun(n, power);
     }
     result_.blocksUsed = used;
     result_.blocksSkipped = skipped;

@@ -64,6 +64,8 @@ public:
 
 private:
     void unroll();
+    void averageFrame(int n, long long& used, long long& skipped);
+    void newestRun(int n, std::array<PowerSpectrum, 3>& power);
     void startResult();
 
     Settings settings_;

@@ -146,6 +146,41 @@ std::string BrokerUrl::endpoint() const
     return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+namespace {
+
+// "USER[:PASSWORD]@" off the front of authority, into result. A raw "@" in a password is common
+// enough to accept: the last "@" ends the credentials.
+bool takeCredentials(std::string_view& authority, Server& result, std::string& why)
+{
+    const auto at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return true;
+    std::string_view userInfo = authority.substr(0, at);
+    authority = authority.substr(at + 1);
+    const auto colon = userInfo.find(':');
+    auto user = percentDecoded(userInfo.substr(0, colon));
+    if (!user) {
+        why = "bad percent escape in the user name";
+        return false;
+    }
+    if (user->empty()) {
+        why = "the user name before \"@\" is empty";
+        return false;
+    }
+    result.user = std::move(*user);
+    if (colon == std::string_view::npos)
+        return true;
+    auto password = percentDecoded(userInfo.substr(colon + 1));
+    if (!password) {
+        why = "bad percent escape in the password";
+        return false;
+    }
+    result.password = std::move(*password);
+    return true;
+}
+
+} // namespace
+
 std::optional<Server> parseServer(std::string_view authority, int defaultPort, std::string& why)
 {
     auto fail = [&](std::string_view reason) {
@@ -154,24 +189,8 @@ std::optional<Server> parseServer(std::string_view authority, int defaultPort, s
     };
     Server result;
     result.port = defaultPort;
-    // A raw "@" in a password is common enough to accept: the last "@" ends the credentials.
-    if (auto at = authority.rfind('@'); at != std::string_view::npos) {
-        std::string_view userInfo = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        auto colon = userInfo.find(':');
-        auto user = percentDecoded(userInfo.substr(0, colon));
-        if (!user)
-            return fail("bad percent escape in the user name");
-        if (user->empty())
-            return fail("the user name before \"@\" is empty");
-        result.user = std::move(*user);
-        if (colon != std::string_view::npos) {
-            auto password = percentDecoded(userInfo.substr(colon + 1));
-            if (!password)
-                return fail("bad percent escape in the password");
-            result.password = std::move(*password);
-        }
-    }
+    if (!takeCredentials(authority, result, why))
+        return std::nullopt;
 
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {

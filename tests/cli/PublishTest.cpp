@@ -123,7 +123,7 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
 
     // The readings kept their pace while the broker was away.
     const std::vector<Micros> times = storedTimes(home, 1);
-    ASSERT_GT(times.size(), 1000u);
+    ASSERT_GT(times.size(), 600u); // some eight seconds at 100 a second
     Micros longest = 0;
     for (std::size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
     EXPECT_LT(longest, 100000);
