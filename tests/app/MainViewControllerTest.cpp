@@ -214,11 +214,17 @@ TEST(MainViewController, ARecordingRunWithTheRealButtonsAndATareWhileRecording)
     EXPECT_EQ(s.shared->updateInterval(), 0.03333333507180214);
     std::int64_t before = s.active().gData().count();
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.active().gData().count() >= before + 4; }, 5000));
+    // A second tare is taken from the raw readings again, not from what the first one left.
+    QTest::mouseClick(tare, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.log.size() >= 3; }, 5000));
+    before = s.active().gData().count();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.active().gData().count() >= before + 4; }, 5000));
     QTest::mouseClick(record, Qt::LeftButton);
 
     std::vector<store::SampleValues> all;
     s.active().gData().forEach([&](const store::SampleValues& v) { all.push_back(v); return true; });
-    ASSERT_GE(all.size(), 10u);
+    EXPECT_EQ(s.log.back(), "tare during sampling");
+    ASSERT_GE(all.size(), 14u);
     EXPECT_EQ(all.front().x, 0.5f);
     EXPECT_EQ(all.front().z, -1.0f);
     EXPECT_EQ(all.back().x, 0.0f);
