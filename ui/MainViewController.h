@@ -24,6 +24,7 @@ namespace Ui {
 class MainView;
 }
 class GMeter;
+class ReviewView;
 class QLabel;
 class QToolButton;
 
@@ -62,6 +63,11 @@ public:
     // active session as stored.
     void spectrumButtonPressed();
     AnalysisPanel* analysisPanel() const { return analysis_.panel(); }
+    // Shows the review of the active session in the place of the live traces, or the live traces
+    // again (R, Escape in review). While review shows, a session chosen in the list is reviewed.
+    void reviewButtonPressed();
+    // The review, while it shows; else none.
+    ReviewView* reviewView() const;
     // The analysis on show.
     const analysis::Result& shownAnalysis() const { return analysis_.shownAnalysis(); }
     // Writes it as CSV beside the session's export.
@@ -103,6 +109,7 @@ private:
     // Offers to open the folder of a file the notice on show names.
     void showFolderOf(const QString& path);
     void placeNotice();
+    void showReview(bool shown);
     bool eventFilter(QObject* watched, QEvent* event) override;
     // What a popover calls to have its change saved soon.
     std::function<void()> saveSoon();
@@ -119,4 +126,5 @@ private:
     QString noticeFolder_;              // the folder the notice offers to open
     SessionActionsController sessions_;
     AnalysisPanelController analysis_;
+    QPointer<ReviewView> review_;
 };
