@@ -74,8 +74,16 @@ void ReviewLoader::load(const Request& request, Result& result)
         reader_ = std::make_unique<store::RangeReader>();
         if (!reader_->open(storePath_, error)) return fail();
     }
-    if (!reader_->extent(request.session, result.extent, error)) return fail();
+    if (!reader_->begin(error)) return fail();
+    read(result, error);
+    reader_->end();
+    if (!result.ok) fail();
+}
+
+void ReviewLoader::read(Result& result, store::StoreError& error)
+{
     Request& r = result.request;
+    if (!reader_->extent(r.session, result.extent, error)) return;
     const store::SessionExtent& e = result.extent;
     if (r.span == Request::Span::all) {
         r.from = e.first, r.to = std::max(e.last, e.first + 1000);
@@ -84,19 +92,21 @@ void ReviewLoader::load(const Request& request, Result& result)
         r.to = std::max(e.last, e.first + width);
         r.from = r.to - width;
     }
-    if (!reader_->envelope(r.session, r.from, r.to, r.columns, result.envelope, error)) return fail();
+    if (!reader_->envelope(r.session, r.from, r.to, r.columns, result.envelope, error)) return;
     if (r.overviewColumns > 0
         && (r.overviewAgain || overviewSession_ != r.session || overviewSamples_ != e.samples || overviewColumns_ != r.overviewColumns)) {
         store::Envelope overview;
         const platform::Micros to = std::max(e.last, e.first + 1000);
-        if (!reader_->envelope(r.session, e.first, to, r.overviewColumns, overview, error)) return fail();
+        // Opening on the whole session: the overview is the same read.
+        if (r.from == e.first && r.to == to && r.columns == r.overviewColumns) overview = result.envelope;
+        else if (!reader_->envelope(r.session, e.first, to, r.overviewColumns, overview, error)) return;
         result.overview = std::move(overview);
         overviewSession_ = r.session, overviewSamples_ = e.samples, overviewColumns_ = r.overviewColumns;
     }
     for (platform::Micros at : r.cursors) {
         store::SampleValues s;
         bool found = false;
-        if (!reader_->nearest(r.session, at, s, found, error)) return fail();
+        if (!reader_->nearest(r.session, at, s, found, error)) return;
         result.cursors.push_back(found ? std::optional(s) : std::nullopt);
     }
     result.ok = true;

@@ -50,6 +50,7 @@ signals:
 private:
     void run(std::stop_token stop);
     void load(const Request& request, Result& result);
+    void read(Result& result, store::StoreError& error);
 
     const std::string storePath_;
     std::unique_ptr<store::RangeReader> reader_; // the worker's alone

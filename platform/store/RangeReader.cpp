@@ -20,6 +20,9 @@ bool RangeReader::open(const std::string& path, StoreError& error)
         return false;
     }
     summary_ = std::make_unique<SummaryReader>(reader_.database());
+    // A frame's blocks and the rows at its column edges stay in memory from one frame to the next.
+    StoreError ignored;
+    reader_.database().exec("PRAGMA cache_size = -16384", ignored);
     return !failed(error);
 }
 
@@ -32,6 +35,17 @@ bool RangeReader::failed(StoreError& error)
     error.details["path"] = db.path();
     db.clearError();
     return true;
+}
+
+bool RangeReader::begin(StoreError& error)
+{
+    return reader_.database().exec("BEGIN", error);
+}
+
+void RangeReader::end()
+{
+    StoreError ignored;
+    reader_.database().exec("COMMIT", ignored);
 }
 
 bool RangeReader::extent(ObjectId session, SessionExtent& out, StoreError& error)

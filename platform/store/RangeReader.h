@@ -60,6 +60,10 @@ public:
     // Opens the store read-only; refuses one without summaries (older than version 4).
     bool open(const std::string& path, StoreError& error);
 
+    // What is read between begin() and end() is of one moment of the store, and costs one lock.
+    bool begin(StoreError& error);
+    void end();
+
     bool extent(ObjectId session, SessionExtent& out, StoreError& error);
     // [from, to] in `columns` columns (from <= to, columns >= 1).
     bool envelope(ObjectId session, Micros from, Micros to, int columns, Envelope& out, StoreError& error);
