@@ -105,12 +105,49 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
     v.whole = [&](const SummaryBlock& b, std::int64_t count) {
         addTo(Envelope::columnOf(b.minTime, from, to, columns), count, b.minTime, b.maxTime, b.min, b.max);
     };
-    v.sample = [&](const SampleValues& s) {
+    auto addSample = [&](const SampleValues& s) {
         if (s.dateStamp < from || s.dateStamp > to) return;
         const std::array<float, 3> value{s.x, s.y, s.z};
         addTo(Envelope::columnOf(s.dateStamp, from, to, columns), 1, s.dateStamp, s.dateStamp, value, value);
     };
+    // The 16-reading blocks across a column's edge wait until every other block is in.
+    struct Edge {
+        SummaryBlock block;
+        std::int64_t index, count;
+    };
+    std::vector<Edge> edges;
+    v.finest = [&](const SummaryBlock& b, std::int64_t index, std::int64_t count) { edges.push_back({b, index, count}); };
     if (!summary_->walk(session, head, v)) return !failed(error);
+    // An edge block whose readings lie within the extremes its columns already have changes
+    // none of them, whichever column each reading falls in: it is counted in the first one. The
+    // others are read, runs of neighbours in one go.
+    std::vector<const Edge*> toRead;
+    for (const Edge& edge : edges) {
+        const SummaryBlock& b = edge.block;
+        bool inside = b.minTime >= from && b.maxTime <= to;
+        const int first = Envelope::columnOf(std::max(b.minTime, from), from, to, columns);
+        const int last = Envelope::columnOf(std::min(b.maxTime, to), from, to, columns);
+        for (int c = first; inside && c <= last; ++c) {
+            const Envelope::Column& col = out.columns[std::size_t(c)];
+            inside = col.count > 0;
+            for (int a = 0; inside && a < 3; ++a) inside = b.min[a] >= col.min[a] && b.max[a] <= col.max[a];
+        }
+        if (!inside) {
+            toRead.push_back(&edge);
+            continue;
+        }
+        Envelope::Column& col = out.columns[std::size_t(first)];
+        col.count += edge.count;
+        out.count += edge.count;
+    }
+    for (std::size_t i = 0; i < toRead.size();) {
+        std::size_t end = i + 1;
+        std::int64_t count = toRead[i]->count;
+        while (end < toRead.size() && toRead[end]->index == toRead[end - 1]->index + 1) count += toRead[end++]->count;
+        summary_->readSamples(session, toRead[i]->block.firstId, count, addSample);
+        i = end;
+    }
+    if (failed(error)) return false;
     if (out.count > 0 && out.count <= columns) {
         // Few enough to draw one by one: through the time index, at most `columns` rows.
         out.readings.reserve(std::size_t(out.count));

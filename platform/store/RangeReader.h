@@ -22,7 +22,10 @@ struct Envelope {
     ObjectId session = 0;
     Micros from = 0, to = 0;
     struct Column {
-        std::int64_t count = 0; // readings in it; 0: nothing was recorded then (a gap)
+        // Readings in it; 0: nothing was recorded then (a gap). A block of 16 readings across a
+        // column's edge that changes neither column's extremes is counted (and its times taken)
+        // in the first column only: the sum over all columns is exact.
+        std::int64_t count = 0;
         Micros first = 0, last = 0;
         std::array<float, 3> min{}, max{};
     };

@@ -85,14 +85,14 @@ CREATE TABLE setting (
 // and the blocks of a removal waiting in the trash with its rows.
 constexpr const char* summarySql = R"sql(
 CREATE TABLE summary (
+    id         INTEGER PRIMARY KEY,           -- session_id << 40 | level << 32 | chunk
     session_id INTEGER NOT NULL,
     level      INTEGER NOT NULL,              -- blocks of 2^level samples in id order: 4, 8, 12, ...
-    chunk      INTEGER NOT NULL,              -- holds the level's blocks 32 * chunk to 32 * chunk + 31
+    chunk      INTEGER NOT NULL,              -- holds the level's blocks 48 * chunk to 48 * chunk + 47
     samples    INTEGER NOT NULL,              -- samples its blocks cover
     last_id    INTEGER NOT NULL,              -- the id of the last of them
-    blocks     BLOB NOT NULL,                 -- 72 bytes a block
-    PRIMARY KEY (session_id, level, chunk)
-) WITHOUT ROWID;
+    blocks     BLOB NOT NULL                  -- 72 bytes a block; a row fits one page
+);
 CREATE TABLE trash_summary (
     action_id  INTEGER NOT NULL,
     level      INTEGER NOT NULL,
@@ -244,8 +244,10 @@ bool repairSampleCounts(Database& db, std::vector<std::string>& repaired, StoreE
     std::vector<Wrong> wrong;
     {
         // One pass over the (session_id, date_stamp) index, not a count for each session.
+        // A session's summary rows are keyed from s.id << 40 on; its last row covers all it holds.
         Statement s(db, "SELECT s.id, s.sample_count, coalesce(r.n, 0), coalesce((SELECT samples FROM summary"
-                        " WHERE session_id = s.id ORDER BY level DESC LIMIT 1), 0) AS summarised FROM session s"
+                        " WHERE summary.id BETWEEN s.id << 40 AND ((s.id + 1) << 40) - 1"
+                        " ORDER BY summary.id DESC LIMIT 1), 0) AS summarised FROM session s"
                         " LEFT JOIN (SELECT session_id, count(*) AS n FROM gdata GROUP BY session_id) r"
                         " ON r.session_id = s.id WHERE s.sample_count IS NOT coalesce(r.n, 0)"
                         " OR summarised IS NOT coalesce(r.n, 0)");

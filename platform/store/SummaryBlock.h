@@ -2,7 +2,7 @@
 #pragma once
 // One block of a session's summary: the lowest and highest value and the sum of squares per
 // axis of 2^level consecutive samples in recording order (by id), with the span of their time
-// stamps and the id of the first. Stored 32 blocks to a row of the `summary` table, each as these
+// stamps and the id of the first. Stored 48 blocks to a row of the `summary` table, each as these
 // 72 bytes in little-endian order.
 #include <algorithm>
 #include <array>
@@ -19,7 +19,12 @@ namespace store {
 
 inline constexpr int kFinestLevel = 4;     // blocks of 16 samples
 inline constexpr int kLevelStep = 4;       // each level's block holds 16 of the level below
-inline constexpr int kBlocksPerChunk = 32; // blocks of a level in one row
+// Blocks of a level in one row: a row fits one 4 KiB page with its other columns, so that it is
+// one page read and the summaries take little room beside the readings; a whole number of
+// parents, so that a parent's blocks are all in one row.
+inline constexpr int kBlocksPerChunk = 48;
+static_assert(kBlocksPerChunk % (1 << kLevelStep) == 0);
+
 
 struct SummaryBlock {
     ObjectId firstId = 0;

@@ -7,15 +7,20 @@ namespace store {
 
 struct SummaryPyramid::Statements {
     explicit Statements(Database& db)
-        : head(db, "SELECT samples, last_id FROM summary WHERE session_id = ?1 ORDER BY level DESC LIMIT 1"),
-          chunk(db, "SELECT blocks, last_id FROM summary WHERE session_id = ?1 AND level = ?2 AND chunk = ?3"),
-          writeChunk(db, "INSERT OR REPLACE INTO summary(session_id, level, chunk, samples, last_id, blocks)"
-                         " VALUES(?1,?2,?3,?4,?5,?6)"),
-          drop(db, "DELETE FROM summary WHERE session_id = ?1"),
+        // A session's rows are the keys summaryKey(session, 0, 0) to summaryKeyEnd(session); the
+        // last of them is its top level's one row.
+        : head(db, "SELECT samples, last_id FROM summary WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"
+                   " ORDER BY id DESC LIMIT 1"),
+          chunk(db, "SELECT blocks, last_id FROM summary WHERE id = (?1 << 40) | (?2 << 32) | ?3"),
+          writeChunk(db, "INSERT OR REPLACE INTO summary(id, session_id, level, chunk, samples, last_id, blocks)"
+                         " VALUES((?1 << 40) | (?2 << 32) | ?3, ?1, ?2, ?3, ?4, ?5, ?6)"),
+          drop(db, "DELETE FROM summary WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"),
           toTrash(db, "INSERT OR REPLACE INTO trash_summary(action_id, level, chunk, samples, last_id, blocks)"
-                      " SELECT ?2, level, chunk, samples, last_id, blocks FROM summary WHERE session_id = ?1"),
-          fromTrash(db, "INSERT OR REPLACE INTO summary(session_id, level, chunk, samples, last_id, blocks)"
-                        " SELECT ?1, level, chunk, samples, last_id, blocks FROM trash_summary WHERE action_id = ?2"),
+                      " SELECT ?2, level, chunk, samples, last_id, blocks FROM summary"
+                      " WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"),
+          fromTrash(db, "INSERT OR REPLACE INTO summary(id, session_id, level, chunk, samples, last_id, blocks)"
+                        " SELECT (?1 << 40) | (level << 32) | chunk, ?1, level, chunk, samples, last_id, blocks"
+                        " FROM trash_summary WHERE action_id = ?2"),
           purge(db, "DELETE FROM trash_summary WHERE action_id = ?1"),
           trashHead(db, "SELECT samples FROM trash_summary WHERE action_id = ?1 ORDER BY level DESC LIMIT 1"),
           // By id, through the table's own order (the + keeps SQLite off the session index, which would

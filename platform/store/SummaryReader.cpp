@@ -7,9 +7,10 @@ namespace store {
 
 SummaryReader::SummaryReader(Database& db)
     : db_(db),
-      head_(db, "SELECT level, samples, last_id FROM summary WHERE session_id = ?1 ORDER BY level DESC LIMIT 1"),
-      blocks_(db, "SELECT chunk, blocks FROM summary WHERE session_id = ?1 AND level = ?2 AND chunk BETWEEN ?3 AND ?4"
-                  " ORDER BY chunk"),
+      head_(db, "SELECT level, samples, last_id FROM summary WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"
+                " ORDER BY id DESC LIMIT 1"),
+      blocks_(db, "SELECT chunk, blocks FROM summary WHERE id BETWEEN (?1 << 40) | (?2 << 32) | ?3"
+                  " AND (?1 << 40) | (?2 << 32) | ?4 ORDER BY id"),
       // Through the table's own order by id (the + keeps SQLite off the session index, which would
       // read every row of the session): a block's samples are the session's next ones.
       samples_(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE id >= ?2 AND +session_id = ?1"
@@ -74,11 +75,8 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
                         next.push_back(index);
                         break;
                     }
-                    samples_.bind(1, session).bind(2, loaded[k].firstId).bind(3, count);
-                    while (samples_.step())
-                        visitor.sample(SampleValues{samples_.int64(0), samples_.int64(1), float(samples_.real(2)),
-                                                    float(samples_.real(3)), float(samples_.real(4)), session});
-                    samples_.reset();
+                    if (visitor.finest) visitor.finest(loaded[k], index, count);
+                    else readSamples(session, loaded[k].firstId, count, visitor.sample);
                     break;
                 }
             }
@@ -87,6 +85,16 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
         split = std::move(next);
     }
     return !db_.failed();
+}
+
+void SummaryReader::readSamples(ObjectId session, ObjectId firstId, std::int64_t count,
+                                const std::function<void(const SampleValues&)>& visit)
+{
+    samples_.bind(1, session).bind(2, firstId).bind(3, count);
+    while (samples_.step())
+        visit(SampleValues{samples_.int64(0), samples_.int64(1), float(samples_.real(2)), float(samples_.real(3)),
+                           float(samples_.real(4)), session});
+    samples_.reset();
 }
 
 bool SummaryReader::summarize(ObjectId session, Micros from, Micros to, SampleSummary& out)

@@ -32,9 +32,16 @@ public:
         std::function<void(const SummaryBlock&, std::int64_t count)> whole;
         // A sample of a 16-sample block that was split; in id order within the block.
         std::function<void(const SampleValues&)> sample;
+        // When set, a 16-sample block that was split comes here instead (with its index at its
+        // level), for the caller to read its samples or not.
+        std::function<void(const SummaryBlock&, std::int64_t index, std::int64_t count)> finest;
     };
     // Walks the blocks level by level from the top. False when the store could not be read.
     bool walk(ObjectId session, const Head& head, const Visitor& visitor);
+
+    // `count` samples of the session from the one with this id on, in id order.
+    void readSamples(ObjectId session, ObjectId firstId, std::int64_t count,
+                     const std::function<void(const SampleValues&)>& visit);
 
     // Exactly what the session's saved samples with from <= time <= to hold.
     bool summarize(ObjectId session, Micros from, Micros to, SampleSummary& out);

@@ -163,7 +163,7 @@ TEST(SummaryPyramid, AnswersWhatTheRowsSayThroughSavesClearsUndosAndDeletes)
     // The start-up repair makes summaries that do not fit afresh, and drops those of no session.
     Database& db = c.database();
     ASSERT_TRUE(db.exec("DELETE FROM summary WHERE session_id = 1;"
-                        "INSERT INTO summary VALUES(99, 4, 0, 1, 1, x'00')", error));
+                        "INSERT INTO summary VALUES(99 << 40, 99, 4, 0, 1, 1, x'00')", error));
     std::vector<std::string> repaired;
     ASSERT_TRUE(repairSampleCounts(db, repaired, error));
     EXPECT_EQ(repaired.size(), 1u);
