@@ -158,16 +158,20 @@ void ReviewView::drawEnvelope(QPainter& p, const Geometry& g, int axis, double l
         const store::Envelope::Column& c = e.columns[std::size_t(i)];
         if (!c.count) continue;
         const double x = std::floor(xOf(store::Envelope::columnStart(i, e.from, e.to, n))) + 0.5;
-        const double top = y(c.max[axis]), bottom = y(c.min[axis]);
-        lines.emplace_back(x, top, x, std::max(bottom, top + 1));
-        // Neighbours across empty columns are joined unless the readings pause there.
-        if (previous >= 0 && previous < i - 1) {
-            const store::Envelope::Column& b = e.columns[std::size_t(previous)];
-            if (c.first - b.last <= extent_.gap) {
+        double top = y(c.max[axis]), bottom = y(c.min[axis]);
+        // Neighbours are joined unless the readings pause between them: a bar reaches its left
+        // neighbour's, a line crosses empty columns.
+        const store::Envelope::Column* b = previous >= 0 ? &e.columns[std::size_t(previous)] : nullptr;
+        if (b && c.first - b->last <= extent_.gap) {
+            const double bTop = y(b->max[axis]), bBottom = y(b->min[axis]);
+            if (previous == i - 1) {
+                top = std::min(top, bBottom), bottom = std::max(bottom, bTop);
+            } else {
                 const double px = std::floor(xOf(store::Envelope::columnStart(previous, e.from, e.to, n))) + 0.5;
-                lines.emplace_back(px, y((b.min[axis] + b.max[axis]) / 2), x, y((c.min[axis] + c.max[axis]) / 2));
+                lines.emplace_back(px, (bTop + bBottom) / 2, x, (top + bottom) / 2);
             }
         }
+        lines.emplace_back(x, top, x, std::max(bottom, top + 1));
         previous = i;
     }
     p.setPen(QPen(axisColours()[std::size_t(axis)], 1));
