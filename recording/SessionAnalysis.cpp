@@ -42,6 +42,7 @@ bool SessionAnalysis::analyse(const Request& request, analysis::Result& result, 
         [&](const store::SampleValues& v) {
             if (stop && stop->load(std::memory_order_relaxed)) return false;
             if (v.dateStamp < request.from) return true;
+            if (request.to && v.dateStamp > request.to) return false; // in time order: the rest is later
             walk.add(v.dateStamp, v.x, v.y, v.z);
             return true;
         },

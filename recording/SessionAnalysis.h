@@ -21,6 +21,7 @@ public:
         store::SessionSnapshot snapshot;
         AnalysisOptions options;
         platform::Micros from = 0; // samples before this time are left out (0: none)
+        platform::Micros to = 0;   // samples after this time are left out (0: none)
     };
 
     explicit SessionAnalysis(Request request, QObject* parent = nullptr);

@@ -48,6 +48,11 @@ bool StoreKeeper::open(const std::string& path, store::StoreError& error)
         return false;
     }
     auto context = std::make_unique<store::ObjectContext>();
+    // Opened before any window: a store that predates the summaries tells its progress in the log.
+    context->setMigrationProgress([](std::int64_t done, std::int64_t total) {
+        platform::log("bringing the store up to date: " + std::to_string(done) + " of " + std::to_string(total)
+                      + " samples summarised");
+    });
     if (!context->open(path, error)) return false;
     for (const std::string& repaired : context->repairs()) platform::log("the last run did not end cleanly: " + repaired);
     context_ = std::move(context);

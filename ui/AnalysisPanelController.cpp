@@ -64,6 +64,11 @@ void AnalysisPanelController::follow()
         delete stored_.data();
         return;
     }
+    if (range_) {
+        stopLive();
+        analyseStored();
+        return;
+    }
     if (recorder_.isRecording()) {
         delete stored_.data();
         const double rate = recorder_.runRate();
@@ -109,6 +114,7 @@ void AnalysisPanelController::showLive()
 void AnalysisPanelController::analyseStored()
 {
     delete stored_.data();
+    if (range_) return analyseStoredRange();
     Session active = root_.options().activeSession();
     if (!active) return;
     const AnalysisOptions options = panel_->options();
@@ -122,6 +128,35 @@ void AnalysisPanelController::analyseStored()
     const QString source =
         QString("Session %1, %2")
             .arg(QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss")), span);
+    startStored(std::move(request), source);
+}
+
+void AnalysisPanelController::analyseRange(store::ObjectId session, platform::Micros from, platform::Micros to)
+{
+    range_ = Range{session, from, to};
+    follow();
+}
+
+void AnalysisPanelController::clearRange()
+{
+    if (!range_) return;
+    range_.reset();
+    follow();
+}
+
+void AnalysisPanelController::analyseStoredRange()
+{
+    SessionAnalysis::Request request{storePath_, root_.managedObjectContext()->snapshot(range_->session),
+                                     panel_->options(), range_->from, range_->to};
+    const QString source = QString("Session %1, %2 to %3")
+                               .arg(range_->session)
+                               .arg(QString::fromStdString(platform::formatDate(range_->from, "HH:mm:ss.SSS")),
+                                    QString::fromStdString(platform::formatDate(range_->to, "HH:mm:ss.SSS")));
+    startStored(std::move(request), source);
+}
+
+void AnalysisPanelController::startStored(SessionAnalysis::Request request, const QString& source)
+{
     panel_->showNothing("Analysing…", source);
     stored_ = new SessionAnalysis(std::move(request), this);
     connect(stored_, &SessionAnalysis::finished, this,

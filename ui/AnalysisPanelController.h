@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ui/AnalysisPanel.h"
@@ -18,8 +19,8 @@
 #include "recording/Recorder.h"
 #include "analysis/LiveAnalyser.h"
 #include "analysis/Result.h"
+#include "recording/SessionAnalysis.h"
 
-class SessionAnalysis;
 
 class AnalysisPanelController : public QObject {
     Q_OBJECT
@@ -39,6 +40,9 @@ public:
     void follow();
     // A new or cleared session: the live analysis starts afresh.
     void restart();
+    // Analyses exactly a stretch of a stored session (chosen in review) until clearRange().
+    void analyseRange(store::ObjectId session, platform::Micros from, platform::Micros to);
+    void clearRange();
     // Writes what is on show as CSV beside the session's export.
     void exportAnalysis();
 
@@ -52,6 +56,8 @@ signals:
 private:
     void showLive();
     void analyseStored();
+    void analyseStoredRange();
+    void startStored(SessionAnalysis::Request request, const QString& source);
     void optionsChanged();
     void stopLive();
 
@@ -65,4 +71,9 @@ private:
     QPointer<SessionAnalysis> stored_;
     analysis::Result shown_;
     QString source_;
+    struct Range {
+        store::ObjectId session = 0;
+        platform::Micros from = 0, to = 0;
+    };
+    std::optional<Range> range_;
 };

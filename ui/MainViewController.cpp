@@ -14,6 +14,7 @@
 
 #include "recording/BaseModel.h"
 #include "ui/GMeter.h"
+#include "ui/ReviewView.h"
 #include "recording/Options.h"
 #include "recording/Session.h"
 #include "ui/TraceGeometry.h"
@@ -30,6 +31,12 @@ MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, 
     connect(&statusTimer_, &QTimer::timeout, this, &MainViewController::updateStatus);
     connect(&recorder_, &Recorder::stateChanged, this, &MainViewController::recordingStateChanged);
     connect(&recorder_, &Recorder::activeSessionChanged, this, &MainViewController::reloadTrace);
+    connect(&recorder_, &Recorder::activeSessionChanged, this, [this] {
+        if (review_ && !review_->isHidden()) review_->showSession(recorder_.root().options().activeSession().objectId(), false);
+    });
+    connect(&keeper_, &StoreKeeper::saved, this, [this] {
+        if (review_ && !review_->isHidden()) review_->refresh();
+    });
     connect(&recorder_, &Recorder::tareTaken, this, [this] {
         // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
         placeNeedles(std::nullopt);
@@ -103,6 +110,7 @@ void MainViewController::connectControls()
     connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
     connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
     connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
+    connect(ui_->reviewButton, &QToolButton::clicked, this, &MainViewController::reviewButtonPressed);
     connect(ui_->openFolderButton, &QToolButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(noticeFolder_)); });
     connect(ui_->closeNoticeButton, &QToolButton::clicked, this, [this] { showMessage({}, false); });
@@ -256,6 +264,7 @@ void MainViewController::recordingStateChanged()
         // A stop is a safe point: what was recorded goes to disk now.
         keeper_.saveContext();
     }
+    if (review_) review_->setRecording(recorder_.isRecording());
     updateStatus();
     analysis_.follow();
 }
@@ -379,4 +388,43 @@ void MainViewController::spectrumButtonPressed()
     if (!ui_) return;
     analysis_.toggle(view(), ui_->traceRow);
     ui_->spectrumButton->setChecked(analysis_.isShown());
+}
+
+ReviewView* MainViewController::reviewView() const
+{
+    return review_ && !review_->isHidden() ? review_.data() : nullptr;
+}
+
+void MainViewController::reviewButtonPressed()
+{
+    if (!ui_) return;
+    showReview(!reviewView());
+}
+
+void MainViewController::showReview(bool shown)
+{
+    if (shown && !review_) {
+        review_ = new ReviewView(keeper_.context()->path(), view());
+        ui_->traceRow->insertWidget(0, review_, 1);
+        connect(review_, &ReviewView::leaveRequested, this, [this] { showReview(false); });
+        connect(review_, &ReviewView::rangeSelected, this,
+                [this](store::ObjectId session, platform::Micros from, platform::Micros to) {
+                    if (!analysis_.isShown()) spectrumButtonPressed();
+                    analysis_.analyseRange(session, from, to);
+                });
+    }
+    ui_->reviewButton->setChecked(shown);
+    ui_->gMeterView->setVisible(!shown);
+    for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->setVisible(!shown);
+    if (!review_) return;
+    review_->setVisible(shown);
+    if (!shown) {
+        analysis_.clearRange();
+        return;
+    }
+    // What is still in memory goes to the file first; each save then reads again.
+    keeper_.saveContext();
+    review_->setRecording(recorder_.isRecording());
+    review_->showSession(recorder_.root().options().activeSession().objectId(), recorder_.isRecording());
+    review_->setFocus();
 }

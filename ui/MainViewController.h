@@ -24,6 +24,7 @@ namespace Ui {
 class MainView;
 }
 class GMeter;
+class ReviewView;
 class QLabel;
 class QToolButton;
 
@@ -61,6 +62,11 @@ public:
     // Shows or hides the analysis panel beside the traces (F): live while recording, else the
     // active session as stored.
     void spectrumButtonPressed();
+    // Shows the review of the active session in the place of the live traces, or the live traces
+    // again (R, Escape in review). While review shows, a session chosen in the list is reviewed.
+    void reviewButtonPressed();
+    // The review, while it shows; else none.
+    ReviewView* reviewView() const;
     // The analysis on show.
     const analysis::Result& shownAnalysis() const { return analysis_.shownAnalysis(); }
     // Writes it as CSV beside the session's export.
@@ -102,6 +108,7 @@ private:
     // Offers to open the folder of a file the notice on show names.
     void showFolderOf(const QString& path);
     void placeNotice();
+    void showReview(bool shown);
     bool eventFilter(QObject* watched, QEvent* event) override;
     // What a popover calls to have its change saved soon.
     std::function<void()> saveSoon();
@@ -118,4 +125,5 @@ private:
     QString noticeFolder_;              // the folder the notice offers to open
     SessionActionsController sessions_;
     AnalysisPanelController analysis_;
+    QPointer<ReviewView> review_;
 };

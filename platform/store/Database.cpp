@@ -78,6 +78,12 @@ Statement& Statement::bind(int index, std::string_view value)
     return *this;
 }
 
+Statement& Statement::bindBlob(int index, const void* data, std::size_t size)
+{
+    if (stmt_) sqlite3_bind_blob64(stmt_, index, data, sqlite3_uint64(size), SQLITE_TRANSIENT);
+    return *this;
+}
+
 Statement& Statement::bindNull(int index)
 {
     if (stmt_) sqlite3_bind_null(stmt_, index);
@@ -127,6 +133,13 @@ std::string Statement::text(int column) const
 {
     const unsigned char* t = sqlite3_column_text(stmt_, column);
     return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+}
+
+std::string_view Statement::blob(int column) const
+{
+    const void* data = sqlite3_column_blob(stmt_, column);
+    const int size = sqlite3_column_bytes(stmt_, column);
+    return data ? std::string_view(static_cast<const char*>(data), std::size_t(size)) : std::string_view();
 }
 
 // ---- Database ----

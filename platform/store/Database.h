@@ -2,6 +2,7 @@
 #pragma once
 // A small RAII layer over SQLite's C API: one connection, prepared statements with bound values,
 // and transactions that roll back unless committed.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -46,6 +47,8 @@ public:
     Statement& bind(int index, std::int64_t value);
     Statement& bind(int index, double value);
     Statement& bind(int index, std::string_view value);
+    // Bytes, copied by SQLite.
+    Statement& bindBlob(int index, const void* data, std::size_t size);
     Statement& bindNull(int index);
 
     // Runs one step: true while a row is available, false when done. A failure is kept by the
@@ -59,6 +62,8 @@ public:
     double real(int column) const;
     bool isNull(int column) const;
     std::string text(int column) const;
+    // A blob's bytes, valid until the next step or reset.
+    std::string_view blob(int column) const;
 
 private:
     Database* db_ = nullptr;

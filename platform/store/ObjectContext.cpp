@@ -62,7 +62,7 @@ bool ObjectContext::open(const std::string& path, StoreError& error)
         refuseReadOnly(path, error);
         return fail();
     }
-    if (!prepareSchema(db_, error)) return fail();
+    if (!prepareSchema(db_, error, migrationProgress_)) return fail();
     // Counting every row takes a while in a large store: only after an end that was not clean.
     if (lock_.endedUncleanly()) {
         if (!repairSampleCounts(db_, repairs_, error)) return fail();

@@ -18,6 +18,7 @@
 #include "platform/store/EntityStore.h"
 #include "platform/store/Records.h"
 #include "platform/store/SampleStore.h"
+#include "platform/store/Schema.h"
 #include "platform/store/SessionReader.h"
 #include "platform/store/StoreLock.h"
 #include "platform/store/StoreWriter.h"
@@ -36,6 +37,8 @@ public:
     // that cannot be used (not ours, unknown version, missing tables, read-only) is refused before
     // anything is written to it.
     bool open(const std::string& path, StoreError& error);
+    // Told how far a long step of bringing an older store up to date has got (see prepareSchema).
+    void setMigrationProgress(MigrationProgress progress) { migrationProgress_ = std::move(progress); }
     const std::string& path() const { return db_.path(); }
     // What open() repaired after an end that was not clean (see repairSampleCounts), a line each.
     const std::vector<std::string>& repairs() const { return repairs_; }
@@ -140,6 +143,7 @@ private:
     SampleStore samples_{entities_, [this] { changed(); }, [this] { reportReadFailure(); }};
     Trash trash_{entities_, samples_, [this] { changed(); }};
     std::vector<std::string> repairs_;
+    MigrationProgress migrationProgress_;
     bool saving_ = false;
 
     bool changed_ = false;

@@ -4,6 +4,8 @@
 #include <set>
 #include <string>
 
+#include "platform/store/SummaryPyramid.h"
+
 namespace store {
 
 namespace {
@@ -79,6 +81,29 @@ CREATE TABLE setting (
 );
 )sql";
 
+// Version 4: the summary pyramid of every session for review at any zoom (see SummaryPyramid.h),
+// and the blocks of a removal waiting in the trash with its rows.
+constexpr const char* summarySql = R"sql(
+CREATE TABLE summary (
+    id         INTEGER PRIMARY KEY,           -- session_id << 40 | level << 32 | chunk
+    session_id INTEGER NOT NULL,
+    level      INTEGER NOT NULL,              -- blocks of 2^level samples in id order: 4, 8, 12, ...
+    chunk      INTEGER NOT NULL,              -- holds the level's blocks 48 * chunk to 48 * chunk + 47
+    samples    INTEGER NOT NULL,              -- samples its blocks cover
+    last_id    INTEGER NOT NULL,              -- the id of the last of them
+    blocks     BLOB NOT NULL                  -- 72 bytes a block; a row fits one page
+);
+CREATE TABLE trash_summary (
+    action_id  INTEGER NOT NULL,
+    level      INTEGER NOT NULL,
+    chunk      INTEGER NOT NULL,
+    samples    INTEGER NOT NULL,
+    last_id    INTEGER NOT NULL,
+    blocks     BLOB NOT NULL,
+    PRIMARY KEY (action_id, level, chunk)
+) WITHOUT ROWID;
+)sql";
+
 bool failed(Database& db, StoreError& error)
 {
     if (!db.failed()) return false;
@@ -134,9 +159,33 @@ std::string versionPragmas(int version)
            + std::to_string(version) + ";";
 }
 
+// Brings a store of an older version up to this one, one numbered step after another, in one
+// transaction: a failure leaves it as it was.
+bool migrate(Database& db, int from, const MigrationProgress& progress, StoreError& error)
+{
+    if (!db.exec("BEGIN", error)) return false;
+    bool ok = true;
+    // 1 -> 2: the trash.
+    if (ok && from < 2) ok = db.exec(trashSql, error);
+    // 2 -> 3: named settings.
+    if (ok && from < 3) ok = db.exec(settingSql, error);
+    // 3 -> 4: the summaries, made once from every stored row.
+    if (ok && from < 4) {
+        ok = db.exec(summarySql, error);
+        if (ok) SummaryPyramid(db).rebuildAll(progress);
+        ok = ok && !failed(db, error);
+    }
+    ok = ok && db.exec(versionPragmas(schemaVersion), error) && db.exec("COMMIT", error);
+    if (ok) return true;
+    StoreError ignored;
+    db.exec("ROLLBACK", ignored);
+    error.message = "The store could not be brought up to date";
+    return false;
+}
+
 } // namespace
 
-bool prepareSchema(Database& db, StoreError& error)
+bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& progress)
 {
     std::int64_t appId = 0, version = 0, objects = 0;
     if (!readInt(db, "PRAGMA application_id", appId, error)
@@ -147,7 +196,7 @@ bool prepareSchema(Database& db, StoreError& error)
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -175,12 +224,14 @@ bool prepareSchema(Database& db, StoreError& error)
     if (!core || (version >= 2 && !trash) || (version >= 3 && !setting))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
+    const bool summary = hasColumns(layout, {"summary.session_id", "summary.blocks", "trash_summary.action_id",
+                                             "trash_summary.blocks"});
+    if (version >= 4 && !summary)
+        return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
+
     // Checked: from here on the file is ours to write.
     if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-    if (version < schemaVersion) {
-        std::string upgrade = std::string(version < 2 ? trashSql : "") + settingSql + versionPragmas(schemaVersion);
-        if (!runScript(db, upgrade, "The store could not be brought up to date", error)) return false;
-    }
+    if (version < schemaVersion && !migrate(db, int(version), progress, error)) return false;
     // FULL: a finished save survives a power cut, not only a crash of the program.
     return db.exec("PRAGMA synchronous=FULL", error);
 }
@@ -188,25 +239,43 @@ bool prepareSchema(Database& db, StoreError& error)
 bool repairSampleCounts(Database& db, std::vector<std::string>& repaired, StoreError& error)
 {
     struct Wrong {
-        std::int64_t session, kept, rows;
+        std::int64_t session, kept, rows, summarised;
     };
     std::vector<Wrong> wrong;
     {
         // One pass over the (session_id, date_stamp) index, not a count for each session.
-        Statement s(db, "SELECT s.id, s.sample_count, coalesce(r.n, 0) FROM session s LEFT JOIN"
-                        " (SELECT session_id, count(*) AS n FROM gdata GROUP BY session_id) r ON r.session_id = s.id"
-                        " WHERE s.sample_count IS NOT coalesce(r.n, 0)");
-        while (s.step()) wrong.push_back({s.int64(0), s.int64(1), s.int64(2)});
+        // A session's summary rows are keyed from s.id << 40 on; its last row covers all it holds.
+        Statement s(db, "SELECT s.id, s.sample_count, coalesce(r.n, 0), coalesce((SELECT samples FROM summary"
+                        " WHERE summary.id BETWEEN s.id << 40 AND ((s.id + 1) << 40) - 1"
+                        " ORDER BY summary.id DESC LIMIT 1), 0) AS summarised FROM session s"
+                        " LEFT JOIN (SELECT session_id, count(*) AS n FROM gdata GROUP BY session_id) r"
+                        " ON r.session_id = s.id WHERE s.sample_count IS NOT coalesce(r.n, 0)"
+                        " OR summarised IS NOT coalesce(r.n, 0)");
+        while (s.step()) wrong.push_back({s.int64(0), s.int64(1), s.int64(2), s.int64(3)});
     }
     if (failed(db, error)) return false;
-    if (wrong.empty()) return true;
-    std::string script;
+    if (!db.exec("BEGIN", error)) return false;
+    // Summaries of sessions that are no more.
+    db.exec("DELETE FROM summary WHERE session_id NOT IN (SELECT id FROM session)", error);
+    SummaryPyramid pyramid(db);
     for (const Wrong& w : wrong) {
-        script += "UPDATE session SET sample_count = " + std::to_string(w.rows) + " WHERE id = " + std::to_string(w.session) + ";";
-        repaired.push_back("session " + std::to_string(w.session) + " was said to hold " + std::to_string(w.kept)
-                           + " samples but holds " + std::to_string(w.rows) + ": its count is repaired");
+        const std::string session = "session " + std::to_string(w.session);
+        if (w.kept != w.rows) {
+            Statement(db, "UPDATE session SET sample_count = ?1 WHERE id = ?2").bind(1, w.rows).bind(2, w.session).run();
+            repaired.push_back(session + " was said to hold " + std::to_string(w.kept) + " samples but holds "
+                               + std::to_string(w.rows) + ": its count is repaired");
+        }
+        if (w.summarised != w.rows) {
+            pyramid.rebuild(w.session);
+            repaired.push_back(session + "'s summary covered " + std::to_string(w.summarised) + " of its "
+                               + std::to_string(w.rows) + " samples: it is made afresh");
+        }
     }
-    return runScript(db, script, "The store's sample counts could not be repaired", error);
+    if (!failed(db, error) && db.exec("COMMIT", error)) return true;
+    StoreError ignored;
+    db.exec("ROLLBACK", ignored);
+    error.message = "The store's sample counts could not be repaired";
+    return false;
 }
 
 } // namespace store

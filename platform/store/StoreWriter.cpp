@@ -11,6 +11,7 @@
 
 #include "platform/DateFormatter.h"
 #include "platform/store/Schema.h"
+#include "platform/store/SummaryPyramid.h"
 
 namespace store {
 
@@ -36,11 +37,14 @@ struct StoreWriter::Statements {
                                " WHERE action_id = ?1"),
           purgeTrashRows(db, "DELETE FROM trash_gdata WHERE action_id = ?1"),
           purgeTrashAction(db, "DELETE FROM trash_action WHERE id = ?1"),
-          writeSetting(db, "INSERT OR REPLACE INTO setting(name, value) VALUES(?1, ?2)")
+          writeSetting(db, "INSERT OR REPLACE INTO setting(name, value) VALUES(?1, ?2)"),
+          pyramid(db)
     {
     }
     Statement insertBaseModel, writeOptions, writeSession, deleteSession, insertSample, insertTrashAction,
         copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting;
+    // Kept in the same transaction as the rows it summarises.
+    SummaryPyramid pyramid;
 };
 
 namespace {
@@ -190,7 +194,13 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
         if (db_.failed()) return false;
     }
     // Last, so that a removal also takes the samples written just above.
-    for (const TrashOp& op : c.trashOps) writeTrashOp(op);
+    s.pyramid.beginSave(c);
+    for (const TrashOp& op : c.trashOps) {
+        s.pyramid.beforeTrashOp(op);
+        writeTrashOp(op);
+        s.pyramid.afterTrashOp(op);
+    }
+    s.pyramid.endSave();
     return !db_.failed();
 }
 

@@ -76,7 +76,8 @@ TEST(StoreFile, ANewStoreIsAPlainDocumentedSqliteDatabase)
     sqlite3_close(db);
 
     // A store of the first version, without a trash, is brought up to date and keeps its rows.
-    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; DROP TABLE setting; PRAGMA user_version = 1;");
+    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; DROP TABLE setting; DROP TABLE summary;"
+                 " DROP TABLE trash_summary; PRAGMA user_version = 1;");
     {
         ObjectContext c;
         StoreError error;

@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/store/RangeReader.h"
+
+#include <algorithm>
+
+namespace store {
+
+RangeReader::RangeReader() = default;
+RangeReader::~RangeReader() = default;
+
+bool RangeReader::open(const std::string& path, StoreError& error)
+{
+    if (!reader_.open(path, error)) return false;
+    Statement version(reader_.database(), "PRAGMA user_version");
+    if (!version.step() || version.int64(0) < 4) {
+        error = StoreError{};
+        error.code = StoreError::unknownSchemaVersion;
+        error.message = "The store has no summaries to review yet";
+        error.details["path"] = path;
+        return false;
+    }
+    summary_ = std::make_unique<SummaryReader>(reader_.database());
+    // A frame's blocks and the rows at its column edges stay in memory from one frame to the next.
+    StoreError ignored;
+    reader_.database().exec("PRAGMA cache_size = -16384", ignored);
+    return !failed(error);
+}
+
+bool RangeReader::failed(StoreError& error)
+{
+    Database& db = reader_.database();
+    if (!db.failed()) return false;
+    error = db.failure();
+    error.message = "The store could not be read";
+    error.details["path"] = db.path();
+    db.clearError();
+    return true;
+}
+
+bool RangeReader::begin(StoreError& error)
+{
+    return reader_.database().exec("BEGIN", error);
+}
+
+void RangeReader::end()
+{
+    StoreError ignored;
+    reader_.database().exec("COMMIT", ignored);
+}
+
+bool RangeReader::extent(ObjectId session, SessionExtent& out, StoreError& error)
+{
+    out = SessionExtent{};
+    bool any = false;
+    if (!reader_.timeSpan(session, out.first, out.last, any, error)) return false;
+    SummaryReader::Head head;
+    if (!summary_->head(session, head)) return !failed(error);
+    out.samples = head.samples;
+    // Readings further apart than four of the usual intervals are not joined: a pause, a stop.
+    std::vector<Micros> times;
+    if (!reader_.firstTimes(session, 257, times, error)) return false;
+    std::vector<Micros> steps;
+    for (std::size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
+    Micros usual = 1000;
+    if (!steps.empty()) {
+        std::nth_element(steps.begin(), steps.begin() + std::ptrdiff_t(steps.size() / 2), steps.end());
+        usual = std::max<Micros>(steps[steps.size() / 2], 1);
+    }
+    out.gap = std::max<Micros>(4 * usual, 1000);
+    return true;
+}
+
+bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns, Envelope& out, StoreError& error)
+{
+    out = Envelope{};
+    out.session = session;
+    out.from = from;
+    out.to = std::max(from, to);
+    to = out.to;
+    columns = std::max(columns, 1);
+    out.columns.assign(std::size_t(columns), Envelope::Column{});
+    auto addTo = [&](int c, std::int64_t count, Micros first, Micros last, const std::array<float, 3>& lo,
+                     const std::array<float, 3>& hi) {
+        Envelope::Column& col = out.columns[std::size_t(c)];
+        if (col.count == 0) {
+            col.first = first, col.last = last, col.min = lo, col.max = hi;
+        } else {
+            col.first = std::min(col.first, first), col.last = std::max(col.last, last);
+            for (int a = 0; a < 3; ++a) col.min[a] = std::min(col.min[a], lo[a]), col.max[a] = std::max(col.max[a], hi[a]);
+        }
+        col.count += count;
+        out.count += count;
+    };
+    SummaryReader::Head head;
+    if (!summary_->head(session, head)) return !failed(error);
+    SummaryReader::Visitor v;
+    // A block goes whole into a column when its readings all fall in it; else it is split.
+    v.decide = [&](const SummaryBlock& b, int, std::int64_t) {
+        if (b.maxTime < from || b.minTime > to) return SummaryReader::Take::out;
+        if (b.minTime >= from && b.maxTime <= to
+            && Envelope::columnOf(b.minTime, from, to, columns) == Envelope::columnOf(b.maxTime, from, to, columns))
+            return SummaryReader::Take::whole;
+        return SummaryReader::Take::split;
+    };
+    v.whole = [&](const SummaryBlock& b, std::int64_t count) {
+        addTo(Envelope::columnOf(b.minTime, from, to, columns), count, b.minTime, b.maxTime, b.min, b.max);
+    };
+    auto addSample = [&](const SampleValues& s) {
+        if (s.dateStamp < from || s.dateStamp > to) return;
+        const std::array<float, 3> value{s.x, s.y, s.z};
+        addTo(Envelope::columnOf(s.dateStamp, from, to, columns), 1, s.dateStamp, s.dateStamp, value, value);
+    };
+    // The 16-reading blocks across a column's edge wait until every other block is in.
+    struct Edge {
+        SummaryBlock block;
+        std::int64_t index, count;
+    };
+    std::vector<Edge> edges;
+    v.finest = [&](const SummaryBlock& b, std::int64_t index, std::int64_t count) { edges.push_back({b, index, count}); };
+    if (!summary_->walk(session, head, v)) return !failed(error);
+    // An edge block whose readings lie within the extremes its columns already have changes
+    // none of them, whichever column each reading falls in: it is counted in the first one. The
+    // others are read, runs of neighbours in one go.
+    std::vector<const Edge*> toRead;
+    for (const Edge& edge : edges) {
+        const SummaryBlock& b = edge.block;
+        bool inside = b.minTime >= from && b.maxTime <= to;
+        const int first = Envelope::columnOf(std::max(b.minTime, from), from, to, columns);
+        const int last = Envelope::columnOf(std::min(b.maxTime, to), from, to, columns);
+        for (int c = first; inside && c <= last; ++c) {
+            const Envelope::Column& col = out.columns[std::size_t(c)];
+            inside = col.count > 0;
+            for (int a = 0; inside && a < 3; ++a) inside = b.min[a] >= col.min[a] && b.max[a] <= col.max[a];
+        }
+        if (!inside) {
+            toRead.push_back(&edge);
+            continue;
+        }
+        Envelope::Column& col = out.columns[std::size_t(first)];
+        col.count += edge.count;
+        out.count += edge.count;
+    }
+    for (std::size_t i = 0; i < toRead.size();) {
+        std::size_t end = i + 1;
+        std::int64_t count = toRead[i]->count;
+        while (end < toRead.size() && toRead[end]->index == toRead[end - 1]->index + 1) count += toRead[end++]->count;
+        summary_->readSamples(session, toRead[i]->block.firstId, count, addSample);
+        i = end;
+    }
+    if (failed(error)) return false;
+    if (out.count > 0 && out.count <= columns) {
+        // Few enough to draw one by one: through the time index, at most `columns` rows.
+        out.readings.reserve(std::size_t(out.count));
+        if (!reader_.forEachBetween(session, from, to, [&](const SampleValues& s) {
+                out.readings.push_back(s);
+                return true;
+            }, error))
+            return false;
+        out.hasReadings = true;
+    }
+    return true;
+}
+
+bool RangeReader::nearest(ObjectId session, Micros at, SampleValues& out, bool& found, StoreError& error)
+{
+    found = false;
+    Database& db = reader_.database();
+    // One look-up each side in the (session_id, date_stamp) index.
+    Statement before(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1"
+                         " AND date_stamp <= ?2 ORDER BY date_stamp DESC, id DESC LIMIT 1");
+    Statement after(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1"
+                        " AND date_stamp > ?2 ORDER BY date_stamp, id LIMIT 1");
+    for (Statement* q : {&before, &after}) {
+        q->bind(1, session).bind(2, at);
+        if (!q->step()) continue;
+        const SampleValues s{q->int64(0), q->int64(1), float(q->real(2)), float(q->real(3)), float(q->real(4)), session};
+        if (!found || std::abs(s.dateStamp - at) < std::abs(out.dateStamp - at)) out = s;
+        found = true;
+    }
+    return !failed(error);
+}
+
+} // namespace store

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What review draws of a stretch at a width is what the rows hold, column by column, at every zoom.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <random>
+
+#include "platform/store/ObjectContext.h"
+#include "platform/store/RangeReader.h"
+
+using namespace store;
+
+TEST(RangeReader, EachColumnHoldsTheExtremesOfItsRowsAtEveryZoom)
+{
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/Quivra.sqlite").toStdString();
+    std::vector<SampleValues> rows;
+    ObjectId session = 0;
+    {
+        ObjectContext c;
+        StoreError error;
+        ASSERT_TRUE(c.open(path, error));
+        c.insertSession(1); // another session's rows must stay out
+        c.insertSample(5, 9.0f, 9.0f, 9.0f, 1);
+        session = c.insertSession(2);
+        std::mt19937 random(11);
+        std::normal_distribution<float> value(0.0f, 1.0f);
+        Micros t = 1'000'000;
+        for (int i = 0; i < 50000; ++i) {
+            t += i == 20000 ? 2'000'000 : 312; // a pause of two seconds
+            const float x = value(random), y = value(random), z = value(random);
+            c.insertSample(t, x, y, z, session);
+            rows.push_back({0, t, x, y, z, session});
+        }
+        ASSERT_TRUE(c.save(error));
+    }
+    RangeReader reader;
+    StoreError error;
+    ASSERT_TRUE(reader.open(path, error)) << error.describe();
+    SessionExtent extent;
+    ASSERT_TRUE(reader.extent(session, extent, error));
+    EXPECT_EQ(extent.samples, 50000);
+    EXPECT_EQ(extent.first, rows.front().dateStamp);
+    EXPECT_EQ(extent.last, rows.back().dateStamp);
+    EXPECT_EQ(extent.gap, 4 * 312);
+
+    std::mt19937 random(5);
+    // From the whole session down to a few readings over many columns.
+    for (Micros span : {Micros(20'000'000), Micros(3'000'000), Micros(100'000), Micros(2'000), Micros(300)}) {
+        for (int k = 0; k < 6; ++k) {
+            const Micros from = extent.first - 1000 + Micros(random() % 20'000'000);
+            const Micros to = from + span;
+            const int columns = 1 + int(random() % 1500);
+            Envelope e;
+            ASSERT_TRUE(reader.envelope(session, from, to, columns, e, error));
+            std::vector<Envelope::Column> want(static_cast<std::size_t>(columns));
+            std::vector<SampleValues> inRange;
+            for (const SampleValues& r : rows) {
+                if (r.dateStamp < from || r.dateStamp > to) continue;
+                inRange.push_back(r);
+                Envelope::Column& c = want[std::size_t(Envelope::columnOf(r.dateStamp, from, to, columns))];
+                const std::array<float, 3> v{r.x, r.y, r.z};
+                for (int a = 0; a < 3; ++a) {
+                    c.min[a] = c.count ? std::min(c.min[a], v[a]) : v[a];
+                    c.max[a] = c.count ? std::max(c.max[a], v[a]) : v[a];
+                }
+                c.first = c.count ? c.first : r.dateStamp;
+                c.last = r.dateStamp;
+                ++c.count;
+            }
+            ASSERT_EQ(e.count, std::int64_t(inRange.size()));
+            for (int i = 0; i < columns; ++i) {
+                const Envelope::Column &got = e.columns[std::size_t(i)], &w = want[std::size_t(i)];
+                ASSERT_EQ(got.count > 0, w.count > 0) << "column " << i << " of " << columns << " over " << span;
+                if (!w.count) continue;
+                EXPECT_GE(got.first, w.first);
+                EXPECT_LE(got.last, w.last);
+                EXPECT_EQ(got.min, w.min);
+                EXPECT_EQ(got.max, w.max);
+            }
+            // Columns begin where the arithmetic puts them (narrower than a microsecond: none).
+            for (int i = 1; i < columns; ++i) {
+                const Micros s = Envelope::columnStart(i, from, to, columns);
+                ASSERT_GE(Envelope::columnOf(s, from, to, columns), i);
+                ASSERT_LT(Envelope::columnOf(s - 1, from, to, columns), i);
+            }
+            ASSERT_EQ(e.hasReadings, !inRange.empty() && std::int64_t(inRange.size()) <= columns);
+            if (e.hasReadings) {
+                ASSERT_EQ(e.readings.size(), inRange.size());
+                for (std::size_t i = 0; i < inRange.size(); ++i) EXPECT_EQ(e.readings[i].dateStamp, inRange[i].dateStamp);
+            }
+        }
+    }
+
+    // The nearest reading to a time, either side of the pause.
+    SampleValues near;
+    bool found = false;
+    ASSERT_TRUE(reader.nearest(session, rows[19999].dateStamp + 100, near, found, error));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(near.dateStamp, rows[19999].dateStamp);
+    EXPECT_EQ(near.x, rows[19999].x);
+    ASSERT_TRUE(reader.nearest(session, rows[20000].dateStamp - 100, near, found, error));
+    EXPECT_EQ(near.dateStamp, rows[20000].dateStamp);
+}

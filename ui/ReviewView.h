@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Review of a stored session, in the place of the live traces: the three axes (X black, Y green,
+// Z blue) each in its lane with a g scale fitted to what is visible, a time axis in local clock
+// time with the time since the session's start, and an overview strip of the whole session with
+// the visible stretch marked. Each pixel column shows the lowest and highest reading it covers;
+// when there are no more readings than columns they are drawn one by one, as points when few, and
+// readings further apart than the session's usual spacing are never joined.
+//
+// Wheel and +/- zoom, a drag and the arrows pan, Home/End go to either end (End follows the newest
+// readings while recording), F fits all. A click places a cursor (a second one measures the time
+// between them and its frequency), C takes them away; a shift-drag selects a stretch to analyse.
+// Everything is read on the loader's thread: the window draws the latest answer.
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/ReviewLoader.h"
+
+class ReviewView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ReviewView(std::string storePath, QWidget* parent = nullptr);
+    ~ReviewView() override;
+
+    // Shows a session, all of it; following its newest readings when `live`.
+    void showSession(store::ObjectId session, bool live);
+    store::ObjectId session() const { return session_; }
+    // While the session records, End follows its newest readings.
+    void setRecording(bool recording) { recording_ = recording; }
+    // Reads again what is on show (after a save): the newest readings when following them.
+    void refresh();
+
+    // ---- what is on show, for tests and the benchmark ----
+    platform::Micros from() const { return from_; }
+    platform::Micros to() const { return to_; }
+    bool following() const { return follow_; }
+    // The latest answer drawn (its range may lag the view's while a read is under way).
+    const ReviewLoader::Result* shown() const { return shown_.get(); }
+    // Whether the answer drawn is for the range on show.
+    bool upToDate() const;
+    int plotWidth() const;
+    std::optional<platform::Micros> cursor(int i) const { return cursors_[std::size_t(i)]; }
+    void setCursor(int i, std::optional<platform::Micros> at);
+    // The stretch chosen by the latest shift-drag, earliest first.
+    std::optional<std::pair<platform::Micros, platform::Micros>> selection() const;
+
+signals:
+    // A stretch chosen by a shift-drag.
+    void rangeSelected(store::ObjectId session, platform::Micros from, platform::Micros to);
+    // Escape: back to the live traces.
+    void leaveRequested();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // The rectangles of the lanes, the time axis and the overview.
+    struct Geometry {
+        QRectF plot; // the three lanes together
+        std::array<QRectF, 3> lanes;
+        QRectF timeAxis, overview;
+    };
+    Geometry areas() const;
+    double xOf(platform::Micros t) const;
+    platform::Micros timeAt(double x) const;
+
+    // ---- the view's range ----
+    void setRange(platform::Micros from, platform::Micros to, bool follow = false);
+    void zoom(double factor, platform::Micros around);
+    void pan(double fraction);
+    void fitAll();
+    void goToEnd();
+    void load(ReviewLoader::Request::Span span = ReviewLoader::Request::Span::given, bool overviewAgain = false);
+    void loaded(std::shared_ptr<const ReviewLoader::Result> result);
+    platform::Micros shortestSpan() const;
+
+    // ---- drawing ----
+    void drawLanes(QPainter& p, const Geometry& g) const;
+    void drawEnvelope(QPainter& p, const Geometry& g, int axis, double lo, double hi) const;
+    void drawReadings(QPainter& p, const Geometry& g, int axis, double lo, double hi) const;
+    void drawTimeAxis(QPainter& p, const Geometry& g) const;
+    void drawOverview(QPainter& p, const Geometry& g) const;
+    void drawCursors(QPainter& p, const Geometry& g) const;
+    QString readout() const;
+
+    ReviewLoader loader_;
+    store::ObjectId session_ = 0;
+    platform::Micros from_ = 0, to_ = 1;
+    bool follow_ = false;
+    bool placed_ = false; // the range is known: a session's first answer has come
+    bool recording_ = false;
+    std::shared_ptr<const ReviewLoader::Result> shown_;
+    std::optional<store::Envelope> overview_;
+    store::SessionExtent extent_;
+    std::optional<platform::Micros> cursors_[2];
+    std::optional<store::SampleValues> cursorReadings_[2];
+    std::optional<std::pair<platform::Micros, platform::Micros>> selection_;
+    // A press: where, and what it turns into (a pan, a selection, a cursor, the overview).
+    enum class Drag { none, pan, select, overview } drag_ = Drag::none;
+    QPointF pressAt_;
+    platform::Micros pressFrom_ = 0, pressTo_ = 0;
+    bool moved_ = false;
+};
