@@ -79,6 +79,47 @@ CREATE TABLE setting (
 );
 )sql";
 
+// Version 5: who and what each session is, and its markers. An identity row stays while its
+// session waits in the trash after a delete; markers go to the trash as samples do.
+constexpr const char* identitySql = R"sql(
+CREATE TABLE session_identity (
+    session_id INTEGER PRIMARY KEY,
+    name       TEXT NOT NULL DEFAULT '',
+    machine    TEXT NOT NULL DEFAULT '',
+    point      TEXT NOT NULL DEFAULT '',      -- the measurement point on the machine
+    direction  TEXT NOT NULL DEFAULT '',      -- the sensor's direction or mounting
+    notes      TEXT NOT NULL DEFAULT '',
+    source     TEXT NOT NULL DEFAULT '',      -- filled by Quivra: the accelerometer
+    rate       REAL                           -- filled by Quivra: readings a second
+);
+CREATE TABLE marker (
+    id         INTEGER PRIMARY KEY,
+    session_id INTEGER NOT NULL,
+    date_stamp INTEGER NOT NULL,              -- microseconds since 1970-01-01 00:00 UTC
+    kind       TEXT NOT NULL DEFAULT 'event', -- 'event', 'start' or 'end' (of a run)
+    text       TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX marker_session_time ON marker(session_id, date_stamp);
+CREATE TABLE trash_marker (
+    action_id  INTEGER NOT NULL REFERENCES trash_action(id),
+    id         INTEGER NOT NULL,
+    session_id INTEGER NOT NULL,
+    date_stamp INTEGER NOT NULL,
+    kind       TEXT NOT NULL,
+    text       TEXT NOT NULL
+);
+CREATE INDEX trash_marker_action ON trash_marker(action_id);
+)sql";
+
+// The steps that bring an older store up to date, each run once, in order, in one transaction
+// with the new version number. (Version 4 is the review's summaries; a store of version 3 takes
+// the steps after it.)
+struct Migration {
+    int version; // what the step makes of the store
+    const char* sql;
+};
+constexpr Migration migrations[] = {{2, trashSql}, {3, settingSql}, {5, identitySql}};
+
 bool failed(Database& db, StoreError& error)
 {
     if (!db.failed()) return false;
@@ -147,7 +188,7 @@ bool prepareSchema(Database& db, StoreError& error)
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + identitySql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -172,14 +213,19 @@ bool prepareSchema(Database& db, StoreError& error)
     const bool trash = hasColumns(layout, {"trash_action.id", "trash_action.through_id", "trash_gdata.action_id",
                                            "trash_gdata.id", "trash_gdata.z_value"});
     const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
-    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting))
+    const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
+                                              "marker.text", "trash_marker.action_id", "trash_marker.text"});
+    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
     // Checked: from here on the file is ours to write.
     if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
     if (version < schemaVersion) {
-        std::string upgrade = std::string(version < 2 ? trashSql : "") + settingSql + versionPragmas(schemaVersion);
-        if (!runScript(db, upgrade, "The store could not be brought up to date", error)) return false;
+        std::string upgrade;
+        for (const Migration& step : migrations)
+            if (step.version > version) upgrade += step.sql;
+        if (!runScript(db, upgrade + versionPragmas(schemaVersion), "The store could not be brought up to date", error))
+            return false;
     }
     // FULL: a finished save survives a power cut, not only a crash of the program.
     return db.exec("PRAGMA synchronous=FULL", error);
