@@ -4,7 +4,10 @@
 // come back with clears, deletes and undos as the samples do, also across a save.
 #include <gtest/gtest.h>
 
+#include <QToolButton>
+
 #include "recording/Recorder.h"
+#include "ui/GMeter.h"
 #include "recording/StoreKeeper.h"
 #include "support/MainScreen.h"
 
@@ -42,6 +45,17 @@ TEST(RouteAndMarkers, NewSessionsWalkTheRouteAndMarkersFollowTheSamples)
     const store::ObjectId valve = recorder->addMarker("valve closed\nat 10:42");
     const platform::Micros after = platform::Clock::now();
     s.reading(0, 0, -1);
+    // The key's marker stands on the traces at its moment and scrolls with them.
+    s.controller->view()->findChild<QToolButton*>("markerButton")->click();
+    GMeter* meter = s.controller->gMeterView();
+    ASSERT_EQ(meter->markers().size(), 2u);
+    const std::optional<float> dropped = meter->markerX(meter->markers()[1]);
+    ASSERT_TRUE(dropped);
+    for (int i = 0; i < 10; ++i) s.reading(0, 0, -1);
+    s.controller->refreshView();
+    EXPECT_FLOAT_EQ(*meter->markerX(meter->markers()[1]), *dropped - 10 * float(trace::kRowStep));
+    EXPECT_FLOAT_EQ(*meter->markerX(meter->markers()[0]), *dropped - 11 * float(trace::kRowStep));
+    EXPECT_TRUE(recorder->removeMarker(second.markers()[1].id));
     recorder->addMarker("run up", store::MarkerRecord::Kind::runStart);
     recorder->stop();
     EXPECT_EQ(second.identity().source, "quiet source");
@@ -60,7 +74,8 @@ TEST(RouteAndMarkers, NewSessionsWalkTheRouteAndMarkersFollowTheSamples)
     ASSERT_TRUE(s.program.keeper.context()->save(error)) << error.message;
     EXPECT_TRUE(recorder->undoRemoval());
     EXPECT_EQ(texts(second), (std::vector<std::string>{"valve closed at 10:42", "run up"}));
-    EXPECT_EQ(second.gData().count(), 2);
+    EXPECT_EQ(second.gData().count(), 12);
+    EXPECT_EQ(meter->markers().size(), 2u); // back on the traces with the samples
 
     // A delete takes the identity and markers along; its undo brings them back.
     recorder->deleteSession(second);
