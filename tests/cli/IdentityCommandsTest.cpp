@@ -4,6 +4,7 @@
 // store and after, the next session walks the route, and sessions and markers read it all back.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -70,6 +71,22 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
     EXPECT_EQ(markers[1]["text"].toString(), "valve closed at 10:42");
     EXPECT_LT(markers[0]["time_us"].toInteger(), markers[1]["time_us"].toInteger());
     EXPECT_GT(markers[0]["offset_s"].toDouble(), 0);
+
+    // The exports name the session: comment lines above the CSV, its markers beside the .asc.
+    const Ran csv = runQuivra(home, {"export", "2", "--format", "csv", "-o", "-"});
+    EXPECT_TRUE(csv.out.startsWith("# name: Run 1\n# machine: Pump 3\n# point: DE bearing\n# direction: radial\n"
+                                   "# notes: new\\nbearing\n# source: simulated vibration\n# rate: "))
+        << csv.out.left(300).toStdString();
+    EXPECT_TRUE(csv.out.contains("\ntime,x_g,y_g,z_g\n"));
+    const Ran asc = runQuivra(home, {"export", "2", "-o", home.path() + "/run1.asc"});
+    ASSERT_EQ(asc.status, 0) << asc.err.toStdString();
+    QFile markersFile(home.path() + "/run1-markers.csv");
+    ASSERT_TRUE(markersFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = markersFile.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4); // the header, two markers, the end
+    EXPECT_EQ(lines[0], "time,offset_s,kind,text");
+    EXPECT_TRUE(lines[1].endsWith(",start,\"run up\"")) << lines[1].toStdString();
+    EXPECT_TRUE(runQuivra(home, {"analyse", "2"}).out.startsWith("Session 2 \"Run 1\", Pump 3 \xc2\xb7 DE bearing, started"));
 
     // Mistakes say so in one line: nothing records now, no field given, no such session.
     const Ran nobody = runQuivra(home, {"mark", "late"});
