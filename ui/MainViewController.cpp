@@ -22,6 +22,7 @@
 #include "platform/DateFormatter.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
+#include "recording/SessionText.h"
 #include "ui_MainView.h"
 
 namespace {
@@ -368,9 +369,17 @@ void MainViewController::updateStatus()
 {
     if (!ui_) return;
     Session active = recorder_.root().options().activeSession();
-    QString session = active ? "Session " + QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"))
-                             : QString("No active session");
+    const QString started = QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"));
+    const store::SessionIdentity identity = active.identity();
+    // A named session by its name, the rest of who it is in the tooltip.
+    QString session = !active ? QString("No active session")
+                      : identity.name.empty() ? "Session " + started
+                                              : QString::fromStdString(identity.name);
     ui_->sessionLabel->setText(session);
+    ui_->sessionLabel->setToolTip(active ? "Session " + started + (identity.machine.empty() && identity.point.empty()
+                                                                       ? QString()
+                                                                       : " \u00b7 " + QString::fromStdString(placeText(identity)))
+                                         : QString());
     QString state;
     if (tareAccelerometer()) state = "Taking tare";
     else if (gAccelerometer()) state = "Recording";
