@@ -132,7 +132,7 @@ TEST_F(LoadSessionBrowser, ListsEverySessionByStartTimeOldestFirstBesideTheButto
     EXPECT_EQ(list->visualRect(list->model()->index(0, 0)).height(), 56);
     EXPECT_EQ(b->popoverController(), popover.data());
 
-    EXPECT_EQ(b->view()->size(), QSize(340, 380));
+    EXPECT_EQ(b->view()->size(), QSize(400, 380));
     QToolButton* button = main->view()->findChild<QToolButton*>("sessionsButton");
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);
