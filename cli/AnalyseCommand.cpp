@@ -132,7 +132,8 @@ int runAnalyse(const QStringList& arguments)
     }
 
     // One pass: the first samples wait while they give the rate, then the rest stream through.
-    AnalysedSpan span{session.id, session.start, 0, 0};
+    AnalysedSpan span{session.id, session.start, 0, 0, session.identity.name, session.identity.machine,
+                      session.identity.point};
     bool seen = false;
     analysis::SessionWalk walk(options.settings, [&](std::size_t waiting) -> double {
         throw Failure(badUsage, "session " + std::to_string(session.id) + " has "

@@ -48,7 +48,11 @@ void levelsJson(std::string& out, std::string_view name, const Levels& l)
 
 std::string headline(const AnalysedSpan& span, const Result& r)
 {
-    std::string out = "Session " + std::to_string(span.session) + ", started " + isoLocal(span.sessionStart) + "\n";
+    std::string out = "Session " + std::to_string(span.session);
+    if (!span.name.empty()) out += " \"" + span.name + "\"";
+    if (!span.machine.empty()) out += ", " + span.machine;
+    if (!span.point.empty()) out += (span.machine.empty() ? ", " : " \u00b7 ") + span.point;
+    out += ", started " + isoLocal(span.sessionStart) + "\n";
     out += "Analysed " + isoLocal(span.first, 3) + " to " + isoLocal(span.last, 3) + " ("
         + durationText(span.last - span.first) + "): " + grouped(r.samples) + " samples at "
         + fixed(r.sampleRate, 2) + " a second\n";
@@ -130,6 +134,9 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
     std::string out = "{";
     json::integer(out, "session", span.session);
     json::string(out, "session_start", isoLocal(span.sessionStart, 3));
+    json::string(out, "name", span.name);
+    json::string(out, "machine", span.machine);
+    json::string(out, "point", span.point);
     json::string(out, "from", isoLocal(span.first, 6));
     json::string(out, "to", isoLocal(span.last, 6));
     json::integer(out, "from_us", span.first);

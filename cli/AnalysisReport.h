@@ -13,6 +13,7 @@ struct AnalysedSpan {
     long long session = 0;
     platform::Micros sessionStart = 0;
     platform::Micros first = 0, last = 0; // the first and last sample analysed
+    std::string name, machine, point;     // who and what the session is, when described
 };
 
 std::string reportText(const AnalysedSpan& span, const analysis::Result& result);

@@ -12,6 +12,9 @@ int runRecord(const QStringList& arguments);
 int runSessions(const QStringList& arguments);
 int runExport(const QStringList& arguments);
 int runAnalyse(const QStringList& arguments);
+int runDescribe(const QStringList& arguments);
+int runMark(const QStringList& arguments);
+int runMarkers(const QStringList& arguments);
 
 // When argv[1] names a subcommand: runs it without a display (a QCoreApplication, no widgets)
 // and returns its exit status. Nothing when the window is wanted.

@@ -15,6 +15,8 @@
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
 #include "platform/store/StoreLock.h"
+#include "recording/AnalysisExport.h"
+#include "recording/MarkersExport.h"
 
 namespace cli {
 
@@ -98,6 +100,8 @@ std::int64_t exportText(store::SessionReader& reader, const Row& session, Output
         });
         return rows;
     }
+    // Who and what the session is, above the header, for a reader that skips comment lines.
+    out.append(identityCommentLines(session.identity));
     out.append("time,x_g,y_g,z_g\n");
     std::string line;
     platform::DateFormatter iso("yyyy-MM-dd'T'HH:mm:ss.SSSSSSZZZZZ");
@@ -136,7 +140,9 @@ int runExport(const QStringList& arguments)
                      "writes them. -o - writes to standard output. A file is replaced whole once it is written\n"
                      "(through a symlink, the file it points to); a device or FIFO is written straight through;\n"
                      "the store's own files are refused. Only saved samples are written; the store is read\n"
-                     "without being changed, also while Quivra records into it.");
+                     "without being changed, also while Quivra records into it. A CSV starts with comment\n"
+                     "lines naming the session (# name: ..., # machine: ...); a .asc file written to a\n"
+                     "file gets the session's markers beside it, in NAME-markers.csv.");
     QCommandLineOption format("format", "asc (the default) or csv.", "asc|csv", "asc");
     QCommandLineOption relative("relative", "CSV times in seconds from the session's start.");
     QCommandLineOption output({"o", "output"}, "The file to write, or - for standard output.", "FILE|-");
@@ -176,9 +182,17 @@ int runExport(const QStringList& arguments)
     std::int64_t rows = 0;
     if (!csv && target->kind == Destination::Kind::file) {
         const std::size_t slash = target->path.rfind('/');
-        rows = exportAscFile(reader, session,
-                             slash == std::string::npos ? "." : target->path.substr(0, slash == 0 ? 1 : slash),
-                             target->path.substr(slash + 1));
+        const std::string folder = slash == std::string::npos ? "." : target->path.substr(0, slash == 0 ? 1 : slash);
+        rows = exportAscFile(reader, session, folder, target->path.substr(slash + 1));
+        // The session's markers beside it, as the window writes them.
+        std::vector<store::MarkerRecord> markers;
+        store::StoreError error;
+        if (!reader.markers(session.id, markers, error)) storeError(error);
+        std::string problem;
+        if (!markers.empty()
+            && !replaceFileWith(folder + "/" + markersFileName(target->path.substr(slash + 1)),
+                                markersCsv(session.start, markers), problem))
+            throw Failure(storeFailed, problem);
     } else {
         Output out(*target);
         if (!out.open()) throw Failure(storeFailed, out.error());

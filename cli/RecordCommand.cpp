@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <QSocketNotifier>
+
 #include <unistd.h>
 
 #include <charconv>
@@ -11,11 +13,13 @@
 #include <memory>
 #include <optional>
 
+#include "recording/ControlSocket.h"
 #include "recording/Options.h"
 #include "recording/Publishing.h"
 #include "recording/Recorder.h"
 #include "recording/Shutdown.h"
 #include "recording/Session.h"
+#include "recording/SessionText.h"
 #include "recording/StoreKeeper.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
@@ -55,6 +59,40 @@ std::uint64_t droppedSoFar(const Recorder& recorder)
     return recorder.droppedReadings() + a.droppedReadings() + a.overflowedReadings();
 }
 
+// Each line on standard input is a marker dropped when it arrives, its text the line.
+class StdinMarkers {
+public:
+    explicit StdinMarkers(Recorder& recorder) : recorder_(recorder)
+    {
+        // Not from a terminal this run does not own: reading it would stop the run.
+        if (::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) != ::getpgrp()) return;
+        notifier_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { readSome(); });
+    }
+
+private:
+    void readSome()
+    {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) return;
+            notifier_->setEnabled(false); // the end of the input: recording goes on
+            return;
+        }
+        pending_.append(buffer, std::size_t(n));
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
+            const std::string text = tidyMarkerText(pending_.substr(0, end));
+            if (!text.empty()) recorder_.addMarker(text);
+        }
+        if (pending_.size() > kMarkerTextMax * 4) pending_.clear(); // no line end in sight
+    }
+
+    Recorder& recorder_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::string pending_;
+};
+
 } // namespace
 
 int runRecord(const QStringList& arguments)
@@ -68,7 +106,9 @@ int runRecord(const QStringList& arguments)
                      "killed recorder loses at most the last two seconds. One Quivra per store: while the\n"
                      "window or another recorder has it, this one exits with status 1. On a terminal one\n"
                      "status line shows the time, samples, the rate achieved and readings dropped; otherwise\n"
-                     "a line is logged every minute. Durations: 30 or 30s, 5m, 2h.");
+                     "a line is logged every minute. Durations: 30 or 30s, 5m, 2h. Each line on standard\n"
+                     "input drops a marker when it arrives, its text the line; `quivra mark` drops one too.\n"
+                     "A new session takes the machine and point of the one before it.");
     QCommandLineOption sourceOption("accelerometer",
                                      "Where readings come from: auto, iio, iio:DEVICE, simulated or replay:FILE "
                                      "(as for the window).",
@@ -81,7 +121,11 @@ int runRecord(const QStringList& arguments)
                                             "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
                                             "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
     QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
-    for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &publishTo, &publishRaw}) line.add(*option);
+    QCommandLineOption name("name", "Name the session recorded into.", "N");
+    QCommandLineOption machine("machine", "The machine (asset) it measures.", "M");
+    QCommandLineOption point("point", "The measurement point on the machine.", "P");
+    for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &name, &machine, &point, &publishTo, &publishRaw})
+        line.add(*option);
     if (!line.parse(arguments)) return done;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
 
@@ -119,7 +163,17 @@ int runRecord(const QStringList& arguments)
 
     Recorder recorder(root, accelerometer);
     if (line.isSet(newSession)) recorder.startNewSession();
+    if (line.isSet(name) || line.isSet(machine) || line.isSet(point)) {
+        store::SessionIdentity identity = options.activeSession().identity();
+        if (line.isSet(name)) identity.name = line.value(name);
+        if (line.isSet(machine)) identity.machine = line.value(machine);
+        if (line.isSet(point)) identity.point = line.value(point);
+        recorder.describeSession(options.activeSession(), identity);
+    }
     keeper.saveContext();
+    ControlSocket control(recorder, platform::storePath());
+    if (!control.listen(error)) platform::log("quivra mark cannot reach this run: " + error);
+    StdinMarkers markers(recorder);
     // Samples recorded by this run: the active session never changes while it runs.
     const std::int64_t before = recorder.activeSampleCount();
     const auto recorded = [&] { return recorder.activeSampleCount() - before; };

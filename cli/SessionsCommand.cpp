@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// quivra sessions: every stored session, oldest first, as a table or as JSON lines.
+// quivra sessions: every stored session, oldest first, as a table or as JSON lines, with who and
+// what each is; filtered by words, machine or point.
+#include <QString>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -10,6 +14,7 @@
 #include "cli/Output.h"
 #include "cli/Times.h"
 #include "platform/Folders.h"
+#include "recording/SessionText.h"
 
 namespace cli {
 
@@ -49,10 +54,19 @@ void appendJson(std::string& line, const Listed& s)
     json::number(line, "rate", s.rate > 0 ? s.rate : std::nan(""));
     json::key(line, "active");
     line += s.active ? "true" : "false";
+    const store::SessionIdentity& who = s.row.identity;
+    json::string(line, "name", who.name);
+    json::string(line, "machine", who.machine);
+    json::string(line, "point", who.point);
+    json::string(line, "direction", who.direction);
+    json::string(line, "notes", who.notes);
+    json::string(line, "source", who.source);
+    json::number(line, "recorded_rate", who.rate > 0 ? who.rate : std::nan(""));
     line += "}\n";
 }
 
-constexpr const char* kRowFormat = "%c%5s  %-25s %12s %12s %8s\n";
+// The identity follows the figures, so that the columns before it stay where they were.
+constexpr const char* kRowFormat = "%c%5s  %-25s %12s %12s %8s  %s\n";
 
 void appendText(std::string& line, const Listed& s)
 {
@@ -62,24 +76,35 @@ void appendText(std::string& line, const Listed& s)
         const long long tenths = std::llround(s.rate * 10);
         std::snprintf(rate, sizeof rate, "%lld.%lld", tenths / 10, tenths % 10);
     }
-    char text[160];
-    std::snprintf(text, sizeof text, kRowFormat, s.active ? '*' : ' ', std::to_string(s.row.id).c_str(),
-                  isoLocal(s.row.start).c_str(), grouped(s.row.samples).c_str(),
-                  s.any ? durationText(s.last - s.first).c_str() : "-", rate);
-    line = text;
+    // "Run 1: Pump 3 · DE bearing", one line however the fields were given.
+    std::string who = s.row.identity.name;
+    const std::string place = placeText(s.row.identity);
+    if (!place.empty()) who += (who.empty() ? "" : ": ") + place;
+    line.assign(160 + who.size(), '\0');
+    const int length = std::snprintf(line.data(), line.size(), kRowFormat, s.active ? '*' : ' ',
+                                     std::to_string(s.row.id).c_str(), isoLocal(s.row.start).c_str(),
+                                     grouped(s.row.samples).c_str(), s.any ? durationText(s.last - s.first).c_str() : "-",
+                                     rate, who.c_str());
+    line.resize(std::size_t(std::max(length, 0)));
+    if (who.empty()) line.erase(line.size() - 3, 2); // no blank columns at the end
 }
 
 } // namespace
 
 int runSessions(const QStringList& arguments)
 {
-    CommandLine line("sessions", "sessions [--json]",
+    CommandLine line("sessions", "sessions [--json] [--filter WORDS] [--machine M] [--point P]",
                      "Lists every session of the store, oldest first: its number, when it was started (local\n"
-                     "time), its saved samples, the time from its first sample to its last, and the rate it\n"
-                     "was recorded at (samples a second). The active session is marked with a star. Reads the\n"
-                     "store without changing it, also while Quivra records into it.");
+                     "time), its saved samples, the time from its first sample to its last, the rate it\n"
+                     "was recorded at (samples a second), and its name, machine and point. The active session\n"
+                     "is marked with a star. Reads the store without changing it, also while Quivra records\n"
+                     "into it.");
     QCommandLineOption asJson("json", "One JSON object per session and line (times also in microseconds since 1970 UTC).");
-    line.add(asJson);
+    QCommandLineOption filter("filter", "Only sessions with every word in their name, machine, point, direction, "
+                                        "notes, source or start (ignoring case).", "WORDS");
+    QCommandLineOption machine("machine", "Only sessions of this machine (ignoring case).", "M");
+    QCommandLineOption point("point", "Only sessions at this measurement point (ignoring case).", "P");
+    for (const auto* option : {&asJson, &filter, &machine, &point}) line.add(*option);
     if (!line.parse(arguments)) return done;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
 
@@ -93,11 +118,18 @@ int runSessions(const QStringList& arguments)
     out.open();
     if (!line.isSet(asJson)) {
         char header[160];
-        std::snprintf(header, sizeof header, kRowFormat, ' ', "id", "start", "samples", "duration", "rate");
+        std::snprintf(header, sizeof header, kRowFormat, ' ', "id", "start", "samples", "duration", "rate",
+                      "name: machine \u00b7 point");
         out.append(header);
     }
     std::string text;
+    const auto same = [](const std::string& a, const std::string& b) {
+        return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+    };
     for (const auto& row : allSessions(reader)) {
+        if (line.isSet(machine) && !same(row.identity.machine, line.value(machine))) continue;
+        if (line.isSet(point) && !same(row.identity.point, line.value(point))) continue;
+        if (!matchesFilter(row.identity, isoLocal(row.start), line.value(filter))) continue;
         const Listed listed = describe(reader, row, active);
         line.isSet(asJson) ? appendJson(text, listed) : appendText(text, listed);
         out.append(text);

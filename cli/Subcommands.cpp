@@ -17,8 +17,11 @@ namespace cli {
 const char* const subcommandsHelp =
     "Subcommands (no display needed; each has its own --help):\n"
     "  quivra record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
-    "                [--publish URL]... [--publish-raw]\n"
-    "  quivra sessions [--json]\n"
+    "                [--name N] [--machine M] [--point P] [--publish URL]... [--publish-raw]\n"
+    "  quivra sessions [--json] [--filter WORDS] [--machine M] [--point P]\n"
+    "  quivra describe SESSION|active [--name N] [--machine M] [--point P] [--direction D] [--notes T]\n"
+    "  quivra markers SESSION|active [--json]\n"
+    "  quivra mark [--kind event|start|end] TEXT...\n"
     "  quivra export SESSION|active [--format asc|csv] [--relative] [-o FILE|-]\n"
     "  quivra analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]\n";
 
@@ -31,10 +34,13 @@ std::optional<int> runSubcommand(int argc, char** argv)
     else if (name == "sessions") run = runSessions;
     else if (name == "export") run = runExport;
     else if (name == "analyse" || name == "analyze") run = runAnalyse;
+    else if (name == "describe") run = runDescribe;
+    else if (name == "markers") run = runMarkers;
+    else if (name == "mark") run = runMark;
     else return std::nullopt;
     // The reading subcommands use each store connection on one thread only: SQLite need not lock
     // it around every call (a long export spends a tenth of its time there otherwise).
-    if (run != runRecord) sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    if (run != runRecord && run != runDescribe) sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
 
     // Qt's own options mean nothing here, so Qt sees only the program's name.
     static int qtArgc = 1;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Folders.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -70,6 +73,22 @@ bool prepareDocumentsDirectory(std::string& folder, std::string& error)
     if (ensureDirectory(folder, &problem)) return true;
     error = "cannot use the documents folder " + problem;
     return false;
+}
+
+std::string storeSocketPath(const std::string& storePath, const std::string& purpose)
+{
+    // The store's own file, as the lock finds it, when it exists; its path as given otherwise.
+    const QFileInfo info(QString::fromStdString(storePath));
+    const QString canonical = info.canonicalFilePath();
+    const QString store = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    const QByteArray hash = QCryptographicHash::hash(store.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QString folder = !runtime.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(runtime))
+                               ? QString::fromLocal8Bit(runtime)
+                               : QDir::tempPath() + "/quivra-" + QString::number(::getuid());
+    return (folder + "/quivra-" + QString::fromLatin1(hash) + (purpose.empty() ? "" : "-" + QString::fromStdString(purpose))
+            + ".socket")
+        .toStdString();
 }
 
 } // namespace platform

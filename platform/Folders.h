@@ -20,6 +20,11 @@ std::string documentsDirectory();
 // to "cannot use the documents folder PATH: REASON", when it cannot be made.
 bool prepareDocumentsDirectory(std::string& folder, std::string& error);
 
+// The local socket a Quivra running on the store listens on, in $XDG_RUNTIME_DIR (or a folder of
+// the user's own in the temporary folder): "quivra-HASH.socket", or "quivra-HASH-PURPOSE.socket",
+// HASH naming the store's own file, so a symlink to it names the same socket.
+std::string storeSocketPath(const std::string& storePath, const std::string& purpose = {});
+
 // Creates the folder and its parents; false, with the reason, when it cannot be made or is not
 // a folder. Never throws.
 bool ensureDirectory(const std::string& path, std::string* error = nullptr);

@@ -85,6 +85,11 @@ bool writeAnalysisCsv(const std::string& path, const std::string& what, const An
         out << '\n';
     }
 
+    return replaceFileWith(path, out.str(), error);
+}
+
+bool replaceFileWith(const std::string& path, const std::string& text, std::string& error)
+{
     // Written beside the target, synced, then renamed over it: a failure or a power cut leaves
     // either the earlier file or the whole new one. Temporary files of a writer that was killed go.
     const std::size_t slash = path.rfind('/');
@@ -101,7 +106,7 @@ bool writeAnalysisCsv(const std::string& path, const std::string& what, const An
         return false;
     };
     if (fd < 0) return fail(reason);
-    if (!writeAll(fd, out.str()) || ::fsync(fd) != 0) return fail(errno);
+    if (!writeAll(fd, text) || ::fsync(fd) != 0) return fail(errno);
     // Renamed while still open, and so still locked (see removeAbandonedTemporaries).
     if (std::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
     ::close(fd);

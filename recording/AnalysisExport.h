@@ -12,5 +12,9 @@
 bool writeAnalysisCsv(const std::string& path, const std::string& what, const AnalysisOptions& options,
                       const analysis::Result& result, std::string& error);
 
+// Writes `text` as the whole of the file at `path`: beside it, synced, then renamed over it. False
+// with one line in `error` when it cannot.
+bool replaceFileWith(const std::string& path, const std::string& text, std::string& error);
+
 // "<session's export name without .asc>-analysis.csv".
 std::string analysisFileName(const std::string& exportFileName);

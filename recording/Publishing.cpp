@@ -27,10 +27,13 @@ Publishing::Publishing(Recorder& recorder, const std::vector<publish::PublishUrl
                        QObject* parent)
     : QObject(parent), recorder_(recorder), raw_(raw), device_(publish::hostName())
 {
+    // Topics may name the machine and point of the session recorded into when publishing starts.
+    const store::SessionIdentity identity = recorder_.root().options().activeSession().identity();
     for (const publish::PublishUrl& destination : destinations) {
         if (destination.mqtt) {
             publish::PublisherOptions options;
             options.broker = *destination.mqtt;
+            options.broker.prefix = publish::expandTopicTemplate(options.broker.prefix, identity.machine, identity.point);
             brokers_.push_back(std::make_unique<publish::Publisher>(std::move(options)));
         } else if (destination.influx) {
             publish::InfluxOptions options;
@@ -40,6 +43,7 @@ Publishing::Publishing(Recorder& recorder, const std::vector<publish::PublishUrl
     }
     second_.reserve(4096);
     listener_ = recorder_.addSampleListener([this](const store::SampleValues& s) { take(s); });
+    connect(&recorder_, &Recorder::markerAdded, this, &Publishing::publishMarker);
     summaryTimer_.setTimerType(Qt::PreciseTimer);
     connect(&summaryTimer_, &QTimer::timeout, this, &Publishing::publishSummary);
     summaryTimer_.start(summaryIntervalMs);
@@ -112,6 +116,10 @@ void Publishing::publishSummary()
     second_.clear();
     summary.device = device_;
     summary.session = session_;
+    if (const store::SessionIdentity* who = recorder_.root().managedObjectContext()->identity(session_)) {
+        if (!who->machine.empty()) summary.tags.emplace_back("machine", who->machine);
+        if (!who->point.empty()) summary.tags.emplace_back("point", who->point);
+    }
     const sensors::Accelerometer& accelerometer = recorder_.accelerometer();
     summary.dropped = recorder_.droppedReadings() + accelerometer.droppedReadings() + accelerometer.overflowedReadings();
     // Each destination counts what it had to drop itself.
@@ -123,6 +131,15 @@ void Publishing::publishSummary()
         summary.publishDropped = database->stats().dropped;
         database->write(publish::summaryLine(summary));
     }
+}
+
+void Publishing::publishMarker(qint64 session, qint64 marker)
+{
+    const store::MarkerRecord* m = recorder_.root().managedObjectContext()->marker(marker);
+    if (stopped_ || !m) return;
+    const std::string payload = publish::markerEventJson(
+        {m->dateStamp, device_, session, std::string(store::markerKindName(m->kind)), m->text});
+    for (const auto& broker : brokers_) broker->publish(publish::kEventTopic, payload, 1);
 }
 
 void Publishing::publishRaw()

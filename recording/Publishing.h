@@ -52,6 +52,8 @@ private:
     void take(const store::SampleValues& sample);
     void publishSummary();
     void publishRaw();
+    // Each marker dropped while publishing, as an event (QoS 1).
+    void publishMarker(qint64 session, qint64 marker);
 
     Recorder& recorder_;
     int listener_ = 0;

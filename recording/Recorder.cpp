@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/DateFormatter.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
+#include "recording/SessionText.h"
 
 
 Recorder::Recorder(BaseModel root, sensors::Accelerometer& accelerometer, QObject* parent)
@@ -71,6 +73,7 @@ void Recorder::start()
     if (state_ == State::recording) return;
     state_ = State::recording;
     firstRecorded_ = 0;
+    notedSource_ = 0;
     useRecordingRate();
     rateWatch_.begin(runRate(), platform::Clock::now());
     rateLook_.start(rateLookMs);
@@ -111,6 +114,7 @@ void Recorder::applyFramerate()
 {
     handOver();
     if (state_ != State::recording) return;
+    notedSource_ = 0;
     useRecordingRate();
     rateWatch_.begin(runRate(), platform::Clock::now());
 }
@@ -119,8 +123,15 @@ Session Recorder::startNewSession()
 {
     const platform::Micros at = handOver();
     store::ObjectContext* context = root_.managedObjectContext();
+    Session before = options_.activeSession();
+    if (!before && !root_.sessions().empty()) before = root_.sessionsByStart().back();
     Session session(context, context->insertSession(at));
     session.setBaseModel(root_);
+    const store::SessionIdentity previous = before.identity();
+    store::SessionIdentity identity;
+    identity.machine = previous.machine;
+    identity.point = previous.point;
+    session.setIdentity(identity);
     options_.setActiveSession(session);
     platform::log("new session");
     emit activeSessionChanged();
@@ -161,6 +172,70 @@ bool Recorder::undoRemoval()
     if (!context || !context->undoRemoval()) return false;
     emit activeSessionChanged();
     return true;
+}
+
+store::ObjectId Recorder::addMarker(const std::string& text, store::MarkerRecord::Kind kind)
+{
+    // The readings before the moment are on the traces before its line.
+    const platform::Micros at = handOver();
+    Session active = options_.activeSession();
+    return active ? addMarkerAt(active, at, text, kind) : 0;
+}
+
+store::ObjectId Recorder::addMarkerAt(const Session& session, platform::Micros at, const std::string& text,
+                                      store::MarkerRecord::Kind kind)
+{
+    store::ObjectContext* context = root_.managedObjectContext();
+    if (!context || !session) return 0;
+    const store::ObjectId id = context->insertMarker(session.objectId(), at, kind, tidyMarkerText(text));
+    platform::log("marker at " + platform::formatDate(at, "HH:mm:ss.SSS") + " in session " + std::to_string(session.objectId()));
+    emit markerAdded(session.objectId(), id);
+    return id;
+}
+
+bool Recorder::editMarker(store::ObjectId marker, store::MarkerRecord::Kind kind, const std::string& text)
+{
+    store::ObjectContext* context = root_.managedObjectContext();
+    const store::MarkerRecord* found = context ? context->marker(marker) : nullptr;
+    if (!found) return false;
+    const store::ObjectId session = found->session;
+    context->editMarker(marker, kind, tidyMarkerText(text));
+    emit markersChanged(session);
+    return true;
+}
+
+bool Recorder::removeMarker(store::ObjectId marker)
+{
+    store::ObjectContext* context = root_.managedObjectContext();
+    const store::MarkerRecord* found = context ? context->marker(marker) : nullptr;
+    if (!found) return false;
+    const store::ObjectId session = found->session;
+    context->removeMarker(marker);
+    emit markersChanged(session);
+    return true;
+}
+
+void Recorder::describeSession(const Session& session, const store::SessionIdentity& identity)
+{
+    if (!session) return;
+    store::SessionIdentity kept = tidyIdentity(identity);
+    const store::SessionIdentity now = session.identity();
+    kept.source = now.source;
+    kept.rate = now.rate;
+    session.managedObjectContext()->setIdentity(session.objectId(), kept);
+    emit sessionDescribed(session.objectId());
+}
+
+void Recorder::noteSource(store::ObjectId session)
+{
+    notedSource_ = session;
+    store::ObjectContext* context = root_.managedObjectContext();
+    if (!context || session == 0) return;
+    const store::SessionIdentity* now = context->identity(session);
+    store::SessionIdentity identity = now ? *now : store::SessionIdentity{};
+    identity.source = accelerometer_.source() ? accelerometer_.source()->description() : "";
+    identity.rate = runRate();
+    context->setIdentity(session, identity);
 }
 
 void Recorder::accelerometerDidAccelerate(sensors::Accelerometer*, const sensors::Acceleration& reading)
@@ -219,6 +294,7 @@ Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Mic
         return Outcome::dropped;
     }
     const float x = float(dx), y = float(dy), z = float(dz);
+    if (session != notedSource_) noteSource(session);
     store::ObjectId id = 0;
     if (store::ObjectContext* context = root_.managedObjectContext())
         id = context->insertSample(taken, x, y, z, session);

@@ -58,7 +58,8 @@ public:
     void requestTare();
     // The stored rate changed: while recording it applies at once.
     void applyFramerate();
-    // A new session, started now, becomes the active one.
+    // A new session, started now, becomes the active one. It takes the machine and point of the
+    // session active before it, so that a route of measurement points is quick to walk.
     Session startNewSession();
     void selectSession(const Session& session);
     // Every sample of the active session goes to the trash; false when it had none.
@@ -68,6 +69,18 @@ public:
     void deleteSession(const Session& session);
     // Puts back the latest clear or delete; false when there is none.
     bool undoRemoval();
+    // ---- markers and identities ----
+    // A marker at this moment in the active session, after everything captured before it is
+    // stored; its id, 0 when there is no active session.
+    store::ObjectId addMarker(const std::string& text, store::MarkerRecord::Kind kind = store::MarkerRecord::Kind::event);
+    // A marker at a moment of a session (a moment shown in review); its id, 0 for no session.
+    store::ObjectId addMarkerAt(const Session& session, platform::Micros at, const std::string& text,
+                                store::MarkerRecord::Kind kind = store::MarkerRecord::Kind::event);
+    bool editMarker(store::ObjectId marker, store::MarkerRecord::Kind kind, const std::string& text);
+    bool removeMarker(store::ObjectId marker);
+    // Names and describes a session (the fields Quivra fills in are kept as they are).
+    void describeSession(const Session& session, const store::SessionIdentity& identity);
+
     // Hands over everything captured before now, under the state it was captured in, and
     // returns that moment. Every action does this first.
     platform::Micros handOver();
@@ -115,6 +128,11 @@ signals:
     void durationReached();
     // Readings arrive off the rate asked, or on it again.
     void rateWarningChanged();
+    // A marker was added to a session, or the session's markers changed (edited, removed).
+    void markerAdded(qint64 session, qint64 marker);
+    void markersChanged(qint64 session);
+    // A session's identity changed.
+    void sessionDescribed(qint64 session);
 
 private:
     // How a reading stamped before the last action is handled.
@@ -129,6 +147,8 @@ private:
     Outcome late(const sensors::Acceleration& a, platform::Micros taken);
     Outcome record(const sensors::Acceleration& a, platform::Micros taken, store::ObjectId session);
     void takeTare(const sensors::Acceleration& reading);
+    // The session records from this source at this rate: its identity says so.
+    void noteSource(store::ObjectId session);
     void useRecordingRate();
     void lookAtRate();
     void sourceFailed(const QString& message);
@@ -143,6 +163,7 @@ private:
     Boundary boundary_;
     platform::Micros stopAfter_ = 0;
     platform::Micros firstRecorded_ = 0;
+    store::ObjectId notedSource_ = 0; // the session whose source and rate are noted for this run
     std::uint64_t dropped_ = 0, late_ = 0;
     double loggedRunRate_ = 0;
     std::vector<std::pair<int, SampleListener>> listeners_;

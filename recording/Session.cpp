@@ -54,6 +54,22 @@ Options Session::activeInOptions() const
     return options ? Options(context_, options) : Options();
 }
 
+store::SessionIdentity Session::identity() const
+{
+    const store::SessionIdentity* who = context_ ? context_->identity(id_) : nullptr;
+    return who ? *who : store::SessionIdentity{};
+}
+
+void Session::setIdentity(const store::SessionIdentity& identity)
+{
+    if (context_) context_->setIdentity(id_, identity);
+}
+
+std::vector<store::MarkerRecord> Session::markers() const
+{
+    return context_ ? context_->markers(id_) : std::vector<store::MarkerRecord>{};
+}
+
 void deleteObject(const Session& session)
 {
     if (session.managedObjectContext()) session.managedObjectContext()->deleteSession(session.objectId());

@@ -42,6 +42,12 @@ public:
     Options activeInOptions() const;
     GDataSet gData() const { return GDataSet(context_, *this ? id_ : 0); }
 
+    // Who and what it is (empty when never described); set whole.
+    store::SessionIdentity identity() const;
+    void setIdentity(const store::SessionIdentity& identity);
+    // Its markers in time order.
+    std::vector<store::MarkerRecord> markers() const;
+
     // The name of its export file. Sessions started in the same local second (two quick starts,
     // or the hour repeated when daylight saving ends) would share one; the later ones, by start
     // and then by creation, get "-2", "-3", ..., so each session keeps a file of its own.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "recording/SessionText.h"
 #include "recording/AnalysisExport.h"
 #include "ui/AnalysisPanel.h"
 #include "recording/Options.h"
@@ -199,7 +200,12 @@ void AnalysisPanelController::exportAnalysis()
     }
     const std::string path = folder + "/" + analysisFileName(active.exportFileName());
     std::string error;
-    if (!writeAnalysisCsv(path, source_.toStdString(), panel_->options(), shown_, error)) {
+    // The session named as the list names it: "Run 1: Pump 3 · DE bearing, the newest 10 s".
+    const store::SessionIdentity identity = active.identity();
+    std::string who = identity.name;
+    if (const std::string place = placeText(identity); !place.empty()) who += (who.empty() ? "" : ": ") + place;
+    const std::string what = who.empty() ? source_.toStdString() : who + ", " + source_.toStdString();
+    if (!writeAnalysisCsv(path, what, panel_->options(), shown_, error)) {
         platform::log("analysis export failed: " + error);
         emit message("Export analysis failed: " + QString::fromStdString(error), true);
         return;

@@ -72,7 +72,38 @@ void GMeter::drawRect(QPainter& painter)
         painter.restore();
     }
     showGridInContext(painter);
+    drawMarkers(painter);
     drawReadingAids(painter);
+}
+
+std::optional<float> GMeter::markerX(const Marker& marker) const
+{
+    // The newest row is the session's row sampleCount_ - 1.
+    if (!gData_ || gData_->empty() || marker.row >= sampleCount_ + 1) return std::nullopt;
+    const std::uint64_t older = sampleCount_ - std::min(marker.row, sampleCount_);
+    if (older > gData_->size()) return std::nullopt;
+    const float x = trace::rowX(static_cast<float>(width()), std::size_t(older)) + float(trace::kRowStep) / 2.0f;
+    return x < 0.0f ? std::nullopt : std::optional<float>(x);
+}
+
+void GMeter::drawMarkers(QPainter& painter)
+{
+    if (markers_.empty()) return;
+    painter.save();
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    painter.setFont(font);
+    const QColor colour(0xf5, 0x9e, 0x0b); // amber: apart from the traces' and the grid's colours
+    for (const Marker& marker : markers_) {
+        const std::optional<float> x = markerX(marker);
+        if (!x) continue;
+        painter.setPen(QPen(colour, 2, Qt::DashLine));
+        painter.drawLine(QPointF(*x, 18), QPointF(*x, height()));
+        painter.setPen(colour);
+        const QString text = painter.fontMetrics().elidedText(marker.text, Qt::ElideRight, 160);
+        painter.drawText(QPointF(*x + 4, 14), text);
+    }
+    painter.restore();
 }
 
 // Rows that cover several readings (above 200 a second) show from their lowest to their highest

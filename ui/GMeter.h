@@ -3,9 +3,11 @@
 // The trace view: the view buffer as three scrolling traces (X, Y, Z) under a scrolling red grid.
 #include <QPainterPath>
 #include <QPen>
+#include <QString>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +35,18 @@ public:
 
     void setNeedsDisplay();
 
+    // Markers of the shown session, each at the row it fell on (rows counted from the session's
+    // first, as the sample count given with the buffer counts them); drawn as vertical lines that
+    // scroll with the traces, their text at the top.
+    struct Marker {
+        std::uint64_t row = 0;
+        QString text;
+    };
+    void setMarkers(std::vector<Marker> markers) { markers_ = std::move(markers); }
+    const std::vector<Marker>& markers() const { return markers_; }
+    // Where a marker's line is drawn now; nothing when it has scrolled out of the view.
+    std::optional<float> markerX(const Marker& marker) const;
+
     // The axis names and the 1 g bar stand this far left of the right edge, right of the needles.
     static constexpr float kAidsInset = 62.0f;
 
@@ -41,11 +55,13 @@ protected:
 
 private:
     void drawReadingAids(QPainter& painter);
+    void drawMarkers(QPainter& painter);
     void strokeEnvelope(QPainter& painter, trace::Axis axis);
     void strokeTrace(QPainter& painter, const std::vector<QPointF>& points, int axis);
 
     SharedViewBuffer gData_;
     std::uint64_t sampleCount_ = 0;
+    std::vector<Marker> markers_;
 
     // Kept between draws so that a redraw reuses their storage.
     trace::TracePolylines points_;

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/LoadSessionPopoverController.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
+#include <QToolButton>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -14,12 +18,29 @@
 #include "recording/Options.h"
 #include "recording/Recorder.h"
 #include "platform/DateFormatter.h"
+#include "platform/NumberText.h"
+#include "recording/SessionText.h"
+#include "ui/SessionInfoDialog.h"
 #include "ui/SessionRows.h"
 #include "ui_LoadSessionPopover.h"
 
 namespace {
 
 constexpr int kSwipeDistance = 30;
+
+QString startText(const Session& session)
+{
+    return QString::fromStdString(platform::formatDate(session.dateStamp(), "yyyy-MM-dd-HH:mm:ss"));
+}
+
+// "3.0 s", "4:05", "1:02:03": from the start to the newest sample.
+QString lengthText(platform::Micros length)
+{
+    const long long seconds = length / 1000000;
+    if (seconds < 60) return QString::number(double(length) / 1e6, 'f', 1) + " s";
+    const QString minutes = QString("%1:%2").arg((seconds / 60) % 60).arg(seconds % 60, 2, 10, QChar('0'));
+    return seconds < 3600 ? minutes : QString("%1:%2").arg(seconds / 3600).arg(minutes.rightJustified(5, '0'));
+}
 
 } // namespace
 
@@ -39,6 +60,32 @@ QWidget* LoadSessionPopoverController::loadView()
     ui_ = std::make_unique<Ui::LoadSessionPopover>();
     ui_->setupUi(view);
     sessionTableView_ = ui_->sessionTableView;
+    // Above the list: the filter, the order and the info panel of the current row.
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 6, 8, 6);
+    filterField_ = new QLineEdit(view);
+    filterField_->setObjectName("filterField");
+    filterField_->setPlaceholderText("Filter");
+    filterField_->setClearButtonEnabled(true);
+    sortBox_ = new QComboBox(view);
+    sortBox_->setObjectName("sortBox");
+    sortBox_->addItems({"Oldest", "Newest", "Name", "Machine"});
+    auto* info = new QToolButton(view);
+    info->setObjectName("infoButton");
+    info->setText("Info");
+    info->setToolTip("Name and describe the highlighted session");
+    bar->addWidget(filterField_, 1);
+    bar->addWidget(sortBox_);
+    bar->addWidget(info);
+    ui_->layout->insertLayout(0, bar);
+    view->setStyleSheet(view->styleSheet()
+                        + "QLineEdit, QComboBox, QToolButton { color: white; background: #2b3743; border: 1px solid #52606d;"
+                          " border-radius: 4px; padding: 3px 6px; }");
+    connect(filterField_, &QLineEdit::textChanged, this, &LoadSessionPopoverController::setFilterText);
+    connect(sortBox_, &QComboBox::currentIndexChanged, this, [this](int index) { setSortOrder(SortOrder(index)); });
+    connect(info, &QToolButton::clicked, this, [this] {
+        if (sessionTableView_) showInfoForRow(sessionTableView_->currentIndex().row());
+    });
     return view;
 }
 
@@ -80,7 +127,60 @@ int LoadSessionPopoverController::numberOfRowsInSection(int) const
 QString LoadSessionPopoverController::cellTextForRow(int row) const
 {
     if (row < 0 || row >= int(rows_.size())) return {};
-    return QString::fromStdString(platform::formatDate(rows_[std::size_t(row)].dateStamp(), "yyyy-MM-dd-HH:mm:ss"));
+    const Session& session = rows_[std::size_t(row)];
+    const std::string name = session.identity().name;
+    return name.empty() ? startText(session) : QString::fromStdString(name);
+}
+
+QString LoadSessionPopoverController::cellDetailForRow(int row) const
+{
+    if (row < 0 || row >= int(rows_.size())) return {};
+    const Session& session = rows_[std::size_t(row)];
+    const store::SessionIdentity identity = session.identity();
+    QStringList parts;
+    const std::string place = placeText(identity);
+    if (!place.empty()) parts << QString::fromStdString(place);
+    else if (!identity.name.empty()) parts << startText(session); // the start, when the name took its place
+    const GDataSet samples = session.gData();
+    const std::int64_t count = samples.count();
+    if (count > 0) {
+        const std::vector<store::SampleValues> newest = samples.newest(1);
+        if (!newest.empty()) parts << lengthText(std::max<platform::Micros>(0, newest.front().dateStamp - session.dateStamp()));
+    }
+    parts << QString::fromStdString(platform::groupedCount(count)) + (count == 1 ? " sample" : " samples");
+    if (identity.rate > 0) parts << QString::fromStdString(platform::shortestText(identity.rate)) + "/s";
+    return parts.join(" \u00b7 ");
+}
+
+void LoadSessionPopoverController::setSortOrder(SortOrder order)
+{
+    order_ = order;
+    reloadData();
+}
+
+void LoadSessionPopoverController::setFilterText(const QString& text)
+{
+    filter_ = text;
+    cancelDeleteConfirmation();
+    reloadData();
+}
+
+void LoadSessionPopoverController::showInfoForRow(int row)
+{
+    if (row < 0 || row >= int(rows_.size()) || !recorder_) return;
+    // The panel outlives the browser, which closes when it loses the pointer to the panel.
+    QWidget* window = sessionTableView_ ? sessionTableView_->window()->parentWidget() : nullptr;
+    auto* panel = new SessionInfoDialog(rows_[std::size_t(row)], window ? window->window() : nullptr);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    const Session session = rows_[std::size_t(row)];
+    QPointer<Recorder> recorder = recorder_.data();
+    connect(panel, &QDialog::accepted, panel, [panel, session, recorder, saveSoon = saveSoon_] {
+        if (!recorder || !session.managedObjectContext()->session(session.objectId())) return;
+        recorder->describeSession(session, panel->identity());
+        if (saveSoon) saveSoon();
+    });
+    connect(panel, &QDialog::accepted, this, [this] { reloadData(); });
+    panel->open();
 }
 
 void LoadSessionPopoverController::didSelectRow(int row)
@@ -128,7 +228,24 @@ void LoadSessionPopoverController::deleteSession()
 
 void LoadSessionPopoverController::reloadData()
 {
-    model_->reload([this] { rows_ = recorder_ ? recorder_->root().sessionsByStart() : std::vector<Session>{}; });
+    model_->reload([this] {
+        rows_.clear();
+        if (!recorder_) return;
+        const std::string filter = filter_.toStdString();
+        for (const Session& session : recorder_->root().sessionsByStart())
+            if (matchesFilter(session.identity(), startText(session).toStdString(), filter)) rows_.push_back(session);
+        // Sessions with the text first, in its order; those without after them, by start.
+        const auto by = [this](auto key) {
+            std::stable_sort(rows_.begin(), rows_.end(), [&](const Session& a, const Session& b) {
+                const QString x = QString::fromStdString(key(a)), y = QString::fromStdString(key(b));
+                if (x.isEmpty() != y.isEmpty()) return y.isEmpty();
+                return QString::localeAwareCompare(x, y) < 0;
+            });
+        };
+        if (order_ == SortOrder::newest) std::reverse(rows_.begin(), rows_.end());
+        else if (order_ == SortOrder::name) by([](const Session& s) { return s.identity().name; });
+        else if (order_ == SortOrder::place) by([](const Session& s) { return placeText(s.identity()); });
+    });
 }
 
 void LoadSessionPopoverController::beginDeleteConfirmation(int row)

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The session browser: lists every session by its start time, oldest first. Choosing a row makes
-// that session the active one and reloads the main screen; a confirmed delete removes a session,
-// and a tenth of a second later picks a new active session if needed and closes the browser.
+// The session browser: lists every session, oldest first unless sorted otherwise, by its name (or
+// start time) over its machine, point, length, samples and rate; a filter field keeps the rows
+// that match its words. Choosing a row makes that session the active one and reloads the main
+// screen; a confirmed delete removes a session, and a tenth of a second later picks a new active
+// session if needed and closes the browser. Info opens the current row's info panel.
+#include <QComboBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QListView>
 #include <QPoint>
 #include <QPointer>
@@ -32,12 +36,25 @@ public:
     // Sets appDelegate and wires the list; runs when the view from "LoadSessionPopover" loads.
     void viewDidLoad() override;
 
-    // The rows: the root's sessions by start time, oldest first (equal start times oldest-created
-    // first), read from the store when the list opens or reloads and kept in step with deletes.
+    // The rows: the root's sessions that match the filter, by start time, oldest first (equal
+    // start times oldest-created first) or in the order chosen, read from the store when the list
+    // opens or reloads and kept in step with deletes.
     int numberOfSectionsInTableView() const { return 1; }
     int numberOfRowsInSection(int section) const;
-    // The row's start time as "yyyy-MM-dd-HH:mm:ss" in local time; empty past the last row.
+    // The row's name, or its start time as "yyyy-MM-dd-HH:mm:ss" in local time when it has none;
+    // empty past the last row.
     QString cellTextForRow(int row) const;
+    // The row's second line: "Pump 3 · DE bearing · 3.0 s · 91 samples · 30/s".
+    QString cellDetailForRow(int row) const;
+
+    enum class SortOrder { oldest, newest, name, place };
+    void setSortOrder(SortOrder order);
+    // Rows with every word of the text in their name, machine, point, direction, notes, source or
+    // start time, ignoring case.
+    void setFilterText(const QString& text);
+    QLineEdit* filterField() const { return filterField_; }
+    // Opens the info panel of the row's session; saving it describes the session.
+    void showInfoForRow(int row);
 
     // Makes the row's session active, says so (the main screen reloads), saves and closes.
     void didSelectRow(int row);
@@ -80,7 +97,7 @@ public:
     Popover* popoverController() const { return popoverController_; }
     void setPopoverController(Popover* popover) { popoverController_ = popover; }
 
-    static constexpr int kRowHeight = 44;
+    static constexpr int kRowHeight = 56;
     static constexpr int kDeferredDeleteMs = 100;
 
 protected:
@@ -100,6 +117,10 @@ private:
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
     std::vector<Session> rows_;          // the sessions in row order
+    QPointer<QLineEdit> filterField_;
+    QPointer<QComboBox> sortBox_;
+    QString filter_;
+    SortOrder order_ = SortOrder::oldest;
 
     int confirmingRow_ = -1;
     int pendingDeletions_ = 0;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QLabel>
 #include <QToolButton>
 
@@ -21,7 +23,27 @@
 #include "platform/DateFormatter.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
+#include "recording/SessionText.h"
 #include "ui_MainView.h"
+
+namespace {
+
+// A flag on a pole, white as the toolbar's other icons.
+QIcon markerIcon()
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(20, 10), QPointF(20, 56));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xf5, 0x9e, 0x0b));
+    painter.drawPolygon(QPolygonF({QPointF(22, 10), QPointF(50, 19), QPointF(22, 30)}));
+    return QIcon(pixmap);
+}
+
+} // namespace
 
 MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, QObject* parent)
     : QObject(parent), recorder_(recorder), keeper_(keeper), sessions_(recorder, keeper),
@@ -37,6 +59,8 @@ MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, 
     connect(&keeper_, &StoreKeeper::saved, this, [this] {
         if (review_ && !review_->isHidden()) review_->refresh();
     });
+    connect(&recorder_, &Recorder::markerAdded, this, &MainViewController::markerAdded);
+    connect(&recorder_, &Recorder::markersChanged, this, &MainViewController::reloadTrace);
     connect(&recorder_, &Recorder::tareTaken, this, [this] {
         // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
         placeNeedles(std::nullopt);
@@ -111,6 +135,8 @@ void MainViewController::connectControls()
     connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
     connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
     connect(ui_->reviewButton, &QToolButton::clicked, this, &MainViewController::reviewButtonPressed);
+    connect(ui_->markerButton, &QToolButton::clicked, this, &MainViewController::markerButtonPressed);
+    ui_->markerButton->setIcon(markerIcon());
     connect(ui_->openFolderButton, &QToolButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(noticeFolder_)); });
     connect(ui_->closeNoticeButton, &QToolButton::clicked, this, [this] { showMessage({}, false); });
@@ -132,7 +158,9 @@ void MainViewController::reloadTrace()
     // Only the rows that survive the trim are read: the newest ones.
     Session active = recorder_.root().options().activeSession();
     shownSession_ = active.objectId();
-    trace_.rebuild(active.gData().newest(trace_.rowsWanted(active.gData().count())));
+    const std::vector<store::SampleValues> newest = active.gData().newest(trace_.rowsWanted(active.gData().count()));
+    trace_.rebuild(newest);
+    showMarkers(active, newest);
     if (meter) {
         handOverBuffer();
         meter->setNeedsDisplay();
@@ -141,6 +169,46 @@ void MainViewController::reloadTrace()
     updateStatus();
     // A new or cleared session starts its analysis afresh.
     analysis_.restart();
+}
+
+void MainViewController::showMarkers(const Session& session, const std::vector<store::SampleValues>& newest)
+{
+    GMeter* meter = gMeterView();
+    if (!meter) return;
+    const std::int64_t count = session.gData().count();
+    const std::uint64_t perRow = std::uint64_t(trace_.readingsPerRow());
+    std::vector<GMeter::Marker> shown;
+    for (const store::MarkerRecord& m : session.markers()) {
+        // Older than every sample read is off the trace, unless those are all there are.
+        if (!newest.empty() && m.dateStamp < newest.front().dateStamp && std::int64_t(newest.size()) < count) continue;
+        const auto after = std::count_if(newest.begin(), newest.end(),
+                                         [&](const store::SampleValues& v) { return v.dateStamp >= m.dateStamp; });
+        shown.push_back({std::uint64_t(count - after) / perRow, QString::fromStdString(m.text)});
+    }
+    meter->setMarkers(std::move(shown));
+}
+
+void MainViewController::markerAdded(store::ObjectId session, store::ObjectId marker)
+{
+    GMeter* meter = gMeterView();
+    const store::MarkerRecord* record = keeper_.context()->marker(marker);
+    if (!meter || !record || session != recorder_.root().options().activeSession().objectId()) return;
+    // Everything captured before it is stored: it falls after the newest row.
+    std::vector<GMeter::Marker> markers = meter->markers();
+    markers.push_back({std::uint64_t(recorder_.activeSampleCount()) / std::uint64_t(trace_.readingsPerRow()),
+                       QString::fromStdString(record->text)});
+    meter->setMarkers(std::move(markers));
+    meter->setNeedsDisplay();
+}
+
+void MainViewController::markerButtonPressed()
+{
+    if (!recorder_.isRecording()) {
+        showMessage("A marker is dropped while recording: press Record first.", false);
+        return;
+    }
+    const std::string at = platform::formatDate(platform::Clock::now(), "HH:mm:ss");
+    if (recorder_.addMarker("Marker " + at) != 0) saveSoon()();
 }
 
 void MainViewController::sampleStored(const store::SampleValues& sample)
@@ -310,9 +378,17 @@ void MainViewController::updateStatus()
 {
     if (!ui_) return;
     Session active = recorder_.root().options().activeSession();
-    QString session = active ? "Session " + QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"))
-                             : QString("No active session");
+    const QString started = QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"));
+    const store::SessionIdentity identity = active.identity();
+    // A named session by its name, the rest of who it is in the tooltip.
+    QString session = !active ? QString("No active session")
+                      : identity.name.empty() ? "Session " + started
+                                              : QString::fromStdString(identity.name);
     ui_->sessionLabel->setText(session);
+    ui_->sessionLabel->setToolTip(active ? "Session " + started + (identity.machine.empty() && identity.point.empty()
+                                                                       ? QString()
+                                                                       : " \u00b7 " + QString::fromStdString(placeText(identity)))
+                                         : QString());
     QString state;
     if (tareAccelerometer()) state = "Taking tare";
     else if (gAccelerometer()) state = "Recording";

@@ -57,6 +57,9 @@ public:
     void loadSessionButtonPressed();
     void exportSession();
     void settingsButtonPressed();
+    // Drops a marker in the active session at this moment while recording (M); its text names
+    // the time, and may be changed afterwards.
+    void markerButtonPressed();
     // Undoes the latest clear or session delete while its notice shows (Ctrl+Z).
     void undoButtonPressed();
     // Shows or hides the analysis panel beside the traces (F): live while recording, else the
@@ -100,6 +103,9 @@ private:
     void sampleStored(const store::SampleValues& sample);
     void handOverBuffer();
     void rateChanged();
+    // The shown session's markers on the traces, placed by the newest samples the trace shows.
+    void showMarkers(const Session& session, const std::vector<store::SampleValues>& newest);
+    void markerAdded(store::ObjectId session, store::ObjectId marker);
     void placeNeedles(const std::optional<ViewRow>& row);
     void placeNeedlesAtTheRightEdge();
     void updateStatus();

@@ -23,7 +23,7 @@ QRect frameIn(QWidget* view, QWidget* control)
 void MainViewController::loadSessionButtonPressed()
 {
     auto* browser = new LoadSessionPopoverController;
-    browser->setContentSizeForViewInPopover(QSize(250, 300));
+    browser->setContentSizeForViewInPopover(QSize(400, 380));
     browser->setRecorder(&recorder_, saveSoon());
     // The recorder tells of a session chosen or deleted; the deletion's follow-up, which may
     // choose another one, the browser tells itself.

@@ -55,6 +55,7 @@ QuivraAppDelegate::~QuivraAppDelegate()
     // before the store and the accelerometer, which outlive this.
     mainViewController_.reset();
     window_.reset();
+    control_.reset();
     recorder_.reset();
     if (sharedDelegate == this) sharedDelegate = nullptr;
 }
@@ -80,6 +81,8 @@ bool QuivraAppDelegate::applicationDidFinishLaunchingWithOptions()
 {
     openStore();
     recorder_ = std::make_unique<Recorder>(keeper_.loadRoot(), accelerometer_);
+    control_ = std::make_unique<ControlSocket>(*recorder_, storePath());
+    if (std::string error; !control_->listen(error)) platform::log("quivra mark cannot reach this window: " + error);
 
     window_ = std::make_unique<QWidget>();
     window_->setWindowTitle("Quivra");

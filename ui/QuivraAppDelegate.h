@@ -16,6 +16,7 @@
 #include "platform/sensors/Accelerometer.h"
 #include "platform/store/ObjectContext.h"
 #include "recording/BaseModel.h"
+#include "recording/ControlSocket.h"
 #include "recording/Recorder.h"
 #include "recording/StoreKeeper.h"
 
@@ -85,6 +86,7 @@ private:
     StoreKeeper& keeper_;
     Publishing* publishing_ = nullptr;
     std::unique_ptr<Recorder> recorder_;
+    std::unique_ptr<ControlSocket> control_; // quivra mark and describe reach the recorder here
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<MainViewController> mainViewController_;
     bool quitWithoutSaving_ = false;

@@ -5,6 +5,8 @@
 #include "platform/Folders.h"
 #include "platform/Log.h"
 #include "platform/NumberText.h"
+#include "recording/AnalysisExport.h"
+#include "recording/MarkersExport.h"
 #include "recording/Options.h"
 #include "recording/Session.h"
 
@@ -120,6 +122,14 @@ void SessionActionsController::exportActiveSession()
     // Everything captured before the tap belongs in the file, and nothing after it.
     recorder_.handOver();
     store::ObjectContext* context = keeper_.context();
+    // The markers beside it, as they are at the tap: a few lines, written here and now.
+    if (const std::vector<store::MarkerRecord> markers = active.markers(); !markers.empty()) {
+        const std::string path = folder + "/" + markersFileName(active.exportFileName());
+        if (!replaceFileWith(path, markersCsv(active.dateStamp(), markers), problem)) {
+            failExport(problem);
+            return;
+        }
+    }
     export_ = new SessionExport({context->path(), folder, active.exportFileName(), context->snapshot(active.objectId())},
                                 this);
     exportStarted_.start();

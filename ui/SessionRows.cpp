@@ -63,9 +63,19 @@ void SessionRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     font.setPixelSize(16);
     painter->setFont(font);
     painter->setPen(Qt::white);
-    QRect text(row.left() + kTextInset, row.top(), control.left() - 8 - (row.left() + kTextInset), row.height());
-    painter->drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
+    // The name (or start) over the machine, point and figures, in a dimmer, smaller type.
+    const int width = control.left() - 8 - (row.left() + kTextInset);
+    const QRect text(row.left() + kTextInset, row.top() + 6, width, row.height() / 2 - 4);
+    painter->drawText(text, Qt::AlignBottom | Qt::AlignLeft,
                       QFontMetrics(font).elidedText(index.data().toString(), Qt::ElideRight, text.width()));
+    QFont small = font;
+    small.setPixelSize(13);
+    painter->setFont(small);
+    painter->setPen(QColor(0xb8, 0xc2, 0xcc));
+    const QRect detail(text.left(), row.top() + row.height() / 2 + 2, width, row.height() / 2 - 6);
+    painter->drawText(detail, Qt::AlignTop | Qt::AlignLeft,
+                      QFontMetrics(small).elidedText(index.data(SessionListModel::kDetailRole).toString(),
+                                                     Qt::ElideRight, detail.width()));
 
     if (confirming) {
         painter->setPen(Qt::NoPen);

@@ -18,6 +18,9 @@ QRect visibleRow(QRect row, const QWidget* viewport);
 // The list as the view sees it: every answer comes from the controller, that is, from the store.
 class SessionListModel : public QAbstractListModel {
 public:
+    // The row's second line.
+    static constexpr int kDetailRole = Qt::UserRole + 1;
+
     explicit SessionListModel(LoadSessionPopoverController* controller)
         : QAbstractListModel(controller), controller_(controller)
     {
@@ -31,7 +34,10 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (!index.isValid()) return {};
-        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return controller_->cellTextForRow(index.row());
+        if (role == Qt::DisplayRole) return controller_->cellTextForRow(index.row());
+        if (role == kDetailRole) return controller_->cellDetailForRow(index.row());
+        if (role == Qt::AccessibleTextRole)
+            return controller_->cellTextForRow(index.row()) + ", " + controller_->cellDetailForRow(index.row());
         return {};
     }
 

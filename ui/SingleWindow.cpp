@@ -2,7 +2,6 @@
 #include "ui/SingleWindow.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/Folders.h"
 #include "platform/Log.h"
 
 namespace {
@@ -19,30 +19,11 @@ namespace {
 constexpr char kRaise[] = "raise\n";
 constexpr char kRaised[] = "raised\n";
 
-// The store's own file, as the lock finds it, when it exists; its path as given otherwise.
-QString resolvedStore(const std::string& storePath)
-{
-    const QFileInfo info(QString::fromStdString(storePath));
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
-
-QString runtimeFolder()
-{
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(runtime)))
-        return QString::fromLocal8Bit(runtime);
-    // Without one, a name of the user's own in the temporary folder.
-    return QDir::tempPath() + "/quivra-" + QString::number(::getuid());
-}
-
 } // namespace
 
 SingleWindow::SingleWindow(const std::string& storePath, QObject* parent) : QObject(parent)
 {
-    const QByteArray hash =
-        QCryptographicHash::hash(resolvedStore(storePath).toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    serverName_ = runtimeFolder() + "/quivra-" + QString::fromLatin1(hash) + ".socket";
+    serverName_ = QString::fromStdString(platform::storeSocketPath(storePath));
     connect(&server_, &QLocalServer::newConnection, this, &SingleWindow::answer);
 }
 

@@ -96,7 +96,7 @@ std::string topicFault(std::string_view prefix)
     }
     // Every topic is PREFIX/SUBTOPIC, and MQTT counts a topic's length in 16 bits.
     std::size_t longest = 0;
-    for (std::string_view subtopic : {kSummaryTopic, kRawTopic, kStatusTopic})
+    for (std::string_view subtopic : {kSummaryTopic, kRawTopic, kStatusTopic, kEventTopic})
         longest = std::max(longest, subtopic.size());
     constexpr std::size_t mqttLimit = 65535;
     if (prefix.size() + 1 + longest > mqttLimit)

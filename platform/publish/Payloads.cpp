@@ -94,8 +94,51 @@ std::string summaryJson(const Summary& s)
     platform::appendJsonInteger(out, s.dropped);
     out += ",\"publish_dropped\":";
     platform::appendJsonInteger(out, s.publishDropped);
+    if (!s.tags.empty()) {
+        out += ",\"tags\":{";
+        for (std::size_t i = 0; i < s.tags.size(); ++i) {
+            if (i > 0) out.push_back(',');
+            platform::appendJsonString(out, s.tags[i].first);
+            out.push_back(':');
+            platform::appendJsonString(out, s.tags[i].second);
+        }
+        out.push_back('}');
+    }
     out.push_back('}');
     return out;
+}
+
+std::string markerEventJson(const MarkerEvent& e)
+{
+    std::string out = "{\"type\":\"marker\",\"time\":\"";
+    out += isoTimeUtc(e.time);
+    out += "\",\"time_us\":";
+    platform::appendJsonInteger(out, e.time);
+    out += ",\"device\":";
+    platform::appendJsonString(out, e.device);
+    out += ",\"session\":";
+    platform::appendJsonInteger(out, e.session);
+    out += ",\"kind\":";
+    platform::appendJsonString(out, e.kind);
+    out += ",\"text\":";
+    platform::appendJsonString(out, e.text);
+    out.push_back('}');
+    return out;
+}
+
+std::string expandTopicTemplate(std::string prefix, const std::string& machine, const std::string& point)
+{
+    const auto level = [](std::string text) {
+        if (text.empty()) return std::string("unknown");
+        for (char& c : text)
+            if (c == '/' || c == '+' || c == '#') c = '_';
+        return text;
+    };
+    for (const auto& [field, value] : {std::pair<std::string, std::string>{"{machine}", level(machine)},
+                                       std::pair<std::string, std::string>{"{point}", level(point)}})
+        for (std::size_t at = 0; (at = prefix.find(field, at)) != std::string::npos; at += value.size())
+            prefix.replace(at, field.size(), value);
+    return prefix;
 }
 
 std::string rawBatchJson(std::int64_t session, std::span<const Reading> readings)

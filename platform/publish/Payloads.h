@@ -27,6 +27,7 @@ namespace publish {
 // Sub-topics under the prefix.
 inline constexpr const char* kSummaryTopic = "summary";
 inline constexpr const char* kRawTopic = "raw";
+inline constexpr const char* kEventTopic = "event";
 inline constexpr const char* kStatusTopic = "status";
 
 struct AxisLevels {
@@ -43,8 +44,8 @@ struct Summary {
     AxisLevels x, y, z;
     std::uint64_t dropped = 0;          // readings lost by the capture
     std::uint64_t publishDropped = 0;   // messages the publisher had to drop
-    // Further tags of the point in InfluxDB (name, value): the place for the machine and the
-    // measuring point once sessions carry them. Not part of the JSON summary yet.
+    // Further tags (name, value): the session's machine and measurement point when it has them;
+    // tags of the point in InfluxDB, a "tags" object in the JSON summary.
     std::vector<std::pair<std::string, std::string>> tags;
 };
 
@@ -54,6 +55,20 @@ struct Reading {
 };
 
 std::string summaryJson(const Summary& summary);
+
+// A marker dropped while recording, published as an event:
+// {"type":"marker","time":...,"time_us":...,"device":...,"session":...,"kind":...,"text":...}.
+struct MarkerEvent {
+    platform::Micros time = 0;
+    std::string device;
+    std::int64_t session = 0;
+    std::string kind, text;
+};
+std::string markerEventJson(const MarkerEvent& event);
+
+// {machine} and {point} in an MQTT topic prefix replaced by the session's, each made a topic
+// level of its own ("/", "+" and "#" become "_"; an empty one "unknown").
+std::string expandTopicTemplate(std::string prefix, const std::string& machine, const std::string& point);
 
 // An empty batch has t0 0 and empty arrays.
 std::string rawBatchJson(std::int64_t session, std::span<const Reading> readings);

@@ -35,6 +35,11 @@ void EntityStore::load(Database& db)
     }
     Statement named(db, "SELECT name, value FROM setting");
     while (named.step()) settings_[named.text(0)] = named.text(1);
+    Statement who(db, "SELECT session_id, name, machine, point, direction, notes, source, coalesce(rate, 0)"
+                      " FROM session_identity");
+    while (who.step())
+        identities_[who.int64(0)] = SessionIdentity{who.text(1), who.text(2), who.text(3), who.text(4),
+                                                    who.text(5), who.text(6), who.real(7)};
     Statement sess(db, "SELECT id, base_model_id, date_stamp, sample_count FROM session");
     while (sess.step()) {
         SessionRecord r;
@@ -171,6 +176,28 @@ void EntityStore::setSetting(const std::string& name, const std::string& value)
     changed_();
 }
 
+const SessionIdentity* EntityStore::identity(ObjectId session) const
+{
+    auto it = identities_.find(session);
+    return it == identities_.end() ? nullptr : &it->second;
+}
+
+void EntityStore::setIdentity(ObjectId session, const SessionIdentity& identity)
+{
+    if (!live(sessions_, session)) return;
+    const SessionIdentity* now = this->identity(session);
+    if (now ? *now == identity : identity.empty()) return;
+    identities_[session] = identity;
+    dirtyIdentities_.insert(session);
+    changed_();
+}
+
+void EntityStore::dropIdentity(ObjectId session)
+{
+    identities_.erase(session);
+    dirtyIdentities_.erase(session);
+}
+
 void EntityStore::takeChanges(ChangeSet& c)
 {
     InFlight f;
@@ -197,6 +224,10 @@ void EntityStore::takeChanges(ChangeSet& c)
         r.state = RowState::clean;
         f.options.push_back(id);
     }
+    for (ObjectId session : dirtyIdentities_)
+        if (const SessionIdentity* who = identity(session)) c.identities.emplace_back(session, *who);
+    f.identities = std::move(dirtyIdentities_);
+    dirtyIdentities_.clear();
     for (const std::string& name : dirtySettings_) c.settings.emplace_back(name, settings_[name]);
     f.settings = std::move(dirtySettings_);
     dirtySettings_.clear();
@@ -220,6 +251,8 @@ void EntityStore::notSaved()
     for (ObjectId id : inFlight_.options)
         if (OptionsRecord* r = live(options_, id)) markUpdated(*r);
     dirtySettings_.insert(inFlight_.settings.begin(), inFlight_.settings.end());
+    for (ObjectId session : inFlight_.identities)
+        if (identities_.count(session)) dirtyIdentities_.insert(session);
     inFlight_ = {};
 }
 

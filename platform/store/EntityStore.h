@@ -43,6 +43,15 @@ public:
     std::vector<ObjectId> sessionsOfBaseModel(ObjectId baseModel) const;
     ObjectId optionsWithActiveSession(ObjectId session) const;
 
+    // Who and what a session is; nullptr for a session never described. Kept while a deleted
+    // session can still be undone.
+    const SessionIdentity* identity(ObjectId session) const;
+    // Only a live session takes one; the same identity again changes nothing.
+    void setIdentity(ObjectId session, const SessionIdentity& identity);
+    // The session's delete is final: its identity goes from memory (the file's row goes with the
+    // trash's purge).
+    void dropIdentity(ObjectId session);
+
     const std::map<std::string, std::string>& settings() const { return settings_; }
     void setSetting(const std::string& name, const std::string& value);
 
@@ -66,11 +75,14 @@ private:
     ObjectId nextBaseModelId_ = 1, nextOptionsId_ = 1, nextSessionId_ = 1;
     std::map<std::string, std::string> settings_;
     std::set<std::string> dirtySettings_;
+    std::map<ObjectId, SessionIdentity> identities_;
+    std::set<ObjectId> dirtyIdentities_;
 
     // What the save under way took.
     struct InFlight {
         std::vector<ObjectId> baseModels, sessions, options;
         std::set<std::string> settings;
+        std::set<ObjectId> identities;
     } inFlight_;
 };
 

@@ -88,6 +88,7 @@ bool ObjectContext::load(StoreError& error)
 {
     entities_.load(db_);
     samples_.load(db_);
+    markers_.load(db_);
     trash_.load(db_);
     if (db_.failed()) {
         error = db_.failure();
@@ -149,11 +150,13 @@ bool ObjectContext::finishSave(StoreError& error)
     if (result.ok) {
         entities_.saved();
         samples_.saved(); // before the trash, which lets deleted sessions go
+        markers_.saved();
         trash_.saved();
         return true;
     }
     // Nothing was written: the rows taken are marked again for the next save.
     entities_.notSaved();
+    markers_.notSaved();
     trash_.notSaved();
     changed();
     error = result.error;
@@ -179,6 +182,7 @@ ChangeSet ObjectContext::takeChanges()
     ChangeSet c;
     entities_.takeChanges(c);
     samples_.takeChanges(c);
+    markers_.takeChanges(c);
     trash_.takeChanges(c);
     return c;
 }

@@ -16,6 +16,7 @@
 #include "platform/store/ChangeSet.h"
 #include "platform/store/Database.h"
 #include "platform/store/EntityStore.h"
+#include "platform/store/MarkerStore.h"
 #include "platform/store/Records.h"
 #include "platform/store/SampleStore.h"
 #include "platform/store/Schema.h"
@@ -69,6 +70,21 @@ public:
     const std::map<std::string, std::string>& settings() const { return entities_.settings(); }
     void setSetting(const std::string& name, const std::string& value) { entities_.setSetting(name, value); }
 
+    // Who and what a session is (nullptr: never described); kept while a deleted session can be undone.
+    const SessionIdentity* identity(ObjectId session) const { return entities_.identity(session); }
+    void setIdentity(ObjectId session, const SessionIdentity& identity) { entities_.setIdentity(session, identity); }
+
+    // ---- markers ----
+    ObjectId insertMarker(ObjectId session, Micros at, MarkerRecord::Kind kind, std::string text)
+    {
+        return markers_.insert(session, at, kind, std::move(text));
+    }
+    // The session's markers in time order, without those in the trash.
+    std::vector<MarkerRecord> markers(ObjectId session) const { return markers_.markersOf(session); }
+    const MarkerRecord* marker(ObjectId id) const { return markers_.marker(id); }
+    bool editMarker(ObjectId id, MarkerRecord::Kind kind, const std::string& text) { return markers_.edit(id, kind, text); }
+    bool removeMarker(ObjectId id) { return markers_.remove(id); }
+
     // ---- samples ----
     ObjectId insertSample(Micros dateStamp, float x, float y, float z, ObjectId session)
     {
@@ -90,7 +106,7 @@ public:
     SessionSnapshot snapshot(ObjectId session) const { return samples_.snapshot(session); }
 
     // ---- the trash: the latest clear or delete can be undone ----
-    // Removes every sample the session has now, saved or not; the session stays.
+    // Removes every sample and marker the session has now, saved or not; the session stays.
     void clearSamples(ObjectId session) { trash_.clearSamples(session); }
     // Removes the session with its samples, and empties the active session that named it.
     void deleteSession(ObjectId id) { trash_.deleteSession(id); }
@@ -141,7 +157,8 @@ private:
     std::unique_ptr<StoreWriter> writer_;
     EntityStore entities_{[this] { changed(); }};
     SampleStore samples_{entities_, [this] { changed(); }, [this] { reportReadFailure(); }};
-    Trash trash_{entities_, samples_, [this] { changed(); }};
+    MarkerStore markers_{[this] { changed(); }};
+    Trash trash_{entities_, samples_, markers_, [this] { changed(); }};
     std::vector<std::string> repairs_;
     MigrationProgress migrationProgress_;
     bool saving_ = false;

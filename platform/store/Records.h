@@ -3,6 +3,9 @@
 // The in-memory form of the store's rows. Small entities live in the context's identity map;
 // samples are compact records in its pending list until they are saved.
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/Clock.h"
 
@@ -43,6 +46,46 @@ struct SessionRecord {
     RowState state = RowState::clean;
 };
 
+// Who and what a session is. The user gives the first five, afterwards (New asks nothing);
+// Quivra fills in the source and the rate when it records into the session.
+struct SessionIdentity {
+    std::string name;
+    std::string machine;   // the asset measured
+    std::string point;     // the measurement point on it
+    std::string direction; // the sensor's direction or mounting, free text
+    std::string notes;
+    std::string source;    // the accelerometer's description
+    double rate = 0;       // readings a second recording ran at; 0 when never recorded
+
+    bool operator==(const SessionIdentity&) const = default;
+    bool empty() const { return *this == SessionIdentity{}; }
+};
+
+// A moment of a session worth finding again, with a short text.
+struct MarkerRecord {
+    enum class Kind : std::uint8_t { event, runStart, runEnd };
+    ObjectId id = 0;
+    ObjectId session = 0;
+    Micros dateStamp = 0;
+    Kind kind = Kind::event;
+    std::string text;
+    ObjectId removedBy = 0; // the clear or delete it waits in the trash with; 0: none
+    RowState state = RowState::clean;
+};
+
+// "event", "start", "end": the kinds as the store and the exports write them.
+inline std::string_view markerKindName(MarkerRecord::Kind kind)
+{
+    return kind == MarkerRecord::Kind::runStart ? "start" : kind == MarkerRecord::Kind::runEnd ? "end" : "event";
+}
+inline std::optional<MarkerRecord::Kind> markerKindFromName(std::string_view name)
+{
+    if (name == "event") return MarkerRecord::Kind::event;
+    if (name == "start") return MarkerRecord::Kind::runStart;
+    if (name == "end") return MarkerRecord::Kind::runEnd;
+    return std::nullopt;
+}
+
 // One unsaved sample: 32 bytes with the session's whole 64-bit id, so that a long unsaved
 // recording stays small.
 struct SampleRecord {
@@ -62,6 +105,7 @@ struct Removal {
     Kind kind = Kind::clear;
     SessionRecord session;         // the session as it was just before
     ObjectId throughId = 0;        // every sample of the session up to this id went
+    ObjectId markerThroughId = 0;  // and every marker up to this one
     std::int64_t storedMoved = 0;  // of them, saved ones
     std::int64_t pendingMoved = 0; // and unsaved ones
     ObjectId activeIn = 0;         // the settings whose active session it was, for a delete

@@ -104,6 +104,38 @@ CREATE TABLE trash_summary (
 ) WITHOUT ROWID;
 )sql";
 
+// Version 5: who and what each session is, and its markers. An identity row stays while its
+// session waits in the trash after a delete; markers go to the trash as samples do.
+constexpr const char* identitySql = R"sql(
+CREATE TABLE session_identity (
+    session_id INTEGER PRIMARY KEY,
+    name       TEXT NOT NULL DEFAULT '',
+    machine    TEXT NOT NULL DEFAULT '',
+    point      TEXT NOT NULL DEFAULT '',      -- the measurement point on the machine
+    direction  TEXT NOT NULL DEFAULT '',      -- the sensor's direction or mounting
+    notes      TEXT NOT NULL DEFAULT '',
+    source     TEXT NOT NULL DEFAULT '',      -- filled by Quivra: the accelerometer
+    rate       REAL                           -- filled by Quivra: readings a second
+);
+CREATE TABLE marker (
+    id         INTEGER PRIMARY KEY,
+    session_id INTEGER NOT NULL,
+    date_stamp INTEGER NOT NULL,              -- microseconds since 1970-01-01 00:00 UTC
+    kind       TEXT NOT NULL DEFAULT 'event', -- 'event', 'start' or 'end' (of a run)
+    text       TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX marker_session_time ON marker(session_id, date_stamp);
+CREATE TABLE trash_marker (
+    action_id  INTEGER NOT NULL REFERENCES trash_action(id),
+    id         INTEGER NOT NULL,
+    session_id INTEGER NOT NULL,
+    date_stamp INTEGER NOT NULL,
+    kind       TEXT NOT NULL,
+    text       TEXT NOT NULL
+);
+CREATE INDEX trash_marker_action ON trash_marker(action_id);
+)sql";
+
 bool failed(Database& db, StoreError& error)
 {
     if (!db.failed()) return false;
@@ -175,6 +207,8 @@ bool migrate(Database& db, int from, const MigrationProgress& progress, StoreErr
         if (ok) SummaryPyramid(db).rebuildAll(progress);
         ok = ok && !failed(db, error);
     }
+    // 4 -> 5: who and what each session is, and its markers.
+    if (ok && from < 5) ok = db.exec(identitySql, error);
     ok = ok && db.exec(versionPragmas(schemaVersion), error) && db.exec("COMMIT", error);
     if (ok) return true;
     StoreError ignored;
@@ -196,7 +230,7 @@ bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& pro
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + identitySql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -221,7 +255,9 @@ bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& pro
     const bool trash = hasColumns(layout, {"trash_action.id", "trash_action.through_id", "trash_gdata.action_id",
                                            "trash_gdata.id", "trash_gdata.z_value"});
     const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
-    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting))
+    const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
+                                              "marker.text", "trash_marker.action_id", "trash_marker.text"});
+    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
     const bool summary = hasColumns(layout, {"summary.session_id", "summary.blocks", "trash_summary.action_id",

@@ -57,6 +57,7 @@ bool SessionReader::open(const std::string& path, StoreError& error)
         db_.close();
         return false;
     }
+    version_ = v;
     return true;
 }
 
@@ -83,8 +84,18 @@ bool SessionReader::sessions(std::vector<SessionRow>& out, StoreError& error)
 {
     out.clear();
     db_.clearError();
-    Statement q(db_, "SELECT id, base_model_id, date_stamp, sample_count FROM session ORDER BY date_stamp, id");
-    while (q.step()) out.push_back({q.int64(0), q.int64(1), q.int64(2), q.int64(3)});
+    // A store older than identities is read as it is: nothing is written to a store here.
+    const bool identities = version_ >= 5;
+    Statement q(db_, identities ? "SELECT s.id, s.base_model_id, s.date_stamp, s.sample_count, i.name, i.machine, i.point,"
+                                  " i.direction, i.notes, i.source, coalesce(i.rate, 0) FROM session s"
+                                  " LEFT JOIN session_identity i ON i.session_id = s.id ORDER BY s.date_stamp, s.id"
+                                : "SELECT id, base_model_id, date_stamp, sample_count FROM session ORDER BY date_stamp, id");
+    while (q.step()) {
+        SessionRow row{q.int64(0), q.int64(1), q.int64(2), q.int64(3), {}};
+        if (identities)
+            row.identity = SessionIdentity{q.text(4), q.text(5), q.text(6), q.text(7), q.text(8), q.text(9), q.real(10)};
+        out.push_back(std::move(row));
+    }
     return !readFailed(error);
 }
 
@@ -96,6 +107,25 @@ bool SessionReader::activeSession(ObjectId& out, StoreError& error)
     Statement q(db_, "SELECT o.active_session_id FROM options o JOIN session s ON s.id = o.active_session_id"
                      " WHERE o.base_model_id = (SELECT max(id) FROM base_model) ORDER BY o.id DESC LIMIT 1");
     if (q.step()) out = q.int64(0);
+    return !readFailed(error);
+}
+
+bool SessionReader::markers(ObjectId session, std::vector<MarkerRecord>& out, StoreError& error)
+{
+    out.clear();
+    db_.clearError();
+    if (version_ < 5) return true;
+    Statement q(db_, "SELECT id, date_stamp, kind, text FROM marker WHERE session_id = ?1 ORDER BY date_stamp, id");
+    q.bind(1, session);
+    while (q.step()) {
+        MarkerRecord m;
+        m.id = q.int64(0);
+        m.session = session;
+        m.dateStamp = q.int64(1);
+        m.kind = markerKindFromName(q.text(2)).value_or(MarkerRecord::Kind::event);
+        m.text = q.text(3);
+        out.push_back(std::move(m));
+    }
     return !readFailed(error);
 }
 

@@ -44,6 +44,7 @@ public:
         ObjectId baseModel = 0;
         Micros start = 0;         // when the session was started
         std::int64_t samples = 0; // its saved rows, as the store counts them
+        SessionIdentity identity; // empty in a store older than identities
     };
     // Every session, oldest first (equal starts by id).
     bool sessions(std::vector<SessionRow>& out, StoreError& error);
@@ -58,6 +59,9 @@ public:
     bool forEachBetween(ObjectId session, Micros from, Micros to,
                         const std::function<bool(const SampleValues&)>& visit, StoreError& error);
 
+    // The session's saved markers in time order (equal times by id); none in an older store.
+    bool markers(ObjectId session, std::vector<MarkerRecord>& out, StoreError& error);
+
     // Every row of a snapshot, saved and unsaved merged, in time order (equal times by id).
     bool forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,
                  StoreError& error);
@@ -69,6 +73,7 @@ private:
     bool readFailed(StoreError& error);
 
     Database db_;
+    std::int64_t version_ = 0; // the store's schema version
 };
 
 } // namespace store

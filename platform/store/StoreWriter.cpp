@@ -38,11 +38,25 @@ struct StoreWriter::Statements {
           purgeTrashRows(db, "DELETE FROM trash_gdata WHERE action_id = ?1"),
           purgeTrashAction(db, "DELETE FROM trash_action WHERE id = ?1"),
           writeSetting(db, "INSERT OR REPLACE INTO setting(name, value) VALUES(?1, ?2)"),
+          writeIdentity(db, "INSERT OR REPLACE INTO session_identity(session_id, name, machine, point, direction,"
+                            " notes, source, rate) VALUES(?1,?2,?3,?4,?5,?6,?7,?8)"),
+          deleteIdentity(db, "DELETE FROM session_identity WHERE session_id = ?1"),
+          writeMarker(db, "INSERT OR REPLACE INTO marker(id, session_id, date_stamp, kind, text) VALUES(?1,?2,?3,?4,?5)"),
+          deleteMarker(db, "DELETE FROM marker WHERE id = ?1"),
+          copyMarkersToTrash(db, "INSERT INTO trash_marker(action_id, id, session_id, date_stamp, kind, text)"
+                                 " SELECT ?1, id, session_id, date_stamp, kind, text FROM marker"
+                                 " WHERE session_id = ?2 AND id <= ?3"),
+          deleteMarkersThrough(db, "DELETE FROM marker WHERE session_id = ?1 AND id <= ?2"),
+          restoreMarkers(db, "INSERT INTO marker(id, session_id, date_stamp, kind, text)"
+                             " SELECT id, session_id, date_stamp, kind, text FROM trash_marker WHERE action_id = ?1"),
+          purgeTrashMarkers(db, "DELETE FROM trash_marker WHERE action_id = ?1"),
           pyramid(db)
     {
     }
     Statement insertBaseModel, writeOptions, writeSession, deleteSession, insertSample, insertTrashAction,
-        copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting;
+        copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting, writeIdentity,
+        deleteIdentity, writeMarker, deleteMarker, copyMarkersToTrash, deleteMarkersThrough, restoreMarkers,
+        purgeTrashMarkers;
     // Kept in the same transaction as the rows it summarises.
     SummaryPyramid pyramid;
 };
@@ -181,6 +195,7 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
         s.writeOptions.run();
     }
     for (const auto& [name, value] : c.settings) s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
+    writeIdentitiesAndMarkers(c);
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
         if (r.session) st.bind(2, r.session); else st.bindNull(2);
@@ -204,6 +219,23 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
     return !db_.failed();
 }
 
+void StoreWriter::writeIdentitiesAndMarkers(const ChangeSet& c)
+{
+    Statements& s = *sql_;
+    for (const auto& [session, who] : c.identities) {
+        Statement& w = s.writeIdentity;
+        w.bind(1, session).bind(2, std::string_view(who.name)).bind(3, std::string_view(who.machine))
+            .bind(4, std::string_view(who.point)).bind(5, std::string_view(who.direction))
+            .bind(6, std::string_view(who.notes)).bind(7, std::string_view(who.source));
+        if (who.rate > 0) w.bind(8, who.rate); else w.bindNull(8);
+        w.run();
+    }
+    for (const MarkerRecord& m : c.markers)
+        s.writeMarker.bind(1, m.id).bind(2, m.session).bind(3, m.dateStamp).bind(4, markerKindName(m.kind))
+            .bind(5, std::string_view(m.text)).run();
+    for (ObjectId id : c.deletedMarkers) s.deleteMarker.bind(1, id).run();
+}
+
 void StoreWriter::writeTrashOp(const TrashOp& op)
 {
     Statements& s = *sql_;
@@ -219,16 +251,23 @@ void StoreWriter::writeTrashOp(const TrashOp& op)
             if (r.activeIn) a.bind(8, r.activeIn); else a.bindNull(8);
             a.run();
             s.copyToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.throughId).run();
+            s.copyMarkersToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.markerThroughId).run();
         }
         s.deleteThrough.bind(1, r.session.id).bind(2, r.throughId).run();
+        s.deleteMarkersThrough.bind(1, r.session.id).bind(2, r.markerThroughId).run();
         if (isDelete) s.deleteSession.bind(1, r.session.id).run();
+        if (isDelete && !op.keep) s.deleteIdentity.bind(1, r.session.id).run();
         break;
     case TrashOp::Kind::restore:
         s.restoreFromTrash.bind(1, r.action).run();
+        s.restoreMarkers.bind(1, r.action).run();
         [[fallthrough]];
     case TrashOp::Kind::purge:
         s.purgeTrashRows.bind(1, r.action).run();
+        s.purgeTrashMarkers.bind(1, r.action).run();
         s.purgeTrashAction.bind(1, r.action).run();
+        // A delete made final: the identity that waited with the session goes too.
+        if (op.kind == TrashOp::Kind::purge && isDelete) s.deleteIdentity.bind(1, r.session.id).run();
         break;
     }
 }

@@ -42,6 +42,7 @@ private:
     void run(std::stop_token stop);
     SaveResult write(const ChangeSet& changes);
     bool writeChanges(const ChangeSet& changes);
+    void writeIdentitiesAndMarkers(const ChangeSet& changes);
     void writeTrashOp(const TrashOp& op);
     // The file at the path is the one open, or made so again (see ObjectContext::save).
     bool ensureFileInPlace(SaveResult& result);

@@ -31,6 +31,7 @@ void Trash::load(Database& db)
         }
         removal_ = r;
     }
+    if (removal_) markers_.loadRemoved(db, removal_->action);
 }
 
 void Trash::begin(Removal removal)
@@ -40,6 +41,7 @@ void Trash::begin(Removal removal)
     removal.removedAt = platform::Clock::now();
     removal_ = removal;
     ops_.push_back(TrashOp{TrashOp::Kind::trash, removal});
+    markers_.hide(removal.session.id, removal.markerThroughId, removal.action);
     changed_();
 }
 
@@ -47,12 +49,13 @@ void Trash::clearSamples(ObjectId session)
 {
     SessionRecord* s = live(entities_.sessions_, session);
     // Nothing to clear: an earlier removal stays undoable.
-    if (!s || s->storedCount + s->pendingCount == 0) return;
+    if (!s || (s->storedCount + s->pendingCount == 0 && markers_.markersOf(session).empty())) return;
     Removal r;
     r.kind = Removal::Kind::clear;
     r.session = *s;
     // Ids grow with recording, so every sample the session holds now has an id up to this one.
     r.throughId = samples_.lastSampleId();
+    r.markerThroughId = markers_.lastId();
     r.storedMoved = s->storedCount;
     r.pendingMoved = s->pendingCount;
     s->clearedThrough = r.throughId;
@@ -72,6 +75,7 @@ void Trash::deleteSession(ObjectId id)
     r.kind = Removal::Kind::deleteSession;
     r.session = it->second;
     r.throughId = samples_.lastSampleId();
+    r.markerThroughId = markers_.lastId();
     r.storedMoved = it->second.storedCount;
     r.pendingMoved = it->second.pendingCount;
     if ((r.activeIn = entities_.optionsWithActiveSession(id))) entities_.editOptions(r.activeIn)->activeSession = 0;
@@ -92,6 +96,7 @@ bool Trash::undoRemoval()
     // Else the rows come back from the trash with the next save, after the move.
     else ops_.push_back(TrashOp{TrashOp::Kind::restore, r});
     removal_.reset();
+    markers_.unhide(r.action);
     // Once written (or being written), every moved sample comes back as a saved one.
     const std::int64_t stored = cancelled ? r.storedMoved : r.sampleCount();
     const std::int64_t pending = cancelled ? r.pendingMoved : 0;
@@ -122,6 +127,8 @@ void Trash::forgetRemoval()
     if (!removal_) return;
     const Removal r = *removal_;
     removal_.reset();
+    markers_.drop(r.action);
+    if (r.kind == Removal::Kind::deleteSession) entities_.dropIdentity(r.session.id);
     if (!r.written && ops_.size() > inFlight_ && ops_.back().removal.action == r.action) {
         ops_.back().keep = false; // removed for good, without a stay in the trash
     } else {

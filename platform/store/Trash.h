@@ -11,6 +11,7 @@
 #include "platform/store/ChangeSet.h"
 #include "platform/store/Database.h"
 #include "platform/store/EntityStore.h"
+#include "platform/store/MarkerStore.h"
 #include "platform/store/Records.h"
 #include "platform/store/SampleStore.h"
 
@@ -18,8 +19,8 @@ namespace store {
 
 class Trash {
 public:
-    Trash(EntityStore& entities, SampleStore& samples, std::function<void()> changed)
-        : entities_(entities), samples_(samples), changed_(std::move(changed))
+    Trash(EntityStore& entities, SampleStore& samples, MarkerStore& markers, std::function<void()> changed)
+        : entities_(entities), samples_(samples), markers_(markers), changed_(std::move(changed))
     {
     }
 
@@ -28,9 +29,10 @@ public:
     // Something of the trash waits to be written.
     bool hasChanges() const { return !ops_.empty(); }
 
-    // Every sample the session holds now, saved or not, goes; the session stays.
+    // Every sample and marker the session holds now, saved or not, goes; the session stays.
     void clearSamples(ObjectId session);
-    // The session goes with its samples, and the settings whose active session it was let go.
+    // The session goes with its samples and markers, and the settings whose active session it
+    // was let go; its identity waits with it.
     void deleteSession(ObjectId id);
 
     // The latest removal while it can still be undone; it survives a restart until forgotten.
@@ -52,6 +54,7 @@ private:
 
     EntityStore& entities_;
     SampleStore& samples_;
+    MarkerStore& markers_;
     std::function<void()> changed_;
     std::optional<Removal> removal_;
     std::vector<TrashOp> ops_;

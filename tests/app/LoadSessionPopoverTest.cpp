@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 #include <QToolButton>
@@ -128,10 +129,10 @@ TEST_F(LoadSessionBrowser, ListsEverySessionByStartTimeOldestFirstBesideTheButto
     QListView* list = b->sessionTableView();
     ASSERT_EQ(list->model()->rowCount(), 3);
     EXPECT_EQ(list->model()->index(2, 0).data().toString(), "2011-03-05-11:00:00");
-    EXPECT_EQ(list->visualRect(list->model()->index(0, 0)).height(), 44);
+    EXPECT_EQ(list->visualRect(list->model()->index(0, 0)).height(), 56);
     EXPECT_EQ(b->popoverController(), popover.data());
 
-    EXPECT_EQ(b->view()->size(), QSize(250, 300));
+    EXPECT_EQ(b->view()->size(), QSize(400, 380));
     QToolButton* button = main->view()->findChild<QToolButton*>("sessionsButton");
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);
@@ -427,4 +428,38 @@ TEST_F(LoadSessionBrowser, ADeleteCanBeUndoneFromTheMainScreenWhileItsNoticeShow
     EXPECT_EQ(main->gDataViewArray()->back().x, 6.0f);
     EXPECT_EQ(root().sessions().size(), 2u);
     EXPECT_TRUE(savedSoon(delegate->managedObjectContext()));
+}
+
+TEST_F(LoadSessionBrowser, TheFilterAndTheOrderChooseTheRowsAndATapStillChoosesTheSessionShown)
+{
+    Session fan = addSession(9, 3);
+    fan.setIdentity({"", "Fan 1", "Inlet", "", "", "", 0});
+    Session pumpDe = addSession(11, 2);
+    pumpDe.setIdentity({"Run B", "Pump 3", "DE bearing", "", "after the bearing change", "", 100});
+    Session pumpNde = addSession(12);
+    pumpNde.setIdentity({"Run A", "Pump 3", "NDE bearing", "", "", "", 0});
+    LoadSessionPopoverController* b = open();
+    ASSERT_TRUE(b);
+    EXPECT_EQ(rows(b), QStringList({"2011-03-05-09:00:00", "2011-03-05-10:00:00", "Run B", "Run A"}));
+    EXPECT_EQ(b->cellDetailForRow(0), "Fan 1 \u00b7 Inlet \u00b7 0.0 s \u00b7 3 samples");
+    EXPECT_EQ(b->cellDetailForRow(2), "Pump 3 \u00b7 DE bearing \u00b7 0.0 s \u00b7 2 samples \u00b7 100/s");
+
+    // Words in any field, any case, all of them; notes count too.
+    QTest::keyClicks(b->filterField(), "pump BEARING");
+    EXPECT_EQ(rows(b), QStringList({"Run B", "Run A"}));
+    b->filterField()->clear();
+    QTest::keyClicks(b->filterField(), "change");
+    EXPECT_EQ(rows(b), QStringList({"Run B"}));
+    b->filterField()->clear();
+    QTest::keyClicks(b->filterField(), "03-05-09");
+    EXPECT_EQ(rows(b), QStringList({"2011-03-05-09:00:00"}));
+    b->filterField()->clear();
+    QTest::keyClicks(b->filterField(), "pump");
+    b->setSortOrder(LoadSessionPopoverController::SortOrder::name);
+    EXPECT_EQ(rows(b), QStringList({"Run A", "Run B"}));
+
+    // The tap chooses the session its row shows, filtered and sorted as it is.
+    tap(b, textOf(b, 1));
+    EXPECT_EQ(active(), pumpDe);
+    EXPECT_TRUE(closed());
 }

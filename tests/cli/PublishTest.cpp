@@ -165,3 +165,30 @@ TEST_F(Publish, TheWindowPublishesSummariesAndEveryRawReading)
 }
 
 } // namespace
+
+TEST_F(Publish, TopicsAndSummariesNameTheMachineAndPointAndMarkersGoOutAsEvents)
+{
+    TempHome home;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.running()) << broker.log();
+    Subscriber watcher(broker.port(), "plant/#", "plant-watcher");
+    ASSERT_TRUE(watcher.ready());
+    auto recorder = startQuivra(home, {"record", "--accelerometer=simulated", "--machine", "Pump 3", "--point", "DE/1",
+                                       "--publish", QString::fromStdString(broker.url("plant/{machine}/{point}"))});
+    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/summary", 1, 30s)) << recorder->readAllStandardError().toStdString();
+    recorder->write("valve closed\n");
+    ASSERT_TRUE(recorder->waitForBytesWritten(5000));
+    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/event", 1, 30s)) << recorder->readAllStandardError().toStdString();
+    recorder->terminate();
+    ASSERT_TRUE(recorder->waitForFinished(30000));
+
+    const QJsonObject summary = summaries(watcher, "plant/Pump 3/DE_1/summary").begin()->second;
+    EXPECT_EQ(summary["tags"].toObject()["machine"].toString(), "Pump 3");
+    EXPECT_EQ(summary["tags"].toObject()["point"].toString(), "DE/1");
+    const QJsonObject event =
+        QJsonDocument::fromJson(QByteArray::fromStdString(watcher.payloads("plant/Pump 3/DE_1/event").front())).object();
+    EXPECT_EQ(event["type"].toString(), "marker");
+    EXPECT_EQ(event["text"].toString(), "valve closed");
+    EXPECT_EQ(event["kind"].toString(), "event");
+    EXPECT_EQ(event["session"].toInteger(), 1);
+}

@@ -339,7 +339,7 @@ TEST(ReadCommands, AStoreOfAnUnknownVersionIsRefusedWithItsReason)
     const Ran ran = runQuivra(home, {"sessions"});
     EXPECT_EQ(ran.status, 1);
     ASSERT_EQ(ran.errorLines().size(), 1) << ran.err.toStdString();
-    EXPECT_TRUE(ran.errorLines()[0].contains("unknown schema version 99 (this Quivra reads versions 1 to 3)"))
+    EXPECT_TRUE(ran.errorLines()[0].contains("unknown schema version 99 (this Quivra reads versions 1 to 5)"))
         << ran.err.toStdString();
 }
 

@@ -74,24 +74,6 @@ TEST(StoreFile, ANewStoreIsAPlainDocumentedSqliteDatabase)
     EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
     EXPECT_EQ(one("SELECT x FROM sample"), "0.5");
     sqlite3_close(db);
-
-    // A store of the first version, without a trash, is brought up to date and keeps its rows.
-    runSql(path, "DROP TABLE trash_gdata; DROP TABLE trash_action; DROP TABLE setting; DROP TABLE summary;"
-                 " DROP TABLE trash_summary; PRAGMA user_version = 1;");
-    {
-        ObjectContext c;
-        StoreError error;
-        ASSERT_TRUE(c.open(path, error)) << error.describe();
-        EXPECT_EQ(c.sampleCount(1), 1);
-        c.clearSamples(1);
-        c.setSetting("analysis.window", "flattop");
-        ASSERT_TRUE(c.save(error));
-    }
-    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_EQ(one("PRAGMA user_version"), std::to_string(schemaVersion));
-    EXPECT_EQ(one("SELECT count(*) FROM trash_gdata"), "1");
-    EXPECT_EQ(one("SELECT value FROM setting WHERE name = 'analysis.window'"), "flattop");
-    sqlite3_close(db);
 }
 
 TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
