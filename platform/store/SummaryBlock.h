@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
