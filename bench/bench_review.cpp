@@ -86,8 +86,9 @@ Store makeStore(const std::string& path, std::int64_t n)
     while (rows.step()) sink += rows.real(2);
     const double reading = now() - r0;
     s.upkeepPerReading = std::max(rebuild - reading, 0.0) / double(n) + 0 * sink;
-    store::Statement size(db, "SELECT (SELECT sum(length(blocks)) + 40 * count(*) FROM summary),"
-                              " (SELECT page_count * page_size FROM pragma_page_count, pragma_page_size)");
+    // The pages each table takes, from SQLite's own account of them.
+    store::Statement size(db, "SELECT (SELECT sum(pgsize) FROM dbstat WHERE name = 'summary'),"
+                              " (SELECT sum(pgsize) FROM dbstat)");
     if (size.step()) s.summaryShare = size.real(0) / size.real(1);
     return s;
 }

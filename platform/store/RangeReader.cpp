@@ -5,6 +5,40 @@
 
 namespace store {
 
+namespace {
+
+void addToColumn(Envelope& e, int c, std::int64_t count, Micros first, Micros last, const std::array<float, 3>& lo,
+                 const std::array<float, 3>& hi)
+{
+    Envelope::Column& col = e.columns[std::size_t(c)];
+    if (col.count == 0) {
+        col.first = first, col.last = last, col.min = lo, col.max = hi;
+    } else {
+        col.first = std::min(col.first, first), col.last = std::max(col.last, last);
+        for (int a = 0; a < 3; ++a) col.min[a] = std::min(col.min[a], lo[a]), col.max[a] = std::max(col.max[a], hi[a]);
+    }
+    col.count += count;
+    e.count += count;
+}
+
+// The first column of a block within the range whose readings lie within the extremes every
+// column it spans already has; -1 when it is not one.
+int changesNothing(const Envelope& e, const SummaryBlock& b)
+{
+    if (b.minTime < e.from || b.maxTime > e.to) return -1;
+    const int n = int(e.columns.size());
+    const int first = Envelope::columnOf(b.minTime, e.from, e.to, n), last = Envelope::columnOf(b.maxTime, e.from, e.to, n);
+    for (int c = first; c <= last; ++c) {
+        const Envelope::Column& col = e.columns[std::size_t(c)];
+        if (col.count == 0) return -1;
+        for (int a = 0; a < 3; ++a)
+            if (b.min[a] < col.min[a] || b.max[a] > col.max[a]) return -1;
+    }
+    return first;
+}
+
+} // namespace
+
 RangeReader::RangeReader() = default;
 RangeReader::~RangeReader() = default;
 
@@ -80,17 +114,7 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
     columns = std::max(columns, 1);
     out.columns.assign(std::size_t(columns), Envelope::Column{});
     auto addTo = [&](int c, std::int64_t count, Micros first, Micros last, const std::array<float, 3>& lo,
-                     const std::array<float, 3>& hi) {
-        Envelope::Column& col = out.columns[std::size_t(c)];
-        if (col.count == 0) {
-            col.first = first, col.last = last, col.min = lo, col.max = hi;
-        } else {
-            col.first = std::min(col.first, first), col.last = std::max(col.last, last);
-            for (int a = 0; a < 3; ++a) col.min[a] = std::min(col.min[a], lo[a]), col.max[a] = std::max(col.max[a], hi[a]);
-        }
-        col.count += count;
-        out.count += count;
-    };
+                     const std::array<float, 3>& hi) { addToColumn(out, c, count, first, last, lo, hi); };
     SummaryReader::Head head;
     if (!summary_->head(session, head)) return !failed(error);
     SummaryReader::Visitor v;
@@ -123,21 +147,12 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
     // others are read, runs of neighbours in one go.
     std::vector<const Edge*> toRead;
     for (const Edge& edge : edges) {
-        const SummaryBlock& b = edge.block;
-        bool inside = b.minTime >= from && b.maxTime <= to;
-        const int first = Envelope::columnOf(std::max(b.minTime, from), from, to, columns);
-        const int last = Envelope::columnOf(std::min(b.maxTime, to), from, to, columns);
-        for (int c = first; inside && c <= last; ++c) {
-            const Envelope::Column& col = out.columns[std::size_t(c)];
-            inside = col.count > 0;
-            for (int a = 0; inside && a < 3; ++a) inside = b.min[a] >= col.min[a] && b.max[a] <= col.max[a];
-        }
-        if (!inside) {
+        const int first = changesNothing(out, edge.block);
+        if (first < 0) {
             toRead.push_back(&edge);
             continue;
         }
-        Envelope::Column& col = out.columns[std::size_t(first)];
-        col.count += edge.count;
+        out.columns[std::size_t(first)].count += edge.count;
         out.count += edge.count;
     }
     for (std::size_t i = 0; i < toRead.size();) {
