@@ -36,6 +36,13 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
         graphs_[std::size_t(axis)]->setPen(QPen(kAxisColours[std::size_t(axis)], 1.2));
         graphs_[std::size_t(axis)]->setName(QString("XYZ")[axis]);
     }
+    for (int axis = 0; axis < 3; ++axis) {
+        QCPGraph* g = baseline_[std::size_t(axis)] = addGraph();
+        g->setPen(QPen(kAxisColours[std::size_t(axis)].lighter(150), 1.0, Qt::DashLine));
+        g->setName("baseline");
+        g->setVisible(false);
+        g->removeFromLegend();
+    }
     peaks_ = addGraph();
     peaks_->setLineStyle(QCPGraph::lsNone);
     peaks_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(220, 38, 38), Qt::white, 7));
@@ -85,6 +92,34 @@ void SpectrumPlot::setLogFrequency(bool log)
     replot(QCustomPlot::rpQueuedReplot);
 }
 
+// The 0 Hz bin holds what is left of the mean; it has no place on a log axis, and a log axis
+// cannot show zero: the smallest level sits at the bottom.
+static void setSpectrum(QCPGraph* graph, const analysis::Result& result, std::size_t axis)
+{
+    QVector<double> f, level;
+    const auto& spectrum = result.axes[axis].spectrum;
+    f.reserve(int(spectrum.size()));
+    level.reserve(int(spectrum.size()));
+    for (std::size_t k = 1; k < spectrum.size() && k < result.frequencies.size(); ++k) {
+        f.push_back(result.frequencies[k]);
+        level.push_back(logLevels(result.settings.unit) ? std::max<double>(spectrum[k], 1e-12) : double(spectrum[k]));
+    }
+    graph->setData(f, level, true);
+}
+
+void SpectrumPlot::showBaseline(const analysis::Result* baseline)
+{
+    const bool shown = baseline && baseline->hasSpectrum;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        if (shown) setSpectrum(baseline_[axis], *baseline, axis);
+        else baseline_[axis]->data()->clear();
+        baseline_[axis]->setVisible(shown);
+    }
+    if (shown && !legend->hasItemWithPlottable(baseline_[0])) baseline_[0]->addToLegend();
+    if (!shown) baseline_[0]->removeFromLegend();
+    replot(QCustomPlot::rpQueuedReplot);
+}
+
 void SpectrumPlot::showNothing(const QString& why)
 {
     result_ = {};
@@ -108,20 +143,7 @@ void SpectrumPlot::showResult(const analysis::Result& result)
     result_ = result;
     empty_->setVisible(false);
     const analysis::SpectrumUnit unit = result.settings.unit;
-    // The 0 Hz bin holds what is left of the mean; it has no place on a log axis.
-    const std::size_t first = 1;
-    for (int axis = 0; axis < 3; ++axis) {
-        QVector<double> f, level;
-        const auto& spectrum = result.axes[std::size_t(axis)].spectrum;
-        f.reserve(int(spectrum.size()));
-        level.reserve(int(spectrum.size()));
-        for (std::size_t k = first; k < spectrum.size() && k < result.frequencies.size(); ++k) {
-            f.push_back(result.frequencies[k]);
-            // A log axis cannot show zero: the smallest level sits at the bottom.
-            level.push_back(logLevels(unit) ? std::max<double>(spectrum[k], 1e-12) : double(spectrum[k]));
-        }
-        graphs_[std::size_t(axis)]->setData(f, level, true);
-    }
+    for (std::size_t axis = 0; axis < 3; ++axis) setSpectrum(graphs_[axis], result, axis);
     peaks_->data()->clear();
     for (QCPItemText* label : peakLabels_) removeItem(label);
     peakLabels_.clear();

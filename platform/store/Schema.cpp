@@ -111,6 +111,35 @@ CREATE TABLE trash_marker (
 CREATE INDEX trash_marker_action ON trash_marker(action_id);
 )sql";
 
+// Version 6: the baseline session of each machine and point, and a summary of each session's
+// levels for the trend, made from the samples it names (count, first and last time) with the
+// analysis settings it names; one that no longer fits is made again.
+constexpr const char* reportSql = R"sql(
+CREATE TABLE baseline (
+    machine    TEXT NOT NULL,
+    point      TEXT NOT NULL,
+    session_id INTEGER NOT NULL,
+    PRIMARY KEY (machine, point)
+);
+CREATE TABLE session_summary (
+    session_id   INTEGER PRIMARY KEY,
+    sample_count INTEGER NOT NULL,
+    first_stamp  INTEGER NOT NULL,          -- microseconds since 1970-01-01 00:00 UTC
+    last_stamp   INTEGER NOT NULL,
+    settings     TEXT NOT NULL,             -- the analysis settings, as name=value;...
+    rate         REAL NOT NULL,             -- samples a second
+    rms_x        REAL NOT NULL,             -- g
+    rms_y        REAL NOT NULL,
+    rms_z        REAL NOT NULL,
+    rms          REAL NOT NULL,             -- of the magnitude
+    velocity_x   REAL,                      -- mm/s RMS over the band; NULL without a spectrum
+    velocity_y   REAL,
+    velocity_z   REAL,
+    zone         TEXT,                      -- ISO 10816-3 zone of the largest
+    iso_verdict  INTEGER NOT NULL DEFAULT 0 -- 1 when the band covers the zones' own
+);
+)sql";
+
 // The steps that bring an older store up to date, each run once, in order, in one transaction
 // with the new version number. (Version 4 is the review's summaries; a store of version 3 takes
 // the steps after it.)
@@ -118,7 +147,7 @@ struct Migration {
     int version; // what the step makes of the store
     const char* sql;
 };
-constexpr Migration migrations[] = {{2, trashSql}, {3, settingSql}, {5, identitySql}};
+constexpr Migration migrations[] = {{2, trashSql}, {3, settingSql}, {5, identitySql}, {6, reportSql}};
 
 bool failed(Database& db, StoreError& error)
 {
@@ -188,7 +217,7 @@ bool prepareSchema(Database& db, StoreError& error)
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + identitySql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + identitySql + reportSql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -215,7 +244,10 @@ bool prepareSchema(Database& db, StoreError& error)
     const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
     const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
                                               "marker.text", "trash_marker.action_id", "trash_marker.text"});
-    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity))
+    const bool report = hasColumns(layout, {"baseline.machine", "baseline.session_id", "session_summary.session_id",
+                                            "session_summary.iso_verdict"});
+    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity)
+        || (version >= 6 && !report))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
     // Checked: from here on the file is ours to write.
