@@ -69,7 +69,8 @@ TEST(ManPages, EveryPageAndTheCompletionHoldExactlyTheOptionsOfTheHelp)
     const QString completion = readSource("data/completion/quivra");
     const std::pair<QString, QStringList> pages[] = {
         {"quivra", {}}, {"quivra-record", {"record"}}, {"quivra-sessions", {"sessions"}},
-        {"quivra-export", {"export"}}, {"quivra-analyse", {"analyse"}}};
+        {"quivra-export", {"export"}}, {"quivra-analyse", {"analyse"}},
+        {"quivra-report", {"report"}}, {"quivra-baseline", {"baseline"}}, {"quivra-trend", {"trend"}}};
     for (const auto& [page, command] : pages) {
         const Options help = helpOptions(command);
         ASSERT_GE(help.size(), 2u) << page.toStdString();
