@@ -90,7 +90,7 @@ bool makeStore(const std::string& path, long long longSamples, int pointSessions
     store::Statement insert(db, "INSERT INTO gdata (session_id, date_stamp, x_value, y_value, z_value) VALUES (?1, ?2, ?3, ?4, ?5)");
     for (long long i = 0; i < longSamples; ++i) {
         const double t = double(i) / 3200.0;
-        insert.bind(1, big).bind(2, start - 86400000000 + i * 312);
+        insert.bind(1, big).bind(2, std::int64_t(start - 86400000000 + i * 312));
         insert.bind(3, 0.2 * std::sin(2 * M_PI * 49.5 * t)).bind(4, 0.05 * std::sin(2 * M_PI * 130 * t)).bind(5, -1.0);
         insert.run();
         insert.reset();

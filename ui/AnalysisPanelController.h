@@ -19,6 +19,8 @@
 #include "analysis/LiveAnalyser.h"
 #include "analysis/Result.h"
 
+class QProcess;
+
 class SessionAnalysis;
 
 class AnalysisPanelController : public QObject {
@@ -41,6 +43,11 @@ public:
     void restart();
     // Writes what is on show as CSV beside the session's export.
     void exportAnalysis();
+    // Writes a PDF report of the session's saved samples beside its export, with `quivra report`
+    // in a process of its own, so that the figures are the command line's and the window goes on.
+    void writeReport();
+    // The program that writes reports: this one, unless a test says otherwise.
+    void setReportProgram(const QString& program) { reportProgram_ = program; }
 
     // How often the live analysis is shown while recording.
     static constexpr int refreshMs = 200;
@@ -48,6 +55,7 @@ public:
 signals:
     void message(const QString& text, bool warning);
     void fileWritten(const QString& path);
+    void reportWritten(const QString& path);
 
 private:
     void showLive();
@@ -65,4 +73,6 @@ private:
     QPointer<SessionAnalysis> stored_;
     analysis::Result shown_;
     QString source_;
+    QString reportProgram_;
+    QPointer<QProcess> report_;
 };
