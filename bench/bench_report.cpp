@@ -39,6 +39,7 @@ struct Child {
 Child runQuivra(const std::vector<std::string>& arguments)
 {
     const double start = bench::now();
+    std::fflush(stdout); // or the child would print it again
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stdout);

@@ -11,14 +11,12 @@ namespace cli {
 
 namespace {
 
-store::SessionSummary summarise(const store::SessionReader::SessionRow& row, const AnalysedSpan& span,
+store::SessionSummary summarise(const store::SessionReader::SessionRow& row, const store::SampleFingerprint& from,
                                 const analysis::Result& r, const std::string& settings)
 {
     store::SessionSummary s;
     s.session = row.id;
-    s.samples = row.samples;
-    s.first = span.first;
-    s.last = span.last;
+    s.from = from;
     s.settings = settings;
     s.rate = r.sampleRate;
     for (std::size_t a = 0; a < 3; ++a) {
@@ -69,18 +67,17 @@ std::vector<TrendPoint> trendOf(store::SessionReader& reader, const std::string&
     std::vector<TrendPoint> points;
     for (const auto& row : allSessions(reader)) {
         if (row.identity.machine != machine || row.identity.point != point || row.samples < 2) continue;
-        platform::Micros first = 0, last = 0;
-        bool any = false;
-        if (!reader.timeSpan(row.id, first, last, any, error)) storeError(error);
-        if (!any) continue;
-        if (auto it = kept.find(row.id); it != kept.end() && it->second.fits(row.samples, first, last, settings)) {
+        store::SampleFingerprint now;
+        if (!store::readFingerprint(reader.database(), row.id, row.samples, now, error)) storeError(error);
+        if (now.lastId == 0) continue;
+        if (auto it = kept.find(row.id); it != kept.end() && it->second.fits(now, settings)) {
             points.push_back({row, it->second});
             continue;
         }
         AnalysedSpan span;
         try {
             const analysis::Result result = analyseSpan(reader, row, options.settings, SpanBounds{}, span);
-            points.push_back({row, summarise(row, span, result, settings)});
+            points.push_back({row, summarise(row, now, result, settings)});
         } catch (const Failure& failure) {
             if (failure.status != badUsage) throw;
             continue;

@@ -36,7 +36,7 @@ std::string trendCsv(const std::vector<TrendPoint>& points, store::ObjectId base
                       "velocity_y_mm_s,velocity_z_mm_s,velocity_mm_s,zone,iso_verdict,baseline\n";
     for (const auto& [row, s] : points) {
         out += std::to_string(row.id) + "," + isoLocal(row.start) + "," + std::to_string(row.start) + ","
-            + csvText(row.identity.name) + "," + std::to_string(s.samples) + "," + fixed(s.rate, 3);
+            + csvText(row.identity.name) + "," + std::to_string(s.from.samples) + "," + fixed(s.rate, 3);
         for (double rms : s.rms) out += "," + fixed(rms, 6);
         out += "," + fixed(s.rmsMagnitude, 6);
         for (double v : s.velocity) out += "," + (s.hasVelocity ? fixed(v, 4) : std::string());
@@ -63,7 +63,7 @@ std::string trendJson(const std::string& machine, const std::string& point, cons
         json::string(out, "start", isoLocal(row.start, 3));
         json::integer(out, "start_us", row.start);
         json::string(out, "name", row.identity.name);
-        json::integer(out, "samples", s.samples);
+        json::integer(out, "samples", s.from.samples);
         json::number(out, "sample_rate", s.rate);
         for (std::size_t a = 0; a < 3; ++a) json::number(out, std::string("rms_") + "xyz"[a], s.rms[a]);
         json::number(out, "rms", s.rmsMagnitude);

@@ -86,7 +86,7 @@ QString zoneVerdict(const analysis::Result& r)
 
 Table levelsTable(const analysis::Result& r)
 {
-    Table table{{"", "RMS (g)", "Peak (g)", "Crest", "Velocity RMS (mm/s)", "ISO zone"}, {110, 80, 80, 60, 130, 222}, {}};
+    Table table{{"", "RMS (g)", "Peak (g)", "Crest", "Velocity RMS (mm/s)", "ISO zone"}, {100, 80, 80, 56, 160, 206}, {}};
     for (std::size_t a = 0; a <= 3; ++a) {
         const analysis::Levels& l = a < 3 ? r.axes[a].levels : r.magnitude;
         Row row{{a < 3 ? q(analysis::kAxisNames[a]).toUpper() : "magnitude", fixed(l.rms, 5), fixed(l.peak, 5),

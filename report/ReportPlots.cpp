@@ -76,7 +76,7 @@ void drawOverview(QCPPainter& painter, const QRectF& area, const cli::ReportCont
     plot.yAxis->setLabel("g");
     plot.legend->setVisible(true);
     plot.legend->setFont(QFont(plot.font().family(), 7));
-    plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignVCenter | Qt::AlignRight);
     addMarkers(plot, content);
     drawAt(painter, area, plot);
 }

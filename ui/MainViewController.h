@@ -62,6 +62,8 @@ public:
     // active session as stored.
     void spectrumButtonPressed();
     AnalysisPanel* analysisPanel() const { return analysis_.panel(); }
+    // The program the analysis panel's Report… runs (this one unless a test says otherwise).
+    void setReportProgram(const QString& program) { analysis_.setReportProgram(program); }
     // The analysis on show.
     const analysis::Result& shownAnalysis() const { return analysis_.shownAnalysis(); }
     // Writes it as CSV beside the session's export.

@@ -31,17 +31,19 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     setAntialiasedElements(QCP::aeItems | QCP::aeScatters | QCP::aeLegend);
     setPlottingHint(QCP::phFastPolylines, true);
     xAxis->setLabel("Frequency (Hz)");
+    // A baseline's spectra go beneath the current ones, half-way to white.
+    for (int axis = 0; axis < 3; ++axis) {
+        const QColor c = kAxisColours[std::size_t(axis)];
+        QCPGraph* g = baseline_[std::size_t(axis)] = addGraph();
+        g->setPen(QPen(QColor((c.red() + 255) / 2, (c.green() + 255) / 2, (c.blue() + 255) / 2), 1.0, Qt::DashLine));
+        g->setName("baseline");
+        g->setVisible(false);
+        g->removeFromLegend();
+    }
     for (int axis = 0; axis < 3; ++axis) {
         graphs_[std::size_t(axis)] = addGraph();
         graphs_[std::size_t(axis)]->setPen(QPen(kAxisColours[std::size_t(axis)], 1.2));
         graphs_[std::size_t(axis)]->setName(QString("XYZ")[axis]);
-    }
-    for (int axis = 0; axis < 3; ++axis) {
-        QCPGraph* g = baseline_[std::size_t(axis)] = addGraph();
-        g->setPen(QPen(kAxisColours[std::size_t(axis)].lighter(150), 1.0, Qt::DashLine));
-        g->setName("baseline");
-        g->setVisible(false);
-        g->removeFromLegend();
     }
     peaks_ = addGraph();
     peaks_->setLineStyle(QCPGraph::lsNone);

@@ -126,6 +126,7 @@ CREATE TABLE session_summary (
     sample_count INTEGER NOT NULL,
     first_stamp  INTEGER NOT NULL,          -- microseconds since 1970-01-01 00:00 UTC
     last_stamp   INTEGER NOT NULL,
+    last_id      INTEGER NOT NULL,          -- the id of its last sample in time order
     settings     TEXT NOT NULL,             -- the analysis settings, as name=value;...
     rate         REAL NOT NULL,             -- samples a second
     rms_x        REAL NOT NULL,             -- g
@@ -245,6 +246,7 @@ bool prepareSchema(Database& db, StoreError& error)
     const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
                                               "marker.text", "trash_marker.action_id", "trash_marker.text"});
     const bool report = hasColumns(layout, {"baseline.machine", "baseline.session_id", "session_summary.session_id",
+                                            "session_summary.last_id",
                                             "session_summary.iso_verdict"});
     if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity)
         || (version >= 6 && !report))

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
@@ -21,6 +22,7 @@
 #include "ui/SpectrumPlot.h"
 #include "analysis/StreamAnalyser.h"
 #include "support/MainScreen.h"
+#include "support/OpenedUrls.h"
 #include "support/Saved.h"
 
 namespace {
@@ -195,4 +197,35 @@ TEST(AnalysisPanel, LegendAndPeakNamesStayClearOfTheEdges)
         EXPECT_TRUE(QRectF(area).contains(box)) << label->text().toStdString();
     }
     EXPECT_EQ(plot.peakLabels()[0]->text(), "50.00 Hz");
+}
+
+// Report… writes the active session's saved samples as a PDF beside its export, with the
+// program's own `quivra report`, and the notice opens the report itself.
+TEST(AnalysisPanel, ReportWritesThePdfBesideTheExportAndItsNoticeOpensIt)
+{
+    if (!QUIVRA_GUI) GTEST_SKIP() << "the window";
+    auto s = std::make_unique<MainScreen>();
+    s->controller->setReportProgram(QUIVRA_BINARY_DIR "/quivra");
+    store::ObjectContext& context = *s->delegate.managedObjectContext();
+    const platform::Micros start = s->active().dateStamp();
+    for (int i = 0; i < 4000; ++i)
+        context.insertSample(start + i * 5000, float(0.5 * std::sin(2 * std::numbers::pi * 37.3 * i / 200.0)), 0.01f,
+                             -1.0f, s->active().objectId());
+    ASSERT_TRUE(savedSoon(s->delegate.managedObjectContext()));
+    s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
+    auto* report = s->controller->analysisPanel()->findChild<QPushButton*>("reportButton");
+    ASSERT_TRUE(report);
+    report->click();
+    const QString pdf = s->home.documentsDir() + "/"
+        + QString::fromStdString(s->active().exportFileName()).replace(".asc", "-report.pdf");
+    auto* notice = s->controller->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->text().startsWith("Report written"); }, 60000))
+        << notice->text().toStdString();
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << pdf.toStdString();
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    OpenedUrls opened("file");
+    s->controller->view()->findChild<QToolButton*>("openFolderButton")->click();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(pdf));
 }
