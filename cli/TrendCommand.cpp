@@ -85,20 +85,24 @@ std::string trendJson(const std::string& machine, const std::string& point, cons
 }
 
 std::string trendText(const std::string& machine, const std::string& point, const std::vector<TrendPoint>& points,
-                   store::ObjectId baseline)
+                      store::ObjectId baseline)
 {
+    auto right = [](std::string text, std::size_t width) {
+        return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+    };
     std::string out = "Machine " + machine + ", point " + point + ": " + std::to_string(points.size()) + " sessions"
-        + (baseline ? ", baseline session " + std::to_string(baseline) : std::string()) + "\n";
-    out += "session  start                  RMS x g  RMS y g  RMS z g   RMS g   vel x   vel y   vel z  overall mm/s  zone\n";
+        + (baseline ? ", baseline session " + std::to_string(baseline) + " (*)" : std::string()) + "\n";
+    out += "session  start                 RMS x g  RMS y g  RMS z g    RMS g   vel x   vel y   vel z  overall mm/s  zone\n";
     for (const auto& [row, s] : points) {
         std::string line = (row.id == baseline ? "*" : " ") + std::to_string(row.id);
         line.resize(9, ' ');
         line += isoLocal(row.start);
-        line.resize(31, ' ');
-        for (double rms : s.rms) line += " " + fixed(rms, 5) + "  ";
-        line += fixed(s.rmsMagnitude, 5);
-        for (double v : s.velocity) line += "  " + (s.hasVelocity ? fixed(v, 2) : std::string("-"));
-        line += "  " + (s.hasVelocity ? fixed(s.overallVelocity(), 2) + "  " + s.zone : std::string("-"));
+        line.resize(29, ' ');
+        for (double rms : s.rms) line += right(fixed(rms, 5), 9);
+        line += right(fixed(s.rmsMagnitude, 5), 9);
+        for (double v : s.velocity) line += right(s.hasVelocity ? fixed(v, 2) : "-", 8);
+        line += right(s.hasVelocity ? fixed(s.overallVelocity(), 2) : "-", 14);
+        line += "  " + (s.hasVelocity ? s.zone : "-");
         out += line + "\n";
     }
     return out;

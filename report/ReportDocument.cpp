@@ -28,6 +28,13 @@ QString q(const std::string& text) { return QString::fromStdString(text); }
 QString q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
 
+// A change: signed, and 0 when it rounds to nothing.
+QString change(double value)
+{
+    const QString text = fixed(value, 1);
+    return text == "-0.0" || text == "0.0" ? "0.0" : (value > 0 ? "+" : "") + text;
+}
+
 QFont font(double points, bool bold = false)
 {
     QFont f;
@@ -205,8 +212,8 @@ void ReportDocument::paintBaseline(QCPPainter& painter) const
     Table table{{"", "Baseline", "Now", "Change (dB)", "Change (%)"}, {200, 120, 120, 120, 122}, {}};
     auto add = [&](const QString& name, double was, double is, int decimals) {
         const cli::LevelChange c = cli::levelChange(was, is);
-        Row row{{name, fixed(was, decimals), fixed(is, decimals), c.valid ? fixed(c.db, 1) : QString::fromUtf8("—"),
-                 c.valid ? fixed(c.percent, 1) : QString::fromUtf8("—")}, {}};
+        Row row{{name, fixed(was, decimals), fixed(is, decimals), c.valid ? change(c.db) : QString::fromUtf8("—"),
+                 c.valid ? change(c.percent) : QString::fromUtf8("—")}, {}};
         // Louder by 6 dB or more is twice the level: worth a look.
         if (c.valid && c.db >= 6) row.fill[3] = row.fill[4] = QColor(254, 202, 202);
         table.rows.push_back(row);

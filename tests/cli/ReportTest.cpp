@@ -101,8 +101,8 @@ TEST(Reports, ThePdfHoldsTheFiguresOfAnalyseAndEveryPageRenders)
     }
     // Twice the amplitude: 6.0 dB and 100.0 % on the baseline's page.
     const double was = b["levels"]["x"]["rms"].toDouble(), is = r["levels"]["x"]["rms"].toDouble();
-    EXPECT_TRUE(text.contains(fixed(20 * std::log10(is / was), 1))) << is << " " << was;
-    EXPECT_TRUE(text.contains(fixed((is / was - 1) * 100, 1)));
+    EXPECT_TRUE(text.contains("+" + fixed(20 * std::log10(is / was), 1))) << is << " " << was;
+    EXPECT_TRUE(text.contains("+" + fixed((is / was - 1) * 100, 1)));
 
     // Page one, the markers, the baseline: each one rendered by poppler and by the report's own PNGs.
     const QString info = tool({"pdfinfo", pdf});
