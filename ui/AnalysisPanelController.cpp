@@ -16,6 +16,8 @@
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/store/Summaries.h"
+#include "ui/SpectrumPlot.h"
 
 AnalysisPanelController::AnalysisPanelController(Recorder& recorder, BaseModel root, std::string storePath,
                                                  QObject* parent)
@@ -28,6 +30,7 @@ AnalysisPanelController::AnalysisPanelController(Recorder& recorder, BaseModel r
 AnalysisPanelController::~AnalysisPanelController()
 {
     delete stored_.data(); // waits for its walk
+    delete baseline_.data();
     stopLive();
 }
 
@@ -142,6 +145,34 @@ void AnalysisPanelController::analyseStored()
                 panel_->showResult(result, source);
             });
     stored_->start();
+    analyseBaseline(active.objectId(), options);
+}
+
+void AnalysisPanelController::analyseBaseline(store::ObjectId session, const AnalysisOptions& options)
+{
+    delete baseline_.data();
+    panel_->plot()->showBaseline(nullptr);
+    store::ObjectContext* context = root_.managedObjectContext();
+    const store::SessionIdentity* who = context->identity(session);
+    if (!who || (who->machine.empty() && who->point.empty())) return;
+    store::SessionReader reader;
+    store::StoreError error;
+    store::ObjectId baseline = 0;
+    if (!reader.open(storePath_, error)
+        || !store::readBaseline(reader.database(), reader.version(), who->machine, who->point, baseline, error)) {
+        platform::log("baseline not read: " + error.describe());
+        return;
+    }
+    if (baseline == 0 || baseline == session || !context->session(baseline)) return;
+    AnalysisOptions whole = options;
+    whole.spanSeconds = 0;
+    baseline_ = new SessionAnalysis({storePath_, context->snapshot(baseline), whole, 0}, this);
+    connect(baseline_, &SessionAnalysis::finished, this, [this](bool ok, const analysis::Result& result, const QString&) {
+        baseline_->deleteLater();
+        baseline_ = nullptr;
+        if (ok && panel_) panel_->plot()->showBaseline(&result);
+    });
+    baseline_->start();
 }
 
 void AnalysisPanelController::optionsChanged()

@@ -60,6 +60,9 @@ signals:
 private:
     void showLive();
     void analyseStored();
+    // The baseline of the active session's machine and point, analysed with the same settings
+    // and shown dashed beneath its spectrum.
+    void analyseBaseline(store::ObjectId session, const AnalysisOptions& options);
     void optionsChanged();
     void stopLive();
 
@@ -71,6 +74,7 @@ private:
     int liveListener_ = 0;
     QTimer refresh_;
     QPointer<SessionAnalysis> stored_;
+    QPointer<SessionAnalysis> baseline_;
     analysis::Result shown_;
     QString source_;
     QString reportProgram_;

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <sqlite3.h>
+
 #include <cmath>
 #include <numbers>
 #include <fcntl.h>
@@ -228,4 +230,41 @@ TEST(AnalysisPanel, ReportWritesThePdfBesideTheExportAndItsNoticeOpensIt)
     s->controller->view()->findChild<QToolButton*>("openFolderButton")->click();
     ASSERT_EQ(opened.urls.size(), 1);
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(pdf));
+}
+
+// The baseline of the active session's machine and point lies dashed beneath its spectrum.
+TEST(AnalysisPanel, TheBaselineOfThePointLiesBeneathTheSpectrum)
+{
+    auto s = std::make_unique<MainScreen>();
+    store::ObjectContext& context = *s->delegate.managedObjectContext();
+    auto fill = [&](store::ObjectId session, platform::Micros start, double amplitude) {
+        for (int i = 0; i < 4000; ++i)
+            context.insertSample(start + i * 5000, float(amplitude * std::sin(2 * std::numbers::pi * 37.3 * i / 200.0)),
+                                 0.01f, -1.0f, session);
+        context.setIdentity(session, {"", "Fan 7", "NDE bearing", "", "", "", 200});
+    };
+    const store::ObjectId now = s->active().objectId();
+    const store::ObjectId base = context.insertSession(s->active().dateStamp() - 86400000000LL);
+    fill(base, s->active().dateStamp() - 86400000000LL, 0.1);
+    fill(now, s->active().dateStamp(), 0.5);
+    ASSERT_TRUE(savedSoon(&context));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(s->home.storePath().toUtf8().constData(), &db), SQLITE_OK);
+    const std::string sql = "INSERT INTO baseline VALUES ('Fan 7', 'NDE bearing', " + std::to_string(base) + ")";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
+    SpectrumPlot* plot = s->controller->analysisPanel()->plot();
+    QCPGraph* baseline = plot->graph(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return baseline->visible() && !baseline->data()->isEmpty(); }, 20000));
+    EXPECT_EQ(baseline->pen().style(), Qt::DashLine);
+    // A fifth of the amplitude: the baseline's tone stands lower than the current one's.
+    auto highest = [](QCPGraph* g) {
+        double top = 0;
+        for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it) top = std::max(top, it->value);
+        return top;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !plot->graph(3)->data()->isEmpty(); }, 20000));
+    EXPECT_NEAR(highest(plot->graph(3)) / highest(baseline), 5.0, 0.5);
 }
