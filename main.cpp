@@ -19,6 +19,7 @@
 #if QUIVRA_GUI
 #include <QApplication>
 
+#include "report/ReportCommand.h"
 #include "ui/AppIcon.h"
 #include "ui/MainViewController.h"
 #include "ui/QuivraAppDelegate.h"
@@ -63,8 +64,12 @@ QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
 
 int main(int argc, char** argv)
 {
-    // Subcommands (record, sessions, export, analyse) need no display and load no widgets.
+    // Subcommands need no display; only the report loads widgets, to draw its pages.
+#if QUIVRA_GUI
+    if (std::optional<int> status = cli::runSubcommand(argc, argv, &report::reportSubcommand)) return *status;
+#else
     if (std::optional<int> status = cli::runSubcommand(argc, argv)) return *status;
+#endif
 
     // The command line is checked before any window exists, so a mistake is one clear line.
     bool platformGiven = false;

@@ -3,18 +3,15 @@
 // with the analysis settings the window keeps in the store unless the command line says otherwise.
 // What to analyse is the command line's alone: the whole session unless it names a span.
 #include <charconv>
-#include <cmath>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 
 #include "recording/AnalysisOptions.h"
-#include "analysis/SessionWalk.h"
 #include "cli/AnalysisReport.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
-#include "cli/Times.h"
+#include "cli/SpanAnalysis.h"
 #include "platform/Folders.h"
 
 namespace cli {
@@ -109,48 +106,9 @@ int runAnalyse(const QStringList& arguments)
     }
     if (line.isSet(band)) applyBand(line, options, line.value(band));
 
-    Micros first = 0, last = 0;
-    bool any = false;
-    store::StoreError error;
-    if (!reader.timeSpan(session.id, first, last, any, error)) storeError(error);
-    Micros lower = std::numeric_limits<Micros>::min(), upper = std::numeric_limits<Micros>::max();
-    for (auto [option, bound] : {std::pair{&from, &lower}, {&to, &upper}}) {
-        if (!line.isSet(*option)) continue;
-        const auto moment = parseMoment(line.value(*option), session.start);
-        if (!moment)
-            line.usageError("--" + option->names().front().toStdString() + " '" + line.value(*option)
-                            + "' is neither an ISO 8601 time nor seconds from the start");
-        *bound = *moment;
-    }
-    if (lower > upper) line.usageError("--from comes after --to");
-    if (line.isSet(lastSeconds)) {
-        const auto seconds = number(line.value(lastSeconds));
-        if (line.isSet(from) || line.isSet(to)) line.usageError("--last names a span of its own: give it or --from/--to, not both");
-        if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds) || *seconds > 1e9)
-            line.usageError("--last wants a number of seconds above 0, not '" + line.value(lastSeconds) + "'");
-        if (any) lower = last - Micros(std::llround(*seconds * 1e6));
-    }
-
-    // One pass: the first samples wait while they give the rate, then the rest stream through.
-    AnalysedSpan span{session.id, session.start, 0, 0, session.identity.name, session.identity.machine,
-                      session.identity.point};
-    bool seen = false;
-    analysis::SessionWalk walk(options.settings, [&](std::size_t waiting) -> double {
-        throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
-                                    + (waiting < 2 ? "too few samples" : "no time between its samples")
-                                    + (line.isSet(from) || line.isSet(to) || line.isSet(lastSeconds) ? " in that span" : "")
-                                    + " to analyse (" + std::to_string(waiting) + ")");
-    });
-    const bool read = reader.forEachBetween(session.id, lower, upper, [&](const store::SampleValues& s) {
-        if (!seen) span.first = s.dateStamp;
-        seen = true;
-        span.last = s.dateStamp;
-        walk.add(s.dateStamp, s.x, s.y, s.z);
-        return true;
-    }, error);
-    if (!read) storeError(error);
-
-    const analysis::Result result = walk.result();
+    AnalysedSpan span;
+    const analysis::Result result = analyseSpan(reader, session, options.settings,
+                                                spanBounds(line, reader, session, from, to, &lastSeconds), span);
     Output out("-");
     out.open();
     out.append(line.isSet(asJson) ? reportJson(span, result) : reportText(span, result));

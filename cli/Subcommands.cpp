@@ -23,9 +23,12 @@ const char* const subcommandsHelp =
     "  quivra markers SESSION|active [--json]\n"
     "  quivra mark [--kind event|start|end] TEXT...\n"
     "  quivra export SESSION|active [--format asc|csv] [--relative] [-o FILE|-]\n"
-    "  quivra analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]\n";
+    "  quivra analyse SESSION|active [--json] [--from T] [--to T] [analysis settings]\n"
+    "  quivra report SESSION|active [--from T] [--to T] [-o FILE.pdf] [--png]\n"
+    "  quivra baseline SESSION | --machine M --point P [--remove]\n"
+    "  quivra trend --machine M --point P [--json | --csv]\n";
 
-std::optional<int> runSubcommand(int argc, char** argv)
+std::optional<int> runSubcommand(int argc, char** argv, const DrawingSubcommand* drawing)
 {
     if (argc < 2) return std::nullopt;
     const std::string name = argv[1];
@@ -37,7 +40,14 @@ std::optional<int> runSubcommand(int argc, char** argv)
     else if (name == "describe") run = runDescribe;
     else if (name == "markers") run = runMarkers;
     else if (name == "mark") run = runMark;
-    else return std::nullopt;
+    else if (name == "baseline") run = runBaseline;
+    else if (name == "trend") run = runTrend;
+    else if (name == "report" && drawing) run = drawing->run;
+    else if (name == "report") {
+        std::fprintf(stderr, "quivra report: this build has no window, and a report is drawn with the window's "
+                             "libraries; install the full quivra package (or use quivra analyse --json)\n");
+        return badUsage;
+    } else return std::nullopt;
     // The reading subcommands use each store connection on one thread only: SQLite need not lock
     // it around every call (a long export spends a tenth of its time there otherwise).
     if (run != runRecord && run != runDescribe) sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
@@ -45,7 +55,9 @@ std::optional<int> runSubcommand(int argc, char** argv)
     // Qt's own options mean nothing here, so Qt sees only the program's name.
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
-    QCoreApplication app(qtArgc, qtArgv);
+    const std::unique_ptr<QCoreApplication> app = drawing && run == drawing->run
+        ? drawing->application(qtArgc, qtArgv)
+        : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     QCoreApplication::setApplicationName("Quivra");
     // Output cut short by its reader (`quivra export 3 -o - | head`) ends quietly.
     ignoreBrokenPipes();

@@ -122,6 +122,7 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
         connect(box, &QDoubleSpinBox::editingFinished, this, &AnalysisPanel::readControls);
     connect(ui_->logFrequencyBox, &QCheckBox::toggled, this, &AnalysisPanel::readControls);
     connect(ui_->exportAnalysisButton, &QPushButton::clicked, this, &AnalysisPanel::exportRequested);
+    connect(ui_->reportButton, &QPushButton::clicked, this, &AnalysisPanel::reportRequested);
 }
 
 AnalysisPanel::~AnalysisPanel() = default;

@@ -37,6 +37,7 @@ public:
 signals:
     void optionsChanged();
     void exportRequested();
+    void reportRequested();
 
 private:
     void readControls();

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/AnalysisPanelController.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
 #include <QScreen>
 
 #include <algorithm>
@@ -14,6 +17,8 @@
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
+#include "platform/store/Summaries.h"
+#include "ui/SpectrumPlot.h"
 
 AnalysisPanelController::AnalysisPanelController(Recorder& recorder, BaseModel root, std::string storePath,
                                                  QObject* parent)
@@ -26,6 +31,7 @@ AnalysisPanelController::AnalysisPanelController(Recorder& recorder, BaseModel r
 AnalysisPanelController::~AnalysisPanelController()
 {
     delete stored_.data(); // waits for its walk
+    delete baseline_.data();
     stopLive();
 }
 
@@ -46,6 +52,7 @@ void AnalysisPanelController::toggle(QWidget* screen, QBoxLayout* row)
         for (const std::string& problem : problems) platform::log("stored analysis setting ignored: " + problem);
         connect(panel_, &AnalysisPanel::optionsChanged, this, &AnalysisPanelController::optionsChanged);
         connect(panel_, &AnalysisPanel::exportRequested, this, &AnalysisPanelController::exportAnalysis);
+        connect(panel_, &AnalysisPanel::reportRequested, this, &AnalysisPanelController::writeReport);
     }
     const int grow = panel_->sizeHint().width();
     if (window && !window->isMaximized() && !window->isFullScreen()) {
@@ -174,6 +181,34 @@ void AnalysisPanelController::startStored(SessionAnalysis::Request request, cons
                 panel_->showResult(result, source);
             });
     stored_->start();
+    analyseBaseline(active.objectId(), options);
+}
+
+void AnalysisPanelController::analyseBaseline(store::ObjectId session, const AnalysisOptions& options)
+{
+    delete baseline_.data();
+    panel_->plot()->showBaseline(nullptr);
+    store::ObjectContext* context = root_.managedObjectContext();
+    const store::SessionIdentity* who = context->identity(session);
+    if (!who || (who->machine.empty() && who->point.empty())) return;
+    store::SessionReader reader;
+    store::StoreError error;
+    store::ObjectId baseline = 0;
+    if (!reader.open(storePath_, error)
+        || !store::readBaseline(reader.database(), reader.version(), who->machine, who->point, baseline, error)) {
+        platform::log("baseline not read: " + error.describe());
+        return;
+    }
+    if (baseline == 0 || baseline == session || !context->session(baseline)) return;
+    AnalysisOptions whole = options;
+    whole.spanSeconds = 0;
+    baseline_ = new SessionAnalysis({storePath_, context->snapshot(baseline), whole, 0}, this);
+    connect(baseline_, &SessionAnalysis::finished, this, [this](bool ok, const analysis::Result& result, const QString&) {
+        baseline_->deleteLater();
+        baseline_ = nullptr;
+        if (ok && panel_) panel_->plot()->showBaseline(&result);
+    });
+    baseline_->start();
 }
 
 void AnalysisPanelController::optionsChanged()
@@ -212,4 +247,38 @@ void AnalysisPanelController::exportAnalysis()
     }
     emit message("Analysis written to " + QString::fromStdString(path), false);
     emit fileWritten(QString::fromStdString(path));
+}
+
+void AnalysisPanelController::writeReport()
+{
+    Session active = root_.options().activeSession();
+    if (!active || active.gData().count() < 2) {
+        emit message("Report: the session has no samples yet", true);
+        return;
+    }
+    if (report_) return; // one at a time
+    std::string folder, problem;
+    if (!platform::prepareDocumentsDirectory(folder, problem)) {
+        emit message("Report failed: " + QString::fromStdString(problem), true);
+        return;
+    }
+    const std::string name = active.exportFileName();
+    const QString path = QString::fromStdString(folder + "/" + name.substr(0, name.rfind('.')) + "-report.pdf");
+    auto* process = new QProcess(this);
+    report_ = process;
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    connect(process, &QProcess::finished, this, [this, process, path](int status, QProcess::ExitStatus how) {
+        process->deleteLater();
+        const QString why = QString::fromUtf8(process->readAllStandardError()).trimmed().section('\n', -1);
+        if (how != QProcess::NormalExit || status != 0) {
+            platform::log("report failed: " + why.toStdString());
+            emit message("Report failed: " + (why.isEmpty() ? QString("the program ended early") : why), true);
+            return;
+        }
+        emit message("Report written to " + path, false);
+        emit reportWritten(path);
+    });
+    const QString program = reportProgram_.isEmpty() ? QCoreApplication::applicationFilePath() : reportProgram_;
+    process->start(program, {"report", QString::number(active.objectId()), "-o", path});
+    emit message("Writing the report of the saved samples...", false);
 }

@@ -21,6 +21,8 @@
 #include "analysis/Result.h"
 #include "recording/SessionAnalysis.h"
 
+class QProcess;
+
 
 class AnalysisPanelController : public QObject {
     Q_OBJECT
@@ -45,6 +47,11 @@ public:
     void clearRange();
     // Writes what is on show as CSV beside the session's export.
     void exportAnalysis();
+    // Writes a PDF report of the session's saved samples beside its export, with `quivra report`
+    // in a process of its own, so that the figures are the command line's and the window goes on.
+    void writeReport();
+    // The program that writes reports: this one, unless a test says otherwise.
+    void setReportProgram(const QString& program) { reportProgram_ = program; }
 
     // How often the live analysis is shown while recording.
     static constexpr int refreshMs = 200;
@@ -52,12 +59,16 @@ public:
 signals:
     void message(const QString& text, bool warning);
     void fileWritten(const QString& path);
+    void reportWritten(const QString& path);
 
 private:
     void showLive();
     void analyseStored();
     void analyseStoredRange();
     void startStored(SessionAnalysis::Request request, const QString& source);
+    // The baseline of the active session's machine and point, analysed with the same settings
+    // and shown dashed beneath its spectrum.
+    void analyseBaseline(store::ObjectId session, const AnalysisOptions& options);
     void optionsChanged();
     void stopLive();
 
@@ -69,6 +80,7 @@ private:
     int liveListener_ = 0;
     QTimer refresh_;
     QPointer<SessionAnalysis> stored_;
+    QPointer<SessionAnalysis> baseline_;
     analysis::Result shown_;
     QString source_;
     struct Range {
@@ -76,4 +88,6 @@ private:
         platform::Micros from = 0, to = 0;
     };
     std::optional<Range> range_;
+    QString reportProgram_;
+    QPointer<QProcess> report_;
 };

@@ -71,6 +71,12 @@ MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, 
     recorder_.addSampleListener([this](const store::SampleValues& v) { sampleStored(v); });
     connect(&analysis_, &AnalysisPanelController::message, this, &MainViewController::showMessage);
     connect(&analysis_, &AnalysisPanelController::fileWritten, this, &MainViewController::showFolderOf);
+    // A report is offered to be opened itself, not its folder.
+    connect(&analysis_, &AnalysisPanelController::reportWritten, this, [this](const QString& path) {
+        showFolderOf(path);
+        noticeFolder_ = path;
+        ui_->openFolderButton->setToolTip("Open the report");
+    });
     connect(&sessions_, &SessionActionsController::notice, this, &MainViewController::showMessage);
     connect(&sessions_, &SessionActionsController::noticeEnded, this, [this](const QString& text) {
         if (ui_ && ui_->warningLabel->toolTip() == text) showMessage({}, false);
@@ -436,6 +442,7 @@ void MainViewController::showFolderOf(const QString& path)
 {
     if (!ui_ || ui_->noticePanel->isHidden()) return;
     noticeFolder_ = QFileInfo(path).absolutePath();
+    ui_->openFolderButton->setToolTip("Open the folder");
     ui_->openFolderButton->show();
     placeNotice();
 }

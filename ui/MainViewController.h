@@ -70,6 +70,8 @@ public:
     void reviewButtonPressed();
     // The review, while it shows; else none.
     ReviewView* reviewView() const;
+    // The program the analysis panel's Report… runs (this one unless a test says otherwise).
+    void setReportProgram(const QString& program) { analysis_.setReportProgram(program); }
     // The analysis on show.
     const analysis::Result& shownAnalysis() const { return analysis_.shownAnalysis(); }
     // Writes it as CSV beside the session's export.

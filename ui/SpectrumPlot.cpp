@@ -31,6 +31,15 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     setAntialiasedElements(QCP::aeItems | QCP::aeScatters | QCP::aeLegend);
     setPlottingHint(QCP::phFastPolylines, true);
     xAxis->setLabel("Frequency (Hz)");
+    // A baseline's spectra go beneath the current ones, half-way to white.
+    for (int axis = 0; axis < 3; ++axis) {
+        const QColor c = kAxisColours[std::size_t(axis)];
+        QCPGraph* g = baseline_[std::size_t(axis)] = addGraph();
+        g->setPen(QPen(QColor((c.red() + 255) / 2, (c.green() + 255) / 2, (c.blue() + 255) / 2), 1.0, Qt::DashLine));
+        g->setName("baseline");
+        g->setVisible(false);
+        g->removeFromLegend();
+    }
     for (int axis = 0; axis < 3; ++axis) {
         graphs_[std::size_t(axis)] = addGraph();
         graphs_[std::size_t(axis)]->setPen(QPen(kAxisColours[std::size_t(axis)], 1.2));
@@ -85,6 +94,34 @@ void SpectrumPlot::setLogFrequency(bool log)
     replot(QCustomPlot::rpQueuedReplot);
 }
 
+// The 0 Hz bin holds what is left of the mean; it has no place on a log axis, and a log axis
+// cannot show zero: the smallest level sits at the bottom.
+static void setSpectrum(QCPGraph* graph, const analysis::Result& result, std::size_t axis)
+{
+    QVector<double> f, level;
+    const auto& spectrum = result.axes[axis].spectrum;
+    f.reserve(int(spectrum.size()));
+    level.reserve(int(spectrum.size()));
+    for (std::size_t k = 1; k < spectrum.size() && k < result.frequencies.size(); ++k) {
+        f.push_back(result.frequencies[k]);
+        level.push_back(logLevels(result.settings.unit) ? std::max<double>(spectrum[k], 1e-12) : double(spectrum[k]));
+    }
+    graph->setData(f, level, true);
+}
+
+void SpectrumPlot::showBaseline(const analysis::Result* baseline)
+{
+    const bool shown = baseline && baseline->hasSpectrum;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        if (shown) setSpectrum(baseline_[axis], *baseline, axis);
+        else baseline_[axis]->data()->clear();
+        baseline_[axis]->setVisible(shown);
+    }
+    if (shown && !legend->hasItemWithPlottable(baseline_[0])) baseline_[0]->addToLegend();
+    if (!shown) baseline_[0]->removeFromLegend();
+    replot(QCustomPlot::rpQueuedReplot);
+}
+
 void SpectrumPlot::showNothing(const QString& why)
 {
     result_ = {};
@@ -108,20 +145,7 @@ void SpectrumPlot::showResult(const analysis::Result& result)
     result_ = result;
     empty_->setVisible(false);
     const analysis::SpectrumUnit unit = result.settings.unit;
-    // The 0 Hz bin holds what is left of the mean; it has no place on a log axis.
-    const std::size_t first = 1;
-    for (int axis = 0; axis < 3; ++axis) {
-        QVector<double> f, level;
-        const auto& spectrum = result.axes[std::size_t(axis)].spectrum;
-        f.reserve(int(spectrum.size()));
-        level.reserve(int(spectrum.size()));
-        for (std::size_t k = first; k < spectrum.size() && k < result.frequencies.size(); ++k) {
-            f.push_back(result.frequencies[k]);
-            // A log axis cannot show zero: the smallest level sits at the bottom.
-            level.push_back(logLevels(unit) ? std::max<double>(spectrum[k], 1e-12) : double(spectrum[k]));
-        }
-        graphs_[std::size_t(axis)]->setData(f, level, true);
-    }
+    for (std::size_t axis = 0; axis < 3; ++axis) setSpectrum(graphs_[axis], result, axis);
     peaks_->data()->clear();
     for (QCPItemText* label : peakLabels_) removeItem(label);
     peakLabels_.clear();

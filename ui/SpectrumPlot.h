@@ -2,7 +2,7 @@
 #pragma once
 // The spectra of an analysis on axes with labels: X black, Y green, Z blue as the traces (the
 // legend above the axes), the strongest peaks marked, and a cursor that reads frequency and level
-// where the pointer is.
+// where the pointer is; a baseline's spectra dashed beneath, when one is given.
 #include <qcustomplot.h>
 
 #include <array>
@@ -18,6 +18,8 @@ public:
     // No spectrum to show: the axes stay, with the reason in their middle.
     void showNothing(const QString& why);
     void setLogFrequency(bool log);
+    // Another analysis's spectra (a baseline), dashed under the current ones; nullptr for none.
+    void showBaseline(const analysis::Result* baseline);
 
     // What the cursor reads at a frequency, as shown at the top of the plot.
     QString readoutAt(double frequency) const;
@@ -31,6 +33,7 @@ private:
     analysis::Result result_;
     bool logFrequency_ = false;
     std::array<QCPGraph*, 3> graphs_{};
+    std::array<QCPGraph*, 3> baseline_{};
     QCPGraph* peaks_ = nullptr;
     QCPItemText* readout_ = nullptr;
     QCPItemText* empty_ = nullptr;

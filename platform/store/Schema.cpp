@@ -136,6 +136,36 @@ CREATE TABLE trash_marker (
 CREATE INDEX trash_marker_action ON trash_marker(action_id);
 )sql";
 
+// Version 6: the baseline session of each machine and point, and a summary of each session's
+// levels for the trend, made from the samples it names (count, first and last time) with the
+// analysis settings it names; one that no longer fits is made again.
+constexpr const char* reportSql = R"sql(
+CREATE TABLE baseline (
+    machine    TEXT NOT NULL,
+    point      TEXT NOT NULL,
+    session_id INTEGER NOT NULL,
+    PRIMARY KEY (machine, point)
+);
+CREATE TABLE session_summary (
+    session_id   INTEGER PRIMARY KEY,
+    sample_count INTEGER NOT NULL,
+    first_stamp  INTEGER NOT NULL,          -- microseconds since 1970-01-01 00:00 UTC
+    last_stamp   INTEGER NOT NULL,
+    last_id      INTEGER NOT NULL,          -- the id of its last sample in time order
+    settings     TEXT NOT NULL,             -- the analysis settings, as name=value;...
+    rate         REAL NOT NULL,             -- samples a second
+    rms_x        REAL NOT NULL,             -- g
+    rms_y        REAL NOT NULL,
+    rms_z        REAL NOT NULL,
+    rms          REAL NOT NULL,             -- of the magnitude
+    velocity_x   REAL,                      -- mm/s RMS over the band; NULL without a spectrum
+    velocity_y   REAL,
+    velocity_z   REAL,
+    zone         TEXT,                      -- ISO 10816-3 zone of the largest
+    iso_verdict  INTEGER NOT NULL DEFAULT 0 -- 1 when the band covers the zones' own
+);
+)sql";
+
 bool failed(Database& db, StoreError& error)
 {
     if (!db.failed()) return false;
@@ -209,6 +239,8 @@ bool migrate(Database& db, int from, const MigrationProgress& progress, StoreErr
     }
     // 4 -> 5: who and what each session is, and its markers.
     if (ok && from < 5) ok = db.exec(identitySql, error);
+    // 5 -> 6: baselines, and the sessions' summaries for trends.
+    if (ok && from < 6) ok = db.exec(reportSql, error);
     ok = ok && db.exec(versionPragmas(schemaVersion), error) && db.exec("COMMIT", error);
     if (ok) return true;
     StoreError ignored;
@@ -230,7 +262,7 @@ bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& pro
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + identitySql + versionPragmas(schemaVersion),
+        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + identitySql + reportSql + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -257,7 +289,11 @@ bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& pro
     const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
     const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
                                               "marker.text", "trash_marker.action_id", "trash_marker.text"});
-    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity))
+    const bool report = hasColumns(layout, {"baseline.machine", "baseline.session_id", "session_summary.session_id",
+                                            "session_summary.last_id",
+                                            "session_summary.iso_verdict"});
+    if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity)
+        || (version >= 6 && !report))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
     const bool summary = hasColumns(layout, {"summary.session_id", "summary.blocks", "trash_summary.action_id",

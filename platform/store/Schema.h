@@ -10,7 +10,7 @@
 
 namespace store {
 
-constexpr int schemaVersion = 5;
+constexpr int schemaVersion = 6;
 constexpr int applicationId = 0x51564952; // "QVIR": marks the file as a Quivra store
 
 // Makes the tables of a new, empty file, or checks that an existing file is a Quivra store of

@@ -67,6 +67,8 @@ public:
                  StoreError& error);
 
     Database& database() { return db_; }
+    // The store's schema version (see Schema.h).
+    std::int64_t version() const { return version_; }
 
 private:
     // Takes a failure the connection recorded into `error`; false when there was none.

@@ -9,9 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
+
+#include <sqlite3.h>
 
 #include <cmath>
 #include <numbers>
@@ -23,6 +26,7 @@
 #include "ui/SpectrumPlot.h"
 #include "analysis/StreamAnalyser.h"
 #include "support/MainScreen.h"
+#include "support/OpenedUrls.h"
 #include "support/Saved.h"
 
 namespace {
@@ -198,4 +202,72 @@ TEST(AnalysisPanel, LegendAndPeakNamesStayClearOfTheEdges)
         EXPECT_TRUE(QRectF(area).contains(box)) << label->text().toStdString();
     }
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QCPItemText* l) { return l->text() == "50.00 Hz"; }));
+}
+
+// Report… writes the active session's saved samples as a PDF beside its export, with the
+// program's own `quivra report`, and the notice opens the report itself.
+TEST(AnalysisPanel, ReportWritesThePdfBesideTheExportAndItsNoticeOpensIt)
+{
+    if (!QUIVRA_GUI) GTEST_SKIP() << "the window";
+    auto s = std::make_unique<MainScreen>();
+    s->controller->setReportProgram(QUIVRA_BINARY_DIR "/quivra");
+    store::ObjectContext& context = *s->delegate.managedObjectContext();
+    const platform::Micros start = s->active().dateStamp();
+    for (int i = 0; i < 4000; ++i)
+        context.insertSample(start + i * 5000, float(0.5 * std::sin(2 * std::numbers::pi * 37.3 * i / 200.0)), 0.01f,
+                             -1.0f, s->active().objectId());
+    ASSERT_TRUE(savedSoon(s->delegate.managedObjectContext()));
+    s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
+    auto* report = s->delegate.window()->findChild<AnalysisPanel*>()->findChild<QPushButton*>("reportButton");
+    ASSERT_TRUE(report);
+    report->click();
+    const QString pdf = s->home.documentsDir() + "/"
+        + QString::fromStdString(s->active().exportFileName()).replace(".asc", "-report.pdf");
+    auto* notice = s->controller->view()->findChild<QLabel*>("warningLabel");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->text().startsWith("Report written"); }, 60000))
+        << notice->text().toStdString();
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << pdf.toStdString();
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    OpenedUrls opened("file");
+    s->controller->view()->findChild<QToolButton*>("openFolderButton")->click();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(pdf));
+}
+
+// The baseline of the active session's machine and point lies dashed beneath its spectrum.
+TEST(AnalysisPanel, TheBaselineOfThePointLiesBeneathTheSpectrum)
+{
+    auto s = std::make_unique<MainScreen>();
+    store::ObjectContext& context = *s->delegate.managedObjectContext();
+    auto fill = [&](store::ObjectId session, platform::Micros start, double amplitude) {
+        for (int i = 0; i < 4000; ++i)
+            context.insertSample(start + i * 5000, float(amplitude * std::sin(2 * std::numbers::pi * 37.3 * i / 200.0)),
+                                 0.01f, -1.0f, session);
+        context.setIdentity(session, {"", "Fan 7", "NDE bearing", "", "", "", 200});
+    };
+    const store::ObjectId now = s->active().objectId();
+    const store::ObjectId base = context.insertSession(s->active().dateStamp() - 86400000000LL);
+    fill(base, s->active().dateStamp() - 86400000000LL, 0.1);
+    fill(now, s->active().dateStamp(), 0.5);
+    ASSERT_TRUE(savedSoon(&context));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(s->home.storePath().toUtf8().constData(), &db), SQLITE_OK);
+    const std::string sql = "INSERT INTO baseline VALUES ('Fan 7', 'NDE bearing', " + std::to_string(base) + ")";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    s->controller->view()->findChild<QToolButton*>("spectrumButton")->click();
+    SpectrumPlot* plot = s->delegate.window()->findChild<AnalysisPanel*>()->plot();
+    QCPGraph* baseline = plot->graph(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return baseline->visible() && !baseline->data()->isEmpty(); }, 20000));
+    EXPECT_EQ(baseline->pen().style(), Qt::DashLine);
+    // A fifth of the amplitude: the baseline's tone stands lower than the current one's.
+    auto highest = [](QCPGraph* g) {
+        double top = 0;
+        for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it) top = std::max(top, it->value);
+        return top;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !plot->graph(3)->data()->isEmpty(); }, 20000));
+    EXPECT_NEAR(highest(plot->graph(3)) / highest(baseline), 5.0, 0.5);
 }

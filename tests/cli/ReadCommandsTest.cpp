@@ -22,8 +22,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "platform/store/Schema.h"
 #include "CliRun.h"
+#include "platform/store/Schema.h"
 #include "recording/AnalysisOptions.h"
 #include "recording/Session.h"
 #include "recording/SessionExport.h"

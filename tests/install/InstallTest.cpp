@@ -58,7 +58,8 @@ TEST(Install, IntoADestdirPutsEveryFileWhereTheSystemLooksAndTheProgramRunsFromT
     for (const char* expected :
          {"/usr/bin/quivra", "/usr/share/man/man1/quivra.1.gz", "/usr/share/man/man1/quivra-record.1.gz",
           "/usr/share/man/man1/quivra-sessions.1.gz", "/usr/share/man/man1/quivra-export.1.gz",
-          "/usr/share/man/man1/quivra-analyse.1.gz", "/usr/share/bash-completion/completions/quivra",
+          "/usr/share/man/man1/quivra-analyse.1.gz", "/usr/share/man/man1/quivra-report.1.gz",
+          "/usr/share/man/man1/quivra-trend.1.gz", "/usr/share/bash-completion/completions/quivra",
           "/usr/share/applications/io.github.quivra.Quivra.desktop",
           "/usr/share/metainfo/io.github.quivra.Quivra.metainfo.xml",
           "/usr/share/icons/hicolor/scalable/apps/quivra.svg", "/usr/share/icons/hicolor/16x16/apps/quivra.png",

@@ -70,7 +70,8 @@ TEST(ManPages, EveryPageAndTheCompletionHoldExactlyTheOptionsOfTheHelp)
     const std::pair<QString, QStringList> pages[] = {
         {"quivra", {}}, {"quivra-record", {"record"}}, {"quivra-sessions", {"sessions"}},
         {"quivra-export", {"export"}}, {"quivra-analyse", {"analyse"}}, {"quivra-describe", {"describe"}},
-        {"quivra-markers", {"markers"}}, {"quivra-mark", {"mark"}}};
+        {"quivra-markers", {"markers"}}, {"quivra-mark", {"mark"}}, {"quivra-report", {"report"}},
+        {"quivra-baseline", {"baseline"}}, {"quivra-trend", {"trend"}}};
     for (const auto& [page, command] : pages) {
         const Options help = helpOptions(command);
         ASSERT_GE(help.size(), 2u) << page.toStdString();
