@@ -137,6 +137,7 @@ void AnalysisPanelController::analyseStored()
         QString("Session %1, %2")
             .arg(QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss")), span);
     startStored(std::move(request), source);
+    analyseBaseline(active.objectId(), options);
 }
 
 void AnalysisPanelController::analyseRange(store::ObjectId session, platform::Micros from, platform::Micros to)
@@ -161,6 +162,7 @@ void AnalysisPanelController::analyseStoredRange()
                                .arg(QString::fromStdString(platform::formatDate(range_->from, "HH:mm:ss.SSS")),
                                     QString::fromStdString(platform::formatDate(range_->to, "HH:mm:ss.SSS")));
     startStored(std::move(request), source);
+    analyseBaseline(range_->session, panel_->options());
 }
 
 void AnalysisPanelController::startStored(SessionAnalysis::Request request, const QString& source)
@@ -181,7 +183,6 @@ void AnalysisPanelController::startStored(SessionAnalysis::Request request, cons
                 panel_->showResult(result, source);
             });
     stored_->start();
-    analyseBaseline(active.objectId(), options);
 }
 
 void AnalysisPanelController::analyseBaseline(store::ObjectId session, const AnalysisOptions& options)
