@@ -60,6 +60,81 @@ QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
     return ours;
 }
 
+#if QUIVRA_GUI
+// What the window is asked to do beside opening.
+struct WindowRequest {
+    std::vector<publish::PublishUrl> destinations;
+    bool publishRaw = false;
+    std::unique_ptr<sensors::AccelerometerSource> source;
+};
+
+// The window's own options, checked before any window exists; the exit status when refused.
+std::optional<int> checkWindowOptions(const QCommandLineParser& parser, const QCommandLineOption& publishTo,
+                                      const QCommandLineOption& publishRaw, const QCommandLineOption& sourceOption,
+                                      WindowRequest& request)
+{
+    std::string error;
+    bool toBroker = false;
+    for (const QString& url : parser.values(publishTo)) {
+        std::optional<publish::PublishUrl> destination = publish::parsePublishUrl(url.toStdString(), error);
+        if (!destination) {
+            std::fprintf(stderr, "quivra: %s\n", error.c_str());
+            return 2;
+        }
+        toBroker = toBroker || destination->mqtt;
+        request.destinations.push_back(std::move(*destination));
+    }
+    request.publishRaw = parser.isSet(publishRaw);
+    if (request.publishRaw && !toBroker) {
+        std::fprintf(stderr, "quivra: --publish-raw needs --publish mqtt://... (see --help)\n");
+        return 2;
+    }
+    request.source = sensors::makeAccelerometerSource(parser.value(sourceOption).toStdString(), error);
+    if (!request.source) {
+        std::fprintf(stderr, "quivra: %s\n", error.c_str());
+        return 2;
+    }
+    return std::nullopt;
+}
+
+int runWindow(int argc, char** argv, WindowRequest& request, bool recordAtOnce)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quivra");
+    QApplication::setApplicationVersion(QUIVRA_VERSION);
+    // First thing: a signal that comes during start-up still ends through the final save.
+    platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
+
+    QApplication::setWindowIcon(appIcon());
+    QGuiApplication::setDesktopFileName("io.github.quivra.Quivra");
+    // A window already open on this store comes to the front instead of a second one.
+    SingleWindow single(platform::storePath());
+    if (single.raiseRunning()) {
+        std::fprintf(stderr, "quivra: Quivra is already open on %s; its window was brought to the front\n",
+                     platform::storePath().c_str());
+        return 0;
+    }
+
+    // The long-lived objects, built here and handed to each other; they go in the reverse order.
+    sensors::Accelerometer accelerometer;
+    accelerometer.setSource(std::move(request.source));
+    StoreKeeper keeper;
+    QuivraAppDelegate delegate(accelerometer, keeper);
+    delegate.applicationDidFinishLaunchingWithOptions();
+    single.listen(delegate.window());
+    std::unique_ptr<Publishing> publishing;
+    if (!request.destinations.empty()) {
+        publishing = std::make_unique<Publishing>(*delegate.recorder(), request.destinations, request.publishRaw);
+        delegate.setPublishing(publishing.get());
+    }
+    if (recordAtOnce) delegate.mainViewController()->startStopButtonPressed();
+    const int status = app.exec();
+    // Capture, the final save, then publishing: the one way out.
+    delegate.applicationWillTerminate();
+    return status;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -118,65 +193,15 @@ int main(int argc, char** argv)
                      qPrintable(parser.positionalArguments().first()));
         return 2;
     }
-    std::string error;
-    std::vector<publish::PublishUrl> destinations;
-    bool toBroker = false;
-    for (const QString& url : parser.values(publishTo)) {
-        std::optional<publish::PublishUrl> destination = publish::parsePublishUrl(url.toStdString(), error);
-        if (!destination) {
-            std::fprintf(stderr, "quivra: %s\n", error.c_str());
-            return 2;
-        }
-        toBroker = toBroker || destination->mqtt;
-        destinations.push_back(std::move(*destination));
-    }
-    if (parser.isSet(publishRaw) && !toBroker) {
-        std::fprintf(stderr, "quivra: --publish-raw needs --publish mqtt://... (see --help)\n");
-        return 2;
-    }
-    auto source = sensors::makeAccelerometerSource(parser.value(sourceOption).toStdString(), error);
-    if (!source) {
-        std::fprintf(stderr, "quivra: %s\n", error.c_str());
-        return 2;
-    }
+    WindowRequest request;
+    if (std::optional<int> refused = checkWindowOptions(parser, publishTo, publishRaw, sourceOption, request))
+        return *refused;
     if (!displayAvailable(platformGiven)) {
         std::fprintf(stderr, "quivra: no display found (DISPLAY is not set); run it on a desktop, or "
                              "headless with: xvfb-run -a quivra\n");
         return 1;
     }
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Quivra");
-    QApplication::setApplicationVersion(QUIVRA_VERSION);
-    // First thing: a signal that comes during start-up still ends through the final save.
-    platform::quitOnTerminationSignals(&QuivraAppDelegate::endOnSignal);
-
-    QApplication::setWindowIcon(appIcon());
-    QGuiApplication::setDesktopFileName("io.github.quivra.Quivra");
-    // A window already open on this store comes to the front instead of a second one.
-    SingleWindow single(platform::storePath());
-    if (single.raiseRunning()) {
-        std::fprintf(stderr, "quivra: Quivra is already open on %s; its window was brought to the front\n",
-                     platform::storePath().c_str());
-        return 0;
-    }
-
-    // The long-lived objects, built here and handed to each other; they go in the reverse order.
-    sensors::Accelerometer accelerometer;
-    accelerometer.setSource(std::move(source));
-    StoreKeeper keeper;
-    QuivraAppDelegate delegate(accelerometer, keeper);
-    delegate.applicationDidFinishLaunchingWithOptions();
-    single.listen(delegate.window());
-    std::unique_ptr<Publishing> publishing;
-    if (!destinations.empty()) {
-        publishing = std::make_unique<Publishing>(*delegate.recorder(), destinations, parser.isSet(publishRaw));
-        delegate.setPublishing(publishing.get());
-    }
-    if (parser.isSet(record)) delegate.mainViewController()->startStopButtonPressed();
-    const int status = app.exec();
-    // Capture, the final save, then publishing: the one way out.
-    delegate.applicationWillTerminate();
-    return status;
+    return runWindow(argc, argv, request, parser.isSet(record));
 #endif
 }

@@ -93,9 +93,19 @@ private:
     std::string pending_;
 };
 
-} // namespace
+// What the command line asks of a recording.
+struct RecordRequest {
+    std::optional<Micros> stopAfter;
+    std::vector<publish::PublishUrl> destinations;
+    bool publishRaw = false;
+    std::unique_ptr<sensors::AccelerometerSource> source;
+    std::optional<int> framerate;
+    bool newSession = false;
+    std::optional<std::string> name, machine, point;
+};
 
-int runRecord(const QStringList& arguments)
+// The options, checked before anything is opened; nothing when --help was asked.
+std::optional<RecordRequest> parseRecord(const QStringList& arguments)
 {
     CommandLine line("record",
                      "record [--accelerometer=SOURCE] [--rate R] [--duration D] [--new-session]\n"
@@ -126,31 +136,68 @@ int runRecord(const QStringList& arguments)
     QCommandLineOption point("point", "The measurement point on the machine.", "P");
     for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &name, &machine, &point, &publishTo, &publishRaw})
         line.add(*option);
-    if (!line.parse(arguments)) return done;
+    if (!line.parse(arguments)) return std::nullopt;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
 
-    std::optional<Micros> stopAfter;
-    if (line.isSet(duration) && !(stopAfter = parseDuration(line.value(duration))))
+    RecordRequest request;
+    if (line.isSet(duration) && !(request.stopAfter = parseDuration(line.value(duration))))
         line.usageError("--duration '" + line.value(duration) + "' is not a length of time such as 30, 90s, 5m or 2h");
-    std::vector<publish::PublishUrl> destinations;
     std::string error;
     bool toBroker = false;
     for (const std::string& url : line.values(publishTo)) {
         std::optional<publish::PublishUrl> destination = publish::parsePublishUrl(url, error);
         if (!destination) throw Failure(badUsage, error);
         toBroker = toBroker || destination->mqtt;
-        destinations.push_back(std::move(*destination));
+        request.destinations.push_back(std::move(*destination));
     }
-    if (line.isSet(publishRaw) && !toBroker) line.usageError("--publish-raw needs --publish mqtt://...");
-    auto source = sensors::makeAccelerometerSource(line.value(sourceOption), error);
-    if (!source) throw Failure(badUsage, error);
-    std::optional<int> framerate;
-    if (line.isSet(rate)) framerate = checkedRate(line, line.value(rate), *source);
+    request.publishRaw = line.isSet(publishRaw);
+    if (request.publishRaw && !toBroker) line.usageError("--publish-raw needs --publish mqtt://...");
+    request.source = sensors::makeAccelerometerSource(line.value(sourceOption), error);
+    if (!request.source) throw Failure(badUsage, error);
+    if (line.isSet(rate)) request.framerate = checkedRate(line, line.value(rate), *request.source);
+    request.newSession = line.isSet(newSession);
+    for (auto [option, field] : {std::pair{&name, &request.name}, {&machine, &request.machine}, {&point, &request.point}})
+        if (line.isSet(*option)) *field = line.value(*option);
+    return request;
+}
+
+// The session recorded into: a new one when asked, named and described as asked.
+void prepareSession(Recorder& recorder, Options& options, const RecordRequest& request)
+{
+    if (request.newSession) recorder.startNewSession();
+    if (!request.name && !request.machine && !request.point) return;
+    store::SessionIdentity identity = options.activeSession().identity();
+    if (request.name) identity.name = *request.name;
+    if (request.machine) identity.machine = *request.machine;
+    if (request.point) identity.point = *request.point;
+    recorder.describeSession(options.activeSession(), identity);
+}
+
+// The one line a run ends with.
+void printSummary(std::int64_t kept, std::int64_t lost, long long session, Micros span, std::uint64_t dropped,
+                  const std::string& offRate)
+{
+    const double seconds = double(span) / 1e6;
+    char rateText[32];
+    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(kept) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
+    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped%s%s\n", grouped(kept).c_str(),
+                session, durationText(span).c_str(), rateText, grouped(static_cast<long long>(dropped)).c_str(),
+                lost > 0 ? (", " + grouped(lost) + " lost (not saved)").c_str() : "",
+                offRate.empty() ? "" : ("; off rate: " + offRate).c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int runRecord(const QStringList& arguments)
+{
+    std::optional<RecordRequest> request = parseRecord(arguments);
+    if (!request) return done;
 
     // From here on a signal ends through the final save, even during start-up.
     platform::quitOnTerminationSignals([] { QCoreApplication::quit(); });
     sensors::Accelerometer accelerometer;
-    accelerometer.setSource(std::move(source));
+    accelerometer.setSource(std::move(request->source));
     StoreKeeper keeper;
     store::StoreError storeProblem;
     if (!keeper.open(platform::storePath(), storeProblem)) {
@@ -159,25 +206,19 @@ int runRecord(const QStringList& arguments)
     }
     BaseModel root = keeper.loadRoot();
     Options options = root.options();
-    if (framerate) options.setFramerate(*framerate);
+    if (request->framerate) options.setFramerate(*request->framerate);
 
     Recorder recorder(root, accelerometer);
-    if (line.isSet(newSession)) recorder.startNewSession();
-    if (line.isSet(name) || line.isSet(machine) || line.isSet(point)) {
-        store::SessionIdentity identity = options.activeSession().identity();
-        if (line.isSet(name)) identity.name = line.value(name);
-        if (line.isSet(machine)) identity.machine = line.value(machine);
-        if (line.isSet(point)) identity.point = line.value(point);
-        recorder.describeSession(options.activeSession(), identity);
-    }
+    prepareSession(recorder, options, *request);
     keeper.saveContext();
+    std::string error;
     ControlSocket control(recorder, platform::storePath());
     if (!control.listen(error)) platform::log("quivra mark cannot reach this run: " + error);
     StdinMarkers markers(recorder);
     // Samples recorded by this run: the active session never changes while it runs.
     const std::int64_t before = recorder.activeSampleCount();
     const auto recorded = [&] { return recorder.activeSampleCount() - before; };
-    std::string deviceFailure;
+    std::string deviceFailure, offRate; // offRate: the latest warning, kept for the summary
     QObject listening; // the connections end with this run
     QObject::connect(&accelerometer, &sensors::Accelerometer::sourceFailed, &listening,
                      [&deviceFailure](const QString& message) {
@@ -185,31 +226,30 @@ int runRecord(const QStringList& arguments)
                          QCoreApplication::quit();
                      });
     QObject::connect(&recorder, &Recorder::durationReached, &listening, [] { QCoreApplication::quit(); });
+    QObject::connect(&recorder, &Recorder::rateWarningChanged, &listening, [&] {
+        if (recorder.rateWatch().isOffRate()) offRate = recorder.rateWatch().describe();
+    });
 
     // Declared before the publishing, so that the log still reaches it while the publisher stops.
     StatusLine status(::isatty(STDERR_FILENO) == 1, [&] {
         return StatusLine::Figures{recorded(), droppedSoFar(recorder), recorder.rateWatch().describe()};
     });
     std::unique_ptr<Publishing> publishing;
-    if (!destinations.empty()) publishing = std::make_unique<Publishing>(recorder, destinations, line.isSet(publishRaw));
-    if (stopAfter) {
+    if (!request->destinations.empty())
+        publishing = std::make_unique<Publishing>(recorder, request->destinations, request->publishRaw);
+    if (request->stopAfter) {
         // The span recorded is measured on the readings' own time stamps; the clock only ends a
         // run whose readings stopped coming.
-        recorder.stopAfter(*stopAfter);
-        QTimer::singleShot(std::chrono::milliseconds(*stopAfter / 1000 + 2000), qApp, &QCoreApplication::quit);
+        recorder.stopAfter(*request->stopAfter);
+        QTimer::singleShot(std::chrono::milliseconds(*request->stopAfter / 1000 + 2000), qApp, &QCoreApplication::quit);
     }
 
-    const Session active = options.activeSession();
-    platform::log("recording into session " + std::to_string(active.objectId()) + " at "
+    platform::log("recording into session " + std::to_string(options.activeSession().objectId()) + " at "
                   + platform::shortestText(recorder.runRate()) + " a second from "
                   + accelerometer.source()->description());
     const platform::Micros started = platform::Clock::systemNow();
     recorder.start();
     status.start();
-    std::string offRate; // the latest warning, kept for the summary
-    QObject::connect(&recorder, &Recorder::rateWarningChanged, &listening, [&] {
-        if (recorder.rateWatch().isOffRate()) offRate = recorder.rateWatch().describe();
-    });
     QCoreApplication::exec();
 
     // The one way out: capture ends and what it took is stored, the final save, then publishing.
@@ -220,19 +260,10 @@ int runRecord(const QStringList& arguments)
 
     // What the final save could not write is lost, not recorded.
     const std::int64_t lost = saved ? 0 : keeper.context()->unsavedSampleCount();
-    const std::int64_t kept = recorded() - lost;
-    const double seconds = double(stopped - started) / 1e6;
-    char rateText[32];
-    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(kept) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
-    std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped%s%s\n", grouped(kept).c_str(),
-                static_cast<long long>(options.activeSession().objectId()), durationText(stopped - started).c_str(),
-                rateText, grouped(static_cast<long long>(droppedSoFar(recorder))).c_str(),
-                lost > 0 ? (", " + grouped(lost) + " lost (not saved)").c_str() : "",
-                offRate.empty() ? "" : ("; off rate: " + offRate).c_str());
-    std::fflush(stdout);
+    printSummary(recorded() - lost, lost, static_cast<long long>(options.activeSession().objectId()),
+                 stopped - started, droppedSoFar(recorder), offRate);
     if (!saved) throw Failure(storeFailed, "what was recorded could not be saved: " + describeStoreError(saveProblem));
     if (!deviceFailure.empty()) throw Failure(storeFailed, "the accelerometer failed: " + deviceFailure);
     return done;
 }
-
 } // namespace cli
