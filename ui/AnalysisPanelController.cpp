@@ -166,6 +166,8 @@ void AnalysisPanelController::analyseStoredRange()
 void AnalysisPanelController::startStored(SessionAnalysis::Request request, const QString& source)
 {
     panel_->showNothing("Analysing…", source);
+    const store::ObjectId session = request.snapshot.session;
+    const AnalysisOptions options = request.options;
     stored_ = new SessionAnalysis(std::move(request), this);
     connect(stored_, &SessionAnalysis::finished, this,
             [this, source](bool ok, const analysis::Result& result, const QString& problem) {
@@ -181,7 +183,7 @@ void AnalysisPanelController::startStored(SessionAnalysis::Request request, cons
                 panel_->showResult(result, source);
             });
     stored_->start();
-    analyseBaseline(active.objectId(), options);
+    analyseBaseline(session, options);
 }
 
 void AnalysisPanelController::analyseBaseline(store::ObjectId session, const AnalysisOptions& options)
