@@ -54,13 +54,16 @@ MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, 
     connect(&recorder_, &Recorder::stateChanged, this, &MainViewController::recordingStateChanged);
     connect(&recorder_, &Recorder::activeSessionChanged, this, &MainViewController::reloadTrace);
     connect(&recorder_, &Recorder::activeSessionChanged, this, [this] {
-        if (review_ && !review_->isHidden()) review_->showSession(recorder_.root().options().activeSession().objectId(), false);
+        if (!review_ || review_->isHidden()) return;
+        review_->showSession(recorder_.root().options().activeSession().objectId(), false);
+        showReviewMarkers();
     });
     connect(&keeper_, &StoreKeeper::saved, this, [this] {
         if (review_ && !review_->isHidden()) review_->refresh();
     });
     connect(&recorder_, &Recorder::markerAdded, this, &MainViewController::markerAdded);
     connect(&recorder_, &Recorder::markersChanged, this, &MainViewController::reloadTrace);
+    connect(&recorder_, &Recorder::markersChanged, this, &MainViewController::showReviewMarkers);
     connect(&recorder_, &Recorder::tareTaken, this, [this] {
         // The needles jump to rest at a tare, whatever the buffer holds, until the next refresh.
         placeNeedles(std::nullopt);
@@ -196,6 +199,7 @@ void MainViewController::showMarkers(const Session& session, const std::vector<s
 
 void MainViewController::markerAdded(store::ObjectId session, store::ObjectId marker)
 {
+    showReviewMarkers();
     GMeter* meter = gMeterView();
     const store::MarkerRecord* record = keeper_.context()->marker(marker);
     if (!meter || !record || session != recorder_.root().options().activeSession().objectId()) return;
@@ -495,6 +499,10 @@ void MainViewController::showReview(bool shown)
                     if (!analysis_.isShown()) spectrumButtonPressed();
                     analysis_.analyseRange(session, from, to);
                 });
+        connect(review_, &ReviewView::markerRequested, this, [this](store::ObjectId session, platform::Micros at) {
+            const std::string clock = platform::formatDate(at, "HH:mm:ss");
+            if (recorder_.addMarkerAt(Session(keeper_.context(), session), at, "Marker " + clock) != 0) saveSoon()();
+        });
     }
     ui_->reviewButton->setChecked(shown);
     ui_->gMeterView->setVisible(!shown);
@@ -509,5 +517,13 @@ void MainViewController::showReview(bool shown)
     keeper_.saveContext();
     review_->setRecording(recorder_.isRecording());
     review_->showSession(recorder_.root().options().activeSession().objectId(), recorder_.isRecording());
+    showReviewMarkers();
     review_->setFocus();
+}
+
+void MainViewController::showReviewMarkers()
+{
+    if (!reviewView()) return;
+    // The store keeps every marker in memory, the unsaved ones too: no read waits here.
+    review_->setMarkers(Session(keeper_.context(), review_->session()).markers());
 }

@@ -117,6 +117,8 @@ private:
     void showFolderOf(const QString& path);
     void placeNotice();
     void showReview(bool shown);
+    // The reviewed session's markers to the review, as they are now.
+    void showReviewMarkers();
     bool eventFilter(QObject* watched, QEvent* event) override;
     // What a popover calls to have its change saved soon.
     std::function<void()> saveSoon();

@@ -2,6 +2,7 @@
 // Review: what it draws. Its handling of keys, the wheel and the mouse is in ReviewViewInput.cpp.
 #include "ui/ReviewView.h"
 
+#include <QComboBox>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -97,7 +98,9 @@ void ReviewView::paintEvent(QPaintEvent*)
         p.drawText(rect(), Qt::AlignCenter, "Cannot read the session: " + shown_->problem);
         return;
     }
-    p.drawText(QRectF(8, 2, width() - 16, headerHeight - 4), Qt::AlignLeft | Qt::AlignVCenter, readout());
+    // Beside the list of markers when it shows.
+    const double listLeft = markerList_ && !markerList_->isHidden() ? markerList_->x() - 8 : width() - 8;
+    p.drawText(QRectF(8, 2, listLeft - 8, headerHeight - 4), Qt::AlignLeft | Qt::AlignVCenter, readout());
     p.setFont(font());
     if (shown_ && extent_.samples == 0) {
         p.drawText(g.plot, Qt::AlignCenter, "This session holds no saved readings yet");
@@ -106,7 +109,9 @@ void ReviewView::paintEvent(QPaintEvent*)
     drawLanes(p, g);
     drawTimeAxis(p, g);
     drawOverview(p, g);
+    // A cursor on a marker shows between its dashes.
     drawCursors(p, g);
+    drawMarkers(p, g);
 }
 
 void ReviewView::drawLanes(QPainter& p, const Geometry& g) const

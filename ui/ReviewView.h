@@ -10,6 +10,8 @@
 // Wheel and +/- zoom, a drag and the arrows pan, Home/End go to either end (End follows the newest
 // readings while recording), F fits all. A click places a cursor (a second one measures the time
 // between them and its frequency), C takes them away; a shift-drag selects a stretch to analyse.
+// The session's markers are amber lines with their text; the list in the header (Shift+M) goes
+// to one, and M marks the moment of cursor A.
 // Everything is read on the loader's thread: the window draws the latest answer.
 #include <QWidget>
 
@@ -20,6 +22,8 @@
 #include <vector>
 
 #include "ui/ReviewLoader.h"
+
+class QComboBox;
 
 class ReviewView : public QWidget {
     Q_OBJECT
@@ -34,6 +38,11 @@ public:
     void setRecording(bool recording) { recording_ = recording; }
     // Reads again what is on show (after a save): the newest readings when following them.
     void refresh();
+    // The shown session's markers, in time order (kept in memory by the store: no read).
+    void setMarkers(std::vector<store::MarkerRecord> markers);
+    const std::vector<store::MarkerRecord>& markers() const { return markers_; }
+    // A few seconds around the marker, with cursor A at it.
+    void goToMarker(int i);
 
     // ---- what is on show, for tests and the benchmark ----
     platform::Micros from() const { return from_; }
@@ -48,12 +57,17 @@ public:
     void setCursor(int i, std::optional<platform::Micros> at);
     // The stretch chosen by the latest shift-drag, earliest first.
     std::optional<std::pair<platform::Micros, platform::Micros>> selection() const;
+    // Where the three lanes are, and the list of markers.
+    QRectF plotArea() const { return areas().plot; }
+    QComboBox* markerList() const { return markerList_; }
 
 signals:
     // A stretch chosen by a shift-drag.
     void rangeSelected(store::ObjectId session, platform::Micros from, platform::Micros to);
     // Escape: back to the live traces.
     void leaveRequested();
+    // M: a marker asked for at this moment of the session (cursor A's).
+    void markerRequested(store::ObjectId session, platform::Micros at);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -93,6 +107,9 @@ private:
     void drawTimeAxis(QPainter& p, const Geometry& g) const;
     void drawOverview(QPainter& p, const Geometry& g) const;
     void drawCursors(QPainter& p, const Geometry& g) const;
+    void drawMarkers(QPainter& p, const Geometry& g) const;
+    void fillMarkerList();
+    void placeMarkerList();
     QString readout() const;
 
     ReviewLoader loader_;
@@ -107,6 +124,9 @@ private:
     std::optional<platform::Micros> cursors_[2];
     std::optional<store::SampleValues> cursorReadings_[2];
     std::optional<std::pair<platform::Micros, platform::Micros>> selection_;
+    std::vector<store::MarkerRecord> markers_;
+    QComboBox* markerList_ = nullptr;
+    platform::Micros listedFrom_ = 0; // the start the list's times count from
     // A press: where, and what it turns into (a pan, a selection, a cursor, the overview).
     enum class Drag { none, pan, select, overview } drag_ = Drag::none;
     QPointF pressAt_;

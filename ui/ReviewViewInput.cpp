@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Review: the range on show, and the keys, the wheel and the mouse that move it.
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -18,6 +19,7 @@ void ReviewView::showSession(store::ObjectId session, bool live)
     cursors_[0] = cursors_[1] = std::nullopt;
     cursorReadings_[0] = cursorReadings_[1] = std::nullopt;
     selection_.reset();
+    setMarkers({});
     placed_ = false;
     follow_ = live;
     load(ReviewLoader::Request::Span::all, true);
@@ -115,6 +117,8 @@ void ReviewView::loaded(std::shared_ptr<const ReviewLoader::Result> result)
         placed_ = true;
         extent_ = result->extent;
         if (result->overview) overview_ = result->overview;
+        // The list's times count from the first reading.
+        if (extent_.first != listedFrom_ && !markers_.empty()) fillMarkerList();
         // A read of all or of the newest sets the range.
         if (result->request.span != ReviewLoader::Request::Span::given) {
             from_ = result->request.from, to_ = result->request.to;
@@ -136,6 +140,12 @@ bool ReviewView::event(QEvent* e)
         case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Plus: case Qt::Key_Equal: case Qt::Key_Minus:
         case Qt::Key_Home: case Qt::Key_End: case Qt::Key_F: case Qt::Key_C: case Qt::Key_Escape:
             if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) break;
+            e->accept();
+            return true;
+        case Qt::Key_M:
+            // Without cursor A, M drops a marker now, as on the live traces.
+            if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) break;
+            if (!(key->modifiers() & Qt::ShiftModifier) && !cursors_[0]) break;
             e->accept();
             return true;
         default: break;
@@ -163,6 +173,14 @@ void ReviewView::keyPressEvent(QKeyEvent* e)
         update();
         break;
     case Qt::Key_Escape: emit leaveRequested(); break;
+    case Qt::Key_M:
+        if (shift && markerList_ && !markers_.empty()) {
+            markerList_->setFocus();
+            markerList_->showPopup();
+        } else if (!shift && cursors_[0]) {
+            emit markerRequested(session_, *cursors_[0]);
+        }
+        break;
     default: QWidget::keyPressEvent(e); return;
     }
     e->accept();
@@ -235,6 +253,7 @@ void ReviewView::mouseReleaseEvent(QMouseEvent* e)
 void ReviewView::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    placeMarkerList();
     // A column a pixel: read again at the new width.
     load();
 }

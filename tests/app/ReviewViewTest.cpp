@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Review as a user drives it by keys: every range it comes to draws what the store holds there,
 // column by column, down to the readings themselves; cursors read the nearest reading, and a
-// shift-drag has the analysis panel analyse exactly the stretch chosen.
+// shift-drag has the analysis panel analyse exactly the stretch chosen. Markers stand at their
+// times, and the list of them goes to each.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <random>
 
 #include "ui/AnalysisPanel.h"
@@ -160,4 +163,76 @@ TEST(ReviewView, ZoomAndPanByKeysDrawWhatTheStoreHolds)
     QTest::keyClick(view, Qt::Key_Escape);
     EXPECT_FALSE(s.controller->reviewView());
     EXPECT_FALSE(s.controller->gMeterView()->isHidden());
+}
+
+TEST(ReviewView, MarkersShowAtTheirTimesAndTheListGoesToThem)
+{
+    MainScreen s;
+    s.delegate.window()->resize(1100, 760);
+    store::ObjectContext* context = s.program.keeper.context();
+    const store::ObjectId session = s.active().objectId();
+    const platform::Micros t0 = 1'796'685'648'000'000;
+    for (int i = 0; i < 20000; ++i) context->insertSample(t0 + i * 1000, 0.01f * float(i % 7), 0.0f, -1.0f, session);
+    const platform::Micros first = t0 + 5'000'000, second = t0 + 15'000'000;
+    context->insertMarker(session, first, store::MarkerRecord::Kind::event, "Belt slip");
+    context->insertMarker(session, second, store::MarkerRecord::Kind::event, "Bearing knock");
+    ASSERT_TRUE(s.program.keeper.saveNow());
+
+    s.controller->reviewButtonPressed();
+    ReviewView* view = s.controller->reviewView();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(settled(*view));
+    ASSERT_EQ(view->markers().size(), 2u);
+
+    // The columns that an amber line crosses from the top lane to the bottom one.
+    auto markerColumns = [&] {
+        const QImage image = view->grab().toImage();
+        const QRect plot = view->plotArea().toRect();
+        std::vector<int> columns;
+        for (int x = plot.left(); x <= plot.right(); ++x) {
+            int amber = 0;
+            for (int y = plot.top(); y <= plot.bottom(); ++y) amber += image.pixelColor(x, y) == QColor(0xf5, 0x9e, 0x0b);
+            if (amber > plot.height() / 3) columns.push_back(x);
+        }
+        return columns;
+    };
+    auto columnOf = [&](platform::Micros t) {
+        return int(view->plotArea().left() + double(t - view->from()) * view->plotWidth() / double(view->to() - view->from()));
+    };
+    auto near = [](const std::vector<int>& columns, int x) {
+        return std::any_of(columns.begin(), columns.end(), [x](int c) { return std::abs(c - x) <= 1; });
+    };
+    std::vector<int> columns = markerColumns();
+    EXPECT_EQ(columns.size(), 2u);
+    EXPECT_TRUE(near(columns, columnOf(first)));
+    EXPECT_TRUE(near(columns, columnOf(second)));
+
+    // The second in the list, by its keys: a few seconds around it, cursor A at it.
+    QComboBox* list = view->markerList();
+    ASSERT_TRUE(list && list->isVisible());
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->itemText(1).contains("Bearing knock"));
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_TRUE(settled(*view));
+    EXPECT_EQ(view->cursor(0), second);
+    EXPECT_LT(view->from(), second);
+    EXPECT_GT(view->to(), second);
+    EXPECT_LE(view->to() - view->from(), 5'000'000);
+    ASSERT_TRUE(view->shown()->cursors.size() == 1 && view->shown()->cursors[0]);
+    EXPECT_EQ(view->shown()->cursors[0]->dateStamp, second);
+    columns = markerColumns();
+    ASSERT_EQ(columns.size(), 1u);
+    EXPECT_NEAR(columns[0], columnOf(second), 1);
+    EXPECT_NEAR(columns[0], view->plotArea().center().x(), 2);
+
+    // M marks the moment of cursor A, in the store and on show.
+    view->setFocus();
+    view->setCursor(0, t0 + 14'000'000);
+    QTest::keyClick(view, Qt::Key_M);
+    ASSERT_EQ(context->markers(session).size(), 3u);
+    EXPECT_EQ(context->markers(session)[1].dateStamp, t0 + 14'000'000);
+    EXPECT_EQ(view->markers().size(), 3u);
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(markerColumns().size(), 2u);
 }
