@@ -31,7 +31,10 @@ namespace {
 #if QUIVRA_GUI
 bool displayAvailable(bool platformGiven)
 {
-    auto set = [](const char* name) { const char* v = std::getenv(name); return v && *v; };
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
     return platformGiven || set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 #endif
@@ -39,9 +42,10 @@ bool displayAvailable(bool platformGiven)
 // Qt's own options (-platform offscreen, -style fusion, ...) are left to Qt; ours are the rest.
 QStringList withoutQtOptions(int argc, char** argv, bool& platformGiven)
 {
-    static const QStringList withValue = {"platform", "platformpluginpath", "platformtheme", "plugin",
-                                          "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display",
-                                          "geometry", "title", "name", "style", "stylesheet", "qmljsdebugger"};
+    static const QStringList withValue = {"platform",        "platformpluginpath", "platformtheme", "plugin",
+                                          "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+                                          "display",         "geometry",           "title",         "name",
+                                          "style",           "stylesheet",         "qmljsdebugger"};
     static const QStringList flags = {"reverse", "widgetcount", "testability", "nograb", "dograb", "sync"};
     QStringList ours;
     platformGiven = false;
@@ -160,10 +164,13 @@ int main(int argc, char** argv)
         "numbers in g per line).",
         "source", "auto");
     QCommandLineOption record("record", "Start recording as soon as the window opens.");
-    QCommandLineOption publishTo("publish", "Publish a summary every second while recording to MQTT, "
-                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
-                                            "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
-    QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
+    QCommandLineOption publishTo("publish",
+                                 "Publish a summary every second while recording to MQTT, "
+                                 "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
+                                 "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.",
+                                 "URL");
+    QCommandLineOption publishRaw("publish-raw",
+                                  "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
     parser.addOptions({help, version, sourceOption, record, publishTo, publishRaw});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "quivra: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -175,7 +182,8 @@ int main(int argc, char** argv)
                     cli::subcommandsHelp);
 #else
         std::printf("Usage: quivra SUBCOMMAND [options]\nQuivra: a vibration recorder for the device's "
-                    "accelerometer, without a window.\n\n%s", cli::subcommandsHelp);
+                    "accelerometer, without a window.\n\n%s",
+                    cli::subcommandsHelp);
 #endif
         return 0;
     }

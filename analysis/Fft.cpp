@@ -36,8 +36,7 @@ void release(void* p)
 void checkSize(int size)
 {
     if (size < 2 || size > kLargestSize || (size & (size - 1)) != 0)
-        throw std::invalid_argument("FFT size " + std::to_string(size)
-                                    + " is not a power of two from 2 to "
+        throw std::invalid_argument("FFT size " + std::to_string(size) + " is not a power of two from 2 to "
                                     + std::to_string(kLargestSize));
 }
 
@@ -46,15 +45,12 @@ fftwf_plan planFor(int size)
     static std::mutex lock;
     static std::map<int, fftwf_plan> plans;
     std::lock_guard guard(lock);
-    if (auto found = plans.find(size); found != plans.end())
-        return found->second;
+    if (auto found = plans.find(size); found != plans.end()) return found->second;
     const auto n = static_cast<std::size_t>(size);
     std::unique_ptr<float, decltype(&release)> in(allocate<float>(n), release);
-    std::unique_ptr<fftwf_complex, decltype(&release)> out(allocate<fftwf_complex>(n / 2 + 1),
-                                                           release);
+    std::unique_ptr<fftwf_complex, decltype(&release)> out(allocate<fftwf_complex>(n / 2 + 1), release);
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(size, in.get(), out.get(), FFTW_ESTIMATE);
-    if (!plan)
-        throw std::runtime_error("FFTW made no plan for size " + std::to_string(size));
+    if (!plan) throw std::runtime_error("FFTW made no plan for size " + std::to_string(size));
     plans.emplace(size, plan);
     return plan;
 }
@@ -83,8 +79,7 @@ RealFft::~RealFft()
 RealFft::RealFft(RealFft&& other) noexcept
     : size_(std::exchange(other.size_, 0)), plan_(std::exchange(other.plan_, nullptr)),
       input_(std::exchange(other.input_, nullptr)), output_(std::exchange(other.output_, nullptr))
-{
-}
+{}
 
 RealFft& RealFft::operator=(RealFft&& other) noexcept
 {

@@ -32,10 +32,7 @@ public:
     std::span<float> input() { return {input_, static_cast<std::size_t>(size_)}; }
 
     // size()/2 + 1 bins, DC to Nyquist, unscaled (a constant c reads c·N at bin 0).
-    std::span<const std::complex<float>> output() const
-    {
-        return {output_, static_cast<std::size_t>(size_ / 2 + 1)};
-    }
+    std::span<const std::complex<float>> output() const { return {output_, static_cast<std::size_t>(size_ / 2 + 1)}; }
 
     // Transforms input() into output(); input() may be overwritten.
     void execute();
@@ -45,7 +42,7 @@ public:
 
 private:
     int size_ = 0;
-    fftwf_plan_s* plan_ = nullptr;  // shared, never destroyed
+    fftwf_plan_s* plan_ = nullptr; // shared, never destroyed
     float* input_ = nullptr;
     std::complex<float>* output_ = nullptr;
 };

@@ -12,13 +12,11 @@ BandRms integrateBand(const PowerSpectrum& s, double lowHz, double highHz)
     BandRms band;
     band.lowHz = lowHz;
     band.highHz = std::min(highHz, s.sampleRate / 2.0);
-    if (s.empty() || !(band.lowHz < band.highHz))
-        return band;
+    if (s.empty() || !(band.lowHz < band.highHz)) return band;
     const double df = s.binWidth();
     const int first = std::max(1, static_cast<int>(std::ceil(band.lowHz / df - 1e-9)));
     const int last = std::min(s.bins() - 1, static_cast<int>(std::floor(band.highHz / df + 1e-9)));
-    if (first > last)
-        return band;
+    if (first > last) return band;
     // PSD in g²/Hz to (m/s²)²/Hz.
     const double toSi = kStandardGravity * kStandardGravity;
     double velocitySquare = 0.0, displacementSquare = 0.0;

@@ -6,20 +6,16 @@ namespace analysis {
 ZoneBoundaries zoneBoundaries(MachineGroup group, Foundation foundation)
 {
     const bool rigid = foundation == Foundation::Rigid;
-    if (group == MachineGroup::Group2)
-        return rigid ? ZoneBoundaries{1.4, 2.8, 4.5} : ZoneBoundaries{2.3, 4.5, 7.1};
+    if (group == MachineGroup::Group2) return rigid ? ZoneBoundaries{1.4, 2.8, 4.5} : ZoneBoundaries{2.3, 4.5, 7.1};
     return rigid ? ZoneBoundaries{2.3, 4.5, 7.1} : ZoneBoundaries{3.5, 7.1, 11.0};
 }
 
 Zone zoneFor(double velocityRms, MachineGroup group, Foundation foundation)
 {
     const ZoneBoundaries b = zoneBoundaries(group, foundation);
-    if (velocityRms < b.ab)
-        return Zone::A;
-    if (velocityRms < b.bc)
-        return Zone::B;
-    if (velocityRms < b.cd)
-        return Zone::C;
+    if (velocityRms < b.ab) return Zone::A;
+    if (velocityRms < b.bc) return Zone::B;
+    if (velocityRms < b.cd) return Zone::C;
     return Zone::D;
 }
 

@@ -23,10 +23,10 @@ constexpr bool coversIsoBand(double lowHz, double highHz)
 }
 
 enum class Zone {
-    A,  // newly commissioned machines
-    B,  // acceptable for unrestricted long-term operation
-    C,  // unsatisfactory for long-term operation: restricted operation until put right
-    D,  // severe enough to cause damage
+    A, // newly commissioned machines
+    B, // acceptable for unrestricted long-term operation
+    C, // unsatisfactory for long-term operation: restricted operation until put right
+    D, // severe enough to cause damage
 };
 
 // Upper edges of zones A, B and C, in mm/s RMS.
@@ -51,8 +51,8 @@ ZoneBoundaries zoneBoundaries(MachineGroup group, Foundation foundation);
 // A velocity on a boundary belongs to the zone above it.
 Zone zoneFor(double velocityRms, MachineGroup group, Foundation foundation);
 
-std::string_view zoneName(Zone zone);     // "A" to "D"
-std::string_view zoneMeaning(Zone zone);  // one short phrase, as in the comments above
+std::string_view zoneName(Zone zone);    // "A" to "D"
+std::string_view zoneMeaning(Zone zone); // one short phrase, as in the comments above
 
 // The conventional colours: A green, B yellow-green, C amber, D red.
 Rgb zoneColour(Zone zone);

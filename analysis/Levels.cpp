@@ -8,15 +8,13 @@ namespace analysis {
 
 void LevelAccumulator::add(std::span<const float> values)
 {
-    for (float v : values)
-        add(static_cast<double>(v));
+    for (float v : values) add(static_cast<double>(v));
 }
 
 Levels LevelAccumulator::levels() const
 {
     Levels l;
-    if (count_ == 0)
-        return l;
+    if (count_ == 0) return l;
     const double n = static_cast<double>(count_);
     const double meanShift = sum_ / n;
     l.count = count_;
@@ -48,8 +46,7 @@ void TriaxialLevels::add(float x, float y, float z)
 
 void TriaxialLevels::reset()
 {
-    for (auto& a : axes_)
-        a.reset();
+    for (auto& a : axes_) a.reset();
     magnitude_.reset();
 }
 

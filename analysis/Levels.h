@@ -8,12 +8,12 @@
 namespace analysis {
 
 struct Levels {
-    long long count = 0;    // samples measured; every other field is 0 when this is
-    double mean = 0.0;      // the DC component
-    double rms = 0.0;       // AC RMS: the standard deviation about the mean (divided by count)
-    double peak = 0.0;      // largest |x − mean|
+    long long count = 0; // samples measured; every other field is 0 when this is
+    double mean = 0.0;   // the DC component
+    double rms = 0.0;    // AC RMS: the standard deviation about the mean (divided by count)
+    double peak = 0.0;   // largest |x − mean|
     double peakToPeak = 0.0;
-    double crest = 0.0;     // peak / rms; 0 when rms is 0
+    double crest = 0.0; // peak / rms; 0 when rms is 0
     double min = 0.0;
     double max = 0.0;
 };
@@ -24,8 +24,7 @@ class LevelAccumulator {
 public:
     void add(double v)
     {
-        if (count_ == 0)
-            shift_ = min_ = max_ = v;
+        if (count_ == 0) shift_ = min_ = max_ = v;
         const double d = v - shift_;
         sum_ += d;
         squareSum_ += d * d;

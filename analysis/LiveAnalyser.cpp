@@ -15,8 +15,7 @@ int ringSize(const Settings& settings, double sampleRate, int blocksPerFrame)
     checkSettings(settings);
     checkSampleRate(sampleRate);
     if (blocksPerFrame < 1 || blocksPerFrame > 16)
-        throw std::invalid_argument("blocks per frame " + std::to_string(blocksPerFrame)
-                                    + " is outside 1 to 16");
+        throw std::invalid_argument("blocks per frame " + std::to_string(blocksPerFrame) + " is outside 1 to 16");
     return settings.fftSize + (blocksPerFrame - 1) * (settings.fftSize / 2);
 }
 
@@ -26,16 +25,14 @@ LiveAnalyser::LiveAnalyser(const Settings& settings, double sampleRate, int bloc
     : settings_(settings), sampleRate_(sampleRate), gaps_(sampleRate), size_(settings.fftSize),
       hop_(settings.fftSize / 2), blocksPerFrame_(blocksPerFrame),
       ring_(static_cast<std::size_t>(ringSize(settings, sampleRate, blocksPerFrame))),
-      transform_(settings.fftSize, settings.window),
-      frame_{PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0),
-             PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0),
-             PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0)},
+      transform_(settings.fftSize, settings.window), frame_{PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0),
+                                                            PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0),
+                                                            PowerAverager(size_ / 2 + 1, Averaging::Linear, 1.0)},
       across_{PowerAverager(size_ / 2 + 1, settings.averaging, settings.exponentialWeight),
               PowerAverager(size_ / 2 + 1, settings.averaging, settings.exponentialWeight),
               PowerAverager(size_ / 2 + 1, settings.averaging, settings.exponentialWeight)}
 {
-    for (auto& a : axes_)
-        a.resize(ring_.size());
+    for (auto& a : axes_) a.resize(ring_.size());
     gapsUpTo_.resize(ring_.size());
     startResult();
 }
@@ -45,16 +42,14 @@ void LiveAnalyser::reset()
     head_ = held_ = 0;
     fed_ = 0;
     fresh_ = false;
-    for (auto& a : across_)
-        a.reset();
+    for (auto& a : across_) a.reset();
     result_ = Result();
     startResult();
 }
 
 void LiveAnalyser::add(std::span<const Sample> samples)
 {
-    for (const Sample& s : samples)
-        add(s.time, s.x, s.y, s.z);
+    for (const Sample& s : samples) add(s.time, s.x, s.y, s.z);
 }
 
 void LiveAnalyser::startResult()
@@ -87,21 +82,18 @@ void LiveAnalyser::unroll()
         axes_[2][i] = s.z;
         levels.add(s.x, s.y, s.z);
     }
-    for (int a = 0; a < 3; ++a)
-        result_.axes[static_cast<std::size_t>(a)].levels = levels.axis(a);
+    for (int a = 0; a < 3; ++a) result_.axes[static_cast<std::size_t>(a)].levels = levels.axis(a);
     result_.magnitude = levels.magnitude();
 }
 
 // The frame's blocks, newest first, into frame_; a block with a gap in it is skipped.
 void LiveAnalyser::averageFrame(int n, long long& used, long long& skipped)
 {
-    for (auto& f : frame_)
-        f.reset();
+    for (auto& f : frame_) f.reset();
     for (int j = 0; j < blocksPerFrame_; ++j) {
         const int end = n - j * hop_;
         const int start = end - size_;
-        if (start < 0)
-            break;
+        if (start < 0) break;
         const auto first = static_cast<std::size_t>(start);
         const auto last = static_cast<std::size_t>(end - 1);
         if (gapsUpTo_[last] > gapsUpTo_[first]) {
@@ -109,8 +101,8 @@ void LiveAnalyser::averageFrame(int n, long long& used, long long& skipped)
             continue;
         }
         for (std::size_t a = 0; a < 3; ++a)
-            frame_[a].add(transform_.power(std::span(axes_[a]).subspan(
-                static_cast<std::size_t>(start), static_cast<std::size_t>(size_))));
+            frame_[a].add(transform_.power(
+                std::span(axes_[a]).subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size_))));
         ++used;
     }
 }
@@ -120,25 +112,23 @@ void LiveAnalyser::averageFrame(int n, long long& used, long long& skipped)
 void LiveAnalyser::newestRun(int n, std::array<PowerSpectrum, 3>& power)
 {
     int runStart = n > 0 ? n - 1 : 0;
-    while (runStart > 0 && gapsUpTo_[static_cast<std::size_t>(runStart - 1)]
-                               == gapsUpTo_[static_cast<std::size_t>(n - 1)])
+    while (runStart > 0
+           && gapsUpTo_[static_cast<std::size_t>(runStart - 1)] == gapsUpTo_[static_cast<std::size_t>(n - 1)])
         --runStart;
     const int run = n - runStart;
-    if (run < kMinPartialLength)
-        return;
+    if (run < kMinPartialLength) return;
     result_.partialLength = run;
     for (std::size_t a = 0; a < 3; ++a) {
         power[a] = transform_.describe(sampleRate_, run);
-        const auto p = transform_.power(std::span(axes_[a]).subspan(
-            static_cast<std::size_t>(runStart), static_cast<std::size_t>(run)));
+        const auto p = transform_.power(
+            std::span(axes_[a]).subspan(static_cast<std::size_t>(runStart), static_cast<std::size_t>(run)));
         power[a].power.assign(p.begin(), p.end());
     }
 }
 
 const Result& LiveAnalyser::result()
 {
-    if (!fresh_)
-        return result_;
+    if (!fresh_) return result_;
     fresh_ = false;
     unroll();
     const int n = static_cast<int>(held_);
@@ -150,8 +140,7 @@ const Result& LiveAnalyser::result()
     if (used > 0 || across_[0].count() > 0) {
         for (std::size_t a = 0; a < 3; ++a) {
             if (used > 0) {
-                if (settings_.averaging == Averaging::Linear)
-                    across_[a].reset();
+                if (settings_.averaging == Averaging::Linear) across_[a].reset();
                 across_[a].add(frame_[a].power());
             }
             power[a] = transform_.describe(sampleRate_, size_);

@@ -43,7 +43,7 @@ public:
     // outside 1 to 16.
     LiveAnalyser(const Settings& settings, double sampleRate, int blocksPerFrame = 3);
 
-    void reset();  // forget the samples and the averages
+    void reset(); // forget the samples and the averages
     void add(Micros time, float x, float y, float z)
     {
         ring_[head_] = Sample{time, x, y, z};
@@ -75,16 +75,16 @@ private:
     int hop_;
     int blocksPerFrame_;
     std::vector<Sample> ring_;
-    std::size_t head_ = 0;  // where the next sample goes
+    std::size_t head_ = 0; // where the next sample goes
     std::size_t held_ = 0;
     long long fed_ = 0;
     bool fresh_ = false;
 
     BlockTransform transform_;
-    std::array<PowerAverager, 3> frame_;   // linear, over one frame's blocks
-    std::array<PowerAverager, 3> across_;  // the settings' averaging, over frames
-    std::array<std::vector<float>, 3> axes_;  // the ring unrolled, oldest first
-    std::vector<int> gapsUpTo_;  // gapsUpTo_[i]: gaps between samples 0..i
+    std::array<PowerAverager, 3> frame_;     // linear, over one frame's blocks
+    std::array<PowerAverager, 3> across_;    // the settings' averaging, over frames
+    std::array<std::vector<float>, 3> axes_; // the ring unrolled, oldest first
+    std::vector<int> gapsUpTo_;              // gapsUpTo_[i]: gaps between samples 0..i
     Result result_;
 };
 

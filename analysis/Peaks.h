@@ -9,10 +9,10 @@
 namespace analysis {
 
 struct Peak {
-    double frequency = 0.0;  // Hz, refined between bins
-    double amplitude = 0.0;  // g, peak, corrected for where the tone falls between bins
-    int bin = 0;             // the bin it tops
-    float level = 0.0f;      // the same tone in the result's unit, refined as amplitude is
+    double frequency = 0.0; // Hz, refined between bins
+    double amplitude = 0.0; // g, peak, corrected for where the tone falls between bins
+    int bin = 0;            // the bin it tops
+    float level = 0.0f;     // the same tone in the result's unit, refined as amplitude is
 };
 
 // Peaks this far below the strongest of a result (all three axes) are neither marked nor listed:

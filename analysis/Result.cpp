@@ -15,11 +15,9 @@ void dropPeaksBelowTheFloor(Result& r)
 {
     double strongest = 0.0;
     for (const AxisResult& axis : r.axes)
-        if (!axis.peaks.empty())
-            strongest = std::max(strongest, axis.peaks.front().amplitude);
+        if (!axis.peaks.empty()) strongest = std::max(strongest, axis.peaks.front().amplitude);
     const double floor = strongest * std::pow(10.0, -kPeakFloorDb / 20.0);
-    for (AxisResult& axis : r.axes)
-        std::erase_if(axis.peaks, [&](const Peak& p) { return p.amplitude < floor; });
+    for (AxisResult& axis : r.axes) std::erase_if(axis.peaks, [&](const Peak& p) { return p.amplitude < floor; });
 }
 
 } // namespace
@@ -40,11 +38,9 @@ void fillSpectra(Result& r, std::array<PowerSpectrum, 3>&& power)
         axis.zone = Zone::A;
         convert(axis.power, s.unit, axis.spectrum);
         axis.peaks = findPeaks(axis.power, s.peakCount);
-        for (Peak& peak : axis.peaks)
-            peak.level = static_cast<float>(peakLevel(axis.power, peak, s.unit));
+        for (Peak& peak : axis.peaks) peak.level = static_cast<float>(peakLevel(axis.power, peak, s.unit));
         const BandRms band = integrateBand(axis.power, s.bandLowHz, s.bandHighHz);
-        if (!band.valid)
-            continue;
+        if (!band.valid) continue;
         r.hasVelocity = true;
         axis.velocityRms = band.velocity;
         axis.displacementRms = band.displacement;
@@ -57,8 +53,7 @@ void fillSpectra(Result& r, std::array<PowerSpectrum, 3>&& power)
     dropPeaksBelowTheFloor(r);
     const int bins = r.hasSpectrum ? r.axes[0].power.bins() : 0;
     r.frequencies.resize(static_cast<std::size_t>(bins));
-    for (int k = 0; k < bins; ++k)
-        r.frequencies[static_cast<std::size_t>(k)] = k * r.binWidth;
+    for (int k = 0; k < bins; ++k) r.frequencies[static_cast<std::size_t>(k)] = k * r.binWidth;
 }
 
 } // namespace analysis

@@ -30,9 +30,9 @@ struct AxisResult {
 
 struct Result {
     Settings settings;
-    double sampleRate = 0.0;  // samples a second
-    int fftSize = 0;          // N
-    double binWidth = 0.0;    // Δf = sampleRate / N, Hz
+    double sampleRate = 0.0; // samples a second
+    int fftSize = 0;         // N
+    double binWidth = 0.0;   // Δf = sampleRate / N, Hz
 
     // A spectrum exists once a full gap-free block was averaged, or, before that, from the
     // newest gap-free run of at least kMinPartialLength samples, windowed over its own length
@@ -41,27 +41,27 @@ struct Result {
     // spectra and peaks are empty and hasVelocity is false.
     bool hasSpectrum = false;
     int partialLength = 0;
-    std::vector<double> frequencies;  // Hz of each bin, 0 to sampleRate/2
+    std::vector<double> frequencies; // Hz of each bin, 0 to sampleRate/2
 
-    std::array<AxisResult, 3> axes;  // x, y, z
-    Levels magnitude;                // of sqrt(x² + y² + z²)
+    std::array<AxisResult, 3> axes; // x, y, z
+    Levels magnitude;               // of sqrt(x² + y² + z²)
 
     // Velocity band actually used: the settings' band with its high edge clipped at Nyquist.
     // hasVelocity is false when there is no spectrum or the band holds no bin.
     bool hasVelocity = false;
     double bandLowHz = 0.0;
     double bandHighHz = 0.0;
-    int largestAxis = 0;  // the axis of the largest velocity RMS
-    Zone zone = Zone::A;  // that axis's zone
+    int largestAxis = 0; // the axis of the largest velocity RMS
+    Zone zone = Zone::A; // that axis's zone
     // The zones are an ISO 10816 verdict only when the band used covers 10 Hz to 1 kHz
     // (coversIsoBand); otherwise they only say where the velocity of a narrower band would fall.
     bool isoVerdict = false;
 
-    double nyquist() const { return sampleRate / 2.0; }  // Hz; faster vibration folds below it
+    double nyquist() const { return sampleRate / 2.0; } // Hz; faster vibration folds below it
 
-    long long blocksUsed = 0;     // Welch blocks in the average
-    long long blocksSkipped = 0;  // blocks left out because they span a gap in the time stamps
-    long long samples = 0;        // samples fed since the start or the last reset
+    long long blocksUsed = 0;    // Welch blocks in the average
+    long long blocksSkipped = 0; // blocks left out because they span a gap in the time stamps
+    long long samples = 0;       // samples fed since the start or the last reset
 };
 
 constexpr int kMinPartialLength = 64;

@@ -10,8 +10,8 @@ namespace {
 
 // Least-squares sums of time against sample number over one gap-free stretch, about its means.
 struct StretchFit {
-    double sxx = 0.0;  // Σ (i − ī)²
-    double sxy = 0.0;  // Σ (i − ī)(t − t̄)
+    double sxx = 0.0; // Σ (i − ī)²
+    double sxy = 0.0; // Σ (i − ī)(t − t̄)
 };
 
 template <class TimeOf>
@@ -19,12 +19,10 @@ StretchFit fitStretch(std::size_t first, std::size_t last, TimeOf timeOf)
 {
     StretchFit fit;
     const std::size_t n = last - first + 1;
-    if (n < 2)
-        return fit;
+    if (n < 2) return fit;
     const Micros origin = timeOf(first);
     double meanTime = 0.0;
-    for (std::size_t i = first; i <= last; ++i)
-        meanTime += static_cast<double>(timeOf(i) - origin);
+    for (std::size_t i = first; i <= last; ++i) meanTime += static_cast<double>(timeOf(i) - origin);
     meanTime /= static_cast<double>(n);
     const double meanIndex = static_cast<double>(n - 1) / 2.0;
     for (std::size_t i = first; i <= last; ++i) {
@@ -41,10 +39,8 @@ double estimate(std::size_t count, TimeOf timeOf)
     std::vector<Micros> steps;
     steps.reserve(count);
     for (std::size_t i = 1; i < count; ++i)
-        if (const Micros step = timeOf(i) - timeOf(i - 1); step > 0)
-            steps.push_back(step);
-    if (steps.empty())
-        return 0.0;
+        if (const Micros step = timeOf(i) - timeOf(i - 1); step > 0) steps.push_back(step);
+    if (steps.empty()) return 0.0;
     const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
     std::nth_element(steps.begin(), middle, steps.end());
     const GapRule rule(1e6 / static_cast<double>(*middle));
@@ -57,10 +53,9 @@ double estimate(std::size_t count, TimeOf timeOf)
     std::size_t first = 0;
     for (std::size_t i = 1; i <= count; ++i) {
         const bool end = i == count
-            || (i + 1 < count ? rule.isGap(timeOf(i - 1), timeOf(i), timeOf(i + 1))
-                              : rule.isGap(timeOf(i - 1), timeOf(i)));
-        if (!end)
-            continue;
+                         || (i + 1 < count ? rule.isGap(timeOf(i - 1), timeOf(i), timeOf(i + 1))
+                                           : rule.isGap(timeOf(i - 1), timeOf(i)));
+        if (!end) continue;
         const StretchFit fit = fitStretch(first, i - 1, timeOf);
         sxx += fit.sxx;
         sxy += fit.sxy;

@@ -8,11 +8,11 @@
 
 namespace analysis {
 
-using Micros = std::int64_t;  // microseconds since the Unix epoch, as the store keeps them
+using Micros = std::int64_t; // microseconds since the Unix epoch, as the store keeps them
 
 struct Sample {
     Micros time = 0;
-    float x = 0.0f, y = 0.0f, z = 0.0f;  // g
+    float x = 0.0f, y = 0.0f, z = 0.0f; // g
 };
 
 // A step between consecutive time stamps of more than 1.5 nominal intervals is a gap: samples

@@ -42,32 +42,25 @@ template <class E, std::size_t n>
 std::string_view nameIn(const std::array<std::pair<E, std::string_view>, n>& table, E value)
 {
     for (const auto& [e, name] : table)
-        if (e == value)
-            return name;
+        if (e == value) return name;
     return {};
 }
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x))
-                   == std::tolower(static_cast<unsigned char>(y));
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 template <class E, std::size_t n>
-E valueIn(const std::array<std::pair<E, std::string_view>, n>& table, std::string_view text,
-          const char* what)
+E valueIn(const std::array<std::pair<E, std::string_view>, n>& table, std::string_view text, const char* what)
 {
     for (const auto& [e, name] : table)
-        if (sameIgnoringCase(name, text))
-            return e;
-    std::string message = std::string("unknown ") + what + " \"" + std::string(text)
-        + "\" (expected ";
+        if (sameIgnoringCase(name, text)) return e;
+    std::string message = std::string("unknown ") + what + " \"" + std::string(text) + "\" (expected ";
     for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0)
-            message += i + 1 == n ? " or " : ", ";
+        if (i > 0) message += i + 1 == n ? " or " : ", ";
         message += table[i].second;
     }
     throw std::invalid_argument(message + ")");
@@ -86,50 +79,73 @@ std::string settingsError(const Settings& s)
 {
     const int n = s.fftSize;
     if (n < kMinFftSize || n > kMaxFftSize || (n & (n - 1)) != 0)
-        return "FFT size " + std::to_string(n) + " is not a power of two from "
-            + std::to_string(kMinFftSize) + " to " + std::to_string(kMaxFftSize);
-    if (nameIn(kWindows, s.window).empty())
-        return "unknown window";
-    if (nameIn(kAveragings, s.averaging).empty())
-        return "unknown averaging";
-    if (nameIn(kUnits, s.unit).empty())
-        return "unknown spectrum unit";
-    if (nameIn(kGroups, s.group).empty())
-        return "unknown machine group";
-    if (nameIn(kFoundations, s.foundation).empty())
-        return "unknown foundation";
+        return "FFT size " + std::to_string(n) + " is not a power of two from " + std::to_string(kMinFftSize) + " to "
+               + std::to_string(kMaxFftSize);
+    if (nameIn(kWindows, s.window).empty()) return "unknown window";
+    if (nameIn(kAveragings, s.averaging).empty()) return "unknown averaging";
+    if (nameIn(kUnits, s.unit).empty()) return "unknown spectrum unit";
+    if (nameIn(kGroups, s.group).empty()) return "unknown machine group";
+    if (nameIn(kFoundations, s.foundation).empty()) return "unknown foundation";
     if (!(s.exponentialWeight > 0.0 && s.exponentialWeight <= 1.0))
         return "exponential weight " + number(s.exponentialWeight)
-            + " is outside (0, 1]: it is the newest block's share of the average";
+               + " is outside (0, 1]: it is the newest block's share of the average";
     if (!std::isfinite(s.bandLowHz) || !std::isfinite(s.bandHighHz) || s.bandLowHz <= 0.0)
         return "band " + number(s.bandLowHz) + " to " + number(s.bandHighHz)
-            + " Hz: both edges must be finite and the low edge above 0 Hz";
+               + " Hz: both edges must be finite and the low edge above 0 Hz";
     if (s.bandLowHz >= s.bandHighHz)
         return "band " + number(s.bandLowHz) + " to " + number(s.bandHighHz)
-            + " Hz: the low edge must be below the high edge";
+               + " Hz: the low edge must be below the high edge";
     if (s.peakCount < 0 || s.peakCount > kMaxPeakCount)
-        return "peak count " + std::to_string(s.peakCount) + " is outside 0 to "
-            + std::to_string(kMaxPeakCount);
+        return "peak count " + std::to_string(s.peakCount) + " is outside 0 to " + std::to_string(kMaxPeakCount);
     return {};
 }
 
 void checkSettings(const Settings& settings)
 {
-    if (std::string error = settingsError(settings); !error.empty())
-        throw std::invalid_argument(error);
+    if (std::string error = settingsError(settings); !error.empty()) throw std::invalid_argument(error);
 }
 
-std::string_view toText(WindowKind v) { return nameIn(kWindows, v); }
-std::string_view toText(Averaging v) { return nameIn(kAveragings, v); }
-std::string_view toText(SpectrumUnit v) { return nameIn(kUnits, v); }
-std::string_view toText(MachineGroup v) { return nameIn(kGroups, v); }
-std::string_view toText(Foundation v) { return nameIn(kFoundations, v); }
+std::string_view toText(WindowKind v)
+{
+    return nameIn(kWindows, v);
+}
+std::string_view toText(Averaging v)
+{
+    return nameIn(kAveragings, v);
+}
+std::string_view toText(SpectrumUnit v)
+{
+    return nameIn(kUnits, v);
+}
+std::string_view toText(MachineGroup v)
+{
+    return nameIn(kGroups, v);
+}
+std::string_view toText(Foundation v)
+{
+    return nameIn(kFoundations, v);
+}
 
-WindowKind windowFromText(std::string_view t) { return valueIn(kWindows, t, "window"); }
-Averaging averagingFromText(std::string_view t) { return valueIn(kAveragings, t, "averaging"); }
-SpectrumUnit unitFromText(std::string_view t) { return valueIn(kUnits, t, "spectrum unit"); }
-MachineGroup groupFromText(std::string_view t) { return valueIn(kGroups, t, "machine group"); }
-Foundation foundationFromText(std::string_view t) { return valueIn(kFoundations, t, "foundation"); }
+WindowKind windowFromText(std::string_view t)
+{
+    return valueIn(kWindows, t, "window");
+}
+Averaging averagingFromText(std::string_view t)
+{
+    return valueIn(kAveragings, t, "averaging");
+}
+SpectrumUnit unitFromText(std::string_view t)
+{
+    return valueIn(kUnits, t, "spectrum unit");
+}
+MachineGroup groupFromText(std::string_view t)
+{
+    return valueIn(kGroups, t, "machine group");
+}
+Foundation foundationFromText(std::string_view t)
+{
+    return valueIn(kFoundations, t, "foundation");
+}
 
 std::string_view unitLabel(SpectrumUnit unit)
 {

@@ -23,8 +23,7 @@ double foldFactor(int k, int size)
 double sumOf(const std::vector<float>& w, bool squared)
 {
     double sum = 0.0;
-    for (float v : w)
-        sum += squared ? double(v) * v : double(v);
+    for (float v : w) sum += squared ? double(v) * v : double(v);
     return sum;
 }
 
@@ -37,8 +36,7 @@ double PowerSpectrum::amplitude(int k) const
 
 double PowerSpectrum::psd(int k) const
 {
-    return foldFactor(k, size) * power[static_cast<std::size_t>(k)]
-        / (sampleRate * windowSquareSum);
+    return foldFactor(k, size) * power[static_cast<std::size_t>(k)] / (sampleRate * windowSquareSum);
 }
 
 void convert(const PowerSpectrum& s, SpectrumUnit unit, std::vector<float>& out)
@@ -52,9 +50,7 @@ void convert(const PowerSpectrum& s, SpectrumUnit unit, std::vector<float>& out)
         case SpectrumUnit::Psd: v = s.psd(k); break;
         case SpectrumUnit::Decibel: v = 20.0 * std::log10(std::max(s.amplitude(k), 1e-10)); break;
         case SpectrumUnit::Velocity:
-            v = k == 0 ? 0.0
-                       : s.amplitude(k) * kStandardGravity * 1000.0
-                    / (2.0 * std::numbers::pi * s.frequency(k));
+            v = k == 0 ? 0.0 : s.amplitude(k) * kStandardGravity * 1000.0 / (2.0 * std::numbers::pi * s.frequency(k));
             break;
         }
         out[static_cast<std::size_t>(k)] = static_cast<float>(v);
@@ -62,8 +58,7 @@ void convert(const PowerSpectrum& s, SpectrumUnit unit, std::vector<float>& out)
 }
 
 BlockTransform::BlockTransform(int size, WindowKind window)
-    : fft_(size), window_(window), full_(static_cast<std::size_t>(size)),
-      power_(static_cast<std::size_t>(size / 2 + 1))
+    : fft_(size), window_(window), full_(static_cast<std::size_t>(size)), power_(static_cast<std::size_t>(size / 2 + 1))
 {
     fillWindow(window, full_);
     fullSum_ = sumOf(full_, false);
@@ -72,8 +67,7 @@ BlockTransform::BlockTransform(int size, WindowKind window)
 
 const std::vector<float>& BlockTransform::windowFor(int length)
 {
-    if (length == size())
-        return full_;
+    if (length == size()) return full_;
     if (static_cast<int>(short_.size()) != length) {
         short_.resize(static_cast<std::size_t>(length));
         fillWindow(window_, short_);
@@ -91,12 +85,10 @@ std::span<const double> BlockTransform::power(std::span<const float> block)
                                     + std::to_string(size()));
     const std::vector<float>& w = windowFor(static_cast<int>(n));
     double sum = 0.0;
-    for (float v : block)
-        sum += v;
+    for (float v : block) sum += v;
     const float mean = static_cast<float>(sum / static_cast<double>(n));
     const std::span<float> in = fft_.input();
-    for (std::size_t i = 0; i < n; ++i)
-        in[i] = (block[i] - mean) * w[i];
+    for (std::size_t i = 0; i < n; ++i) in[i] = (block[i] - mean) * w[i];
     std::fill(in.begin() + static_cast<std::ptrdiff_t>(n), in.end(), 0.0f);
     fft_.execute();
     const auto out = fft_.output();
@@ -123,14 +115,12 @@ PowerSpectrum BlockTransform::describe(double sampleRate, int length)
 
 PowerAverager::PowerAverager(int bins, Averaging mode, double weight)
     : mode_(mode), weight_(weight), average_(static_cast<std::size_t>(bins), 0.0)
-{
-}
+{}
 
 void PowerAverager::add(std::span<const double> power)
 {
     if (power.size() != average_.size())
-        throw std::invalid_argument("power of " + std::to_string(power.size())
-                                    + " bins added to an average of "
+        throw std::invalid_argument("power of " + std::to_string(power.size()) + " bins added to an average of "
                                     + std::to_string(average_.size()));
     ++count_;
     const std::size_t n = average_.size();
@@ -139,18 +129,15 @@ void PowerAverager::add(std::span<const double> power)
         if (count_ == 1)
             std::copy(power.begin(), power.end(), average_.begin());
         else
-            for (std::size_t k = 0; k < n; ++k)
-                average_[k] = std::max(average_[k], power[k]);
+            for (std::size_t k = 0; k < n; ++k) average_[k] = std::max(average_[k], power[k]);
         break;
     case Averaging::Linear:
     case Averaging::Exponential: {
         // A running mean; exponential keeps the newest block's share from falling below its
         // weight.
         double share = 1.0 / static_cast<double>(count_);
-        if (mode_ == Averaging::Exponential)
-            share = std::max(share, weight_);
-        for (std::size_t k = 0; k < n; ++k)
-            average_[k] += share * (power[k] - average_[k]);
+        if (mode_ == Averaging::Exponential) share = std::max(share, weight_);
+        for (std::size_t k = 0; k < n; ++k) average_[k] += share * (power[k] - average_[k]);
         break;
     }
     }

@@ -66,11 +66,11 @@ private:
     bool checkGaps_;
     int size_;
     int hop_;
-    BlockTransform transform_;  // scratch, also for the zero-padded spectrum
+    BlockTransform transform_; // scratch, also for the zero-padded spectrum
     std::array<PowerAverager, 3> averages_;
-    std::array<std::vector<float>, 3> block_;  // the block being filled, per axis
+    std::array<std::vector<float>, 3> block_; // the block being filled, per axis
     int fill_ = 0;
-    int runStart_ = 0;  // where in block_ the newest gap-free run starts
+    int runStart_ = 0; // where in block_ the newest gap-free run starts
     bool started_ = false;
     Micros last_ = 0;
     Sample waiting_sample_{};

@@ -10,8 +10,7 @@ namespace analysis {
 namespace {
 
 constexpr std::array<double, 2> kHann{0.5, 0.5};
-constexpr std::array<double, 5> kFlatTop{0.21557895, 0.41663158, 0.277263158, 0.083578947,
-                                         0.006947368};
+constexpr std::array<double, 5> kFlatTop{0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368};
 constexpr std::array<double, 4> kBlackmanHarris{0.35875, 0.48829, 0.14128, 0.01168};
 
 } // namespace
@@ -43,12 +42,10 @@ double windowGain(WindowKind kind, double offsetBins)
 {
     const auto a = windowTerms(kind);
     double d = std::fabs(offsetBins);
-    if (d < 1e-9)
-        return 1.0;
+    if (d < 1e-9) return 1.0;
     // The sum has removable poles at the integers below the number of terms; step off them.
     for (std::size_t k = 1; k < a.size(); ++k)
-        if (std::fabs(d - static_cast<double>(k)) < 1e-7)
-            d += 2e-7;
+        if (std::fabs(d - static_cast<double>(k)) < 1e-7) d += 2e-7;
     double sum = a[0] / d;
     double sign = -1.0;
     for (std::size_t k = 1; k < a.size(); ++k, sign = -sign) {

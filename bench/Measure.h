@@ -25,7 +25,8 @@ inline double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 // A "VmHWM:"-like line of /proc/self/status, in KiB; 0 where there is none.

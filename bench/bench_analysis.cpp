@@ -37,12 +37,10 @@ std::vector<Sample> makeSamples(int count)
     std::vector<Sample> out(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const double t = i / kRate;
-        const double hum = 0.3 * std::sin(2 * std::numbers::pi * 49.7 * t)
-            + 0.05 * std::sin(2 * std::numbers::pi * 149.1 * t);
-        out[static_cast<std::size_t>(i)] = {1'700'000'000'000'000 + i * 1000,
-                                            static_cast<float>(hum) + noise(random),
-                                            static_cast<float>(0.5 * hum) + noise(random),
-                                            -1.0f + noise(random)};
+        const double hum =
+            0.3 * std::sin(2 * std::numbers::pi * 49.7 * t) + 0.05 * std::sin(2 * std::numbers::pi * 149.1 * t);
+        out[static_cast<std::size_t>(i)] = {1'700'000'000'000'000 + i * 1000, static_cast<float>(hum) + noise(random),
+                                            static_cast<float>(0.5 * hum) + noise(random), -1.0f + noise(random)};
     }
     return out;
 }
@@ -76,8 +74,7 @@ void bareFftw(benchmark::State& state, int size, int count)
     float* in = fftwf_alloc_real(static_cast<std::size_t>(size));
     fftwf_complex* out = fftwf_alloc_complex(static_cast<std::size_t>(size / 2 + 1));
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(size, in, out, FFTW_ESTIMATE);
-    for (int i = 0; i < size; ++i)
-        in[i] = samples()[static_cast<std::size_t>(i)].x;
+    for (int i = 0; i < size; ++i) in[i] = samples()[static_cast<std::size_t>(i)].x;
     for (auto _ : state)
         for (int i = 0; i < count; ++i) {
             fftwf_execute(plan);
@@ -88,9 +85,15 @@ void bareFftw(benchmark::State& state, int size, int count)
     fftwf_free(out);
 }
 
-constexpr int streamBlocks() { return (kStreamSamples - kStreamSize) / (kStreamSize / 2) + 1; }
+constexpr int streamBlocks()
+{
+    return (kStreamSamples - kStreamSize) / (kStreamSize / 2) + 1;
+}
 
-void streamBaseline(benchmark::State& state) { bareFftw(state, kStreamSize, 3 * streamBlocks()); }
+void streamBaseline(benchmark::State& state)
+{
+    bareFftw(state, kStreamSize, 3 * streamBlocks());
+}
 
 void streamAnalyser(benchmark::State& state)
 {
@@ -101,14 +104,16 @@ void streamAnalyser(benchmark::State& state)
         analysis::StreamAnalyser analyser(settings, kRate);
         analyser.add(samples());
         const analysis::Result r = analyser.result();
-        if (r.blocksUsed != streamBlocks())
-            state.SkipWithError("unexpected block count");
+        if (r.blocksUsed != streamBlocks()) state.SkipWithError("unexpected block count");
         benchmark::DoNotOptimize(r.axes[0].velocityRms);
     }
     streamPeakAfter = peakResidentKb();
 }
 
-void liveBaseline(benchmark::State& state) { bareFftw(state, kLiveSize, 3); }
+void liveBaseline(benchmark::State& state)
+{
+    bareFftw(state, kLiveSize, 3);
+}
 
 void liveFrame(benchmark::State& state)
 {
@@ -119,7 +124,7 @@ void liveFrame(benchmark::State& state)
     live.add(std::span(s).first(static_cast<std::size_t>(live.capacity())));
     std::size_t next = static_cast<std::size_t>(live.capacity());
     for (auto _ : state) {
-        live.add(s[next++ % s.size()]);  // something new, so the frame is analysed again
+        live.add(s[next++ % s.size()]); // something new, so the frame is analysed again
         const analysis::Result& r = live.result();
         benchmark::DoNotOptimize(r.axes[0].peaks.data());
     }
@@ -140,8 +145,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-                seconds[run.run_name.function_name] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
+                seconds[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
     }
 };
 
@@ -149,7 +153,7 @@ public:
 
 int main(int argc, char** argv)
 {
-    samples();  // made before any timing
+    samples(); // made before any timing
     analysis::RealFft::prepare(kStreamSize);
     analysis::RealFft::prepare(kLiveSize);
     benchmark::Initialize(&argc, argv);
@@ -163,24 +167,22 @@ int main(int argc, char** argv)
     };
     if (ms("liveBaseline") > 0 && ms("liveFrame") > 0) {
         std::printf("\none live frame, three axes, N = %d, three Welch blocks each"
-                    " (goal < 5 ms):\n", kLiveSize);
+                    " (goal < 5 ms):\n",
+                    kLiveSize);
         std::printf("  3 x fftwf_execute (baseline)        %8.3f ms\n", ms("liveBaseline"));
-        std::printf("  LiveAnalyser::result, 9 FFTs        %8.3f ms  (%.1f x the baseline)\n",
-                    ms("liveFrame"), ms("liveFrame") / ms("liveBaseline"));
+        std::printf("  LiveAnalyser::result, 9 FFTs        %8.3f ms  (%.1f x the baseline)\n", ms("liveFrame"),
+                    ms("liveFrame") / ms("liveBaseline"));
     }
     if (ms("streamBaseline") > 0 && ms("streamAnalyser") > 0) {
-        std::printf("\n%d samples, three axes, N = %d (goal well under 1 s):\n", kStreamSamples,
-                    kStreamSize);
-        std::printf("  %d x fftwf_execute (baseline)    %8.1f ms\n", 3 * streamBlocks(),
-                    ms("streamBaseline"));
-        std::printf("  StreamAnalyser add + result         %8.1f ms  (%.1f x the baseline)\n",
-                    ms("streamAnalyser"), ms("streamAnalyser") / ms("streamBaseline"));
+        std::printf("\n%d samples, three axes, N = %d (goal well under 1 s):\n", kStreamSamples, kStreamSize);
+        std::printf("  %d x fftwf_execute (baseline)    %8.1f ms\n", 3 * streamBlocks(), ms("streamBaseline"));
+        std::printf("  StreamAnalyser add + result         %8.1f ms  (%.1f x the baseline)\n", ms("streamAnalyser"),
+                    ms("streamAnalyser") / ms("streamBaseline"));
         // By design: three block buffers, the transform's buffers, window and power, and three
         // averages; nothing grows with the stream.
         const double n = kStreamSize;
         const double designKb =
-            (3 * n * 4 + n * 4 + (n / 2 + 1) * 8 + n * 4 + (n / 2 + 1) * 8 + 3 * (n / 2 + 1) * 8)
-            / 1024.0;
+            (3 * n * 4 + n * 4 + (n / 2 + 1) * 8 + n * 4 + (n / 2 + 1) * 8 + 3 * (n / 2 + 1) * 8) / 1024.0;
         std::printf("  peak memory added: %ld KB measured (VmHWM), %.0f KB by design\n",
                     streamPeakAfter - streamPeakBefore, designKb);
     }

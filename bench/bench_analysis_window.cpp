@@ -33,10 +33,10 @@
 
 namespace {
 
-using bench::now;
 using bench::cpuSeconds;
-using bench::statusKiB;
+using bench::now;
 using bench::runFor;
+using bench::statusKiB;
 
 bool panelShown(QuivraAppDelegate& delegate)
 {
@@ -105,7 +105,8 @@ int main(int argc, char** argv)
     reader.open(delegate.storePath(), error);
     long long rows = 0;
     t0 = now();
-    reader.forEach(request.snapshot, [&](const store::SampleValues&) { return ++rows > 0; }, error);
+    reader.forEach(
+        request.snapshot, [&](const store::SampleValues&) { return ++rows > 0; }, error);
     const double read = now() - t0;
     delegate.applicationWillTerminate();
 

@@ -125,8 +125,7 @@ std::vector<platform::Micros> record(double rate, double seconds, bool busyWindo
     QTimer busy;
     QObject::connect(&busy, &QTimer::timeout, [] {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
-        while (std::chrono::steady_clock::now() < until) {
-        }
+        while (std::chrono::steady_clock::now() < until) {}
     });
     if (busyWindow) busy.start(20);
     const double cpu0 = cpuSeconds();
@@ -161,7 +160,8 @@ double jitterMs(const std::vector<platform::Micros>& stamps)
 std::pair<double, double> strays(const std::vector<platform::Micros>& stamps, double interval)
 {
     std::vector<double> off;
-    for (std::size_t i = 1; i < stamps.size(); ++i) off.push_back(std::abs(double(stamps[i] - stamps[i - 1]) - interval) / 1000.0);
+    for (std::size_t i = 1; i < stamps.size(); ++i)
+        off.push_back(std::abs(double(stamps[i] - stamps[i - 1]) - interval) / 1000.0);
     if (off.empty()) return {0, 0};
     std::sort(off.begin(), off.end());
     return {off[off.size() * 99 / 100], off.back()};
@@ -208,15 +208,15 @@ int main(int argc, char** argv)
     const double queueCpu = (cpuSeconds() - q0) / 1e7;
     std::printf("\ncapture figures\n");
     std::printf("  10,000 a second for %.0f s: %zu readings stored (%.0f a second), %zu gaps, %llu lost in the queue\n",
-                seconds, fast.size(), double(fast.size()) / elapsed, gaps(fast, 100.0),
-                (unsigned long long)overflowed);
+                seconds, fast.size(), double(fast.size()) / elapsed, gaps(fast, 100.0), (unsigned long long)overflowed);
     std::printf("  CPU per reading (capture, queue, recorder, saves): %.2f us  vs a bare queue push and pop %.3f us\n",
                 cpuPerReading * 1e6, queueCpu * 1e6);
-    std::printf("  jitter at 200 a second, window busy half the time: %.3f ms  vs window idle %.3f ms (goal < 0.5 ms)\n",
-                jitterMs(busy), jitterMs(calm));
+    std::printf(
+        "  jitter at 200 a second, window busy half the time: %.3f ms  vs window idle %.3f ms (goal < 0.5 ms)\n",
+        jitterMs(busy), jitterMs(calm));
     const auto [busy99, busyMax] = strays(busy, 5000.0);
     const auto [calm99, calmMax] = strays(calm, 5000.0);
-    std::printf("    99 %% of intervals within %.3f ms of 5 ms (idle %.3f), the worst %.1f ms off (idle %.1f)\n", busy99,
-                calm99, busyMax, calmMax);
+    std::printf("    99 %% of intervals within %.3f ms of 5 ms (idle %.3f), the worst %.1f ms off (idle %.1f)\n",
+                busy99, calm99, busyMax, calmMax);
     return 0;
 }

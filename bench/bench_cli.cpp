@@ -39,9 +39,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr int kExportSamples = 1000000;
-constexpr int kSettleSeconds = 3;   // start-up, store and broker connection
+constexpr int kSettleSeconds = 3; // start-up, store and broker connection
 constexpr int kMeasureSeconds = 10;
-constexpr int kRecordRounds = 3;    // taken in turns; the least CPU of each counts
+constexpr int kRecordRounds = 3; // taken in turns; the least CPU of each counts
 
 struct Child {
     int status = -1;
@@ -249,12 +249,13 @@ int main(int argc, char** argv)
     const long long session = fillStore(kExportSamples);
     const std::string store = (work / "data/Quivra/Quivra.sqlite").string();
     const std::string id = std::to_string(session);
-    const std::vector<double> times = fastest(
-        5, {{"sqlite3", "-csv", store,
-             "SELECT date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = " + id + " ORDER BY date_stamp, id"},
-            {quivra, "export", id, "--format", "csv", "-o", "-"},
-            {quivra, "export", id, "--format", "csv", "--relative", "-o", "-"},
-            {quivra, "export", id, "-o", "-"}});
+    const std::vector<double> times =
+        fastest(5, {{"sqlite3", "-csv", store,
+                     "SELECT date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = " + id
+                         + " ORDER BY date_stamp, id"},
+                    {quivra, "export", id, "--format", "csv", "-o", "-"},
+                    {quivra, "export", id, "--format", "csv", "--relative", "-o", "-"},
+                    {quivra, "export", id, "-o", "-"}});
     const double sqlite = times[0], csv = times[1], relative = times[2], asc = times[3];
     if (session == 0 || sqlite <= 0 || csv <= 0) {
         std::printf("bench_cli: the export could not be measured (no store, or sqlite3 missing)\n");
@@ -275,7 +276,8 @@ int main(int argc, char** argv)
         double alone = 1e9, publishing = 1e9;
         for (int round = 0; round < kRecordRounds; ++round) {
             const double a = cpuPerReading(work / "alone", quivra, {});
-            const double p = cpuPerReading(work / "publishing", quivra, {"--publish", broker.url("bench/cli"), "--publish-raw"});
+            const double p =
+                cpuPerReading(work / "publishing", quivra, {"--publish", broker.url("bench/cli"), "--publish-raw"});
             alone = a < 0 || alone < 0 ? -1 : std::min(alone, a);
             publishing = p < 0 || publishing < 0 ? -1 : std::min(publishing, p);
         }

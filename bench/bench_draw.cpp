@@ -156,18 +156,15 @@ int main(int argc, char** argv)
     const double rest = figure("fullRedrawAtRest");
     const double painted = figure("fullRedrawThroughPaintEvent");
     if (fill > 0 && grid > 0 && full > 0) {
-        std::printf("\nredraw of a %dx%d trace view, 181 rows, target under 2000 us:\n", kWidth,
-                    kHeight);
+        std::printf("\nredraw of a %dx%d trace view, 181 rows, target under 2000 us:\n", kWidth, kHeight);
         std::printf("  fill white (baseline)  %8.1f us\n", fill);
         std::printf("  grid only              %8.1f us  (%.1f x the fill)\n", grid, grid / fill);
-        std::printf("  full redraw, shaking   %8.1f us  (%.1f x the fill, %.1f x the grid)  %s\n",
-                    full, full / fill, full / grid, full < 2000.0 ? "within target" : "OVER TARGET");
+        std::printf("  full redraw, shaking   %8.1f us  (%.1f x the fill, %.1f x the grid)  %s\n", full, full / fill,
+                    full / grid, full < 2000.0 ? "within target" : "OVER TARGET");
         if (rest > 0)
-            std::printf("  full redraw, at rest   %8.1f us  (%.1f x the fill, %.1f x the grid)\n",
-                        rest, rest / fill, rest / grid);
-        if (painted > 0)
-            std::printf("  through paint event    %8.1f us  (%.1f x the fill)\n", painted,
-                        painted / fill);
+            std::printf("  full redraw, at rest   %8.1f us  (%.1f x the fill, %.1f x the grid)\n", rest, rest / fill,
+                        rest / grid);
+        if (painted > 0) std::printf("  through paint event    %8.1f us  (%.1f x the fill)\n", painted, painted / fill);
     }
     return 0;
 }

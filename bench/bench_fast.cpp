@@ -117,7 +117,8 @@ int main(int argc, char** argv)
     const double plain = redraw(false), envelope = redraw(true);
 
     std::printf("fast recording figures\n");
-    std::printf("  start-up with %lld samples: %.1f ms  vs an empty store %.1f ms (goal < 50 ms; the store was filled in %.0f s)\n",
+    std::printf("  start-up with %lld samples: %.1f ms  vs an empty store %.1f ms (goal < 50 ms; the store was filled "
+                "in %.0f s)\n",
                 samples, big * 1e3, empty * 1e3, filled);
     std::printf("  redraw at 3,200 a second (181 rows of 16 readings): %.2f ms  vs plain rows %.2f ms (goal < 2 ms)\n",
                 envelope * 1e3, plain * 1e3);

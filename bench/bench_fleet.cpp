@@ -101,8 +101,17 @@ pid_t startRecorder(const std::string& home, int seconds, const std::string& mqt
     const std::string program = std::string(QUIVRA_BINARY_DIR) + "/quivra";
     std::filesystem::create_directories(home);
     std::vector<std::string> environment = {"HOME=" + home, "XDG_DATA_HOME=" + home + "/data", "PATH=/usr/bin:/bin"};
-    std::vector<std::string> arguments = {program, "record", "--accelerometer=simulated", "--rate", "200",
-                                          "--duration", std::to_string(seconds), "--publish", mqtt, "--publish", influx};
+    std::vector<std::string> arguments = {program,
+                                          "record",
+                                          "--accelerometer=simulated",
+                                          "--rate",
+                                          "200",
+                                          "--duration",
+                                          std::to_string(seconds),
+                                          "--publish",
+                                          mqtt,
+                                          "--publish",
+                                          influx};
     std::vector<char*> argv, envp;
     for (auto& a : arguments) argv.push_back(a.data());
     for (auto& e : environment) envp.push_back(e.data());
@@ -121,8 +130,8 @@ pid_t startRecorder(const std::string& home, int seconds, const std::string& mqt
 // What arrived over MQTT from one recorder: its summaries by time.
 struct Arrived {
     std::size_t unique = 0;
-    int twice = 0;  // a second copy of one
-    int gaps = 0;   // a step longer than 1.6 s between two: one missing
+    int twice = 0; // a second copy of one
+    int gaps = 0;  // a step longer than 1.6 s between two: one missing
 };
 
 Arrived arrived(const Subscriber& watcher, const std::string& topic)
@@ -144,7 +153,7 @@ Arrived arrived(const Subscriber& watcher, const std::string& topic)
 double cpuSeconds(const rusage& usage)
 {
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-         + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+           + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 // Starts the fleet, waits for its end and prints what arrived and what it cost; true when every
@@ -160,7 +169,7 @@ bool runFleet(int count, int seconds, MosquittoBroker& broker, InfluxServer& inf
         recorders[std::size_t(i)].pid = startRecorder((homes / ("r" + std::to_string(i))).string(), seconds,
                                                       broker.url("fleet/r" + std::to_string(i)), influx.url("fleet"));
     for (Recorder& r : recorders) ::wait4(r.pid, &r.status, 0, &r.usage);
-    std::this_thread::sleep_for(std::chrono::seconds(2));  // the last deliveries
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // the last deliveries
     const Usage brokerAfter = usageOf(brokerPid), influxAfter = usageOf(influxPid);
     std::filesystem::remove_all(homes);
 
@@ -179,8 +188,9 @@ bool runFleet(int count, int seconds, MosquittoBroker& broker, InfluxServer& inf
         memory += double(r.usage.ru_maxrss) / 1024.0;
         worstMemory = std::max(worstMemory, double(r.usage.ru_maxrss) / 1024.0);
     }
-    const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(
-        influx.query("SELECT count(x_rms) FROM vibration", "fleet"))).object();
+    const QJsonObject answer =
+        QJsonDocument::fromJson(QByteArray::fromStdString(influx.query("SELECT count(x_rms) FROM vibration", "fleet")))
+            .object();
     const long long points = answer["results"][0]["series"][0]["values"][0][1].toInteger();
 
     std::printf("%d recorders x %d s at 200 readings/s (%d ended with an error)\n", count, seconds, failed);
@@ -188,8 +198,9 @@ bool runFleet(int count, int seconds, MosquittoBroker& broker, InfluxServer& inf
                 total.unique, count * seconds, total.gaps, total.twice);
     std::printf("  InfluxDB points: %lld (%s the MQTT count)\n", points,
                 points == (long long)total.unique ? "equal to" : "DIFFERENT from");
-    std::printf("  per recorder: CPU %.1f%% of a core on average (%.1f%% at most), peak memory %.1f MiB (%.1f at most)\n",
-                100 * cpu / count / seconds, 100 * worstCpu / seconds, memory / count, worstMemory);
+    std::printf(
+        "  per recorder: CPU %.1f%% of a core on average (%.1f%% at most), peak memory %.1f MiB (%.1f at most)\n",
+        100 * cpu / count / seconds, 100 * worstCpu / seconds, memory / count, worstMemory);
     std::printf("  mosquitto: CPU %.2f%% of a core, peak memory %.1f MiB\n",
                 100 * (brokerAfter.cpu - brokerBefore.cpu) / seconds, brokerAfter.peakMiB);
     std::printf("  influxd:   CPU %.2f%% of a core, peak memory %.1f MiB\n",

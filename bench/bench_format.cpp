@@ -23,17 +23,16 @@ namespace {
 using platform::Micros;
 
 constexpr int kLines = 1'000'000;
-constexpr Micros kStart = 1'299'330'429'250'000;  // 2011-03-05 13:07:09.250 UTC
+constexpr Micros kStart = 1'299'330'429'250'000; // 2011-03-05 13:07:09.250 UTC
 constexpr Micros kStep = 10'000;
 
 struct Samples {
-    std::vector<float> values;  // x, y, z of each line
+    std::vector<float> values; // x, y, z of each line
     Samples() : values(3 * kLines)
     {
         std::mt19937 random(7);
         std::normal_distribution<float> g(0.0f, 0.6f);
-        for (float& v : values)
-            v = g(random);
+        for (float& v : values) v = g(random);
     }
 };
 
@@ -48,8 +47,7 @@ struct Folder {
     Folder()
     {
         std::string templ = std::filesystem::temp_directory_path() / "quivra-bench-XXXXXX";
-        if (mkdtemp(templ.data()))
-            path = templ;
+        if (mkdtemp(templ.data())) path = templ;
     }
     ~Folder() { std::filesystem::remove_all(path); }
 };
@@ -64,8 +62,7 @@ void exportThroughAscFile(benchmark::State& state)
             state.SkipWithError(file.error().c_str());
             return;
         }
-        for (int i = 0; i < kLines; ++i)
-            file.addSample(kStart + i * kStep, v[3 * i], v[3 * i + 1], v[3 * i + 2]);
+        for (int i = 0; i < kLines; ++i) file.addSample(kStart + i * kStep, v[3 * i], v[3 * i + 1], v[3 * i + 2]);
         if (!file.commit()) {
             state.SkipWithError(file.error().c_str());
             return;
@@ -112,8 +109,8 @@ void exportThroughPrintf(benchmark::State& state)
             std::size_t n = std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
             std::snprintf(date + n, sizeof date - n, ".%03d", int(t % 1'000'000 / 1000));
             char line[128];
-            int length = std::snprintf(line, sizeof line, "%s\t%.7g\t%.7g\t%.7g\n", date,
-                                       double(v[3 * i]), double(v[3 * i + 1]), double(v[3 * i + 2]));
+            int length = std::snprintf(line, sizeof line, "%s\t%.7g\t%.7g\t%.7g\n", date, double(v[3 * i]),
+                                       double(v[3 * i + 1]), double(v[3 * i + 2]));
             put(line, static_cast<std::size_t>(length));
         }
         std::fwrite(wide.data(), 1, used, f);
@@ -139,8 +136,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             auto found = run.counters.find("lines/s");
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred
-                && found != run.counters.end())
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred && found != run.counters.end())
                 linesPerSecond[run.run_name.function_name] = found->second.value;
         }
     }
@@ -150,7 +146,7 @@ public:
 
 int main(int argc, char** argv)
 {
-    samples();  // made before any timing
+    samples(); // made before any timing
     benchmark::Initialize(&argc, argv);
     Summary summary;
     benchmark::RunSpecifiedBenchmarks(&summary);
@@ -166,8 +162,7 @@ int main(int argc, char** argv)
     if (baseline > 0 && ours > 0) {
         std::printf("\nexport of %d lines, UTF-16LE, synced and renamed:\n", kLines);
         std::printf("  strftime + snprintf (baseline)  %12.0f lines/s\n", baseline);
-        std::printf("  AscFile                         %12.0f lines/s  (%.1f x the baseline)\n",
-                    ours, ours / baseline);
+        std::printf("  AscFile                         %12.0f lines/s  (%.1f x the baseline)\n", ours, ours / baseline);
     }
     return 0;
 }

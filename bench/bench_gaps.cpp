@@ -61,8 +61,7 @@ class TimerLateness {
 public:
     explicit TimerLateness(std::chrono::microseconds period)
         : thread_([this, period](std::stop_token stop) { run(stop, period); })
-    {
-    }
+    {}
     // The worst lateness between two wall-clock moments, in ms.
     double worstBetween(Micros from, Micros to)
     {
@@ -182,38 +181,48 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
 
     const std::string exportedText = std::to_string(exported), removedText = std::to_string(removed);
     std::vector<Action> actions;
-    actions.push_back({"export", [&] {
+    actions.push_back({"export",
+                       [&] {
                            bool done = false;
                            QObject conn;
                            QObject::connect(controller, &MainViewController::exported, &conn, [&] { done = true; });
                            QObject::connect(controller, &MainViewController::exportFailed, &conn, [&] { done = true; });
                            controller->exportSession();
                            waitFor([&] { return done; });
-                       }, {}});
-    actions.push_back({"clear and undo", [&] {
+                       },
+                       {}});
+    actions.push_back({"clear and undo",
+                       [&] {
                            // The active session holds as many as the other by now.
                            if (cleared.gData().count() < removed) {
-                               fill(context, cleared.objectId(), removed - int(cleared.gData().count()), 1720000000000000);
+                               fill(context, cleared.objectId(), removed - int(cleared.gData().count()),
+                                    1720000000000000);
                                saveAndWait();
                            }
                            controller->deleteSessionPressed();
                            saveAndWait();
                            controller->undoButtonPressed();
                            saveAndWait();
-                       }, {}});
-    actions.push_back({"delete a session, undo", [&] {
+                       },
+                       {}});
+    actions.push_back({"delete a session, undo",
+                       [&] {
                            recorder->deleteSession(big);
                            saveAndWait();
                            recorder->undoRemoval();
                            saveAndWait();
-                       }, {}});
-    actions.push_back({"stored analysis", [&] {
-                           SessionAnalysis job({delegate.storePath(), context->snapshot(big.objectId()), AnalysisOptions{}, 0});
-                           bool done = false;
-                           QObject::connect(&job, &SessionAnalysis::finished, [&] { done = true; });
-                           job.start();
-                           waitFor([&] { return done; });
-                       }, {}});
+                       },
+                       {}});
+    actions.push_back(
+        {"stored analysis",
+         [&] {
+             SessionAnalysis job({delegate.storePath(), context->snapshot(big.objectId()), AnalysisOptions{}, 0});
+             bool done = false;
+             QObject::connect(&job, &SessionAnalysis::finished, [&] { done = true; });
+             job.start();
+             waitFor([&] { return done; });
+         },
+         {}});
 
     std::vector<std::jthread> loops;
     if (busy)
@@ -244,8 +253,8 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
     std::sort(stamps.begin(), stamps.end());
     const double interval = 1000.0 / rate; // ms
     std::printf("%s at %.0f a second%s (%d runs each, %.0f s; export of %s samples, the others %s):\n",
-                buffered ? "fake buffered device" : "polled source", rate, busy ? ", two busy loops" : "", runs, elapsed,
-                exportedText.c_str(), removedText.c_str());
+                buffered ? "fake buffered device" : "polled source", rate, busy ? ", two busy loops" : "", runs,
+                elapsed, exportedText.c_str(), removedText.c_str());
     for (const Action& action : actions) {
         std::vector<double> gaps, late;
         for (const Run& r : action.runs) {

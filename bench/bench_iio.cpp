@@ -57,7 +57,8 @@ struct Scans {
                                        {{0.0383, 0.0383, 0.0383}, {0, 0, 0}, {0, 1, 0, -1, 0, 0, 0, 0, -1}}, 0);
         std::string all;
         for (std::size_t i = 0; i < batchScans; ++i)
-            all += fake::scan16(int(i % 4096) - 2048, 100, -1000, 1'700'000'000'000'000'000 + std::int64_t(i) * 312'500);
+            all +=
+                fake::scan16(int(i % 4096) - 2048, 100, -1000, 1'700'000'000'000'000'000 + std::int64_t(i) * 312'500);
         bytes.assign(all.begin(), all.end());
     }
 };
@@ -93,7 +94,7 @@ double threadCpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-         + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+           + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 // Scans a second, by hand, for the summary: decoding and copying the same bytes.
@@ -222,14 +223,14 @@ ProgramFigures wholeProgram(const std::string& quivra, double seconds)
         if (!feeder.connect()) return;
         const auto start = Clock::now();
         // Stamped as the device's own clock would: exactly 312.5 us apart from the start.
-        const std::int64_t t0 = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::system_clock::now().time_since_epoch()).count();
+        const std::int64_t t0 =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         std::string batch;
         for (long i = 0, batches = 0; !finished.load(); ++batches) {
             std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * batches));
             batch.clear();
-            for (int k = 0; k < 32; ++k, ++i)
-                batch += fake::scan16(int(i % 2048), 0, -2048, t0 + i * 312'500);
+            for (int k = 0; k < 32; ++k, ++i) batch += fake::scan16(int(i % 2048), 0, -2048, t0 + i * 312'500);
             if (!feeder.write(batch)) break; // the recorder has ended
         }
     });
@@ -253,7 +254,8 @@ ProgramFigures wholeProgram(const std::string& quivra, double seconds)
     f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finished = true;
     f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    f.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    f.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
     const std::string path = data + "/Quivra/Quivra.sqlite";
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
@@ -298,7 +300,8 @@ int main(int argc, char** argv)
     const long total = std::lround(3200 * seconds);
     std::printf("\nbuffered IIO figures\n");
     std::printf("  decoding 16-bit x, y, z and time stamp: %.1f million scans a second  vs memcpy of the same bytes "
-                "%.1f million (goal > 10 million)\n", decoded / 1e6, copied / 1e6);
+                "%.1f million (goal > 10 million)\n",
+                decoded / 1e6, copied / 1e6);
     std::printf("  fake device at 3,200 a second for %.0f s: %ld of %ld scans read, %ld lost, %ld gaps%s%s\n", seconds,
                 s.read, total, total - s.read, s.gaps, s.error.empty() ? "" : ", error: ", s.error.c_str());
     std::printf("  reading thread CPU: %.2f%% of a core (%.2f us a scan)  vs the fake device writing them %.2f%%\n",
@@ -315,6 +318,7 @@ int main(int argc, char** argv)
                 double(p.bytes) / 1e6 / programSeconds * 3600);
     const double bytes = bytesPerSample();
     std::printf("  on disk: %.1f bytes a sample in the store (row and index)  vs the device's 16-byte scan; "
-                "%.0f MB an hour at 3,200 a second\n", bytes, bytes * 3200 * 3600 / 1e6);
+                "%.0f MB an hour at 3,200 a second\n",
+                bytes, bytes * 3200 * 3600 / 1e6);
     return 0;
 }

@@ -27,7 +27,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kReadingsPerBatch = 100;
 constexpr auto kBatchPeriod = 100ms;
-constexpr int kBatches = 50;   // 5 seconds of recording
+constexpr int kBatches = 50; // 5 seconds of recording
 
 MosquittoBroker* broker = nullptr;
 
@@ -48,8 +48,7 @@ void recordRaw(benchmark::State& state, bool publishing)
         options.broker = *publish::parseBrokerUrl(broker->url("bench/line/pump"), error);
         publisher = std::make_unique<publish::Publisher>(options);
         const auto giveUp = SteadyClock::now() + 10s;
-        while (!publisher->stats().connected && SteadyClock::now() < giveUp)
-            std::this_thread::sleep_for(10ms);
+        while (!publisher->stats().connected && SteadyClock::now() < giveUp) std::this_thread::sleep_for(10ms);
         if (!publisher->stats().connected) {
             state.SkipWithError("no connection to the broker");
             return;
@@ -85,8 +84,7 @@ void recordRaw(benchmark::State& state, bool publishing)
     if (publishing) {
         // The last batch's sending belongs to the run.
         const auto giveUp = SteadyClock::now() + 5s;
-        while (publisher->stats().waiting > 0 && SteadyClock::now() < giveUp)
-            std::this_thread::sleep_for(1ms);
+        while (publisher->stats().waiting > 0 && SteadyClock::now() < giveUp) std::this_thread::sleep_for(1ms);
     }
     const double cpu = processCpuMicros() - cpuStart;
 
@@ -101,8 +99,14 @@ void recordRaw(benchmark::State& state, bool publishing)
     }
 }
 
-void formatOnly(benchmark::State& state) { recordRaw(state, false); }
-void formatAndPublish(benchmark::State& state) { recordRaw(state, true); }
+void formatOnly(benchmark::State& state)
+{
+    recordRaw(state, false);
+}
+void formatAndPublish(benchmark::State& state)
+{
+    recordRaw(state, true);
+}
 
 BENCHMARK(formatOnly)->Iterations(kBatches)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(formatAndPublish)->Iterations(kBatches)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -144,8 +148,7 @@ int main(int argc, char** argv)
 
     auto figure = [&](const char* run, const char* name) {
         auto found = summary.figures.find(run);
-        if (found == summary.figures.end() || !found->second.count(name))
-            return -1.0;
+        if (found == summary.figures.end() || !found->second.count(name)) return -1.0;
         return found->second.at(name);
     };
     const double baseline = figure("formatOnly", "cpu_us/reading");
@@ -154,8 +157,7 @@ int main(int argc, char** argv)
         std::printf("\n%d raw readings at 1,000/s in batches of %d, CPU time of the process per reading:\n",
                     kBatches * kReadingsPerBatch, kReadingsPerBatch);
         std::printf("  made into JSON only (baseline)   %7.3f us\n", baseline);
-        std::printf("  JSON published to mosquitto      %7.3f us  (+%.3f us for publishing)\n", ours,
-                    ours - baseline);
+        std::printf("  JSON published to mosquitto      %7.3f us  (+%.3f us for publishing)\n", ours, ours - baseline);
         std::printf("  %.0f of %d batches sent; publish() took %.1f us on average, %.0f us at most\n",
                     figure("formatAndPublish", "sent"), kBatches, figure("formatAndPublish", "mean_publish_us"),
                     figure("formatAndPublish", "longest_publish_us"));

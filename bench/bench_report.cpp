@@ -58,7 +58,8 @@ Child runQuivra(const std::vector<std::string>& arguments)
 
 Child fastest(const std::vector<Child>& runs)
 {
-    return *std::min_element(runs.begin(), runs.end(), [](const Child& a, const Child& b) { return a.seconds < b.seconds; });
+    return *std::min_element(runs.begin(), runs.end(),
+                             [](const Child& a, const Child& b) { return a.seconds < b.seconds; });
 }
 
 // Sessions made with the window's classes; the long one's samples then go in by SQL in one
@@ -88,7 +89,8 @@ bool makeStore(const std::string& path, long long longSamples, int pointSessions
 
     store::Database db;
     if (!db.open(path, error) || !db.exec("BEGIN", error)) return false;
-    store::Statement insert(db, "INSERT INTO gdata (session_id, date_stamp, x_value, y_value, z_value) VALUES (?1, ?2, ?3, ?4, ?5)");
+    store::Statement insert(
+        db, "INSERT INTO gdata (session_id, date_stamp, x_value, y_value, z_value) VALUES (?1, ?2, ?3, ?4, ?5)");
     for (long long i = 0; i < longSamples; ++i) {
         const double t = double(i) / 3200.0;
         insert.bind(1, big).bind(2, std::int64_t(start - 86400000000 + i * 312));
@@ -96,8 +98,8 @@ bool makeStore(const std::string& path, long long longSamples, int pointSessions
         insert.run();
         insert.reset();
     }
-    return db.exec("UPDATE session SET sample_count = " + std::to_string(longSamples) + " WHERE id = " + std::to_string(big)
-                       + "; COMMIT",
+    return db.exec("UPDATE session SET sample_count = " + std::to_string(longSamples)
+                       + " WHERE id = " + std::to_string(big) + "; COMMIT",
                    error);
 }
 
@@ -130,7 +132,8 @@ int main(int argc, char** argv)
     }
     const Child report = fastest(reports), analysis = fastest(analyses);
     if (report.status != 0 || analysis.status != 0) {
-        std::fprintf(stderr, "bench_report: quivra exited with %d (report) and %d (analyse)\n", report.status, analysis.status);
+        std::fprintf(stderr, "bench_report: quivra exited with %d (report) and %d (analyse)\n", report.status,
+                     analysis.status);
         return 1;
     }
     std::printf("report of %lld samples   %6.2f s  %6.1f MiB peak   (goal at 12 M: under 3 s, 128 MiB)\n", samples,

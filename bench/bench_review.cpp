@@ -60,8 +60,8 @@ Store makeStore(const std::string& path, std::int64_t n)
     for (std::int64_t i = 0; i < n; ++i) {
         const double t = double(i) / 3200.0;
         const Micros at = 1'796'731'200'000'000 + Micros(std::llround(t * 1e6)) + (i >= n / 2 ? 20'000'000 : 0);
-        c.insertSample(at, float(0.2 * std::sin(2 * M_PI * 50 * t)) + noise(random), noise(random), -1.0f + noise(random),
-                       s.session);
+        c.insertSample(at, float(0.2 * std::sin(2 * M_PI * 50 * t)) + noise(random), noise(random),
+                       -1.0f + noise(random), s.session);
         if ((i + 1) % 500'000 == 0 || i + 1 == n) {
             const double t0 = now();
             if (!c.save(error)) std::exit(1);
@@ -79,7 +79,8 @@ Store makeStore(const std::string& path, std::int64_t n)
     db.exec("ROLLBACK", error);
     // Reading the rows back in id order is most of a rebuild, and no part of the upkeep while
     // recording (that works on the save's own samples in memory): taken off.
-    store::Statement rows(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1 ORDER BY id");
+    store::Statement rows(
+        db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1 ORDER BY id");
     rows.bind(1, s.session);
     const double r0 = now();
     double sink = 0;
@@ -99,7 +100,8 @@ double rawRead(store::RangeReader& reader, store::ObjectId session, Micros from,
     store::StoreError error;
     rows = 0;
     const double t0 = now();
-    reader.sessionReader().forEachBetween(session, from, to, [&](const store::SampleValues&) { return ++rows, true; }, error);
+    reader.sessionReader().forEachBetween(
+        session, from, to, [&](const store::SampleValues&) { return ++rows, true; }, error);
     return now() - t0;
 }
 
@@ -137,8 +139,9 @@ void measure(const Store& s)
     raw.open(s.path, error);
     std::int64_t rows = 0;
     const double openRaw = rawRead(raw, s.session, view.from(), view.to(), rows);
-    std::printf("  open to the first frame: %8.1f ms (CPU %.1f ms)  vs reading its %lld rows %9.1f ms (goal < 100 ms)\n",
-                open * 1e3, openCpu * 1e3, (long long)rows, openRaw * 1e3);
+    std::printf(
+        "  open to the first frame: %8.1f ms (CPU %.1f ms)  vs reading its %lld rows %9.1f ms (goal < 100 ms)\n",
+        open * 1e3, openCpu * 1e3, (long long)rows, openRaw * 1e3);
     double worst = 0, worstRaw = 0;
     int steps = 0;
     std::printf("  %14s %12s %14s %16s\n", "span", "readings", "worst step ms", "raw rows ms");
@@ -158,15 +161,16 @@ void measure(const Store& s)
         double w = 0;
         for (int i = 0; i < 4; ++i) w = std::max(w, step(i < 2 ? Qt::Key_Right : Qt::Key_Left));
         const double r = rawRead(raw, s.session, view.from(), view.to(), rows);
-        std::printf("  %11.6f s %12lld %14.2f %16.2f\n", double(view.to() - view.from()) / 1e6, (long long)rows, w * 1e3,
-                    r * 1e3);
+        std::printf("  %11.6f s %12lld %14.2f %16.2f\n", double(view.to() - view.from()) / 1e6, (long long)rows,
+                    w * 1e3, r * 1e3);
         worst = std::max(worst, w);
         worstRaw = std::max(worstRaw, r);
     }
     for (int i = 0; i < 30; ++i) worst = std::max(worst, step(Qt::Key_Minus));
     const double memory = double(bench::statusKiB("VmHWM:") - before) / 1024.0;
     std::printf("  %d zoom and pan steps: worst %.2f ms a frame (CPU %.2f ms) vs reading the raw rows of a range up to"
-                " %.1f ms (goal < 16 ms)\n", steps, worst * 1e3, worstCpu * 1e3, worstRaw * 1e3);
+                " %.1f ms (goal < 16 ms)\n",
+                steps, worst * 1e3, worstCpu * 1e3, worstRaw * 1e3);
     std::printf("  review's peak memory growth: %.1f MiB (goal < 64)\n", memory);
 }
 

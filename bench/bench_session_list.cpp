@@ -42,7 +42,8 @@ struct Store {
     void ensure(std::size_t sessions)
     {
         BaseModel root = delegate->baseModel();
-        for (std::size_t n = root.sessions().size(); n < sessions; ++n) Session::init(*root.managedObjectContext()).setBaseModel(root);
+        for (std::size_t n = root.sessions().size(); n < sessions; ++n)
+            Session::init(*root.managedObjectContext()).setBaseModel(root);
         delegate->saveNow();
         QApplication::processEvents();
     }
@@ -56,7 +57,8 @@ struct Store {
     }
     void close()
     {
-        if (auto* popover = qobject_cast<Popover*>(QApplication::activePopupWidget())) popover->dismissPopoverAnimated(false);
+        if (auto* popover = qobject_cast<Popover*>(QApplication::activePopupWidget()))
+            popover->dismissPopoverAnimated(false);
         QApplication::processEvents();
     }
 };
@@ -93,10 +95,22 @@ void Delete(benchmark::State& state, std::size_t sessions, double& figure)
 }
 
 // In this order: the store only grows between them.
-void OpenTen(benchmark::State& s) { Open(s, 10, openFew); }
-void DeleteOfTen(benchmark::State& s) { Delete(s, 10, deleteFew); }
-void OpenTenThousand(benchmark::State& s) { Open(s, 10000, openMany); }
-void DeleteOfTenThousand(benchmark::State& s) { Delete(s, 10000, deleteMany); }
+void OpenTen(benchmark::State& s)
+{
+    Open(s, 10, openFew);
+}
+void DeleteOfTen(benchmark::State& s)
+{
+    Delete(s, 10, deleteFew);
+}
+void OpenTenThousand(benchmark::State& s)
+{
+    Open(s, 10000, openMany);
+}
+void DeleteOfTenThousand(benchmark::State& s)
+{
+    Delete(s, 10000, deleteMany);
+}
 
 } // namespace
 

@@ -33,7 +33,10 @@ using bench::statusKiB;
 
 QuivraAppDelegate* delegate = nullptr;
 Session big, empty;
-double best(double a, double b) { return a < b ? a : b; }
+double best(double a, double b)
+{
+    return a < b ? a : b;
+}
 double exportSeconds = 1e9, pipelineSeconds = 1e9, selectBig = 1e9, selectEmpty = 1e9;
 long exportPeakKiB = 0;
 
@@ -45,7 +48,8 @@ void ExportMillion(benchmark::State& state)
         long before = statusKiB("VmRSS:");
         double t0 = now();
         bool done = false;
-        auto connection = QObject::connect(delegate->mainViewController(), &MainViewController::exported, [&] { done = true; });
+        auto connection =
+            QObject::connect(delegate->mainViewController(), &MainViewController::exported, [&] { done = true; });
         delegate->mainViewController()->exportSession();
         while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         QObject::disconnect(connection);
@@ -60,10 +64,11 @@ void SqliteCommandPipeline(benchmark::State& state)
 {
     std::string out = QDir::tempPath().toStdString() + "/quivra-bench-pipeline.txt";
     std::string command =
-        "sqlite3 -separator '\t' '" + delegate->storePath() + "' \"SELECT strftime('%Y-%m-%d %H:%M:%f', "
-        "date_stamp / 1000000.0, 'unixepoch', 'localtime'), printf('%.7g', x_value), printf('%.7g', y_value), "
-        "printf('%.7g', z_value) FROM gdata WHERE session_id = " + std::to_string(big.objectId()) +
-        " ORDER BY date_stamp, id\" | iconv -t UTF-16LE > '" + out + "'";
+        "sqlite3 -separator '\t' '" + delegate->storePath()
+        + "' \"SELECT strftime('%Y-%m-%d %H:%M:%f', "
+          "date_stamp / 1000000.0, 'unixepoch', 'localtime'), printf('%.7g', x_value), printf('%.7g', y_value), "
+          "printf('%.7g', z_value) FROM gdata WHERE session_id = "
+        + std::to_string(big.objectId()) + " ORDER BY date_stamp, id\" | iconv -t UTF-16LE > '" + out + "'";
     for (auto _ : state) {
         double t0 = now();
         if (std::system(command.c_str()) != 0) state.SkipWithError("sqlite3 or iconv failed");
@@ -85,8 +90,14 @@ void Select(benchmark::State& state, Session session, double& figure)
         state.SetIterationTime(t);
     }
 }
-void SelectMillion(benchmark::State& state) { Select(state, big, selectBig); }
-void SelectEmpty(benchmark::State& state) { Select(state, empty, selectEmpty); }
+void SelectMillion(benchmark::State& state)
+{
+    Select(state, big, selectBig);
+}
+void SelectEmpty(benchmark::State& state)
+{
+    Select(state, empty, selectEmpty);
+}
 
 } // namespace
 
@@ -124,7 +135,7 @@ int main(int argc, char** argv)
     std::printf("  export 1M samples: %8.1f ms  vs sqlite3 | iconv %8.1f ms  ratio %.2f (goal <= 0.40)\n",
                 exportSeconds * 1e3, pipelineSeconds * 1e3, exportSeconds / pipelineSeconds);
     std::printf("  export peak memory growth: %.1f MiB (goal < 64)\n", double(exportPeakKiB) / 1024.0);
-    std::printf("  select a session of 1M: %6.2f ms  vs an empty one %6.2f ms (goal < 10 ms)\n",
-                selectBig * 1e3, selectEmpty * 1e3);
+    std::printf("  select a session of 1M: %6.2f ms  vs an empty one %6.2f ms (goal < 10 ms)\n", selectBig * 1e3,
+                selectEmpty * 1e3);
     return 0;
 }

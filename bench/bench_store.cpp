@@ -79,15 +79,19 @@ void SaveMillionPlainLoop(benchmark::State& state)
 {
     for (auto _ : state) {
         Fixture f;
-        { openContext(f.path()); } // the same schema, indexes and settings
+        {
+            openContext(f.path());
+        } // the same schema, indexes and settings
         sqlite3* db = nullptr;
         sqlite3_open(f.path().c_str(), &db);
         sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
         double t0 = now();
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO gdata(id, session_id, date_stamp, x_value, y_value, z_value)"
-                               " VALUES(?1,?2,?3,?4,?5,?6)", -1, &st, nullptr);
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO gdata(id, session_id, date_stamp, x_value, y_value, z_value)"
+                           " VALUES(?1,?2,?3,?4,?5,?6)",
+                           -1, &st, nullptr);
         for (int i = 0; i < millionSamples; ++i) {
             sqlite3_bind_int64(st, 1, i + 1);
             sqlite3_bind_int64(st, 2, 1);
@@ -121,8 +125,14 @@ void StartupWith(benchmark::State& state, int samples, const char* name)
         note(name, t);
     }
 }
-void StartupEmpty(benchmark::State& state) { StartupWith(state, 0, "start-up, empty store"); }
-void StartupTwoMillion(benchmark::State& state) { StartupWith(state, 2 * millionSamples, "start-up, 2M samples"); }
+void StartupEmpty(benchmark::State& state)
+{
+    StartupWith(state, 0, "start-up, empty store");
+}
+void StartupTwoMillion(benchmark::State& state)
+{
+    StartupWith(state, 2 * millionSamples, "start-up, 2M samples");
+}
 
 void CountAndNewest(benchmark::State& state)
 {
@@ -179,7 +189,8 @@ int main(int argc, char** argv)
     auto ms = [](const std::string& k) { return figures[k] * 1000.0; };
     std::printf("\nstore figures (best of the runs above)\n");
     std::printf("  save 1M samples:      %8.1f ms  vs plain SQLite loop %8.1f ms  ratio %.2f (goal <= 1.30)\n",
-                ms("save 1M samples"), ms("save 1M plain loop"), figures["save 1M samples"] / figures["save 1M plain loop"]);
+                ms("save 1M samples"), ms("save 1M plain loop"),
+                figures["save 1M samples"] / figures["save 1M plain loop"]);
     std::printf("  start-up, 2M samples: %8.2f ms  vs empty store       %8.2f ms  ratio %.2f (goal <= 1.50, < 50 ms)\n",
                 ms("start-up, 2M samples"), ms("start-up, empty store"),
                 figures["start-up, 2M samples"] / figures["start-up, empty store"]);

@@ -30,7 +30,8 @@ const SettingOption settingOptions[] = {
     {"window", "window", "W", "hann, flattop or blackman-harris."},
     {"averaging", "averaging", "A", "linear, exponential or peak-hold."},
     {"exponential-weight", "exponential_weight", "X", "The newest block's share in exponential averaging, (0, 1]."},
-    {"unit", "unit", "U", "The peaks' level: amplitude (g peak), psd (g²/Hz), db (re 1 g peak) or velocity (mm/s peak)."},
+    {"unit", "unit", "U",
+     "The peaks' level: amplitude (g peak), psd (g²/Hz), db (re 1 g peak) or velocity (mm/s peak)."},
     {"group", "group", "G", "ISO 10816-3 machine group: group1 (large) or group2 (medium)."},
     {"foundation", "foundation", "F", "rigid or flexible."},
     {"peaks", "peaks", "K", "How many of the strongest peaks to list per axis, 0 to 64."},
@@ -73,8 +74,10 @@ int runAnalyse(const QStringList& arguments)
     QCommandLineOption asJson("json", "The result as one JSON object.");
     QCommandLineOption from("from", "Analyse from this moment on.", "T");
     QCommandLineOption to("to", "Analyse up to this moment.", "T");
-    QCommandLineOption band("band", "The velocity band in Hz, as in 10-1000 (clipped at half the sample rate).", "LO-HI");
-    QCommandLineOption lastSeconds("last", "Analyse the last S seconds of the session (as the window's span does).", "S");
+    QCommandLineOption band("band", "The velocity band in Hz, as in 10-1000 (clipped at half the sample rate).",
+                            "LO-HI");
+    QCommandLineOption lastSeconds("last", "Analyse the last S seconds of the session (as the window's span does).",
+                                   "S");
     line.add(asJson);
     line.add(from);
     line.add(to);
@@ -107,8 +110,8 @@ int runAnalyse(const QStringList& arguments)
     if (line.isSet(band)) applyBand(line, options, line.value(band));
 
     AnalysedSpan span;
-    const analysis::Result result = analyseSpan(reader, session, options.settings,
-                                                spanBounds(line, reader, session, from, to, &lastSeconds), span);
+    const analysis::Result result =
+        analyseSpan(reader, session, options.settings, spanBounds(line, reader, session, from, to, &lastSeconds), span);
     Output out("-");
     out.open();
     out.append(line.isSet(asJson) ? reportJson(span, result) : reportText(span, result));

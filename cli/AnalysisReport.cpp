@@ -31,7 +31,7 @@ std::string padded(std::string text, std::size_t width)
 std::string levelsRow(const std::string& name, const Levels& l)
 {
     return "  " + padded(name, 11) + fixed(l.mean, 5, 10) + fixed(l.rms, 5, 10) + fixed(l.peak, 5, 10)
-        + fixed(l.peakToPeak, 5, 11) + fixed(l.crest, 2, 8) + "\n";
+           + fixed(l.peakToPeak, 5, 11) + fixed(l.crest, 2, 8) + "\n";
 }
 
 void levelsJson(std::string& out, std::string_view name, const Levels& l)
@@ -54,16 +54,16 @@ std::string headline(const AnalysedSpan& span, const Result& r)
     if (!span.point.empty()) out += (span.machine.empty() ? ", " : " \u00b7 ") + span.point;
     out += ", started " + isoLocal(span.sessionStart) + "\n";
     out += "Analysed " + isoLocal(span.first, 3) + " to " + isoLocal(span.last, 3) + " ("
-        + durationText(span.last - span.first) + "): " + grouped(r.samples) + " samples at "
-        + fixed(r.sampleRate, 2) + " a second\n";
+           + durationText(span.last - span.first) + "): " + grouped(r.samples) + " samples at " + fixed(r.sampleRate, 2)
+           + " a second\n";
     out += "FFT " + std::to_string(r.fftSize) + " (" + fixed(r.binWidth, 4) + " Hz bins up to the Nyquist frequency, "
-        + fixed(r.nyquist(), 1) + " Hz; faster vibration folds below it), "
-        + std::string(analysis::toText(r.settings.window)) + " window, "
-        + std::string(analysis::toText(r.settings.averaging)) + " averaging; " + grouped(r.blocksUsed)
-        + (r.blocksUsed == 1 ? " block" : " blocks") + " used, " + grouped(r.blocksSkipped) + " left out for gaps\n";
+           + fixed(r.nyquist(), 1) + " Hz; faster vibration folds below it), "
+           + std::string(analysis::toText(r.settings.window)) + " window, "
+           + std::string(analysis::toText(r.settings.averaging)) + " averaging; " + grouped(r.blocksUsed)
+           + (r.blocksUsed == 1 ? " block" : " blocks") + " used, " + grouped(r.blocksSkipped) + " left out for gaps\n";
     if (r.partialLength > 0)
         out += "Fewer samples than one block without a gap: the spectrum is of the newest " + grouped(r.partialLength)
-            + ", zero-padded\n";
+               + ", zero-padded\n";
     return out;
 }
 
@@ -72,13 +72,13 @@ std::string headline(const AnalysedSpan& span, const Result& r)
 std::string velocityHeading(const Result& r)
 {
     const std::string machine = std::string(analysis::toText(r.settings.group)) + ", "
-        + std::string(analysis::toText(r.settings.foundation)) + " foundation";
+                                + std::string(analysis::toText(r.settings.foundation)) + " foundation";
     std::string out = "Velocity RMS over " + fixed(r.bandLowHz, 1) + "-" + fixed(r.bandHighHz, 1) + " Hz";
     if (r.isoVerdict) return out + ", ISO 10816-3 " + machine + "\n";
     const bool cut = r.bandHighHz < r.settings.bandHighHz;
     out += std::string(cut ? " (the band cut at the Nyquist frequency)" : " (the band set)") + ", zones of " + machine
-        + "\n  NOT an ISO 10816 verdict, which is for " + fixed(analysis::kIsoBandLowHz, 0) + "-"
-        + fixed(analysis::kIsoBandHighHz, 0) + " Hz";
+           + "\n  NOT an ISO 10816 verdict, which is for " + fixed(analysis::kIsoBandLowHz, 0) + "-"
+           + fixed(analysis::kIsoBandHighHz, 0) + " Hz";
     if (r.bandHighHz < analysis::kIsoBandHighHz)
         out += " and needs at least " + grouped(std::llround(analysis::kIsoBandRate)) + " samples a second";
     return out + ": the zones below are a guide only\n";
@@ -95,31 +95,34 @@ std::string reportText(const AnalysedSpan& span, const Result& r)
 
     out += "\n";
     if (!r.hasVelocity) {
-        out += r.hasSpectrum ? "Velocity: the band " + fixed(r.settings.bandLowHz, 1) + "-" + fixed(r.settings.bandHighHz, 1)
-                                   + " Hz holds no frequency below half the sample rate\n"
-                             : "No spectrum: fewer than " + std::to_string(analysis::kMinPartialLength)
-                                   + " samples without a gap, so no velocity, zone or peaks\n";
+        out += r.hasSpectrum
+                   ? "Velocity: the band " + fixed(r.settings.bandLowHz, 1) + "-" + fixed(r.settings.bandHighHz, 1)
+                         + " Hz holds no frequency below half the sample rate\n"
+                   : "No spectrum: fewer than " + std::to_string(analysis::kMinPartialLength)
+                         + " samples without a gap, so no velocity, zone or peaks\n";
     } else {
         out += velocityHeading(r);
         for (std::size_t a = 0; a < 3; ++a) {
             const auto& axis = r.axes[a];
-            out += "  " + padded(std::string(analysis::kAxisNames[a]), 9) + fixed(axis.velocityRms, 2, 9) + " mm/s RMS  zone "
-                + std::string(analysis::zoneName(axis.zone)) + "  "
-                + (r.isoVerdict ? std::string(analysis::zoneMeaning(axis.zone)) : "(a guide only)") + "\n";
+            out += "  " + padded(std::string(analysis::kAxisNames[a]), 9) + fixed(axis.velocityRms, 2, 9)
+                   + " mm/s RMS  zone " + std::string(analysis::zoneName(axis.zone)) + "  "
+                   + (r.isoVerdict ? std::string(analysis::zoneMeaning(axis.zone)) : "(a guide only)") + "\n";
         }
-        out += "  overall zone " + std::string(analysis::zoneName(r.zone)) + " (" + std::string(analysis::kAxisNames[std::size_t(r.largestAxis)])
-            + ")" + (r.isoVerdict ? "" : ", not an ISO 10816 verdict") + "\n";
+        out += "  overall zone " + std::string(analysis::zoneName(r.zone)) + " ("
+               + std::string(analysis::kAxisNames[std::size_t(r.largestAxis)]) + ")"
+               + (r.isoVerdict ? "" : ", not an ISO 10816 verdict") + "\n";
     }
     if (r.hasSpectrum && r.settings.peakCount > 0) {
         const bool otherUnit = r.settings.unit != analysis::SpectrumUnit::Amplitude;
         const std::string label(analysis::unitLabel(r.settings.unit));
-        out += "\nStrongest peaks, amplitude in g peak" + (otherUnit ? " (level in " + label + ")" : std::string()) + "\n";
+        out +=
+            "\nStrongest peaks, amplitude in g peak" + (otherUnit ? " (level in " + label + ")" : std::string()) + "\n";
         for (std::size_t a = 0; a < 3; ++a) {
             out += "  " + std::string(analysis::kAxisNames[a]) + " ";
             if (r.axes[a].peaks.empty()) out += " none";
             for (const auto& peak : r.axes[a].peaks) {
                 out += (&peak == &r.axes[a].peaks.front() ? " " : ", ") + fixed(peak.frequency, 2) + " Hz "
-                    + fixed(peak.amplitude, 5);
+                       + fixed(peak.amplitude, 5);
                 if (otherUnit) out += " (" + fixed(peak.level, 5) + ")";
             }
             out += "\n";
@@ -147,8 +150,10 @@ std::string reportJson(const AnalysedSpan& span, const Result& r)
     json::key(out, "settings");
     out += "{";
     json::integer(out, "fft_size", s.fftSize);
-    for (auto [name, value] : {std::pair{"window", analysis::toText(s.window)}, {"averaging", analysis::toText(s.averaging)},
-                               {"unit", analysis::toText(s.unit)}, {"group", analysis::toText(s.group)},
+    for (auto [name, value] : {std::pair{"window", analysis::toText(s.window)},
+                               {"averaging", analysis::toText(s.averaging)},
+                               {"unit", analysis::toText(s.unit)},
+                               {"group", analysis::toText(s.group)},
                                {"foundation", analysis::toText(s.foundation)}})
         json::string(out, name, value);
     json::number(out, "band_low_hz", s.bandLowHz);

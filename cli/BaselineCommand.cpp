@@ -35,7 +35,8 @@ int runBaseline(const QStringList& arguments)
     store::StoreError error;
     if (byPoint && !line.isSet(remove)) {
         store::ObjectId session = 0;
-        if (!store::readBaseline(reader.database(), reader.version(), line.value(machine), line.value(point), session, error))
+        if (!store::readBaseline(reader.database(), reader.version(), line.value(machine), line.value(point), session,
+                                 error))
             storeError(error);
         std::printf("%s\n", session ? std::to_string(session).c_str() : "none");
         return done;
@@ -58,8 +59,10 @@ int runBaseline(const QStringList& arguments)
     std::string reason;
     if (!writes.open(platform::storePath(), reason) || !store::writeBaseline(writes.database(), m, p, chosen, error))
         throw Failure(storeFailed, "the baseline could not be kept: " + (reason.empty() ? error.describe() : reason));
-    if (chosen) std::printf("session %lld is the baseline of %s, %s\n", static_cast<long long>(chosen), m.c_str(), p.c_str());
-    else std::printf("%s, %s has no baseline\n", m.c_str(), p.c_str());
+    if (chosen)
+        std::printf("session %lld is the baseline of %s, %s\n", static_cast<long long>(chosen), m.c_str(), p.c_str());
+    else
+        std::printf("%s, %s has no baseline\n", m.c_str(), p.c_str());
     return done;
 }
 

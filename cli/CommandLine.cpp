@@ -91,11 +91,13 @@ store::SessionReader::SessionRow findSession(store::SessionReader& reader, const
     } else {
         const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), id);
         if (ec != std::errc() || end != name.data() + name.size() || id <= 0)
-            throw Failure(badUsage, "\"" + name + "\" is not a session: give its number (see quivra sessions) or active");
+            throw Failure(badUsage,
+                          "\"" + name + "\" is not a session: give its number (see quivra sessions) or active");
     }
     std::vector<store::SessionReader::SessionRow> rows = allSessions(reader);
     const auto found = std::find_if(rows.begin(), rows.end(), [id](const auto& row) { return row.id == id; });
-    if (found == rows.end()) throw Failure(badUsage, "there is no session " + std::to_string(id) + " (see quivra sessions)");
+    if (found == rows.end())
+        throw Failure(badUsage, "there is no session " + std::to_string(id) + " (see quivra sessions)");
     const store::SessionReader::SessionRow row = *found;
     if (sessions) *sessions = std::move(rows);
     return row;

@@ -67,7 +67,8 @@ void readRows(store::SessionReader& reader, store::ObjectId session,
     // Pages straight from the file's mapping rather than copied in: a long walk goes faster.
     reader.database().exec("PRAGMA mmap_size = 1073741824", error);
     // Every saved row: bounded by time only, so that SQLite checks nothing else per row.
-    if (!reader.forEachBetween(session, std::numeric_limits<Micros>::min(), std::numeric_limits<Micros>::max(), visit, error))
+    if (!reader.forEachBetween(session, std::numeric_limits<Micros>::min(), std::numeric_limits<Micros>::max(), visit,
+                               error))
         storeError(error);
 }
 
@@ -200,8 +201,8 @@ int runExport(const QStringList& arguments)
         if (!out.finish()) throw Failure(storeFailed, out.error());
         if (out.toStandardOutput()) return done;
     }
-    std::printf("Exported %s samples of session %lld to %s\n", grouped(rows).c_str(), static_cast<long long>(session.id),
-                path.c_str());
+    std::printf("Exported %s samples of session %lld to %s\n", grouped(rows).c_str(),
+                static_cast<long long>(session.id), path.c_str());
     return done;
 }
 

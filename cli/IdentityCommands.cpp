@@ -46,11 +46,16 @@ bool describeHere(const std::string& path, const std::string& name,
     Session session(keeper.context(), findSession(reader, name).id);
     store::SessionIdentity identity = session.identity();
     for (const auto& [key, value] : fields) {
-        if (key == "name") identity.name = value;
-        else if (key == "machine") identity.machine = value;
-        else if (key == "point") identity.point = value;
-        else if (key == "direction") identity.direction = value;
-        else if (key == "notes") identity.notes = value;
+        if (key == "name")
+            identity.name = value;
+        else if (key == "machine")
+            identity.machine = value;
+        else if (key == "point")
+            identity.point = value;
+        else if (key == "direction")
+            identity.direction = value;
+        else if (key == "notes")
+            identity.notes = value;
     }
     const store::SessionIdentity tidy = tidyIdentity(identity);
     session.setIdentity(tidy);
@@ -81,19 +86,22 @@ int runDescribe(const QStringList& arguments)
     for (int i = 0; i < 5; ++i) {
         if (!line.isSet(options[std::size_t(i)])) continue;
         std::string value = line.value(options[std::size_t(i)]);
-        for (std::size_t at = 0; i == 4 && (at = value.find("\\n", at)) != std::string::npos;) value.replace(at, 2, "\n");
+        for (std::size_t at = 0; i == 4 && (at = value.find("\\n", at)) != std::string::npos;)
+            value.replace(at, 2, "\n");
         fields.emplace_back(keys[i], value);
     }
     if (fields.empty()) line.usageError("give at least one of --name, --machine, --point, --direction, --notes");
 
     const std::string path = platform::storePath();
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) throw Failure(storeFailed, "there is no store at " + path + " yet (nothing was recorded)");
+    if (!std::filesystem::exists(path, ec))
+        throw Failure(storeFailed, "there is no store at " + path + " yet (nothing was recorded)");
     if (describeHere(path, positional.front(), fields)) return done;
     QUrlQuery request;
     request.addQueryItem("do", "describe");
     request.addQueryItem("session", QString::fromStdString(positional.front()));
-    for (const auto& [key, value] : fields) request.addQueryItem(QString::fromStdString(key), QString::fromStdString(value));
+    for (const auto& [key, value] : fields)
+        request.addQueryItem(QString::fromStdString(key), QString::fromStdString(value));
     std::string error;
     const auto answer = askRecorder(path, request.toString(QUrl::FullyEncoded).toStdString(), error);
     if (!answer) throw Failure(storeFailed, "another Quivra holds the store and " + error);
@@ -106,13 +114,15 @@ int runMark(const QStringList& arguments)
     CommandLine line("mark", "mark [--kind event|start|end] TEXT...",
                      "Drops a marker now in the session a running Quivra (the window or quivra record)\n"
                      "records into, its text the words given. Exits with status 1 when none runs on the store.");
-    QCommandLineOption kind("kind", "What the moment is: event (the default), start or end (of a run).", "KIND", "event");
+    QCommandLineOption kind("kind", "What the moment is: event (the default), start or end (of a run).", "KIND",
+                            "event");
     line.add(kind);
     if (!line.parse(arguments)) return done;
     std::string text;
     for (const std::string& word : line.positional()) text += (text.empty() ? "" : " ") + word;
     if (tidyMarkerText(text).empty()) line.usageError("give the marker's text");
-    if (!store::markerKindFromName(line.value(kind))) line.usageError("--kind " + line.value(kind) + ": event, start or end");
+    if (!store::markerKindFromName(line.value(kind)))
+        line.usageError("--kind " + line.value(kind) + ": event, start or end");
     QUrlQuery request;
     request.addQueryItem("do", "mark");
     request.addQueryItem("kind", QString::fromStdString(line.value(kind)));
@@ -130,7 +140,8 @@ int runMarkers(const QStringList& arguments)
     CommandLine line("markers", "markers SESSION|active [--json]",
                      "Lists a session's saved markers in time order: when (local time), the seconds since the\n"
                      "session's start, the kind and the text.");
-    QCommandLineOption asJson("json", "One JSON object per marker and line (times also in microseconds since 1970 UTC).");
+    QCommandLineOption asJson("json",
+                              "One JSON object per marker and line (times also in microseconds since 1970 UTC).");
     line.add(asJson);
     if (!line.parse(arguments)) return done;
     const std::vector<std::string> positional = line.positional();

@@ -57,8 +57,10 @@ std::string canonical(const std::string& path)
 
 bool sameFile(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+           && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -102,8 +104,7 @@ std::optional<Destination> destination(const std::string& path, const ProtectedF
 
 Output::Output(std::string path)
     : Output(Destination{path == "-" ? Destination::Kind::standardOutput : Destination::Kind::file, path})
-{
-}
+{}
 
 Output::Output(Destination destination) : kind_(destination.kind), path_(std::move(destination.path))
 {
@@ -160,16 +161,21 @@ void Output::flush()
     std::size_t done = 0;
     while (good() && fd_ >= 0 && done < buffer_.size()) {
         const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n >= 0) done += std::size_t(n);
-        else if (errno == EPIPE && kind_ != Destination::Kind::file) readerGone_ = true;
-        else if (errno != EINTR) fail(errno);
+        if (n >= 0)
+            done += std::size_t(n);
+        else if (errno == EPIPE && kind_ != Destination::Kind::file)
+            readerGone_ = true;
+        else if (errno != EINTR)
+            fail(errno);
     }
     buffer_.clear();
 }
 
 void Output::fail(int errorNumber)
 {
-    if (error_.empty()) error_ = "cannot write " + (toStandardOutput() ? std::string("to standard output") : path_) + ": " + std::strerror(errorNumber);
+    if (error_.empty())
+        error_ = "cannot write " + (toStandardOutput() ? std::string("to standard output") : path_) + ": "
+                 + std::strerror(errorNumber);
 }
 
 void Output::removeTemporary()

@@ -120,21 +120,27 @@ std::optional<RecordRequest> parseRecord(const QStringList& arguments)
                      "input drops a marker when it arrives, its text the line; `quivra mark` drops one too.\n"
                      "A new session takes the machine and point of the one before it.");
     QCommandLineOption sourceOption("accelerometer",
-                                     "Where readings come from: auto, iio, iio:DEVICE, simulated or replay:FILE "
-                                     "(as for the window).",
-                                     "SOURCE", "auto");
-    QCommandLineOption rate("rate", "Readings a second, stored as the window's rate: 5 to 200, or a faster one the "
-                                    "accelerometer offers.", "R");
+                                    "Where readings come from: auto, iio, iio:DEVICE, simulated or replay:FILE "
+                                    "(as for the window).",
+                                    "SOURCE", "auto");
+    QCommandLineOption rate("rate",
+                            "Readings a second, stored as the window's rate: 5 to 200, or a faster one the "
+                            "accelerometer offers.",
+                            "R");
     QCommandLineOption duration("duration", "Stop after this long.", "D");
     QCommandLineOption newSession("new-session", "Start a new session, as the window's New does.");
-    QCommandLineOption publishTo("publish", "Publish a summary every second to MQTT, "
-                                            "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
-                                            "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.", "URL");
-    QCommandLineOption publishRaw("publish-raw", "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
+    QCommandLineOption publishTo("publish",
+                                 "Publish a summary every second to MQTT, "
+                                 "mqtt://[USER[:PASS]@]HOST[:PORT]/TOPIC-PREFIX, or to InfluxDB, "
+                                 "influx://[USER:PASS@]HOST[:PORT]/DATABASE; once per destination.",
+                                 "URL");
+    QCommandLineOption publishRaw("publish-raw",
+                                  "Also publish every reading to the MQTT brokers, in batches every 100 ms.");
     QCommandLineOption name("name", "Name the session recorded into.", "N");
     QCommandLineOption machine("machine", "The machine (asset) it measures.", "M");
     QCommandLineOption point("point", "The measurement point on the machine.", "P");
-    for (const auto* option : {&sourceOption, &rate, &duration, &newSession, &name, &machine, &point, &publishTo, &publishRaw})
+    for (const auto* option :
+         {&sourceOption, &rate, &duration, &newSession, &name, &machine, &point, &publishTo, &publishRaw})
         line.add(*option);
     if (!line.parse(arguments)) return std::nullopt;
     if (!line.positional().empty()) line.usageError("unexpected argument '" + line.positional().front() + "'");
@@ -156,7 +162,8 @@ std::optional<RecordRequest> parseRecord(const QStringList& arguments)
     if (!request.source) throw Failure(badUsage, error);
     if (line.isSet(rate)) request.framerate = checkedRate(line, line.value(rate), *request.source);
     request.newSession = line.isSet(newSession);
-    for (auto [option, field] : {std::pair{&name, &request.name}, {&machine, &request.machine}, {&point, &request.point}})
+    for (auto [option, field] :
+         {std::pair{&name, &request.name}, {&machine, &request.machine}, {&point, &request.point}})
         if (line.isSet(*option)) *field = line.value(*option);
     return request;
 }
@@ -179,7 +186,8 @@ void printSummary(std::int64_t kept, std::int64_t lost, long long session, Micro
 {
     const double seconds = double(span) / 1e6;
     char rateText[32];
-    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(kept) / seconds : 0.0, std::chars_format::fixed, 1).ptr = '\0';
+    *std::to_chars(rateText, rateText + 31, seconds > 0 ? double(kept) / seconds : 0.0, std::chars_format::fixed, 1)
+         .ptr = '\0';
     std::printf("Recorded %s samples into session %lld in %s (%s a second), %s dropped%s%s\n", grouped(kept).c_str(),
                 session, durationText(span).c_str(), rateText, grouped(static_cast<long long>(dropped)).c_str(),
                 lost > 0 ? (", " + grouped(lost) + " lost (not saved)").c_str() : "",
@@ -201,7 +209,8 @@ int runRecord(const QStringList& arguments)
     StoreKeeper keeper;
     store::StoreError storeProblem;
     if (!keeper.open(platform::storePath(), storeProblem)) {
-        if (storeProblem.code == store::StoreError::lockedByAnotherProcess) throw Failure(storeFailed, storeProblem.message);
+        if (storeProblem.code == store::StoreError::lockedByAnotherProcess)
+            throw Failure(storeFailed, storeProblem.message);
         storeError(storeProblem);
     }
     BaseModel root = keeper.loadRoot();
@@ -219,7 +228,7 @@ int runRecord(const QStringList& arguments)
     const std::int64_t before = recorder.activeSampleCount();
     const auto recorded = [&] { return recorder.activeSampleCount() - before; };
     std::string deviceFailure, offRate; // offRate: the latest warning, kept for the summary
-    QObject listening; // the connections end with this run
+    QObject listening;                  // the connections end with this run
     QObject::connect(&accelerometer, &sensors::Accelerometer::sourceFailed, &listening,
                      [&deviceFailure](const QString& message) {
                          deviceFailure = message.toStdString();
@@ -260,8 +269,8 @@ int runRecord(const QStringList& arguments)
 
     // What the final save could not write is lost, not recorded.
     const std::int64_t lost = saved ? 0 : keeper.context()->unsavedSampleCount();
-    printSummary(recorded() - lost, lost, static_cast<long long>(options.activeSession().objectId()),
-                 stopped - started, droppedSoFar(recorder), offRate);
+    printSummary(recorded() - lost, lost, static_cast<long long>(options.activeSession().objectId()), stopped - started,
+                 droppedSoFar(recorder), offRate);
     if (!saved) throw Failure(storeFailed, "what was recorded could not be saved: " + describeStoreError(saveProblem));
     if (!deviceFailure.empty()) throw Failure(storeFailed, "the accelerometer failed: " + deviceFailure);
     return done;

@@ -28,8 +28,9 @@ Outline emptyOutline(store::SessionReader& reader, store::ObjectId session, cons
 void addToOutline(Outline& outline, const store::SampleValues& s)
 {
     const double width = double(std::max<platform::Micros>(1, outline.to - outline.from));
-    const auto slice = std::min(kOutlineSlices - 1, std::size_t(std::max(0.0, double(s.dateStamp - outline.from) / width
-                                                                              * double(kOutlineSlices))));
+    const auto slice =
+        std::min(kOutlineSlices - 1,
+                 std::size_t(std::max(0.0, double(s.dateStamp - outline.from) / width * double(kOutlineSlices))));
     const float values[3] = {s.x, s.y, s.z};
     for (std::size_t a = 0; a < 3; ++a) {
         float& low = outline.low[slice][a];

@@ -33,7 +33,8 @@ Listed describe(store::SessionReader& reader, const store::SessionReader::Sessio
     Listed out{row, row.id == active};
     store::StoreError error;
     std::vector<Micros> times;
-    if (!reader.timeSpan(row.id, out.first, out.last, out.any, error) || !reader.firstTimes(row.id, analysis::kRateSamples, times, error))
+    if (!reader.timeSpan(row.id, out.first, out.last, out.any, error)
+        || !reader.firstTimes(row.id, analysis::kRateSamples, times, error))
         storeError(error);
     out.rate = analysis::estimateSampleRate(times);
     return out;
@@ -81,10 +82,10 @@ void appendText(std::string& line, const Listed& s)
     const std::string place = placeText(s.row.identity);
     if (!place.empty()) who += (who.empty() ? "" : ": ") + place;
     line.assign(160 + who.size(), '\0');
-    const int length = std::snprintf(line.data(), line.size(), kRowFormat, s.active ? '*' : ' ',
-                                     std::to_string(s.row.id).c_str(), isoLocal(s.row.start).c_str(),
-                                     grouped(s.row.samples).c_str(), s.any ? durationText(s.last - s.first).c_str() : "-",
-                                     rate, who.c_str());
+    const int length =
+        std::snprintf(line.data(), line.size(), kRowFormat, s.active ? '*' : ' ', std::to_string(s.row.id).c_str(),
+                      isoLocal(s.row.start).c_str(), grouped(s.row.samples).c_str(),
+                      s.any ? durationText(s.last - s.first).c_str() : "-", rate, who.c_str());
     line.resize(std::size_t(std::max(length, 0)));
     if (who.empty()) line.erase(line.size() - 3, 2); // no blank columns at the end
 }
@@ -99,9 +100,12 @@ int runSessions(const QStringList& arguments)
                      "was recorded at (samples a second), and its name, machine and point. The active session\n"
                      "is marked with a star. Reads the store without changing it, also while Quivra records\n"
                      "into it.");
-    QCommandLineOption asJson("json", "One JSON object per session and line (times also in microseconds since 1970 UTC).");
-    QCommandLineOption filter("filter", "Only sessions with every word in their name, machine, point, direction, "
-                                        "notes, source or start (ignoring case).", "WORDS");
+    QCommandLineOption asJson("json",
+                              "One JSON object per session and line (times also in microseconds since 1970 UTC).");
+    QCommandLineOption filter("filter",
+                              "Only sessions with every word in their name, machine, point, direction, "
+                              "notes, source or start (ignoring case).",
+                              "WORDS");
     QCommandLineOption machine("machine", "Only sessions of this machine (ignoring case).", "M");
     QCommandLineOption point("point", "Only sessions at this measurement point (ignoring case).", "P");
     for (const auto* option : {&asJson, &filter, &machine, &point}) line.add(*option);

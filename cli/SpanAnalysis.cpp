@@ -57,24 +57,27 @@ analysis::Result analyseSpan(store::SessionReader& reader, const store::SessionR
                              const std::function<void(const store::SampleValues&)>& also)
 {
     // One pass: the first samples wait while they give the rate, then the rest stream through.
-    span = AnalysedSpan{session.id, session.start, 0, 0, session.identity.name, session.identity.machine,
-                        session.identity.point};
+    span = AnalysedSpan{
+        session.id, session.start, 0, 0, session.identity.name, session.identity.machine, session.identity.point};
     bool seen = false;
     analysis::SessionWalk walk(settings, [&](std::size_t waiting) -> double {
         throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
                                     + (waiting < 2 ? "too few samples" : "no time between its samples")
-                                    + (bounds.named ? " in that span" : "") + " to analyse ("
-                                    + std::to_string(waiting) + ")");
+                                    + (bounds.named ? " in that span" : "") + " to analyse (" + std::to_string(waiting)
+                                    + ")");
     });
     store::StoreError error;
-    const bool read = reader.forEachBetween(session.id, bounds.lower, bounds.upper, [&](const store::SampleValues& s) {
-        if (!seen) span.first = s.dateStamp;
-        seen = true;
-        span.last = s.dateStamp;
-        walk.add(s.dateStamp, s.x, s.y, s.z);
-        if (also) also(s);
-        return true;
-    }, error);
+    const bool read = reader.forEachBetween(
+        session.id, bounds.lower, bounds.upper,
+        [&](const store::SampleValues& s) {
+            if (!seen) span.first = s.dateStamp;
+            seen = true;
+            span.last = s.dateStamp;
+            walk.add(s.dateStamp, s.x, s.y, s.z);
+            if (also) also(s);
+            return true;
+        },
+        error);
     if (!read) storeError(error);
     return walk.result();
 }

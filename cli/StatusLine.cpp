@@ -55,8 +55,8 @@ void StatusLine::update()
     // Not printf: the user's locale might write a comma.
     *std::to_chars(rateText, rateText + 31, rate, std::chars_format::fixed, 1).ptr = '\0';
     const std::string text = cli::durationText(ms * 1000) + ", " + cli::grouped(now.samples) + " samples, " + rateText
-        + " a second, " + cli::grouped(static_cast<long long>(now.dropped)) + " dropped"
-        + (now.warning.empty() ? std::string() : "; off rate: " + now.warning);
+                             + " a second, " + cli::grouped(static_cast<long long>(now.dropped)) + " dropped"
+                             + (now.warning.empty() ? std::string() : "; off rate: " + now.warning);
     if (!terminal_) {
         platform::log("recording: " + text);
         return;

@@ -41,7 +41,7 @@ private:
     QTimer timer_;
     QElapsedTimer elapsed_;
     std::deque<std::pair<qint64, std::int64_t>> history_; // (ms, samples), for the rate of late
-    std::mutex lock_; // the log may come from any thread
+    std::mutex lock_;                                     // the log may come from any thread
     std::string shown_;
     bool finished_ = false;
 };

@@ -33,21 +33,32 @@ std::optional<int> runSubcommand(int argc, char** argv, const DrawingSubcommand*
     if (argc < 2) return std::nullopt;
     const std::string name = argv[1];
     int (*run)(const QStringList&) = nullptr;
-    if (name == "record") run = runRecord;
-    else if (name == "sessions") run = runSessions;
-    else if (name == "export") run = runExport;
-    else if (name == "analyse" || name == "analyze") run = runAnalyse;
-    else if (name == "describe") run = runDescribe;
-    else if (name == "markers") run = runMarkers;
-    else if (name == "mark") run = runMark;
-    else if (name == "baseline") run = runBaseline;
-    else if (name == "trend") run = runTrend;
-    else if (name == "report" && drawing) run = drawing->run;
+    if (name == "record")
+        run = runRecord;
+    else if (name == "sessions")
+        run = runSessions;
+    else if (name == "export")
+        run = runExport;
+    else if (name == "analyse" || name == "analyze")
+        run = runAnalyse;
+    else if (name == "describe")
+        run = runDescribe;
+    else if (name == "markers")
+        run = runMarkers;
+    else if (name == "mark")
+        run = runMark;
+    else if (name == "baseline")
+        run = runBaseline;
+    else if (name == "trend")
+        run = runTrend;
+    else if (name == "report" && drawing)
+        run = drawing->run;
     else if (name == "report") {
         std::fprintf(stderr, "quivra report: this build has no window, and a report is drawn with the window's "
                              "libraries; install the full quivra package (or use quivra analyse --json)\n");
         return badUsage;
-    } else return std::nullopt;
+    } else
+        return std::nullopt;
     // The reading subcommands use each store connection on one thread only: SQLite need not lock
     // it around every call (a long export spends a tenth of its time there otherwise).
     if (run != runRecord && run != runDescribe) sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
@@ -56,8 +67,8 @@ std::optional<int> runSubcommand(int argc, char** argv, const DrawingSubcommand*
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
     const std::unique_ptr<QCoreApplication> app = drawing && run == drawing->run
-        ? drawing->application(qtArgc, qtArgv)
-        : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+                                                      ? drawing->application(qtArgc, qtArgv)
+                                                      : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     QCoreApplication::setApplicationName("Quivra");
     // Output cut short by its reader (`quivra export 3 -o - | head`) ends quietly.
     ignoreBrokenPipes();

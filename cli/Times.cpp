@@ -52,8 +52,8 @@ std::optional<long> offsetSeconds(std::string_view text)
 std::optional<Micros> isoMoment(std::string_view text)
 {
     int year, month, day, hour = 0, minute = 0, second = 0;
-    if (text.size() < 10 || !digits(text, 0, 4, year) || text[4] != '-' || !digits(text, 5, 2, month)
-        || text[7] != '-' || !digits(text, 8, 2, day))
+    if (text.size() < 10 || !digits(text, 0, 4, year) || text[4] != '-' || !digits(text, 5, 2, month) || text[7] != '-'
+        || !digits(text, 8, 2, day))
         return std::nullopt;
     std::size_t at = 10;
     Micros fraction = 0;
@@ -75,8 +75,7 @@ std::optional<Micros> isoMoment(std::string_view text)
             }
         }
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
     std::tm fields{};
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
@@ -109,8 +108,10 @@ std::optional<Micros> parseDuration(std::string_view text)
         case 'h': scale = 3600; break;
         default: scale = 0; break;
         }
-        if (scale != 0) text.remove_suffix(1);
-        else scale = 1;
+        if (scale != 0)
+            text.remove_suffix(1);
+        else
+            scale = 1;
     }
     const auto value = number(text);
     if (!value || *value <= 0 || *value * scale > 1e9) return std::nullopt;
@@ -142,9 +143,12 @@ std::string durationText(Micros length)
         return std::string(text, end) + "s";
     }
     const long long whole = length / 1000000;
-    if (whole < 60) std::snprintf(text, sizeof text, "%llds", whole);
-    else if (whole < 3600) std::snprintf(text, sizeof text, "%lldm %02llds", whole / 60, whole % 60);
-    else std::snprintf(text, sizeof text, "%lldh %02lldm %02llds", whole / 3600, whole / 60 % 60, whole % 60);
+    if (whole < 60)
+        std::snprintf(text, sizeof text, "%llds", whole);
+    else if (whole < 3600)
+        std::snprintf(text, sizeof text, "%lldm %02llds", whole / 60, whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%lldh %02lldm %02llds", whole / 3600, whole / 60 % 60, whole % 60);
     return text;
 }
 

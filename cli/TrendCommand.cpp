@@ -36,18 +36,18 @@ std::string trendCsv(const std::vector<TrendPoint>& points, store::ObjectId base
                       "velocity_y_mm_s,velocity_z_mm_s,velocity_mm_s,zone,iso_verdict,baseline\n";
     for (const auto& [row, s] : points) {
         out += std::to_string(row.id) + "," + isoLocal(row.start) + "," + std::to_string(row.start) + ","
-            + csvText(row.identity.name) + "," + std::to_string(s.from.samples) + "," + fixed(s.rate, 3);
+               + csvText(row.identity.name) + "," + std::to_string(s.from.samples) + "," + fixed(s.rate, 3);
         for (double rms : s.rms) out += "," + fixed(rms, 6);
         out += "," + fixed(s.rmsMagnitude, 6);
         for (double v : s.velocity) out += "," + (s.hasVelocity ? fixed(v, 4) : std::string());
         out += "," + (s.hasVelocity ? fixed(s.overallVelocity(), 4) : std::string()) + "," + s.zone + ","
-            + (s.isoVerdict ? "1" : "0") + "," + (row.id == baseline ? "1" : "0") + "\n";
+               + (s.isoVerdict ? "1" : "0") + "," + (row.id == baseline ? "1" : "0") + "\n";
     }
     return out;
 }
 
 std::string trendJson(const std::string& machine, const std::string& point, const std::vector<TrendPoint>& points,
-                   store::ObjectId baseline)
+                      store::ObjectId baseline)
 {
     std::string out = "{";
     json::string(out, "machine", machine);
@@ -91,8 +91,9 @@ std::string trendText(const std::string& machine, const std::string& point, cons
         return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
     };
     std::string out = "Machine " + machine + ", point " + point + ": " + std::to_string(points.size()) + " sessions"
-        + (baseline ? ", baseline session " + std::to_string(baseline) + " (*)" : std::string()) + "\n";
-    out += "session  start                 RMS x g  RMS y g  RMS z g    RMS g   vel x   vel y   vel z  overall mm/s  zone\n";
+                      + (baseline ? ", baseline session " + std::to_string(baseline) + " (*)" : std::string()) + "\n";
+    out += "session  start                 RMS x g  RMS y g  RMS z g    RMS g   vel x   vel y   vel z  overall mm/s  "
+           "zone\n";
     for (const auto& [row, s] : points) {
         std::string line = (row.id == baseline ? "*" : " ") + std::to_string(row.id);
         line.resize(9, ' ');
@@ -143,8 +144,9 @@ int runTrend(const QStringList& arguments)
 
     Output out("-");
     out.open();
-    out.append(line.isSet(asJson) ? trendJson(m, p, points, baseline)
-                                  : line.isSet(asCsv) ? trendCsv(points, baseline) : trendText(m, p, points, baseline));
+    out.append(line.isSet(asJson)  ? trendJson(m, p, points, baseline)
+               : line.isSet(asCsv) ? trendCsv(points, baseline)
+                                   : trendText(m, p, points, baseline));
     if (!out.finish()) throw Failure(storeFailed, out.error());
     return done;
 }

@@ -70,26 +70,20 @@ std::string_view AscLine::format(Micros t, float x, float y, float z)
 
 AscFile::AscFile(std::string folder, Micros sessionStart, int ordinal)
     : AscFile(std::move(folder), ascFileName(sessionStart, ordinal))
-{
-}
+{}
 
-AscFile::AscFile(std::string folder, std::string fileName)
-    : folder_(std::move(folder)),
-      path_(folder_ + "/" + fileName)
-{
-}
+AscFile::AscFile(std::string folder, std::string fileName) : folder_(std::move(folder)), path_(folder_ + "/" + fileName)
+{}
 
 AscFile::~AscFile()
 {
-    if (state_ == State::Open)
-        removeTemporary();
+    if (state_ == State::Open) removeTemporary();
 }
 
 bool AscFile::open()
 {
     if (state_ != State::Idle) {
-        if (state_ != State::Failed)
-            fail("already opened");
+        if (state_ != State::Failed) fail("already opened");
         return false;
     }
     int error = 0;
@@ -103,8 +97,7 @@ bool AscFile::open()
     state_ = State::Open;
     buffer_.resize(kBufferBytes);
     used_ = 0;
-    for (char c : kAscByteOrderMark)
-        buffer_[used_++] = c;
+    for (char c : kAscByteOrderMark) buffer_[used_++] = c;
     appendAscii(kAscHeader);
     return true;
 }
@@ -112,13 +105,11 @@ bool AscFile::open()
 void AscFile::addSample(Micros t, float x, float y, float z)
 {
     if (state_ != State::Open) {
-        if (state_ == State::Idle || state_ == State::Committed)
-            fail("not open");
+        if (state_ == State::Idle || state_ == State::Committed) fail("not open");
         return;
     }
     const std::string_view line = line_.format(t, x, y, z);
-    if (buffer_.size() - used_ < 2 * line.size() && !flush())
-        return;
+    if (buffer_.size() - used_ < 2 * line.size() && !flush()) return;
     appendAscii(line);
     ++lines_;
 }
@@ -126,12 +117,10 @@ void AscFile::addSample(Micros t, float x, float y, float z)
 bool AscFile::commit()
 {
     if (state_ != State::Open) {
-        if (state_ != State::Failed)
-            fail(state_ == State::Idle ? "not open" : "already committed");
+        if (state_ != State::Failed) fail(state_ == State::Idle ? "not open" : "already committed");
         return false;
     }
-    if (!flush())
-        return false;
+    if (!flush()) return false;
     if (::fsync(fd_) != 0) {
         fail(errno);
         return false;
@@ -168,8 +157,7 @@ bool AscFile::flush()
     while (done < used_) {
         ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             fail(errno);
             return false;
         }
@@ -186,12 +174,9 @@ void AscFile::fail(int errorNumber)
 
 void AscFile::fail(const char* reason)
 {
-    if (state_ == State::Open)
-        removeTemporary();
-    if (state_ != State::Committed)
-        state_ = State::Failed;
-    if (error_.empty())
-        error_ = "cannot write " + path_ + ": " + reason;
+    if (state_ == State::Open) removeTemporary();
+    if (state_ != State::Committed) state_ = State::Failed;
+    if (error_.empty()) error_ = "cannot write " + path_ + ": " + reason;
     buffer_ = {};
 }
 

@@ -63,7 +63,7 @@ public:
     AscFile(std::string folder, std::string fileName);
     // The target is folder + "/" + ascFileName(sessionStart, ordinal).
     AscFile(std::string folder, Micros sessionStart, int ordinal = 1);
-    ~AscFile();  // removes the temporary file unless committed
+    ~AscFile(); // removes the temporary file unless committed
     AscFile(const AscFile&) = delete;
     AscFile& operator=(const AscFile&) = delete;
 

@@ -22,8 +22,7 @@ SplitTime split(Micros t)
 {
     Micros q = t / kMicrosPerSecond;
     Micros r = t % kMicrosPerSecond;
-    if (r < 0)
-        return {q - 1, static_cast<int>(r + kMicrosPerSecond)};
+    if (r < 0) return {q - 1, static_cast<int>(r + kMicrosPerSecond)};
     return {q, static_cast<int>(r)};
 }
 
@@ -37,10 +36,20 @@ int maxCount(char letter)
 {
     switch (letter) {
     case 'y': return 9;
-    case 'G': case 'M': case 'L': case 'a': case 'Z': return 5;
+    case 'G':
+    case 'M':
+    case 'L':
+    case 'a':
+    case 'Z': return 5;
     case 'E': return 6;
     case 'D': return 3;
-    case 'd': case 'H': case 'h': case 'K': case 'k': case 'm': case 's': return 2;
+    case 'd':
+    case 'H':
+    case 'h':
+    case 'K':
+    case 'k':
+    case 'm':
+    case 's': return 2;
     case 'S': return 9;
     default: return 0;
     }
@@ -50,18 +59,15 @@ void appendNumber(std::string& out, long long value, int width)
 {
     char digits[24];
     int n = 0;
-    unsigned long long v = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
-                                     : static_cast<unsigned long long>(value);
+    unsigned long long v =
+        value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
     do {
         digits[n++] = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v != 0);
-    if (value < 0)
-        out.push_back('-');
-    for (int i = n; i < width; ++i)
-        out.push_back('0');
-    while (n > 0)
-        out.push_back(digits[--n]);
+    if (value < 0) out.push_back('-');
+    for (int i = n; i < width; ++i) out.push_back('0');
+    while (n > 0) out.push_back(digits[--n]);
 }
 
 // Writes count digits of the fraction, cut from the microseconds; digits past the sixth are 0.
@@ -79,8 +85,7 @@ void writeFraction(char* p, int count, int micros)
 
 const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
                                "July",    "August",   "September", "October", "November", "December"};
-const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                 "Thursday", "Friday", "Saturday"};
+const char* const kWeekdays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 // Full name (4), its first three letters (1-3), two (6) or one (5).
 void appendName(std::string& out, const char* name, int count)
@@ -102,14 +107,12 @@ void appendOffset(std::string& out, long offsetSeconds, int count)
     }
     if (count == 4) {
         out.append("GMT");
-        if (offsetSeconds == 0)
-            return;
+        if (offsetSeconds == 0) return;
     }
     out.push_back(offsetSeconds < 0 ? '-' : '+');
     long minutes = (offsetSeconds < 0 ? -offsetSeconds : offsetSeconds) / 60;
     appendNumber(out, minutes / 60, 2);
-    if (count >= 4)
-        out.push_back(':');
+    if (count >= 4) out.push_back(':');
     appendNumber(out, minutes % 60, 2);
 }
 
@@ -130,8 +133,7 @@ std::tm localFields(Micros second)
 DateFormatter::DateFormatter(std::string pattern) : pattern_(std::move(pattern))
 {
     auto addLiteral = [this](std::string_view text) {
-        if (fields_.empty() || fields_.back().letter != 0)
-            fields_.push_back(Field{0, 0, {}});
+        if (fields_.empty() || fields_.back().letter != 0) fields_.push_back(Field{0, 0, {}});
         fields_.back().text.append(text);
     };
     const std::string& p = pattern_;
@@ -147,8 +149,7 @@ DateFormatter::DateFormatter(std::string pattern) : pattern_(std::move(pattern))
             std::string quoted;
             std::size_t j = i + 1;
             for (;; ++j) {
-                if (j == p.size())
-                    throw std::invalid_argument("date pattern has an unclosed quote: " + p);
+                if (j == p.size()) throw std::invalid_argument("date pattern has an unclosed quote: " + p);
                 if (p[j] == '\'') {
                     if (j + 1 < p.size() && p[j + 1] == '\'') {
                         quoted.push_back('\'');
@@ -163,12 +164,10 @@ DateFormatter::DateFormatter(std::string pattern) : pattern_(std::move(pattern))
             i = j + 1;
         } else if (isPatternLetter(c)) {
             std::size_t j = i;
-            while (j < p.size() && p[j] == c)
-                ++j;
+            while (j < p.size() && p[j] == c) ++j;
             int count = static_cast<int>(j - i);
             if (count > maxCount(c))
-                throw std::invalid_argument("date pattern has an unsupported field "
-                                            + p.substr(i, j - i) + ": " + p);
+                throw std::invalid_argument("date pattern has an unsupported field " + p.substr(i, j - i) + ": " + p);
             fields_.push_back(Field{c, count, {}});
             i = j;
         } else {
@@ -178,8 +177,7 @@ DateFormatter::DateFormatter(std::string pattern) : pattern_(std::move(pattern))
     }
 }
 
-void DateFormatter::render(std::string& out, Micros second, int micros,
-                           std::vector<FractionSlot>* slots) const
+void DateFormatter::render(std::string& out, Micros second, int micros, std::vector<FractionSlot>* slots) const
 {
     const std::tm local = localFields(second);
     const long long year = static_cast<long long>(local.tm_year) + 1900;
@@ -227,8 +225,7 @@ void DateFormatter::render(std::string& out, Micros second, int micros,
             std::size_t offset = out.size();
             out.append(static_cast<std::size_t>(f.count), '0');
             writeFraction(&out[offset], f.count, micros);
-            if (slots)
-                slots->push_back(FractionSlot{offset, f.count});
+            if (slots) slots->push_back(FractionSlot{offset, f.count});
             break;
         }
         case 'Z': appendOffset(out, local.tm_gmtoff, f.count); break;
@@ -256,8 +253,7 @@ void DateFormatter::appendDate(std::string& out, Micros t)
     }
     std::size_t base = out.size();
     out.append(cachedText_);
-    for (const FractionSlot& slot : cachedSlots_)
-        writeFraction(&out[base + slot.offset], slot.count, s.micros);
+    for (const FractionSlot& slot : cachedSlots_) writeFraction(&out[base + slot.offset], slot.count, s.micros);
 }
 
 std::string formatDate(Micros t, std::string_view pattern)

@@ -38,17 +38,16 @@ public:
 
 private:
     struct Field {
-        char letter;       // 0 for literal text
+        char letter; // 0 for literal text
         int count;
-        std::string text;  // the literal text
+        std::string text; // the literal text
     };
     struct FractionSlot {
         std::size_t offset;
         int count;
     };
 
-    void render(std::string& out, Micros second, int micros,
-                std::vector<FractionSlot>* slots) const;
+    void render(std::string& out, Micros second, int micros, std::vector<FractionSlot>* slots) const;
 
     std::string pattern_;
     std::vector<Field> fields_;

@@ -43,7 +43,12 @@ bool ensureDirectory(const std::string& path, std::string* error)
     std::filesystem::create_directories(path, ec);
     std::error_code statError;
     if (std::filesystem::is_directory(path, statError)) return true;
-    if (error) *error = path + ": " + (ec ? ec : statError ? statError : std::make_error_code(std::errc::not_a_directory)).message();
+    if (error)
+        *error = path + ": "
+                 + (ec          ? ec
+                    : statError ? statError
+                                : std::make_error_code(std::errc::not_a_directory))
+                       .message();
     return false;
 }
 
@@ -86,8 +91,8 @@ std::string storeSocketPath(const std::string& storePath, const std::string& pur
     const QString folder = !runtime.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(runtime))
                                ? QString::fromLocal8Bit(runtime)
                                : QDir::tempPath() + "/quivra-" + QString::number(::getuid());
-    return (folder + "/quivra-" + QString::fromLatin1(hash) + (purpose.empty() ? "" : "-" + QString::fromStdString(purpose))
-            + ".socket")
+    return (folder + "/quivra-" + QString::fromLatin1(hash)
+            + (purpose.empty() ? "" : "-" + QString::fromStdString(purpose)) + ".socket")
         .toStdString();
 }
 

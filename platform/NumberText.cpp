@@ -46,8 +46,8 @@ std::string shortestText(double value)
 
 std::string groupedCount(long long count)
 {
-    const unsigned long long magnitude = count < 0 ? 0ULL - static_cast<unsigned long long>(count)
-                                                   : static_cast<unsigned long long>(count);
+    const unsigned long long magnitude =
+        count < 0 ? 0ULL - static_cast<unsigned long long>(count) : static_cast<unsigned long long>(count);
     const std::string digits = std::to_string(magnitude);
     std::string out = count < 0 ? "-" : "";
     for (std::size_t i = 0; i < digits.size(); ++i) {

@@ -27,8 +27,7 @@ void quitOnTerminationSignals(std::function<void()> quit)
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [quit = std::move(quit)] {
         char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {}
         quit();
     });
     struct sigaction action {};

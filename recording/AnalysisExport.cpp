@@ -22,8 +22,10 @@ bool writeAll(int fd, const std::string& text)
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n >= 0) done += std::size_t(n);
-        else if (errno != EINTR) return false;
+        if (n >= 0)
+            done += std::size_t(n);
+        else if (errno != EINTR)
+            return false;
     }
     return true;
 }

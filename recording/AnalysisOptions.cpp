@@ -32,9 +32,9 @@ int whole(std::string_view name, std::string_view text)
 
 const std::vector<std::string_view>& AnalysisOptions::names()
 {
-    static const std::vector<std::string_view> all = {"fft_size", "window", "averaging", "exponential_weight",
-                                                      "unit", "band_low_hz", "band_high_hz", "group",
-                                                      "foundation", "peaks", "span_s", "frequency_scale"};
+    static const std::vector<std::string_view> all = {"fft_size",   "window",      "averaging",    "exponential_weight",
+                                                      "unit",       "band_low_hz", "band_high_hz", "group",
+                                                      "foundation", "peaks",       "span_s",       "frequency_scale"};
     return all;
 }
 
@@ -42,16 +42,26 @@ void AnalysisOptions::set(std::string_view name, std::string_view value)
 {
     AnalysisOptions next = *this;
     analysis::Settings& s = next.settings;
-    if (name == "fft_size") s.fftSize = whole(name, value);
-    else if (name == "window") s.window = analysis::windowFromText(value);
-    else if (name == "averaging") s.averaging = analysis::averagingFromText(value);
-    else if (name == "exponential_weight") s.exponentialWeight = number(name, value);
-    else if (name == "unit") s.unit = analysis::unitFromText(value);
-    else if (name == "band_low_hz") s.bandLowHz = number(name, value);
-    else if (name == "band_high_hz") s.bandHighHz = number(name, value);
-    else if (name == "group") s.group = analysis::groupFromText(value);
-    else if (name == "foundation") s.foundation = analysis::foundationFromText(value);
-    else if (name == "peaks") s.peakCount = whole(name, value);
+    if (name == "fft_size")
+        s.fftSize = whole(name, value);
+    else if (name == "window")
+        s.window = analysis::windowFromText(value);
+    else if (name == "averaging")
+        s.averaging = analysis::averagingFromText(value);
+    else if (name == "exponential_weight")
+        s.exponentialWeight = number(name, value);
+    else if (name == "unit")
+        s.unit = analysis::unitFromText(value);
+    else if (name == "band_low_hz")
+        s.bandLowHz = number(name, value);
+    else if (name == "band_high_hz")
+        s.bandHighHz = number(name, value);
+    else if (name == "group")
+        s.group = analysis::groupFromText(value);
+    else if (name == "foundation")
+        s.foundation = analysis::foundationFromText(value);
+    else if (name == "peaks")
+        s.peakCount = whole(name, value);
     else if (name == "span_s") {
         next.spanSeconds = number(name, value);
         if (next.spanSeconds < 0) throw std::invalid_argument("span_s: a span cannot be negative");

@@ -73,8 +73,7 @@ std::string value(const QUrlQuery& query, const char* key)
 
 ControlSocket::ControlSocket(Recorder& recorder, std::string storePath, QObject* parent)
     : QObject(parent), recorder_(recorder), path_(platform::storeSocketPath(storePath, "control"))
-{
-}
+{}
 
 ControlSocket::~ControlSocket()
 {
@@ -139,14 +138,15 @@ std::string ControlSocket::answer(const std::string& request)
         const store::ObjectId marker = recorder_.addMarker(value(query, "text"), *kind);
         if (marker == 0) return "error: there is no active session to mark";
         return "ok " + std::to_string(recorder_.root().options().activeSession().objectId()) + " "
-            + std::to_string(marker);
+               + std::to_string(marker);
     }
     if (action == "describe") {
         const std::string id = value(query, "session");
         store::ObjectId number = 0;
         std::from_chars(id.data(), id.data() + id.size(), number);
         Session session;
-        if (id == "active") session = recorder_.root().options().activeSession();
+        if (id == "active")
+            session = recorder_.root().options().activeSession();
         else if (number > 0 && recorder_.root().managedObjectContext()->session(number))
             session = Session(recorder_.root().managedObjectContext(), number);
         if (!session) return "error: there is no session " + id + " (see quivra sessions)";

@@ -21,7 +21,8 @@ std::string markersCsv(platform::Micros sessionStart, const std::vector<store::M
         iso.appendDate(out, m.dateStamp);
         char seconds[32];
         const auto end = std::to_chars(seconds, seconds + sizeof seconds, double(m.dateStamp - sessionStart) / 1e6,
-                                       std::chars_format::fixed, 6).ptr;
+                                       std::chars_format::fixed, 6)
+                             .ptr;
         out += ',';
         out.append(seconds, end);
         out += ',';

@@ -16,23 +16,58 @@ Options Options::init(store::ObjectContext& context)
     return options;
 }
 
-std::int32_t Options::framerate() const { auto r = record(); return r ? r->framerate : 0; }
-float Options::cutoffLimit() const { auto r = record(); return r ? r->cutoffLimit : 0.0f; }
-float Options::tareX() const { auto r = record(); return r ? r->tareX : 0.0f; }
-float Options::tareY() const { auto r = record(); return r ? r->tareY : 0.0f; }
-float Options::tareZ() const { auto r = record(); return r ? r->tareZ : 0.0f; }
+std::int32_t Options::framerate() const
+{
+    auto r = record();
+    return r ? r->framerate : 0;
+}
+float Options::cutoffLimit() const
+{
+    auto r = record();
+    return r ? r->cutoffLimit : 0.0f;
+}
+float Options::tareX() const
+{
+    auto r = record();
+    return r ? r->tareX : 0.0f;
+}
+float Options::tareY() const
+{
+    auto r = record();
+    return r ? r->tareY : 0.0f;
+}
+float Options::tareZ() const
+{
+    auto r = record();
+    return r ? r->tareZ : 0.0f;
+}
 
-void Options::setFramerate(std::int32_t framerate) { if (auto r = edit()) r->framerate = framerate; }
-void Options::setCutoffLimit(float limit) { if (auto r = edit()) r->cutoffLimit = limit; }
-void Options::setTareX(float tare) { if (auto r = edit()) r->tareX = tare; }
-void Options::setTareY(float tare) { if (auto r = edit()) r->tareY = tare; }
-void Options::setTareZ(float tare) { if (auto r = edit()) r->tareZ = tare; }
+void Options::setFramerate(std::int32_t framerate)
+{
+    if (auto r = edit()) r->framerate = framerate;
+}
+void Options::setCutoffLimit(float limit)
+{
+    if (auto r = edit()) r->cutoffLimit = limit;
+}
+void Options::setTareX(float tare)
+{
+    if (auto r = edit()) r->tareX = tare;
+}
+void Options::setTareY(float tare)
+{
+    if (auto r = edit()) r->tareY = tare;
+}
+void Options::setTareZ(float tare)
+{
+    if (auto r = edit()) r->tareZ = tare;
+}
 
 Session Options::activeSession() const
 {
     auto r = record();
     return r && r->activeSession && context_->session(r->activeSession) ? Session(context_, r->activeSession)
-                                                                          : Session();
+                                                                        : Session();
 }
 
 void Options::setActiveSession(const Session& session)

@@ -33,7 +33,8 @@ Publishing::Publishing(Recorder& recorder, const std::vector<publish::PublishUrl
         if (destination.mqtt) {
             publish::PublisherOptions options;
             options.broker = *destination.mqtt;
-            options.broker.prefix = publish::expandTopicTemplate(options.broker.prefix, identity.machine, identity.point);
+            options.broker.prefix =
+                publish::expandTopicTemplate(options.broker.prefix, identity.machine, identity.point);
             brokers_.push_back(std::make_unique<publish::Publisher>(std::move(options)));
         } else if (destination.influx) {
             publish::InfluxOptions options;
@@ -90,7 +91,8 @@ publish::Summary Publishing::summarise(std::span<const analysis::Sample> samples
     // One block as long as the second, zero-padded to a power of two: the spectrum covers every
     // sample of it.
     analysis::Settings settings;
-    settings.fftSize = int(std::clamp<std::size_t>(std::bit_ceil(samples.size()), analysis::kMinFftSize, analysis::kMaxFftSize));
+    settings.fftSize =
+        int(std::clamp<std::size_t>(std::bit_ceil(samples.size()), analysis::kMinFftSize, analysis::kMaxFftSize));
     settings.peakCount = 0;
     // When at most one reading is missing (the samples fill the time they cover), a late reading
     // and the early one after it are the capture's jitter, not a pause: the samples are analysed
@@ -121,7 +123,8 @@ void Publishing::publishSummary()
         if (!who->point.empty()) summary.tags.emplace_back("point", who->point);
     }
     const sensors::Accelerometer& accelerometer = recorder_.accelerometer();
-    summary.dropped = recorder_.droppedReadings() + accelerometer.droppedReadings() + accelerometer.overflowedReadings();
+    summary.dropped =
+        recorder_.droppedReadings() + accelerometer.droppedReadings() + accelerometer.overflowedReadings();
     // Each destination counts what it had to drop itself.
     for (const auto& broker : brokers_) {
         summary.publishDropped = broker->stats().dropped;

@@ -9,7 +9,6 @@
 #include "platform/NumberText.h"
 #include "recording/SessionText.h"
 
-
 Recorder::Recorder(BaseModel root, sensors::Accelerometer& accelerometer, QObject* parent)
     : QObject(parent), root_(root), options_(root.options()), accelerometer_(accelerometer)
 {
@@ -39,8 +38,8 @@ void Recorder::useRecordingRate()
     if (rate != double(options_.framerate()) && rate != loggedRunRate_) {
         // The stored rate is kept for a source that offers it; this run records at the nearest.
         platform::log("the stored rate of " + std::to_string(options_.framerate()) + " a second is not one "
-                      + accelerometer_.source()->description() + " offers: recording at "
-                      + platform::shortestText(rate) + " a second");
+                      + accelerometer_.source()->description() + " offers: recording at " + platform::shortestText(rate)
+                      + " a second");
         loggedRunRate_ = rate;
     }
     // The interval first, so that a device is started once, at the rate asked.
@@ -188,7 +187,8 @@ store::ObjectId Recorder::addMarkerAt(const Session& session, platform::Micros a
     store::ObjectContext* context = root_.managedObjectContext();
     if (!context || !session) return 0;
     const store::ObjectId id = context->insertMarker(session.objectId(), at, kind, tidyMarkerText(text));
-    platform::log("marker at " + platform::formatDate(at, "HH:mm:ss.SSS") + " in session " + std::to_string(session.objectId()));
+    platform::log("marker at " + platform::formatDate(at, "HH:mm:ss.SSS") + " in session "
+                  + std::to_string(session.objectId()));
     emit markerAdded(session.objectId(), id);
     return id;
 }
@@ -274,7 +274,8 @@ Recorder::Outcome Recorder::late(const sensors::Acceleration& a, platform::Micro
     // behind): it belongs to the state before the action.
     if (boundary_.removal) {
         if (late_++ == 0)
-            platform::log("a reading captured before a clear or delete came after it: dropped, further ones are counted");
+            platform::log(
+                "a reading captured before a clear or delete came after it: dropped, further ones are counted");
         return Outcome::dropped;
     }
     if (!boundary_.recording) return Outcome::ignored;
@@ -290,7 +291,8 @@ Recorder::Outcome Recorder::record(const sensors::Acceleration& a, platform::Mic
     const double dz = a.z - double(options_.tareZ());
     // A difference beyond float range has no single-precision value to store.
     if (!sensors::isUsable({dx, dy, dz, 0})) {
-        if (dropped_++ == 0) platform::log("a reading less the tare is out of range: dropped, further ones are counted");
+        if (dropped_++ == 0)
+            platform::log("a reading less the tare is out of range: dropped, further ones are counted");
         return Outcome::dropped;
     }
     const float x = float(dx), y = float(dy), z = float(dz);

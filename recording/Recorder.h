@@ -72,7 +72,8 @@ public:
     // ---- markers and identities ----
     // A marker at this moment in the active session, after everything captured before it is
     // stored; its id, 0 when there is no active session.
-    store::ObjectId addMarker(const std::string& text, store::MarkerRecord::Kind kind = store::MarkerRecord::Kind::event);
+    store::ObjectId addMarker(const std::string& text,
+                              store::MarkerRecord::Kind kind = store::MarkerRecord::Kind::event);
     // A marker at a moment of a session (a moment shown in review); its id, 0 for no session.
     store::ObjectId addMarkerAt(const Session& session, platform::Micros at, const std::string& text,
                                 store::MarkerRecord::Kind kind = store::MarkerRecord::Kind::event);

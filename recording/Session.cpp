@@ -15,8 +15,7 @@ std::vector<store::SampleValues> GDataSet::newest(std::size_t k) const
     return context_ ? context_->newestSamples(session_, k) : std::vector<store::SampleValues>{};
 }
 
-bool GDataSet::forEach(const std::function<bool(const store::SampleValues&)>& visit,
-                       store::StoreError* error) const
+bool GDataSet::forEach(const std::function<bool(const store::SampleValues&)>& visit, store::StoreError* error) const
 {
     return context_ ? context_->forEachSample(session_, visit, error) : true;
 }

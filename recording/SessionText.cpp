@@ -54,12 +54,13 @@ std::string placeText(const store::SessionIdentity& identity)
 
 bool matchesFilter(const store::SessionIdentity& identity, std::string_view startText, std::string_view filter)
 {
-    const QStringList words = QString::fromUtf8(filter.data(), qsizetype(filter.size())).simplified().split(' ', Qt::SkipEmptyParts);
+    const QStringList words =
+        QString::fromUtf8(filter.data(), qsizetype(filter.size())).simplified().split(' ', Qt::SkipEmptyParts);
     if (words.isEmpty()) return true;
-    const QString haystack = QString::fromStdString(identity.name + '\n' + identity.machine + '\n' + identity.point + '\n'
-                                                    + identity.direction + '\n' + identity.notes + '\n'
-                                                    + identity.source + '\n')
-                             + QString::fromUtf8(startText.data(), qsizetype(startText.size()));
+    const QString haystack =
+        QString::fromStdString(identity.name + '\n' + identity.machine + '\n' + identity.point + '\n'
+                               + identity.direction + '\n' + identity.notes + '\n' + identity.source + '\n')
+        + QString::fromUtf8(startText.data(), qsizetype(startText.size()));
     for (const QString& word : words)
         if (!haystack.contains(word, Qt::CaseInsensitive)) return false;
     return true;

@@ -54,7 +54,8 @@ bool StoreKeeper::open(const std::string& path, store::StoreError& error)
                       + " samples summarised");
     });
     if (!context->open(path, error)) return false;
-    for (const std::string& repaired : context->repairs()) platform::log("the last run did not end cleanly: " + repaired);
+    for (const std::string& repaired : context->repairs())
+        platform::log("the last run did not end cleanly: " + repaired);
     context_ = std::move(context);
     context_->setChangeObserver([this] { changed(); });
     context_->setReadFailureObserver([this](const store::StoreError& e) {
@@ -86,8 +87,8 @@ BaseModel StoreKeeper::loadRoot()
             const std::string stored = context_->framerateAsStored(options.objectId());
             const int fixed = repairedFramerate(stored);
             platform::log("stored sample rate '" + stored + "' is not a whole number of readings a second from "
-                          + std::to_string(slowestFramerate) + " to " + std::to_string(highestFramerate)
-                          + ", using " + std::to_string(fixed));
+                          + std::to_string(slowestFramerate) + " to " + std::to_string(highestFramerate) + ", using "
+                          + std::to_string(fixed));
             options.setFramerate(fixed);
         }
     }
@@ -174,12 +175,15 @@ bool StoreKeeper::finalSave(store::StoreError& error)
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            platform::log("final save failed " + std::to_string(attempt) + " times: "
-                          + std::to_string(context_->unsavedSampleCount()) + " samples lost");
+            platform::log("final save failed " + std::to_string(attempt)
+                          + " times: " + std::to_string(context_->unsavedSampleCount()) + " samples lost");
             return false;
         }
-        platform::log("final save failed (try " + std::to_string(attempt) + "), retrying: " + describeStoreError(error));
-        if (betweenFinalSaveTries) betweenFinalSaveTries();
-        else std::this_thread::sleep_for(std::chrono::seconds(1));
+        platform::log("final save failed (try " + std::to_string(attempt)
+                      + "), retrying: " + describeStoreError(error));
+        if (betweenFinalSaveTries)
+            betweenFinalSaveTries();
+        else
+            std::this_thread::sleep_for(std::chrono::seconds(1));
     }
 }

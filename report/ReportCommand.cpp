@@ -38,7 +38,8 @@ int runReport(const QStringList& arguments)
                           "T is as for quivra analyse. Only saved samples are read; the store is never changed.");
     QCommandLineOption from("from", "Report from this moment on.", "T");
     QCommandLineOption to("to", "Report up to this moment.", "T");
-    QCommandLineOption output({"o", "output"}, "The PDF to write (default: session-N-report.pdf here); replaced if it exists.", "FILE");
+    QCommandLineOption output({"o", "output"},
+                              "The PDF to write (default: session-N-report.pdf here); replaced if it exists.", "FILE");
     QCommandLineOption png("png", "Also write each page as FILE-1.png, FILE-2.png, ... beside the PDF.");
     line.add(from);
     line.add(to);

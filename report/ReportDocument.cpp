@@ -24,9 +24,18 @@ constexpr double kMargin = 56;
 constexpr double kWidth = kPageWidth - 2 * kMargin;
 constexpr int kMarkersPerPage = 40;
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
-QString q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+QString q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+QString q(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
 
 // A change: signed, and 0 when it rounds to nothing.
 QString change(double value)
@@ -68,41 +77,47 @@ QString sessionTitle(const cli::AnalysedSession& s)
 QString spanText(const cli::AnalysedSession& s)
 {
     return q(cli::isoLocal(s.span.first, 3)) + " to " + q(cli::isoLocal(s.span.last, 3)) + " ("
-        + q(cli::durationText(s.span.last - s.span.first)) + ")";
+           + q(cli::durationText(s.span.last - s.span.first)) + ")";
 }
 
-QString orDash(const std::string& text) { return text.empty() ? QString::fromUtf8("—") : q(text); }
+QString orDash(const std::string& text)
+{
+    return text.empty() ? QString::fromUtf8("—") : q(text);
+}
 
 // Why the zones are no ISO verdict, or what they are judged for.
 QString zoneVerdict(const analysis::Result& r)
 {
     const QString machine = "ISO 10816-3 " + q(analysis::toText(r.settings.group)) + ", "
-        + q(analysis::toText(r.settings.foundation)) + " foundation";
+                            + q(analysis::toText(r.settings.foundation)) + " foundation";
     if (!r.hasVelocity)
         return r.hasSpectrum ? "No velocity: the band holds no frequency below half the sample rate."
                              : "No spectrum: too few samples without a gap, so no velocity, zone or peaks.";
     const QString band = "velocity RMS over " + fixed(r.bandLowHz, 1) + "-" + fixed(r.bandHighHz, 1) + " Hz";
     if (r.isoVerdict) return "Zones judged by " + machine + ", " + band + ".";
-    QString why = "NOT an ISO 10816 verdict: the zones (" + machine + ") are for "
-        + fixed(analysis::kIsoBandLowHz, 0) + "-" + fixed(analysis::kIsoBandHighHz, 0) + " Hz, but the " + band
-        + (r.bandHighHz < r.settings.bandHighHz ? " (cut at the Nyquist frequency)" : " (the band set)");
+    QString why = "NOT an ISO 10816 verdict: the zones (" + machine + ") are for " + fixed(analysis::kIsoBandLowHz, 0)
+                  + "-" + fixed(analysis::kIsoBandHighHz, 0) + " Hz, but the " + band
+                  + (r.bandHighHz < r.settings.bandHighHz ? " (cut at the Nyquist frequency)" : " (the band set)");
     if (r.bandHighHz < analysis::kIsoBandHighHz)
-        why += "; a verdict needs at least " + q(cli::grouped(std::llround(analysis::kIsoBandRate))) + " samples a second";
+        why +=
+            "; a verdict needs at least " + q(cli::grouped(std::llround(analysis::kIsoBandRate))) + " samples a second";
     return why + ". The zones are a guide only.";
 }
 
 Table levelsTable(const analysis::Result& r)
 {
-    Table table{{"", "RMS (g)", "Peak (g)", "Crest", "Velocity RMS (mm/s)", "ISO zone"}, {100, 80, 80, 56, 160, 206}, {}};
+    Table table{
+        {"", "RMS (g)", "Peak (g)", "Crest", "Velocity RMS (mm/s)", "ISO zone"}, {100, 80, 80, 56, 160, 206}, {}};
     for (std::size_t a = 0; a <= 3; ++a) {
         const analysis::Levels& l = a < 3 ? r.axes[a].levels : r.magnitude;
         Row row{{a < 3 ? q(analysis::kAxisNames[a]).toUpper() : "magnitude", fixed(l.rms, 5), fixed(l.peak, 5),
-                 fixed(l.crest, 2), "", ""}, {}};
+                 fixed(l.crest, 2), "", ""},
+                {}};
         if (a < 3 && r.hasVelocity) {
             const auto& axis = r.axes[a];
             row.cells[4] = fixed(axis.velocityRms, 2);
             row.cells[5] = q(analysis::zoneName(axis.zone)) + "  "
-                + (r.isoVerdict ? q(analysis::zoneMeaning(axis.zone)) : "(a guide only)");
+                           + (r.isoVerdict ? q(analysis::zoneMeaning(axis.zone)) : "(a guide only)");
             const analysis::Rgb c = analysis::zoneColour(axis.zone);
             row.fill[5] = r.isoVerdict ? QColor(c.r, c.g, c.b) : QColor(0xe5, 0xe7, 0xeb);
         }
@@ -120,7 +135,7 @@ QString peaksText(const analysis::Result& r)
         if (r.axes[a].peaks.empty()) out += " none";
         for (const auto& peak : r.axes[a].peaks)
             out += (&peak == &r.axes[a].peaks.front() ? " " : ", ") + fixed(peak.frequency, 2) + " Hz "
-                + fixed(peak.amplitude, 5);
+                   + fixed(peak.amplitude, 5);
     }
     return out;
 }
@@ -129,12 +144,13 @@ QString settingsText(const analysis::Result& r)
 {
     const analysis::Settings& s = r.settings;
     return "FFT " + QString::number(r.fftSize) + " (" + fixed(r.binWidth, 4) + " Hz bins, Nyquist "
-        + fixed(r.nyquist(), 1) + " Hz), " + q(analysis::toText(s.window)) + " window, " + q(analysis::toText(s.averaging))
-        + " averaging; velocity band " + fixed(s.bandLowHz, 1) + "-" + fixed(s.bandHighHz, 1) + " Hz; spectrum in "
-        + q(analysis::unitLabel(s.unit)) + "; " + q(analysis::toText(s.group)) + ", " + q(analysis::toText(s.foundation))
-        + " foundation; " + QString::number(s.peakCount) + " peaks. " + q(cli::grouped(r.samples)) + " samples at "
-        + fixed(r.sampleRate, 2) + " a second; " + q(cli::grouped(r.blocksUsed)) + " blocks used, "
-        + q(cli::grouped(r.blocksSkipped)) + " left out for gaps.";
+           + fixed(r.nyquist(), 1) + " Hz), " + q(analysis::toText(s.window)) + " window, "
+           + q(analysis::toText(s.averaging)) + " averaging; velocity band " + fixed(s.bandLowHz, 1) + "-"
+           + fixed(s.bandHighHz, 1) + " Hz; spectrum in " + q(analysis::unitLabel(s.unit)) + "; "
+           + q(analysis::toText(s.group)) + ", " + q(analysis::toText(s.foundation)) + " foundation; "
+           + QString::number(s.peakCount) + " peaks. " + q(cli::grouped(r.samples)) + " samples at "
+           + fixed(r.sampleRate, 2) + " a second; " + q(cli::grouped(r.blocksUsed)) + " blocks used, "
+           + q(cli::grouped(r.blocksSkipped)) + " left out for gaps.";
 }
 
 } // namespace
@@ -152,9 +168,12 @@ int ReportDocument::pageCount() const
 void ReportDocument::paintPage(QCPPainter& painter, int index) const
 {
     painter.fillRect(QRectF(0, 0, kPageWidth, kPageHeight), Qt::white);
-    if (index == 0) paintFirstPage(painter);
-    else if (index <= markerPages_) paintMarkers(painter, (index - 1) * kMarkersPerPage, kMarkersPerPage);
-    else paintBaseline(painter);
+    if (index == 0)
+        paintFirstPage(painter);
+    else if (index <= markerPages_)
+        paintMarkers(painter, (index - 1) * kMarkersPerPage, kMarkersPerPage);
+    else
+        paintBaseline(painter);
     paintFooter(painter, index);
 }
 
@@ -165,8 +184,12 @@ void ReportDocument::paintFirstPage(QCPPainter& painter) const
     double y = paragraph(painter, kMargin - 16, "Vibration report: " + sessionTitle(s), font(16, true));
     Table identity{{}, {110, 572}, {}};
     const std::pair<QString, QString> lines[] = {
-        {"Machine", orDash(who.machine)}, {"Point", orDash(who.point)}, {"Direction", orDash(who.direction)},
-        {"Notes", orDash(who.notes)}, {"Started", q(cli::isoLocal(s.session.start))}, {"Span", spanText(s)},
+        {"Machine", orDash(who.machine)},
+        {"Point", orDash(who.point)},
+        {"Direction", orDash(who.direction)},
+        {"Notes", orDash(who.notes)},
+        {"Started", q(cli::isoLocal(s.session.start))},
+        {"Span", spanText(s)},
         {"Source", orDash(who.source)},
         {"Rate", (who.rate > 0 ? fixed(who.rate, 1) + " a second set, " : QString()) + fixed(s.result.sampleRate, 2)
                      + " a second measured"}};
@@ -196,8 +219,10 @@ void ReportDocument::paintMarkers(QCPPainter& painter, int first, int count) con
     const int end = std::min<int>(int(content_.markers.size()), first + count);
     for (int i = first; i < end; ++i) {
         const store::MarkerRecord& m = content_.markers[std::size_t(i)];
-        table.rows.push_back({{q(cli::isoLocal(m.dateStamp, 3)), fixed(double(m.dateStamp - content_.current.span.first) / 1e6, 3) + " s",
-                               q(store::markerKindName(m.kind)), q(m.text)}, {}});
+        table.rows.push_back({{q(cli::isoLocal(m.dateStamp, 3)),
+                               fixed(double(m.dateStamp - content_.current.span.first) / 1e6, 3) + " s",
+                               q(store::markerKindName(m.kind)), q(m.text)},
+                              {}});
     }
     drawTable(painter, QPointF(kMargin, y + 8), table, true);
 }
@@ -207,13 +232,16 @@ void ReportDocument::paintBaseline(QCPPainter& painter) const
     const cli::AnalysedSession& now = content_.current;
     const cli::AnalysedSession& base = *content_.baseline;
     double y = paragraph(painter, kMargin - 16, "Against the baseline", font(14, true));
-    y = paragraph(painter, y + 6, "Baseline: " + sessionTitle(base) + ", " + spanText(base) + ".\nNow: " + sessionTitle(now)
-                                      + ", " + spanText(now) + ".", font(9));
+    y = paragraph(painter, y + 6,
+                  "Baseline: " + sessionTitle(base) + ", " + spanText(base) + ".\nNow: " + sessionTitle(now) + ", "
+                      + spanText(now) + ".",
+                  font(9));
     Table table{{"", "Baseline", "Now", "Change (dB)", "Change (%)"}, {200, 120, 120, 120, 122}, {}};
     auto add = [&](const QString& name, double was, double is, int decimals) {
         const cli::LevelChange c = cli::levelChange(was, is);
         Row row{{name, fixed(was, decimals), fixed(is, decimals), c.valid ? change(c.db) : QString::fromUtf8("—"),
-                 c.valid ? change(c.percent) : QString::fromUtf8("—")}, {}};
+                 c.valid ? change(c.percent) : QString::fromUtf8("—")},
+                {}};
         // Louder by 6 dB or more is twice the level: worth a look.
         if (c.valid && c.db >= 6) row.fill[3] = row.fill[4] = QColor(254, 202, 202);
         table.rows.push_back(row);
@@ -239,8 +267,8 @@ void ReportDocument::paintFooter(QCPPainter& painter, int index) const
     painter.setFont(font(7.5));
     painter.setPen(QColor(107, 114, 128));
     const QString text = "Quivra " + QString(QUIVRA_VERSION) + " \u00b7 report made "
-        + QDateTime::currentDateTime().toString(Qt::ISODate) + " \u00b7 page " + QString::number(index + 1) + " of "
-        + QString::number(pageCount());
+                         + QDateTime::currentDateTime().toString(Qt::ISODate) + " \u00b7 page "
+                         + QString::number(index + 1) + " of " + QString::number(pageCount());
     painter.drawText(QRectF(kMargin, kPageHeight - 36, kWidth, 14), Qt::AlignRight | Qt::AlignVCenter, text);
 }
 

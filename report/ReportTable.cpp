@@ -15,8 +15,10 @@ double rowHeight(const QPainter& painter, const QStringList& cells, const std::v
     const QFontMetricsF metrics(painter.font());
     double height = metrics.height();
     for (qsizetype c = 0; c < cells.size() && std::size_t(c) < widths.size(); ++c)
-        height = std::max(height, metrics.boundingRect(QRectF(0, 0, widths[std::size_t(c)] - 2 * kPad, 10000),
-                                                       Qt::TextWordWrap, cells[c]).height());
+        height = std::max(
+            height,
+            metrics.boundingRect(QRectF(0, 0, widths[std::size_t(c)] - 2 * kPad, 10000), Qt::TextWordWrap, cells[c])
+                .height());
     return height + 2 * kPad;
 }
 

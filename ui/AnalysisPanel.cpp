@@ -52,11 +52,10 @@ QString hertz(double value)
 QString blocksText(const analysis::Result& r)
 {
     QString text = r.partialLength > 0
-        ? QString("one zero-padded partial block of %1 samples (resolution %2)")
-              .arg(grouped(r.partialLength), hertz(r.sampleRate / r.partialLength))
-        : QString("%1 %2").arg(grouped(r.blocksUsed), r.blocksUsed == 1 ? "block" : "blocks");
-    if (r.blocksSkipped > 0)
-        text += QString(", %1 left out for gaps in the time stamps").arg(grouped(r.blocksSkipped));
+                       ? QString("one zero-padded partial block of %1 samples (resolution %2)")
+                             .arg(grouped(r.partialLength), hertz(r.sampleRate / r.partialLength))
+                       : QString("%1 %2").arg(grouped(r.blocksUsed), r.blocksUsed == 1 ? "block" : "blocks");
+    if (r.blocksSkipped > 0) text += QString(", %1 left out for gaps in the time stamps").arg(grouped(r.blocksSkipped));
     return text;
 }
 
@@ -96,7 +95,8 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
 {
     ui_->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
-    for (int n = analysis::kMinFftSize; n <= analysis::kMaxFftSize; n *= 2) ui_->sizeBox->addItem(QString::number(n), n);
+    for (int n = analysis::kMinFftSize; n <= analysis::kMaxFftSize; n *= 2)
+        ui_->sizeBox->addItem(QString::number(n), n);
     for (auto w : {analysis::WindowKind::Hann, analysis::WindowKind::FlatTop, analysis::WindowKind::BlackmanHarris})
         ui_->windowBox->addItem(QString::fromUtf8(analysis::toText(w).data()), int(w));
     for (auto a : {analysis::Averaging::Linear, analysis::Averaging::Exponential, analysis::Averaging::PeakHold})
@@ -116,7 +116,8 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     setOptions(options_);
-    for (QComboBox* box : {ui_->sizeBox, ui_->windowBox, ui_->averagingBox, ui_->unitBox, ui_->machineBox, ui_->spanBox})
+    for (QComboBox* box :
+         {ui_->sizeBox, ui_->windowBox, ui_->averagingBox, ui_->unitBox, ui_->machineBox, ui_->spanBox})
         connect(box, &QComboBox::currentIndexChanged, this, &AnalysisPanel::readControls);
     for (QDoubleSpinBox* box : {ui_->bandLowBox, ui_->bandHighBox})
         connect(box, &QDoubleSpinBox::editingFinished, this, &AnalysisPanel::readControls);
@@ -127,8 +128,14 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
 
 AnalysisPanel::~AnalysisPanel() = default;
 
-SpectrumPlot* AnalysisPanel::plot() const { return ui_->spectrumPlot; }
-QTableWidget* AnalysisPanel::levelsTable() const { return ui_->levelsTable; }
+SpectrumPlot* AnalysisPanel::plot() const
+{
+    return ui_->spectrumPlot;
+}
+QTableWidget* AnalysisPanel::levelsTable() const
+{
+    return ui_->levelsTable;
+}
 
 void AnalysisPanel::setOptions(const AnalysisOptions& options)
 {
@@ -142,7 +149,8 @@ void AnalysisPanel::setOptions(const AnalysisOptions& options)
     ui_->bandLowBox->setValue(s.bandLowHz);
     ui_->bandHighBox->setValue(s.bandHighHz);
     for (int i = 0; i < int(std::size(kMachines)); ++i)
-        if (kMachines[i].group == s.group && kMachines[i].foundation == s.foundation) ui_->machineBox->setCurrentIndex(i);
+        if (kMachines[i].group == s.group && kMachines[i].foundation == s.foundation)
+            ui_->machineBox->setCurrentIndex(i);
     int span = 0;
     for (int i = 0; i < int(std::size(kSpans)); ++i)
         if (kSpans[i] == options.spanSeconds) span = i;
@@ -191,7 +199,8 @@ void AnalysisPanel::showNothing(const QString& why, const QString& source)
     ui_->sourceLabel->setText(source);
     ui_->spectrumPlot->showNothing(why);
     for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 5; ++column) cell(ui_->levelsTable, row, column, QString())->setBackground(Qt::NoBrush);
+        for (int column = 0; column < 5; ++column)
+            cell(ui_->levelsTable, row, column, QString())->setBackground(Qt::NoBrush);
     ui_->statusLabel->setText(why);
 }
 
@@ -217,12 +226,14 @@ void AnalysisPanel::fillLevels(const analysis::Result& result)
         // A zone of a band short of the zones' own is greyed: where it would fall, not a verdict.
         const analysis::Rgb colour = analysis::zoneColour(axis.zone);
         const QColor background = result.isoVerdict ? QColor(colour.r, colour.g, colour.b) : QColor(0xe5, 0xe7, 0xeb);
-        const QColor text = !result.isoVerdict ? QColor(0x6b, 0x72, 0x80) : axis.zone == analysis::Zone::D ? Qt::white : Qt::black;
+        const QColor text = !result.isoVerdict               ? QColor(0x6b, 0x72, 0x80)
+                            : axis.zone == analysis::Zone::D ? Qt::white
+                                                             : Qt::black;
         const QString meaning = QString::fromUtf8(analysis::zoneMeaning(axis.zone).data());
         if (zone->background().color() != background) zone->setBackground(background);
         if (zone->foreground().color() != text) zone->setForeground(text);
-        zone->setToolTip(result.isoVerdict ? meaning
-                                           : "Zone " + zone->text() + " of the " + velocityBand(result) + ", "
-                                               + notAVerdict(result));
+        zone->setToolTip(result.isoVerdict
+                             ? meaning
+                             : "Zone " + zone->text() + " of the " + velocityBand(result) + ", " + notAVerdict(result));
     }
 }

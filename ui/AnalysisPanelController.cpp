@@ -204,11 +204,12 @@ void AnalysisPanelController::analyseBaseline(store::ObjectId session, const Ana
     AnalysisOptions whole = options;
     whole.spanSeconds = 0;
     baseline_ = new SessionAnalysis({storePath_, context->snapshot(baseline), whole, 0}, this);
-    connect(baseline_, &SessionAnalysis::finished, this, [this](bool ok, const analysis::Result& result, const QString&) {
-        baseline_->deleteLater();
-        baseline_ = nullptr;
-        if (ok && panel_) panel_->plot()->showBaseline(&result);
-    });
+    connect(baseline_, &SessionAnalysis::finished, this,
+            [this](bool ok, const analysis::Result& result, const QString&) {
+                baseline_->deleteLater();
+                baseline_ = nullptr;
+                if (ok && panel_) panel_->plot()->showBaseline(&result);
+            });
     baseline_->start();
 }
 

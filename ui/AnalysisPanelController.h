@@ -23,7 +23,6 @@
 
 class QProcess;
 
-
 class AnalysisPanelController : public QObject {
     Q_OBJECT
 public:

@@ -40,12 +40,9 @@ constexpr std::size_t kEndPoints = 3;
 } // namespace
 
 GMeter::GMeter(QWidget* parent)
-    : QWidget(parent)
-    , endPens_{endPen(traceColours()[0]), endPen(traceColours()[1]), endPen(traceColours()[2])}
-    , middlePens_{middlePen(traceColours()[0]), middlePen(traceColours()[1]),
-                  middlePen(traceColours()[2])}
-    , gridPen_(QColor::fromRgbF(0.9f, 0.0f, 0.0f, 1.0f), 0.5, Qt::SolidLine, Qt::FlatCap,
-               Qt::MiterJoin)
+    : QWidget(parent), endPens_{endPen(traceColours()[0]), endPen(traceColours()[1]), endPen(traceColours()[2])},
+      middlePens_{middlePen(traceColours()[0]), middlePen(traceColours()[1]), middlePen(traceColours()[2])},
+      gridPen_(QColor::fromRgbF(0.9f, 0.0f, 0.0f, 1.0f), 0.5, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin)
 {
     // Every draw covers the whole view, so Qt need not clear it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -57,7 +54,10 @@ void GMeter::setGData(SharedViewBuffer buffer, std::uint64_t sampleCount)
     sampleCount_ = sampleCount;
 }
 
-const SharedViewBuffer& GMeter::gData() const { return gData_; }
+const SharedViewBuffer& GMeter::gData() const
+{
+    return gData_;
+}
 
 void GMeter::drawRect(QPainter& painter)
 {
@@ -170,21 +170,21 @@ void GMeter::strokeTrace(QPainter& painter, const std::vector<QPointF>& points, 
     auto strokeEnd = [&](std::size_t first, std::size_t count) {
         endPath_.clear();
         endPath_.moveTo(points[first]);
-        for (std::size_t i = first + 1; i < first + count; ++i)
-            endPath_.lineTo(points[i]);
+        for (std::size_t i = first + 1; i < first + count; ++i) endPath_.lineTo(points[i]);
         painter.strokePath(endPath_, endPens_[axis]);
     };
-    if (n < 2)
-        return; // a single point draws nothing
+    if (n < 2) return; // a single point draws nothing
     // Beyond this margin nothing of a 2-wide line shows.
     const double top = -8.0, bottom = double(height()) + 8.0;
-    const bool inside = std::all_of(points.begin(), points.end(),
-                                    [&](const QPointF& p) { return p.y() >= top && p.y() <= bottom; });
+    const bool inside =
+        std::all_of(points.begin(), points.end(), [&](const QPointF& p) { return p.y() >= top && p.y() <= bottom; });
     if (!inside) {
         segments_.clear();
         for (std::size_t i = 0; i + 1 < n; ++i) {
             // Far enough to keep every visible slope, near enough for exact arithmetic.
-            auto tame = [](QPointF p) { return QPointF(p.x(), std::isnan(p.y()) ? 0.0 : std::clamp(p.y(), -1e9, 1e9)); };
+            auto tame = [](QPointF p) {
+                return QPointF(p.x(), std::isnan(p.y()) ? 0.0 : std::clamp(p.y(), -1e9, 1e9));
+            };
             QPointF a = tame(points[i]), b = tame(points[i + 1]);
             if (trace::clipToBand(a, b, top, bottom)) segments_.emplace_back(a, b);
         }
@@ -197,8 +197,7 @@ void GMeter::strokeTrace(QPainter& painter, const std::vector<QPointF>& points, 
         return;
     }
     segments_.clear();
-    for (std::size_t i = 1; i + 2 < n; ++i)
-        segments_.emplace_back(points[i], points[i + 1]);
+    for (std::size_t i = 1; i + 2 < n; ++i) segments_.emplace_back(points[i], points[i + 1]);
     painter.setPen(middlePens_[axis]);
     painter.drawLines(segments_.data(), static_cast<int>(segments_.size()));
     strokeEnd(0, kEndPoints);
@@ -223,7 +222,10 @@ void GMeter::showGridInContext(QPainter& painter)
     painter.restore();
 }
 
-void GMeter::setNeedsDisplay() { update(); }
+void GMeter::setNeedsDisplay()
+{
+    update();
+}
 
 void GMeter::paintEvent(QPaintEvent*)
 {

@@ -46,8 +46,7 @@ QString lengthText(platform::Micros length)
 
 LoadSessionPopoverController::LoadSessionPopoverController(QObject* parent)
     : PopoverContentController(parent), model_(new SessionListModel(this))
-{
-}
+{}
 
 LoadSessionPopoverController::~LoadSessionPopoverController()
 {
@@ -78,9 +77,10 @@ QWidget* LoadSessionPopoverController::loadView()
     bar->addWidget(sortBox_);
     bar->addWidget(info);
     ui_->layout->insertLayout(0, bar);
-    view->setStyleSheet(view->styleSheet()
-                        + "QLineEdit, QComboBox, QToolButton { color: white; background: #2b3743; border: 1px solid #52606d;"
-                          " border-radius: 4px; padding: 3px 6px; }");
+    view->setStyleSheet(
+        view->styleSheet()
+        + "QLineEdit, QComboBox, QToolButton { color: white; background: #2b3743; border: 1px solid #52606d;"
+          " border-radius: 4px; padding: 3px 6px; }");
     connect(filterField_, &QLineEdit::textChanged, this, &LoadSessionPopoverController::setFilterText);
     connect(sortBox_, &QComboBox::currentIndexChanged, this, [this](int index) { setSortOrder(SortOrder(index)); });
     connect(info, &QToolButton::clicked, this, [this] {
@@ -139,13 +139,16 @@ QString LoadSessionPopoverController::cellDetailForRow(int row) const
     const store::SessionIdentity identity = session.identity();
     QStringList parts;
     const std::string place = placeText(identity);
-    if (!place.empty()) parts << QString::fromStdString(place);
-    else if (!identity.name.empty()) parts << startText(session); // the start, when the name took its place
+    if (!place.empty())
+        parts << QString::fromStdString(place);
+    else if (!identity.name.empty())
+        parts << startText(session); // the start, when the name took its place
     const GDataSet samples = session.gData();
     const std::int64_t count = samples.count();
     if (count > 0) {
         const std::vector<store::SampleValues> newest = samples.newest(1);
-        if (!newest.empty()) parts << lengthText(std::max<platform::Micros>(0, newest.front().dateStamp - session.dateStamp()));
+        if (!newest.empty())
+            parts << lengthText(std::max<platform::Micros>(0, newest.front().dateStamp - session.dateStamp()));
     }
     parts << QString::fromStdString(platform::groupedCount(count)) + (count == 1 ? " sample" : " samples");
     if (identity.rate > 0) parts << QString::fromStdString(platform::shortestText(identity.rate)) + "/s";
@@ -242,9 +245,12 @@ void LoadSessionPopoverController::reloadData()
                 return QString::localeAwareCompare(x, y) < 0;
             });
         };
-        if (order_ == SortOrder::newest) std::reverse(rows_.begin(), rows_.end());
-        else if (order_ == SortOrder::name) by([](const Session& s) { return s.identity().name; });
-        else if (order_ == SortOrder::place) by([](const Session& s) { return placeText(s.identity()); });
+        if (order_ == SortOrder::newest)
+            std::reverse(rows_.begin(), rows_.end());
+        else if (order_ == SortOrder::name)
+            by([](const Session& s) { return s.identity().name; });
+        else if (order_ == SortOrder::place)
+            by([](const Session& s) { return placeText(s.identity()); });
     });
 }
 
@@ -326,8 +332,10 @@ bool LoadSessionPopoverController::handlePointer(QEvent* event)
         }
         if (deleteControlRect(row).contains(pos)) {
             // The red button sits where the bin was: a double tap on the bin only asks.
-            if (confirmingRow_ != row) beginDeleteConfirmation(row);
-            else if (!pressIsSecondTap_) commitEditingStyle(row);
+            if (confirmingRow_ != row)
+                beginDeleteConfirmation(row);
+            else if (!pressIsSecondTap_)
+                commitEditingStyle(row);
         } else if (confirmingRow_ >= 0) {
             cancelDeleteConfirmation();
         } else {
@@ -350,14 +358,18 @@ bool LoadSessionPopoverController::handleKey(QEvent* event)
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (confirmingRow_ >= 0) commitEditingStyle(confirmingRow_);
-        else if (current >= 0) didSelectRow(current);
+        if (confirmingRow_ >= 0)
+            commitEditingStyle(confirmingRow_);
+        else if (current >= 0)
+            didSelectRow(current);
         return true;
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
         if (current < 0) return true;
-        if (confirmingRow_ == current) commitEditingStyle(current);
-        else beginDeleteConfirmation(current);
+        if (confirmingRow_ == current)
+            commitEditingStyle(current);
+        else
+            beginDeleteConfirmation(current);
         return true;
     case Qt::Key_Escape:
         if (confirmingRow_ < 0) return false;
@@ -368,9 +380,7 @@ bool LoadSessionPopoverController::handleKey(QEvent* event)
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
     case Qt::Key_Home:
-    case Qt::Key_End:
-        cancelDeleteConfirmation();
-        return false;
+    case Qt::Key_End: cancelDeleteConfirmation(); return false;
     default: return false;
     }
 }

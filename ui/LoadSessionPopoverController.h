@@ -76,7 +76,6 @@ signals:
     void sessionsChanged();
 
 public:
-
     // A row's delete control asks once more before it deletes: the first tap (or a swipe left,
     // or the Delete key) turns it into a red "Delete" button; only that button deletes.
     int confirmingDeleteRow() const { return confirmingRow_; }
@@ -116,7 +115,7 @@ private:
     std::function<void()> saveSoon_;
     QPointer<Popover> popoverController_;
     SessionListModel* model_ = nullptr; // a child of this controller
-    std::vector<Session> rows_;          // the sessions in row order
+    std::vector<Session> rows_;         // the sessions in row order
     QPointer<QLineEdit> filterField_;
     QPointer<QComboBox> sortBox_;
     QString filter_;

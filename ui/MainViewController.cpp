@@ -103,11 +103,26 @@ MainViewController::~MainViewController()
     delete view_.data();
 }
 
-GMeter* MainViewController::gMeterView() const { return ui_ ? ui_->gMeterView : nullptr; }
-QLabel* MainViewController::needleX() const { return ui_ ? ui_->needleX : nullptr; }
-QLabel* MainViewController::needleY() const { return ui_ ? ui_->needleY : nullptr; }
-QLabel* MainViewController::needleZ() const { return ui_ ? ui_->needleZ : nullptr; }
-QToolButton* MainViewController::startStopButton() const { return ui_ ? ui_->startStopButton : nullptr; }
+GMeter* MainViewController::gMeterView() const
+{
+    return ui_ ? ui_->gMeterView : nullptr;
+}
+QLabel* MainViewController::needleX() const
+{
+    return ui_ ? ui_->needleX : nullptr;
+}
+QLabel* MainViewController::needleY() const
+{
+    return ui_ ? ui_->needleY : nullptr;
+}
+QLabel* MainViewController::needleZ() const
+{
+    return ui_ ? ui_->needleZ : nullptr;
+}
+QToolButton* MainViewController::startStopButton() const
+{
+    return ui_ ? ui_->startStopButton : nullptr;
+}
 
 QWidget* MainViewController::view()
 {
@@ -123,8 +138,8 @@ QWidget* MainViewController::view()
     ui_->gMeterView->installEventFilter(this);
     connectControls();
     const sensors::Accelerometer& accelerometer = recorder_.accelerometer();
-    sourceText_ = QString::fromStdString(accelerometer.source() ? accelerometer.source()->description()
-                                                                 : "no accelerometer");
+    sourceText_ =
+        QString::fromStdString(accelerometer.source() ? accelerometer.source()->description() : "no accelerometer");
     viewDidLoad();
     // A clear or delete still in the trash from the last run can be undone now.
     if (keeper_.context()->undoableRemoval()) sessions_.offerUndo();
@@ -315,8 +330,10 @@ void MainViewController::showRecordingState(const char* image, const char* text)
 
 void MainViewController::startStopButtonPressed()
 {
-    if (recorder_.isRecording()) recorder_.stop();
-    else recorder_.start();
+    if (recorder_.isRecording())
+        recorder_.stop();
+    else
+        recorder_.start();
 }
 
 void MainViewController::recordingStateChanged()
@@ -381,7 +398,6 @@ void MainViewController::exportSession()
     sessions_.exportActiveSession();
 }
 
-
 // ---- the line at the top right: source, session, warnings ----
 
 void MainViewController::updateStatus()
@@ -391,18 +407,22 @@ void MainViewController::updateStatus()
     const QString started = QString::fromStdString(platform::formatDate(active.dateStamp(), "yyyy-MM-dd HH:mm:ss"));
     const store::SessionIdentity identity = active.identity();
     // A named session by its name, the rest of who it is in the tooltip.
-    QString session = !active ? QString("No active session")
+    QString session = !active                 ? QString("No active session")
                       : identity.name.empty() ? "Session " + started
                                               : QString::fromStdString(identity.name);
     ui_->sessionLabel->setText(session);
-    ui_->sessionLabel->setToolTip(active ? "Session " + started + (identity.machine.empty() && identity.point.empty()
-                                                                       ? QString()
-                                                                       : " \u00b7 " + QString::fromStdString(placeText(identity)))
+    ui_->sessionLabel->setToolTip(active ? "Session " + started
+                                               + (identity.machine.empty() && identity.point.empty()
+                                                      ? QString()
+                                                      : " \u00b7 " + QString::fromStdString(placeText(identity)))
                                          : QString());
     QString state;
-    if (tareAccelerometer()) state = "Taking tare";
-    else if (gAccelerometer()) state = "Recording";
-    else state = "Stopped";
+    if (tareAccelerometer())
+        state = "Taking tare";
+    else if (gAccelerometer())
+        state = "Recording";
+    else
+        state = "Stopped";
     QString samples = QString::fromStdString(platform::groupedCount(active.gData().count())) + " samples";
     const std::uint64_t dropped = recorder_.droppedReadings() + recorder_.accelerometer().droppedReadings();
     const std::uint64_t overflowed = recorder_.accelerometer().overflowedReadings();
@@ -461,8 +481,8 @@ void MainViewController::placeNotice()
     const QRect traces = meter->geometry();
     const int width = std::min(traces.width() - 28, std::max(380, traces.width() * 2 / 5));
     panel->layout()->activate();
-    const int height = panel->layout()->hasHeightForWidth() ? panel->layout()->totalHeightForWidth(width)
-                                                              : panel->sizeHint().height();
+    const int height =
+        panel->layout()->hasHeightForWidth() ? panel->layout()->totalHeightForWidth(width) : panel->sizeHint().height();
     panel->setGeometry(traces.right() - 13 - width, traces.top(), width, height);
     panel->raise();
     for (QLabel* needle : {ui_->needleX, ui_->needleY, ui_->needleZ}) needle->raise();

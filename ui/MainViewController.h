@@ -35,7 +35,10 @@ public:
     ~MainViewController() override;
 
     // Seconds between readings for a rate: 1/rate divided in single precision.
-    static double updateIntervalForFramerate(float framerate) { return Recorder::updateIntervalForFramerate(framerate); }
+    static double updateIntervalForFramerate(float framerate)
+    {
+        return Recorder::updateIntervalForFramerate(framerate);
+    }
     static constexpr double refreshInterval = double(0.05f);
     static constexpr double tareUpdateInterval = Recorder::tareUpdateInterval;
 
@@ -132,7 +135,7 @@ private:
     QPointer<QTimer> viewRefreshTimer_; // not owned: lives while recording
     QTimer statusTimer_;
     QString sourceText_;
-    QString noticeFolder_;              // the folder the notice offers to open
+    QString noticeFolder_; // the folder the notice offers to open
     SessionActionsController sessions_;
     AnalysisPanelController analysis_;
     QPointer<ReviewView> review_;

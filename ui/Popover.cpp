@@ -103,14 +103,14 @@ Popover::Placement Popover::place(const QRect& anchor, const QSize& contentSize,
         QRect frame;
         if (isVertical(arrow)) {
             frame.setSize(QSize(body.width(), body.height() + kArrowDepth));
-            int x = clampInto(anchor.center().x() - frame.width() / 2, bounds.left(),
-                              bounds.right() + 1 - frame.width());
+            int x =
+                clampInto(anchor.center().x() - frame.width() / 2, bounds.left(), bounds.right() + 1 - frame.width());
             int y = arrow == ArrowUp ? anchor.bottom() + 1 + kGap : anchor.top() - kGap - frame.height();
             frame.moveTo(x, y);
         } else {
             frame.setSize(QSize(body.width() + kArrowDepth, body.height()));
-            int y = clampInto(anchor.center().y() - frame.height() / 2, bounds.top(),
-                              bounds.bottom() + 1 - frame.height());
+            int y =
+                clampInto(anchor.center().y() - frame.height() / 2, bounds.top(), bounds.bottom() + 1 - frame.height());
             int x = arrow == ArrowLeft ? anchor.right() + 1 + kGap : anchor.left() - kGap - frame.width();
             frame.moveTo(x, y);
         }
@@ -151,8 +151,7 @@ Popover::Placement Popover::place(const QRect& anchor, const QSize& contentSize,
     return {frame, chosen, position};
 }
 
-void Popover::presentPopoverFromRect(const QRect& rectInView, QWidget* inView, int permittedArrowDirections,
-                                     bool)
+void Popover::presentPopoverFromRect(const QRect& rectInView, QWidget* inView, int permittedArrowDirections, bool)
 {
     if (!content_ || dismissed_) return;
     // A child window of the control's window: it goes when that window goes.
@@ -178,8 +177,10 @@ void Popover::presentPopoverFromRect(const QRect& rectInView, QWidget* inView, i
     setMask(QRegion(outline().toFillPolygon().toPolygon()));
 
     show();
-    if (QWidget* focus = view->focusWidget()) focus->setFocus(Qt::PopupFocusReason);
-    else view->setFocus(Qt::PopupFocusReason);
+    if (QWidget* focus = view->focusWidget())
+        focus->setFocus(Qt::PopupFocusReason);
+    else
+        view->setFocus(Qt::PopupFocusReason);
 }
 
 void Popover::dismissPopoverAnimated(bool animated)
@@ -246,7 +247,9 @@ QPainterPath Popover::outline() const
     case ArrowDown:
         arrow << QPointF(p - h, body.bottom() - 1) << QPointF(p, height() - 0.5) << QPointF(p + h, body.bottom() - 1);
         break;
-    case ArrowLeft: arrow << QPointF(body.left() + 1, p - h) << QPointF(0.5, p) << QPointF(body.left() + 1, p + h); break;
+    case ArrowLeft:
+        arrow << QPointF(body.left() + 1, p - h) << QPointF(0.5, p) << QPointF(body.left() + 1, p + h);
+        break;
     case ArrowRight:
         arrow << QPointF(body.right() - 1, p - h) << QPointF(width() - 0.5, p) << QPointF(body.right() - 1, p + h);
         break;

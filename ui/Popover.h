@@ -69,8 +69,7 @@ public:
     // screen, else above, right or left of it, among the permitted arrow directions; always
     // inside the screen. It appears at once, animated or not. The popover closes and frees itself
     // once dismissed.
-    void presentPopoverFromRect(const QRect& rectInView, QWidget* inView, int permittedArrowDirections,
-                                bool animated);
+    void presentPopoverFromRect(const QRect& rectInView, QWidget* inView, int permittedArrowDirections, bool animated);
     // Closes: animated, the popover fades out over kFadeMilliseconds; either way it counts as
     // dismissed at once (didDismiss, isPopoverVisible). Nothing if already dismissed.
     void dismissPopoverAnimated(bool animated);
@@ -81,9 +80,9 @@ public:
     QRect contentRect() const;
 
     struct Placement {
-        QRect frame;             // the whole popover, arrow included, in screen coordinates
+        QRect frame; // the whole popover, arrow included, in screen coordinates
         ArrowDirection arrow;
-        int arrowPosition;       // centre of the arrow along its edge, in popover coordinates
+        int arrowPosition; // centre of the arrow along its edge, in popover coordinates
     };
     // Where a popover with this content goes beside anchor, within bounds (both in screen
     // coordinates): the first permitted side, in the order below, above, right, left, that fits;
@@ -91,11 +90,11 @@ public:
     static Placement place(const QRect& anchor, const QSize& contentSize, const QRect& bounds,
                            int permittedArrowDirections);
 
-    static constexpr int kInset = 6;        // between the rounded edge and the content
+    static constexpr int kInset = 6; // between the rounded edge and the content
     static constexpr int kArrowDepth = 10;
     static constexpr int kArrowHalfWidth = 11;
     static constexpr int kRadius = 10;
-    static constexpr int kGap = 2;          // between the control and the arrow's tip
+    static constexpr int kGap = 2; // between the control and the arrow's tip
 
 signals:
     void didDismiss();

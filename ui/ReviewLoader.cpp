@@ -8,8 +8,7 @@
 
 ReviewLoader::ReviewLoader(std::string storePath, QObject* parent)
     : QObject(parent), storePath_(std::move(storePath)), thread_([this](std::stop_token stop) { run(stop); })
-{
-}
+{}
 
 ReviewLoader::~ReviewLoader()
 {
@@ -94,12 +93,15 @@ void ReviewLoader::read(Result& result, store::StoreError& error)
     }
     if (!reader_->envelope(r.session, r.from, r.to, r.columns, result.envelope, error)) return;
     if (r.overviewColumns > 0
-        && (r.overviewAgain || overviewSession_ != r.session || overviewSamples_ != e.samples || overviewColumns_ != r.overviewColumns)) {
+        && (r.overviewAgain || overviewSession_ != r.session || overviewSamples_ != e.samples
+            || overviewColumns_ != r.overviewColumns)) {
         store::Envelope overview;
         const platform::Micros to = std::max(e.last, e.first + 1000);
         // Opening on the whole session: the overview is the same read.
-        if (r.from == e.first && r.to == to && r.columns == r.overviewColumns) overview = result.envelope;
-        else if (!reader_->envelope(r.session, e.first, to, r.overviewColumns, overview, error)) return;
+        if (r.from == e.first && r.to == to && r.columns == r.overviewColumns)
+            overview = result.envelope;
+        else if (!reader_->envelope(r.session, e.first, to, r.overviewColumns, overview, error))
+            return;
         result.overview = std::move(overview);
         overviewSession_ = r.session, overviewSamples_ = e.samples, overviewColumns_ = r.overviewColumns;
     }

@@ -23,8 +23,8 @@ public:
         enum class Span { given, all, newest } span = Span::given; // newest: the given width, up to the end
         platform::Micros from = 0, to = 0;
         int columns = 1;
-        int overviewColumns = 0;              // 0: no overview
-        bool overviewAgain = false;           // even if the session has not grown
+        int overviewColumns = 0;               // 0: no overview
+        bool overviewAgain = false;            // even if the session has not grown
         std::vector<platform::Micros> cursors; // the nearest reading to each
     };
     struct Result {

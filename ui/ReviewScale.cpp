@@ -29,11 +29,42 @@ std::vector<double> ticks(double lo, double hi, double step)
 
 platform::Micros timeStep(platform::Micros span, double pixels, double minGap)
 {
-    static const platform::Micros steps[] = {
-        1, 2, 5, 10, 20, 50, 100, 200, 500, 1'000, 2'000, 5'000, 10'000, 20'000, 50'000, 100'000, 200'000, 500'000,
-        1'000'000, 2'000'000, 5'000'000, 10'000'000, 15'000'000, 30'000'000, 60'000'000, 120'000'000, 300'000'000,
-        600'000'000, 900'000'000, 1'800'000'000, 3'600'000'000, 7'200'000'000, 10'800'000'000, 21'600'000'000,
-        43'200'000'000, 86'400'000'000};
+    static const platform::Micros steps[] = {1,
+                                             2,
+                                             5,
+                                             10,
+                                             20,
+                                             50,
+                                             100,
+                                             200,
+                                             500,
+                                             1'000,
+                                             2'000,
+                                             5'000,
+                                             10'000,
+                                             20'000,
+                                             50'000,
+                                             100'000,
+                                             200'000,
+                                             500'000,
+                                             1'000'000,
+                                             2'000'000,
+                                             5'000'000,
+                                             10'000'000,
+                                             15'000'000,
+                                             30'000'000,
+                                             60'000'000,
+                                             120'000'000,
+                                             300'000'000,
+                                             600'000'000,
+                                             900'000'000,
+                                             1'800'000'000,
+                                             3'600'000'000,
+                                             7'200'000'000,
+                                             10'800'000'000,
+                                             21'600'000'000,
+                                             43'200'000'000,
+                                             86'400'000'000};
     const double least = double(span) * minGap / std::max(pixels, 1.0);
     for (platform::Micros s : steps)
         if (double(s) >= least) return s;
@@ -76,12 +107,17 @@ QString elapsedLabel(platform::Micros t, platform::Micros start, platform::Micro
     const char* sign = d < 0 ? "−" : "+";
     const platform::Micros a = std::llabs(d);
     const qint64 seconds = a / 1'000'000, micros = a % 1'000'000;
-    QString text = seconds >= 3600 ? QString("%1:%2:%3").arg(seconds / 3600).arg(seconds / 60 % 60, 2, 10, QChar('0'))
+    QString text = seconds >= 3600 ? QString("%1:%2:%3")
+                                         .arg(seconds / 3600)
+                                         .arg(seconds / 60 % 60, 2, 10, QChar('0'))
                                          .arg(seconds % 60, 2, 10, QChar('0'))
                                    : QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
-    if (step < 1'000) text += QString(".%1").arg(micros, 6, 10, QChar('0'));
-    else if (step < 10'000) text += QString(".%1").arg(micros / 1000, 3, 10, QChar('0'));
-    else if (step < 1'000'000) text += QString(".%1").arg(micros / 10'000, 2, 10, QChar('0'));
+    if (step < 1'000)
+        text += QString(".%1").arg(micros, 6, 10, QChar('0'));
+    else if (step < 10'000)
+        text += QString(".%1").arg(micros / 1000, 3, 10, QChar('0'));
+    else if (step < 1'000'000)
+        text += QString(".%1").arg(micros / 10'000, 2, 10, QChar('0'));
     return sign + text;
 }
 

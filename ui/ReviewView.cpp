@@ -57,13 +57,17 @@ ReviewView::Geometry ReviewView::areas() const
     const double bottom = height() - overviewHeight - timeAxisHeight - 8;
     g.plot = QRectF(leftMargin, headerHeight, w, std::max(bottom - headerHeight, 30.0));
     const double gap = 8, lane = (g.plot.height() - 2 * gap) / 3;
-    for (int a = 0; a < 3; ++a) g.lanes[std::size_t(a)] = QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
+    for (int a = 0; a < 3; ++a)
+        g.lanes[std::size_t(a)] = QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
     g.timeAxis = QRectF(g.plot.left(), g.plot.bottom(), w, timeAxisHeight);
     g.overview = QRectF(g.plot.left(), g.timeAxis.bottom() + 4, w, overviewHeight - 8);
     return g;
 }
 
-int ReviewView::plotWidth() const { return std::max(width() - leftMargin - rightMargin, 10); }
+int ReviewView::plotWidth() const
+{
+    return std::max(width() - leftMargin - rightMargin, 10);
+}
 
 double ReviewView::xOf(platform::Micros t) const
 {
@@ -144,8 +148,10 @@ void ReviewView::drawLanes(QPainter& p, const Geometry& g) const
         p.drawText(QRectF(4, lane.bottom() - 18, 30, 18), Qt::AlignLeft | Qt::AlignBottom, "g");
         p.save();
         p.setClipRect(lane.adjusted(0, 0, 1, 1));
-        if (shown_->envelope.hasReadings) drawReadings(p, g, axis, lo, hi);
-        else drawEnvelope(p, g, axis, lo, hi);
+        if (shown_->envelope.hasReadings)
+            drawReadings(p, g, axis, lo, hi);
+        else
+            drawEnvelope(p, g, axis, lo, hi);
         p.restore();
     }
 }
@@ -216,7 +222,8 @@ void ReviewView::drawTimeAxis(QPainter& p, const Geometry& g) const
         const QRectF box(x - 60, g.timeAxis.top() + 4, 120, 15);
         p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, review::clockLabel(t, step));
         p.setPen(QColor(100, 116, 139));
-        p.drawText(box.translated(0, 15), Qt::AlignHCenter | Qt::AlignTop, review::elapsedLabel(t, extent_.first, step));
+        p.drawText(box.translated(0, 15), Qt::AlignHCenter | Qt::AlignTop,
+                   review::elapsedLabel(t, extent_.first, step));
     }
 }
 
@@ -235,7 +242,9 @@ void ReviewView::drawOverview(QPainter& p, const Geometry& g) const
                 const store::Envelope::Column& c = o.columns[std::size_t(i)];
                 if (!c.count) continue;
                 const double x = g.overview.left() + (i + 0.5) * g.overview.width() / n;
-                auto y = [&](double v) { return g.overview.bottom() - 1 - (v - lo) / (hi - lo) * (g.overview.height() - 2); };
+                auto y = [&](double v) {
+                    return g.overview.bottom() - 1 - (v - lo) / (hi - lo) * (g.overview.height() - 2);
+                };
                 lines.emplace_back(x, y(c.max[axis]), x, std::max(y(c.min[axis]), y(c.max[axis]) + 1));
             }
             QColor colour = axisColours()[std::size_t(axis)];
@@ -249,7 +258,8 @@ void ReviewView::drawOverview(QPainter& p, const Geometry& g) const
     const double a = g.overview.left() + double(from_ - extent_.first) / span * g.overview.width();
     const double b = g.overview.left() + double(to_ - extent_.first) / span * g.overview.width();
     const QRectF marked(std::max(a, g.overview.left()), g.overview.top(),
-                        std::max(std::min(b, g.overview.right()) - std::max(a, g.overview.left()), 2.0), g.overview.height());
+                        std::max(std::min(b, g.overview.right()) - std::max(a, g.overview.left()), 2.0),
+                        g.overview.height());
     p.fillRect(marked, QColor(37, 99, 235, 50));
     p.setPen(QPen(QColor(37, 99, 235), 1.5));
     p.drawRect(marked);
@@ -275,7 +285,9 @@ QString ReviewView::readout() const
         const store::SampleValues& s = *cursorReadings_[i];
         text += QString("   %1 %2  X %3  Y %4  Z %5 g")
                     .arg(i ? "B" : "A", review::clockLabel(s.dateStamp, 1))
-                    .arg(double(s.x), 0, 'f', 4).arg(double(s.y), 0, 'f', 4).arg(double(s.z), 0, 'f', 4);
+                    .arg(double(s.x), 0, 'f', 4)
+                    .arg(double(s.y), 0, 'f', 4)
+                    .arg(double(s.z), 0, 'f', 4);
     }
     if (cursorReadings_[0] && cursorReadings_[1] && cursors_[0] && cursors_[1]) {
         const platform::Micros d = std::llabs(cursorReadings_[1]->dateStamp - cursorReadings_[0]->dateStamp);

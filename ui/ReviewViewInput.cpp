@@ -137,8 +137,16 @@ bool ReviewView::event(QEvent* e)
     if (e->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(e);
         switch (key->key()) {
-        case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Plus: case Qt::Key_Equal: case Qt::Key_Minus:
-        case Qt::Key_Home: case Qt::Key_End: case Qt::Key_F: case Qt::Key_C: case Qt::Key_Escape:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+        case Qt::Key_Minus:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_F:
+        case Qt::Key_C:
+        case Qt::Key_Escape:
             if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) break;
             e->accept();
             return true;
@@ -161,7 +169,8 @@ void ReviewView::keyPressEvent(QKeyEvent* e)
     switch (e->key()) {
     case Qt::Key_Left: pan(shift ? -1.0 : -0.125); break;
     case Qt::Key_Right: pan(shift ? 1.0 : 0.125); break;
-    case Qt::Key_Plus: case Qt::Key_Equal: zoom(0.5, middle); break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: zoom(0.5, middle); break;
     case Qt::Key_Minus: zoom(2.0, middle); break;
     case Qt::Key_Home: setRange(extent_.first, extent_.first + (to_ - from_)); break;
     case Qt::Key_End: goToEnd(); break;
@@ -202,7 +211,8 @@ void ReviewView::mousePressEvent(QMouseEvent* e)
     pressFrom_ = from_, pressTo_ = to_;
     moved_ = false;
     drag_ = e->position().y() >= areas().overview.top() ? Drag::overview
-            : (e->modifiers() & Qt::ShiftModifier) ? Drag::select : Drag::pan;
+            : (e->modifiers() & Qt::ShiftModifier)      ? Drag::select
+                                                        : Drag::pan;
     if (drag_ == Drag::select) selection_ = {timeAt(pressAt_.x()), timeAt(pressAt_.x())};
     if (drag_ == Drag::overview) mouseMoveEvent(e);
 }
@@ -239,13 +249,18 @@ void ReviewView::mouseReleaseEvent(QMouseEvent* e)
     if (drag == Drag::select && selection_) {
         auto [a, b] = *selection_;
         if (a > b) std::swap(a, b);
-        if (moved_ && b > a) emit rangeSelected(session_, a, b);
-        else selection_.reset();
+        if (moved_ && b > a)
+            emit rangeSelected(session_, a, b);
+        else
+            selection_.reset();
         update();
     } else if (drag == Drag::pan && !moved_) {
         // A click: cursor A, then B, then whichever is nearer moves.
         const platform::Micros t = timeAt(e->position().x());
-        int i = !cursors_[0] ? 0 : !cursors_[1] ? 1 : std::llabs(*cursors_[0] - t) <= std::llabs(*cursors_[1] - t) ? 0 : 1;
+        int i = !cursors_[0]                                                   ? 0
+                : !cursors_[1]                                                 ? 1
+                : std::llabs(*cursors_[0] - t) <= std::llabs(*cursors_[1] - t) ? 0
+                                                                               : 1;
         setCursor(i, t);
     }
 }

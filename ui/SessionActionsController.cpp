@@ -59,12 +59,12 @@ void SessionActionsController::offerUndo()
     const store::Removal* removal = keeper_.context()->undoableRemoval();
     if (!removal) return;
     const QString count = grouped(removal->sampleCount());
-    removalText_ = removal->kind == store::Removal::Kind::clear
-                       ? QString("Cleared %1 samples").arg(count)
-                       : QString("Deleted session %1 (%2 samples)")
-                             .arg(QString::fromStdString(
-                                      platform::formatDate(removal->session.dateStamp, "yyyy-MM-dd HH:mm:ss")),
-                                  count);
+    removalText_ =
+        removal->kind == store::Removal::Kind::clear
+            ? QString("Cleared %1 samples").arg(count)
+            : QString("Deleted session %1 (%2 samples)")
+                  .arg(QString::fromStdString(platform::formatDate(removal->session.dateStamp, "yyyy-MM-dd HH:mm:ss")),
+                       count);
     emit notice(removalText_, false);
     emit undoOffered(true);
     undoTimer_.start(undoWindowMs);
@@ -130,8 +130,8 @@ void SessionActionsController::exportActiveSession()
             return;
         }
     }
-    export_ = new SessionExport({context->path(), folder, active.exportFileName(), context->snapshot(active.objectId())},
-                                this);
+    export_ = new SessionExport(
+        {context->path(), folder, active.exportFileName(), context->snapshot(active.objectId())}, this);
     exportStarted_.start();
     connect(export_, &SessionExport::finished, this, &SessionActionsController::exportFinished);
     export_->start();

@@ -14,7 +14,8 @@ SessionInfoDialog::SessionInfoDialog(const Session& session, QWidget* parent)
     : QDialog(parent), original_(session.identity())
 {
     setObjectName("sessionInfoDialog");
-    setWindowTitle("Session " + QString::fromStdString(platform::formatDate(session.dateStamp(), "yyyy-MM-dd HH:mm:ss")));
+    setWindowTitle("Session "
+                   + QString::fromStdString(platform::formatDate(session.dateStamp(), "yyyy-MM-dd HH:mm:ss")));
     auto* form = new QFormLayout(this);
     const auto line = [&](const char* object, const std::string& text, const char* hint) {
         auto* edit = new QLineEdit(QString::fromStdString(text), this);
@@ -34,10 +35,10 @@ SessionInfoDialog::SessionInfoDialog(const Session& session, QWidget* parent)
     form->addRow("Point", point_);
     form->addRow("Direction", direction_);
     form->addRow("Notes", notes_);
-    const QString recorded = original_.rate > 0
-                                 ? QString::fromStdString(original_.source + " at " + platform::shortestText(original_.rate)
-                                                          + " a second")
-                                 : QString("not recorded yet");
+    const QString recorded =
+        original_.rate > 0
+            ? QString::fromStdString(original_.source + " at " + platform::shortestText(original_.rate) + " a second")
+            : QString("not recorded yet");
     form->addRow("Recorded", new QLabel(recorded, this));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -52,8 +52,10 @@ void SessionRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QRect row = visibleRow(option.rect, list ? list->viewport() : nullptr);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
-    if (option.state & QStyle::State_Selected) painter->fillRect(row, QColor(0x3e, 0x4c, 0x59));
-    else if (option.state & QStyle::State_MouseOver) painter->fillRect(row, QColor(0x2b, 0x37, 0x43));
+    if (option.state & QStyle::State_Selected)
+        painter->fillRect(row, QColor(0x3e, 0x4c, 0x59));
+    else if (option.state & QStyle::State_MouseOver)
+        painter->fillRect(row, QColor(0x2b, 0x37, 0x43));
     painter->setPen(QColor(0x32, 0x3f, 0x4b));
     painter->drawLine(row.left() + kTextInset, row.bottom(), row.right(), row.bottom());
 

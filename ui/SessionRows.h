@@ -23,8 +23,7 @@ public:
 
     explicit SessionListModel(LoadSessionPopoverController* controller)
         : QAbstractListModel(controller), controller_(controller)
-    {
-    }
+    {}
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override
     {
@@ -72,8 +71,7 @@ class SessionRowDelegate : public QStyledItemDelegate {
 public:
     SessionRowDelegate(const LoadSessionPopoverController* controller, QObject* parent)
         : QStyledItemDelegate(parent), controller_(controller)
-    {
-    }
+    {}
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 

@@ -70,7 +70,6 @@ signals:
     void rateChanged();
 
 public:
-
     FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
     QLabel* sampleRateLabel() const { return sampleRateLabel_; }
     // Whose stored rate this sets, the rates its device offers, and how a change is saved.

@@ -89,7 +89,8 @@ void SpectrumPlot::setLogFrequency(bool log)
 {
     logFrequency_ = log;
     xAxis->setScaleType(log ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
-    xAxis->setTicker(log ? QSharedPointer<QCPAxisTicker>(new QCPAxisTickerLog) : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    xAxis->setTicker(log ? QSharedPointer<QCPAxisTicker>(new QCPAxisTickerLog)
+                         : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
     fitAxes();
     replot(QCustomPlot::rpQueuedReplot);
 }
@@ -113,8 +114,10 @@ void SpectrumPlot::showBaseline(const analysis::Result* baseline)
 {
     const bool shown = baseline && baseline->hasSpectrum;
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        if (shown) setSpectrum(baseline_[axis], *baseline, axis);
-        else baseline_[axis]->data()->clear();
+        if (shown)
+            setSpectrum(baseline_[axis], *baseline, axis);
+        else
+            baseline_[axis]->data()->clear();
         baseline_[axis]->setVisible(shown);
     }
     if (shown && !legend->hasItemWithPlottable(baseline_[0])) baseline_[0]->addToLegend();
@@ -174,7 +177,8 @@ void SpectrumPlot::showResult(const analysis::Result& result)
     // Nothing above the Nyquist frequency can be told apart: faster vibration shows folded below it.
     xAxis->setLabel(QString("Frequency (Hz) · Nyquist %1 Hz").arg(result.nyquist(), 0, 'g', 5));
     yAxis->setScaleType(logLevels(unit) ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
-    yAxis->setTicker(logLevels(unit) ? QSharedPointer<QCPAxisTicker>(new QCPAxisTickerLog) : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    yAxis->setTicker(logLevels(unit) ? QSharedPointer<QCPAxisTicker>(new QCPAxisTickerLog)
+                                     : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
     fitAxes();
     if (cursor_->visible()) readout_->setText(readoutAt(cursor_->point1->coords().x()));
     replot(QCustomPlot::rpQueuedReplot);
@@ -193,8 +197,10 @@ void SpectrumPlot::placePeakLabels()
         constexpr int gap = 6;
         if (point.y() - gap - height >= area.top()) {
             Qt::Alignment side = Qt::AlignHCenter;
-            if (point.x() - width / 2.0 < area.left()) side = Qt::AlignLeft;
-            else if (point.x() + width / 2.0 > area.right()) side = Qt::AlignRight;
+            if (point.x() - width / 2.0 < area.left())
+                side = Qt::AlignLeft;
+            else if (point.x() + width / 2.0 > area.right())
+                side = Qt::AlignRight;
             label->setPositionAlignment(Qt::AlignBottom | side);
             label->setPadding(QMargins(0, 0, 0, gap));
         } else {
@@ -230,7 +236,8 @@ QString SpectrumPlot::readoutAt(double frequency) const
 {
     if (!result_.hasSpectrum || result_.frequencies.size() < 2) return {};
     const double binWidth = result_.frequencies[1] - result_.frequencies[0];
-    const auto bin = std::size_t(std::clamp(std::lround(frequency / binWidth), 0L, long(result_.frequencies.size()) - 1));
+    const auto bin =
+        std::size_t(std::clamp(std::lround(frequency / binWidth), 0L, long(result_.frequencies.size()) - 1));
     QString text = QString::number(result_.frequencies[bin], 'f', 2) + " Hz";
     for (int axis = 0; axis < 3; ++axis) {
         const auto& spectrum = result_.axes[std::size_t(axis)].spectrum;

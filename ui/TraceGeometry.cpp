@@ -13,12 +13,18 @@ namespace {
 
 constexpr std::array<float, 3> kBaseLines{150.0f, 300.0f, 450.0f};
 constexpr std::array<float, 3> kRestCentres{238.0f, 388.0f, 538.0f};
-constexpr float kNeedleDrop = 100.0f;  // needles stand this much lower than the traces...
-constexpr float kNeedleLift = 12.0f;   // ...less this
+constexpr float kNeedleDrop = 100.0f; // needles stand this much lower than the traces...
+constexpr float kNeedleLift = 12.0f;  // ...less this
 
-int index(Axis axis) { return static_cast<int>(axis); }
+int index(Axis axis)
+{
+    return static_cast<int>(axis);
+}
 
-float newestX(float width) { return width - kNewestInset; }
+float newestX(float width)
+{
+    return width - kNewestInset;
+}
 
 float olderX(float newest, std::size_t olderThanNewest)
 {
@@ -33,13 +39,22 @@ std::uint32_t fiveTimes(std::uint64_t count)
 }
 
 // Toward zero, as an integer, back to float.
-float truncated(float value) { return static_cast<float>(static_cast<std::int64_t>(value)); }
+float truncated(float value)
+{
+    return static_cast<float>(static_cast<std::int64_t>(value));
+}
 
 } // namespace
 
-float baseLine(Axis axis) { return kBaseLines[index(axis)]; }
+float baseLine(Axis axis)
+{
+    return kBaseLines[index(axis)];
+}
 
-float restCentre(Axis axis) { return kRestCentres[index(axis)]; }
+float restCentre(Axis axis)
+{
+    return kRestCentres[index(axis)];
+}
 
 float valueOf(const ViewRow& row, Axis axis)
 {
@@ -93,10 +108,14 @@ bool clipToBand(QPointF& a, QPointF& b, double top, double bottom)
         return QPointF(from.x() + t * (to.x() - from.x()), y);
     };
     const QPointF a0 = a, b0 = b;
-    if (a0.y() < top) a = onEdge(a0, b0, top);
-    else if (a0.y() > bottom) a = onEdge(a0, b0, bottom);
-    if (b0.y() < top) b = onEdge(a0, b0, top);
-    else if (b0.y() > bottom) b = onEdge(a0, b0, bottom);
+    if (a0.y() < top)
+        a = onEdge(a0, b0, top);
+    else if (a0.y() > bottom)
+        a = onEdge(a0, b0, bottom);
+    if (b0.y() < top)
+        b = onEdge(a0, b0, top);
+    else if (b0.y() > bottom)
+        b = onEdge(a0, b0, bottom);
     return true;
 }
 
@@ -124,15 +143,13 @@ void gridLines(float width, float height, std::uint64_t sampleCount, GridLines& 
         const float x = truncated(product + start);
         out.vertical.emplace_back(x, 0.0f, x, height);
         // The test follows the line, so the lattice always reaches past the right edge.
-        if (!finite || !(x <= lastBefore))
-            break;
+        if (!finite || !(x <= lastBefore)) break;
     }
 
     for (int k = 0;; ++k) {
         const float y = truncated(static_cast<float>(k) * kGridSpacing);
         out.horizontal.emplace_back(0.0f, y, width, y);
-        if (!finite || !(y <= height))
-            break;
+        if (!finite || !(y <= height)) break;
     }
 }
 
@@ -164,8 +181,7 @@ bool trimsOldestRow(std::size_t rowCount, float width)
 
 std::uint32_t bulkTrimCount(std::size_t rowCount, float width)
 {
-    if (!trimsOldestRow(rowCount, width))
-        return 0;
+    if (!trimsOldestRow(rowCount, width)) return 0;
     // Clamped only so that a width outside the design cannot make the conversion undefined.
     const double whole = std::clamp(std::trunc(static_cast<double>(width)), 0.0, 4294967295.0);
     const std::uint32_t truncatedWidth = static_cast<std::uint32_t>(whole);

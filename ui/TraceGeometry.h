@@ -21,10 +21,10 @@ enum class Axis { X = 0, Y = 1, Z = 2 };
 inline constexpr std::array<Axis, 3> kAxes{Axis::X, Axis::Y, Axis::Z};
 
 inline constexpr float kPointsPerG = 50.0f;
-inline constexpr float kNewestInset = 118.0f;   // the newest row sits this far left of the right edge
-inline constexpr std::uint32_t kRowStep = 5;    // points between consecutive rows
+inline constexpr float kNewestInset = 118.0f; // the newest row sits this far left of the right edge
+inline constexpr std::uint32_t kRowStep = 5;  // points between consecutive rows
 inline constexpr float kGridSpacing = 50.0f;
-inline constexpr int kGridFirstLine = -18;      // x of the first vertical grid line before scrolling
+inline constexpr int kGridFirstLine = -18; // x of the first vertical grid line before scrolling
 
 float baseLine(Axis axis);   // y of 0 g: 150, 300, 450
 float restCentre(Axis axis); // y of a needle's centre at 0 g: 238, 388, 538

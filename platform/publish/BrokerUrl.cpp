@@ -15,16 +15,14 @@ constexpr std::string_view kScheme = "mqtt://";
 
 bool startsWithNoCase(std::string_view text, std::string_view start)
 {
-    return text.size() >= start.size()
-        && std::equal(start.begin(), start.end(), text.begin(), [](char lower, char c) {
+    return text.size() >= start.size() && std::equal(start.begin(), start.end(), text.begin(), [](char lower, char c) {
                return std::tolower(static_cast<unsigned char>(c)) == lower;
            });
 }
 
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
+    if (c >= '0' && c <= '9') return c - '0';
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
@@ -38,11 +36,9 @@ std::optional<std::string> percentDecoded(std::string_view text)
             out.push_back(text[i]);
             continue;
         }
-        if (i + 2 >= text.size())
-            return std::nullopt;
+        if (i + 2 >= text.size()) return std::nullopt;
         int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
+        if (high < 0 || low < 0) return std::nullopt;
         out.push_back(static_cast<char>(high * 16 + low));
         i += 2;
     }
@@ -65,19 +61,19 @@ std::size_t utf8Sequence(std::string_view text, char32_t& point)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || length > text.size())
-        return 0;
+    const std::size_t length = lead < 0x80                    ? 1
+                               : lead >= 0xC2 && lead <= 0xDF ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || length > text.size()) return 0;
     point = length == 1 ? lead : lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
+        if ((byte(i) & 0xC0) != 0x80) return 0;
         point = (point << 6) | (byte(i) & 0x3F);
     }
     const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return 0;
+    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
     return length;
 }
 
@@ -88,8 +84,7 @@ std::string topicFault(std::string_view prefix)
     for (std::size_t at = 0; at < prefix.size();) {
         char32_t point = 0;
         const std::size_t length = utf8Sequence(prefix.substr(at), point);
-        if (length == 0)
-            return "the topic prefix is not valid UTF-8 (at byte " + std::to_string(at + 1) + ")";
+        if (length == 0) return "the topic prefix is not valid UTF-8 (at byte " + std::to_string(at + 1) + ")";
         if (point < 0x20 || (point >= 0x7F && point <= 0x9F))
             return "the topic prefix holds a control character (at byte " + std::to_string(at + 1) + ")";
         at += length;
@@ -101,7 +96,7 @@ std::string topicFault(std::string_view prefix)
     constexpr std::size_t mqttLimit = 65535;
     if (prefix.size() + 1 + longest > mqttLimit)
         return "the topic prefix is " + std::to_string(prefix.size()) + " bytes long; MQTT allows "
-             + std::to_string(mqttLimit - 1 - longest) + " with the topics Quivra adds";
+               + std::to_string(mqttLimit - 1 - longest) + " with the topics Quivra adds";
     return {};
 }
 
@@ -133,8 +128,7 @@ std::string shown(std::string_view url)
             i += length;
         }
     }
-    if (i < hidden.size())
-        out += "...";
+    if (i < hidden.size()) out += "...";
     return out;
 }
 
@@ -153,8 +147,7 @@ namespace {
 bool takeCredentials(std::string_view& authority, Server& result, std::string& why)
 {
     const auto at = authority.rfind('@');
-    if (at == std::string_view::npos)
-        return true;
+    if (at == std::string_view::npos) return true;
     std::string_view userInfo = authority.substr(0, at);
     authority = authority.substr(at + 1);
     const auto colon = userInfo.find(':');
@@ -168,8 +161,7 @@ bool takeCredentials(std::string_view& authority, Server& result, std::string& w
         return false;
     }
     result.user = std::move(*user);
-    if (colon == std::string_view::npos)
-        return true;
+    if (colon == std::string_view::npos) return true;
     auto password = percentDecoded(userInfo.substr(colon + 1));
     if (!password) {
         why = "bad percent escape in the password";
@@ -189,40 +181,33 @@ std::optional<Server> parseServer(std::string_view authority, int defaultPort, s
     };
     Server result;
     result.port = defaultPort;
-    if (!takeCredentials(authority, result, why))
-        return std::nullopt;
+    if (!takeCredentials(authority, result, why)) return std::nullopt;
 
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
         auto close = authority.find(']');
-        if (close == std::string_view::npos)
-            return fail("missing \"]\" after the IPv6 address");
+        if (close == std::string_view::npos) return fail("missing \"]\" after the IPv6 address");
         std::string_view address = authority.substr(1, close - 1);
         if (address.empty() || !std::all_of(address.begin(), address.end(), isIpv6Char)
             || address.find(':') == std::string_view::npos)
             return fail("bad IPv6 address in brackets");
         result.host = std::string(address);
         std::string_view after = authority.substr(close + 1);
-        if (!after.empty() && after.front() != ':')
-            return fail("unexpected text after the IPv6 address");
-        if (!after.empty())
-            portText = after.substr(1);
-        if (!after.empty() && portText.empty())
-            return fail("the port after \":\" is empty");
+        if (!after.empty() && after.front() != ':') return fail("unexpected text after the IPv6 address");
+        if (!after.empty()) portText = after.substr(1);
+        if (!after.empty() && portText.empty()) return fail("the port after \":\" is empty");
     } else {
         auto colon = authority.find(':');
         if (colon != std::string_view::npos && authority.find(':', colon + 1) != std::string_view::npos)
             return fail("an IPv6 address must be written in brackets, as in [fd00::5]:" + std::to_string(defaultPort));
         std::string_view host = authority.substr(0, colon);
-        if (host.empty())
-            return fail("the host name is missing");
+        if (host.empty()) return fail("the host name is missing");
         if (!std::all_of(host.begin(), host.end(), isHostNameChar))
             return fail("bad host name \"" + std::string(host) + "\"");
         result.host = std::string(host);
         if (colon != std::string_view::npos) {
             portText = authority.substr(colon + 1);
-            if (portText.empty())
-                return fail("the port after \":\" is empty");
+            if (portText.empty()) return fail("the port after \":\" is empty");
         }
     }
     if (!portText.empty()) {
@@ -253,20 +238,16 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error
         error = "Bad MQTT URL " + shown(url) + ": " + std::string(why);
         return std::nullopt;
     };
-    if (url.empty())
-        return fail("it is empty; expected mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX");
-    if (startsWithNoCase(url, "mqtts://"))
-        return fail("TLS (mqtts://) is not supported; use mqtt://");
-    if (!startsWithNoCase(url, kScheme))
-        return fail("it must start with mqtt://");
+    if (url.empty()) return fail("it is empty; expected mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-PREFIX");
+    if (startsWithNoCase(url, "mqtts://")) return fail("TLS (mqtts://) is not supported; use mqtt://");
+    if (!startsWithNoCase(url, kScheme)) return fail("it must start with mqtt://");
 
     std::string_view rest = url.substr(kScheme.size());
     auto slash = rest.find('/');
     std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
     std::string why;
     std::optional<Server> server = parseServer(rest.substr(0, slash), 1883, why);
-    if (!server)
-        return fail(why);
+    if (!server) return fail(why);
     BrokerUrl result;
     result.host = std::move(server->host);
     result.port = server->port;
@@ -274,16 +255,13 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view url, std::string& error
     result.password = std::move(server->password);
 
     // "plant/line1/" means "plant/line1"; nothing else is tidied up.
-    while (!path.empty() && path.back() == '/')
-        path.remove_suffix(1);
-    if (path.empty())
-        return fail("it needs a topic prefix after the host, as in mqtt://broker/plant/line1/pump3");
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    if (path.empty()) return fail("it needs a topic prefix after the host, as in mqtt://broker/plant/line1/pump3");
     if (path.find_first_of("+#") != std::string_view::npos)
         return fail("the topic prefix must not contain the wildcards + or #");
     if (path.front() == '/' || path.find("//") != std::string_view::npos)
         return fail("the topic prefix has an empty level (\"//\")");
-    if (const std::string fault = topicFault(path); !fault.empty())
-        return fail(fault);
+    if (const std::string fault = topicFault(path); !fault.empty()) return fail(fault);
     result.prefix = std::string(path);
     return result;
 }

@@ -16,7 +16,7 @@
 namespace publish {
 
 struct BrokerUrl {
-    std::string host;      // without the brackets of an IPv6 address
+    std::string host; // without the brackets of an IPv6 address
     int port = 1883;
     std::optional<std::string> user;
     std::optional<std::string> password;
@@ -29,12 +29,12 @@ struct BrokerUrl {
 // The part of a URL between "scheme://" and the path: [USER[:PASSWORD]@]HOST[:PORT], shared by
 // the MQTT and the InfluxDB URLs.
 struct Server {
-    std::string host;      // without the brackets of an IPv6 address
+    std::string host; // without the brackets of an IPv6 address
     int port = 0;
     std::optional<std::string> user;
     std::optional<std::string> password;
 
-    std::string endpoint() const;  // as BrokerUrl's
+    std::string endpoint() const; // as BrokerUrl's
 };
 // Nothing, with the reason in `why`, for a bad one.
 std::optional<Server> parseServer(std::string_view authority, int defaultPort, std::string& why);

@@ -24,8 +24,7 @@ constexpr std::size_t kMaxInFlight = 64;
 // The library's sentences end with a full stop; ours go inside parentheses.
 std::string withoutStop(std::string text)
 {
-    if (!text.empty() && text.back() == '.')
-        text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }
 
@@ -38,7 +37,7 @@ std::string errorText(int rc, int savedErrno)
 bool isMessageFault(int rc)
 {
     return rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_MALFORMED_UTF8
-        || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
+           || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
 } // namespace
@@ -46,8 +45,7 @@ bool isMessageFault(int rc)
 Connection::Connection(const PublisherOptions& options, const std::string& clientId, std::string statusTopic,
                        Outbox& outbox)
     : options_(options), clientId_(clientId), outbox_(outbox), statusTopic_(std::move(statusTopic))
-{
-}
+{}
 
 Connection::~Connection()
 {
@@ -83,24 +81,19 @@ bool Connection::open(const std::string& address, std::string& error)
 
 Connection::State Connection::step(milliseconds wait, std::string& error)
 {
-    if (!client_)
-        return State::Closed;
+    if (!client_) return State::Closed;
     pollfd fds[2] = {{outbox_.wakeFd(), POLLIN, 0}, {mosquitto_socket(client_), POLLIN, 0}};
-    if (mosquitto_want_write(client_))
-        fds[1].events |= POLLOUT;
+    if (mosquitto_want_write(client_)) fds[1].events |= POLLOUT;
     ::poll(fds, fds[1].fd >= 0 ? 2 : 1, static_cast<int>(wait.count()));
-    if (fds[0].revents)
-        outbox_.clearWake();
+    if (fds[0].revents) outbox_.clearWake();
 
     // The library's calls for a loop of one's own: mosquitto_loop() would select() again, and
     // select() cannot watch a descriptor above 1023.
     int rc = MOSQ_ERR_SUCCESS;
-    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP))
-        rc = mosquitto_loop_read(client_, 1);
+    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) rc = mosquitto_loop_read(client_, 1);
     if (rc == MOSQ_ERR_SUCCESS && (fds[1].revents & POLLOUT) && mosquitto_socket(client_) >= 0)
         rc = mosquitto_loop_write(client_, 1);
-    if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_loop_misc(client_);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(client_);
     int savedErrno = errno;
     if (refusal_ != 0) {
         error = "the broker refused the connection: " + withoutStop(mosquitto_connack_string(refusal_));
@@ -112,8 +105,7 @@ Connection::State Connection::step(milliseconds wait, std::string& error)
         close();
         return State::Closed;
     }
-    if (!connected_)
-        return State::Connecting;
+    if (!connected_) return State::Connecting;
     if (!onlineSent_) {
         onlineSent_ = true;
         // Before "online" goes out, so that no one who hears it finds the counters behind.
@@ -135,13 +127,11 @@ bool Connection::pump(std::string& error)
 {
     while (inFlight_.size() < kMaxInFlight) {
         std::optional<Message> message = outbox_.take();
-        if (!message)
-            return true;
+        if (!message) return true;
         int mid = 0;
         doneEarly_.reset();
-        int rc = mosquitto_publish(client_, &mid, message->topic.c_str(),
-                                   static_cast<int>(message->payload.size()), message->payload.data(),
-                                   message->qos, message->retain);
+        int rc = mosquitto_publish(client_, &mid, message->topic.c_str(), static_cast<int>(message->payload.size()),
+                                   message->payload.data(), message->qos, message->retain);
         int savedErrno = errno;
         if (rc == MOSQ_ERR_SUCCESS) {
             if (doneEarly_ == mid)
@@ -171,8 +161,8 @@ bool Connection::pump(std::string& error)
 int Connection::publishStatus(const char* status)
 {
     statusAcked_ = false;
-    return mosquitto_publish(client_, &statusMid_, statusTopic_.c_str(),
-                             static_cast<int>(std::strlen(status)), status, 1, true);
+    return mosquitto_publish(client_, &statusMid_, statusTopic_.c_str(), static_cast<int>(std::strlen(status)), status,
+                             1, true);
 }
 
 void Connection::onConnect(mosquitto*, void* self, int code)
@@ -187,7 +177,7 @@ void Connection::onPublish(mosquitto*, void* self, int mid)
     auto* connection = static_cast<Connection*>(self);
     if (mid == connection->statusMid_) {
         connection->statusAcked_ = true;
-        connection->statusMid_ = 0;  // ids wrap around; 0 is never one
+        connection->statusMid_ = 0; // ids wrap around; 0 is never one
         return;
     }
     auto found = connection->inFlight_.find(mid);
@@ -211,19 +201,16 @@ void Connection::stepUntil(SteadyClock::time_point until, bool (Connection::*don
     std::string ignored;
     while (client_ && !(this->*done)()) {
         auto left = std::chrono::ceil<milliseconds>(until - SteadyClock::now());
-        if (left <= milliseconds(0) || step(std::min(left, milliseconds(100)), ignored) == State::Closed)
-            return;
+        if (left <= milliseconds(0) || step(std::min(left, milliseconds(100)), ignored) == State::Closed) return;
     }
 }
 
 void Connection::finish(SteadyClock::time_point deadline)
 {
-    if (!connected_)
-        return;
+    if (!connected_) return;
     stepUntil(SteadyClock::now() + (deadline - SteadyClock::now()) * 2 / 3, &Connection::idle);
     pumping_ = false;
-    if (!client_ || publishStatus("offline") != MOSQ_ERR_SUCCESS)
-        return;
+    if (!client_ || publishStatus("offline") != MOSQ_ERR_SUCCESS) return;
     stepUntil(deadline, &Connection::statusAcknowledged);
     if (client_ && statusAcked_) {
         // Written at once: the goodbye is a couple of bytes.
@@ -233,12 +220,10 @@ void Connection::finish(SteadyClock::time_point deadline)
 
 void Connection::close()
 {
-    if (!client_)
-        return;
+    if (!client_) return;
     mosquitto_destroy(client_);
     client_ = nullptr;
-    if (connected_)
-        outbox_.setConnected(false);
+    if (connected_) outbox_.setConnected(false);
     connected_ = false;
     std::vector<Message> unacknowledged;
     for (auto& [mid, message] : inFlight_) {

@@ -49,7 +49,7 @@ private:
     static void onConnect(mosquitto* client, void* self, int code);
     static void onPublish(mosquitto* client, void* self, int mid);
     bool pump(std::string& error);
-    int publishStatus(const char* status);  // libmosquitto's result
+    int publishStatus(const char* status); // libmosquitto's result
     void stepUntil(std::chrono::steady_clock::time_point until, bool (Connection::*done)() const);
     bool idle() const;
     bool statusAcknowledged() const { return statusAcked_; }
@@ -59,14 +59,14 @@ private:
     Outbox& outbox_;
     const std::string statusTopic_;
     mosquitto* client_ = nullptr;
-    std::unordered_map<int, Message> inFlight_;  // by message id
-    std::optional<int> doneEarly_;   // completed inside mosquitto_publish(), before its id was known
+    std::unordered_map<int, Message> inFlight_; // by message id
+    std::optional<int> doneEarly_;              // completed inside mosquitto_publish(), before its id was known
     int statusMid_ = 0;
     bool statusAcked_ = false;
     bool connected_ = false;
     bool onlineSent_ = false;
     bool pumping_ = true;
-    int refusal_ = 0;                // the broker's CONNACK code when it refused us
+    int refusal_ = 0; // the broker's CONNACK code when it refused us
 };
 
 } // namespace publish

@@ -32,8 +32,7 @@ HostAddresses resolve(const std::string& host, int port, int flags)
             result.addresses.emplace_back(text);
     }
     ::freeaddrinfo(list);
-    if (result.addresses.empty())
-        result.error = "no usable address";
+    if (result.addresses.empty()) result.error = "no usable address";
     return result;
 }
 
@@ -47,8 +46,7 @@ struct PendingLookup {
 
 std::optional<HostAddresses> lookUpHost(const std::string& host, int port, std::stop_token stop)
 {
-    if (HostAddresses literal = resolve(host, port, AI_NUMERICHOST); !literal.addresses.empty())
-        return literal;
+    if (HostAddresses literal = resolve(host, port, AI_NUMERICHOST); !literal.addresses.empty()) return literal;
 
     // Shared with the helper, which may outlive this call (and the publisher) when it is given up.
     auto pending = std::make_shared<PendingLookup>();
@@ -60,8 +58,7 @@ std::optional<HostAddresses> lookUpHost(const std::string& host, int port, std::
     }).detach();
 
     std::unique_lock lock(pending->mutex);
-    if (!pending->done.wait(lock, stop, [&] { return pending->answer.has_value(); }))
-        return std::nullopt;
+    if (!pending->done.wait(lock, stop, [&] { return pending->answer.has_value(); })) return std::nullopt;
     return std::move(pending->answer);
 }
 

@@ -12,8 +12,8 @@
 namespace publish {
 
 struct HostAddresses {
-    std::vector<std::string> addresses;  // numeric, IPv4 or IPv6, in the resolver's order
-    std::string error;                   // why there are none
+    std::vector<std::string> addresses; // numeric, IPv4 or IPv6, in the resolver's order
+    std::string error;                  // why there are none
 };
 
 // Nothing when `stop` was requested before the answer came.

@@ -16,16 +16,14 @@ namespace {
 void appendTagText(std::string& out, std::string_view text)
 {
     for (char c : text) {
-        if (c == ',' || c == '=' || c == ' ' || c == '\\')
-            out.push_back('\\');
+        if (c == ',' || c == '=' || c == ' ' || c == '\\') out.push_back('\\');
         out.push_back(c == '\n' || c == '\r' ? ' ' : c);
     }
 }
 
 void appendTag(std::string& out, std::string_view key, std::string_view value)
 {
-    if (key.empty() || value.empty())
-        return;  // the protocol has no empty tags
+    if (key.empty() || value.empty()) return; // the protocol has no empty tags
     out.push_back(',');
     appendTagText(out, key);
     out.push_back('=');
@@ -34,10 +32,8 @@ void appendTag(std::string& out, std::string_view key, std::string_view value)
 
 void appendField(std::string& out, std::string_view key, double value)
 {
-    if (!std::isfinite(value))
-        return;
-    if (out.back() != ' ')
-        out.push_back(',');
+    if (!std::isfinite(value)) return;
+    if (out.back() != ' ') out.push_back(',');
     out.append(key).push_back('=');
     char buffer[platform::kNumberTextMax];
     out.append(buffer, platform::appendNumberText(buffer, float(value)));
@@ -66,8 +62,7 @@ std::string summaryLine(const Summary& s)
     out.reserve(320 + s.device.size());
     out += kMeasurement;
     appendTag(out, "device", s.device);
-    for (const auto& [key, value] : s.tags)
-        appendTag(out, key, value);
+    for (const auto& [key, value] : s.tags) appendTag(out, key, value);
     out.push_back(' ');
     out += "session=";
     platform::appendJsonInteger(out, s.session);

@@ -29,10 +29,8 @@ milliseconds until(SteadyClock::time_point when)
 // InfluxDB says why in a JSON object: {"error":"..."}; the text is short enough to log whole.
 std::string shortened(std::string text)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    if (text.size() > 200)
-        text = text.substr(0, 200) + "...";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.size() > 200) text = text.substr(0, 200) + "...";
     return text;
 }
 
@@ -50,8 +48,7 @@ public:
         // No "Expect: 100-continue", which would hold every larger post up for a second.
         headers_ = curl_slist_append(headers_, "Content-Type: text/plain; charset=utf-8");
         headers_ = curl_slist_append(headers_, "Expect:");
-        if (!curl_)
-            return;
+        if (!curl_) return;
         curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
         curl_easy_setopt(curl_, CURLOPT_POST, 1L);
         curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
@@ -74,8 +71,7 @@ public:
 
     ~Request()
     {
-        if (curl_)
-            curl_easy_cleanup(curl_);
+        if (curl_) curl_easy_cleanup(curl_);
         curl_slist_free_all(headers_);
     }
 
@@ -100,13 +96,13 @@ public:
         const CURLcode rc = curl_easy_perform(curl_);
         if (rc != CURLE_OK) {
             error = rc == CURLE_ABORTED_BY_CALLBACK ? "abandoned, too slow"
-                                                    : errorText_[0] ? errorText_ : curl_easy_strerror(rc);
+                    : errorText_[0]                 ? errorText_
+                                                    : curl_easy_strerror(rc);
             return Outcome::Failed;
         }
         long status = 0;
         curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 200 && status < 300)
-            return Outcome::Written;
+        if (status >= 200 && status < 300) return Outcome::Written;
         error = "HTTP " + std::to_string(status) + (answer_.empty() ? "" : " " + shortened(answer_));
         // Bad points are bad whenever they are sent again; anything else may pass later (a
         // database not made yet, a password put right, a server that is starting).
@@ -117,8 +113,7 @@ private:
     static std::size_t collect(char* data, std::size_t size, std::size_t count, void* self)
     {
         auto* request = static_cast<Request*>(self);
-        if (request->answer_.size() < 4096)
-            request->answer_.append(data, size * count);
+        if (request->answer_.size() < 4096) request->answer_.append(data, size * count);
         return size * count;
     }
 
@@ -157,14 +152,13 @@ bool InfluxWriter::write(std::string line)
 {
     Message message;
     message.payload = std::move(line);
-    message.qos = 1;  // kept until written, never discarded for room
+    message.qos = 1; // kept until written, never discarded for room
     return outbox_->push(std::move(message));
 }
 
 void InfluxWriter::stop()
 {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     outbox_->close();
     thread_.request_stop();
     thread_.join();
@@ -188,8 +182,7 @@ std::vector<Message> takeBatch(Outbox& outbox, std::size_t most, std::string& bo
     body.clear();
     while (batch.size() < most) {
         std::optional<Message> message = outbox.take();
-        if (!message)
-            break;
+        if (!message) break;
         body.append(message->payload).push_back('\n');
         batch.push_back(std::move(*message));
     }
@@ -207,24 +200,21 @@ void InfluxWriter::run(std::stop_token stop)
     std::minstd_rand random(std::random_device{}());
     Request request(options_);
     milliseconds delay = options_.firstRetry;
-    bool failing = false;  // one line per outage, not one per retry
+    bool failing = false; // one line per outage, not one per retry
     std::string body;
 
     while (!stop.stop_requested()) {
         if (!outbox_->hasWaiting()) {
             pollfd wake{outbox_->wakeFd(), POLLIN, 0};
-            if (::poll(&wake, 1, 1000) > 0)
-                outbox_->clearWake();
+            if (::poll(&wake, 1, 1000) > 0) outbox_->clearWake();
             continue;
         }
         std::vector<Message> batch = takeBatch(*outbox_, options_.batchLines, body);
         std::string error;
         const auto outcome = request.post(body, SteadyClock::now() + options_.requestTimeout, &stop, error);
         if (outcome == Request::Outcome::Written) {
-            for (const Message& message : batch)
-                outbox_->sent(message);
-            if (failing)
-                platform::log(where() + ": writing again");
+            for (const Message& message : batch) outbox_->sent(message);
+            if (failing) platform::log(where() + ": writing again");
             failing = false;
             delay = options_.firstRetry;
             outbox_->setConnected(true);
@@ -232,25 +222,21 @@ void InfluxWriter::run(std::stop_token stop)
         }
         outbox_->setError(error);
         if (outcome == Request::Outcome::Refused) {
-            for (const Message& message : batch)
-                outbox_->lost(message);
+            for (const Message& message : batch) outbox_->lost(message);
             platform::log(where() + ": refused " + std::to_string(batch.size()) + " points (" + error + ")");
             continue;
         }
         outbox_->giveBack(std::move(batch));
         outbox_->setConnected(false);
-        if (stop.stop_requested())
-            break;
-        if (!failing)
-            platform::log(where() + ": cannot write (" + error + "); retrying in the background");
+        if (stop.stop_requested()) break;
+        if (!failing) platform::log(where() + ": cannot write (" + error + "); retrying in the background");
         failing = true;
         // Jitter keeps a fleet of recorders from all knocking at once when the database returns.
         auto jitter = std::uniform_int_distribution<milliseconds::rep>(0, delay.count() / 4)(random);
         const auto wakeAt = SteadyClock::now() + delay + milliseconds(jitter);
         while (!stop.stop_requested() && SteadyClock::now() < wakeAt) {
             pollfd wake{outbox_->wakeFd(), POLLIN, 0};
-            if (::poll(&wake, 1, static_cast<int>(until(wakeAt).count())) > 0)
-                outbox_->clearWake();
+            if (::poll(&wake, 1, static_cast<int>(until(wakeAt).count())) > 0) outbox_->clearWake();
         }
         delay = std::min(delay * 2, options_.longestRetry);
         outbox_->countReconnect();
@@ -278,8 +264,7 @@ void InfluxWriter::flush(Request& request)
         }
     }
     const std::size_t left = outbox_->stats().waiting;
-    if (left > 0)
-        platform::log(where() + ": " + std::to_string(left) + " points could not be written before the end");
+    if (left > 0) platform::log(where() + ": " + std::to_string(left) + " points could not be written before the end");
     outbox_->dropWaiting();
 }
 

@@ -32,20 +32,20 @@ class Outbox;
 
 struct InfluxOptions {
     InfluxUrl url;
-    std::size_t maxQueuedMessages = 10'000;             // ~3 hours of summaries
+    std::size_t maxQueuedMessages = 10'000; // ~3 hours of summaries
     std::size_t maxQueuedBytes = 16u << 20;
-    std::size_t batchLines = 500;                       // points in one request
+    std::size_t batchLines = 500; // points in one request
     std::chrono::milliseconds firstRetry{500};
     std::chrono::milliseconds longestRetry{30'000};
-    std::chrono::milliseconds requestTimeout{10'000};   // for a database that never answers
-    std::chrono::milliseconds stopTimeout{1'500};       // the longest stop() may take
+    std::chrono::milliseconds requestTimeout{10'000}; // for a database that never answers
+    std::chrono::milliseconds stopTimeout{1'500};     // the longest stop() may take
 };
 
 class InfluxWriter {
 public:
     // Starts the writing thread at once.
     explicit InfluxWriter(InfluxOptions options);
-    ~InfluxWriter();   // stop()
+    ~InfluxWriter(); // stop()
     InfluxWriter(const InfluxWriter&) = delete;
     InfluxWriter& operator=(const InfluxWriter&) = delete;
 

@@ -7,8 +7,7 @@ namespace publish {
 
 MessageQueue::MessageQueue(std::size_t maxMessages, std::size_t maxBytes)
     : maxMessages_(std::max<std::size_t>(maxMessages, 1)), maxBytes_(maxBytes)
-{
-}
+{}
 
 bool MessageQueue::fits(std::size_t bytes) const
 {
@@ -44,21 +43,18 @@ MessageQueue::Admission MessageQueue::push(Message message)
 
 std::optional<Message> MessageQueue::take()
 {
-    if (!hasWaiting())
-        return std::nullopt;
+    if (!hasWaiting()) return std::nullopt;
     bool lossyFirst = reliable_.empty() || (!lossy_.empty() && lossy_.front().seq < reliable_.front().seq);
     auto& lane = lossyFirst ? lossy_ : reliable_;
     Message message = std::move(lane.front());
     lane.pop_front();
-    if (lossyFirst)
-        lossyBytes_ -= message.bytes();
+    if (lossyFirst) lossyBytes_ -= message.bytes();
     return message;
 }
 
 void MessageQueue::giveBack(std::vector<Message> messages)
 {
-    std::sort(messages.begin(), messages.end(),
-              [](const Message& a, const Message& b) { return a.seq > b.seq; });
+    std::sort(messages.begin(), messages.end(), [](const Message& a, const Message& b) { return a.seq > b.seq; });
     for (auto& message : messages) {
         if (message.qos > 0) {
             reliable_.push_front(std::move(message));
@@ -79,8 +75,7 @@ std::size_t MessageQueue::clearWaiting()
 {
     std::size_t count = waiting();
     for (const auto* lane : {&lossy_, &reliable_})
-        for (const auto& message : *lane)
-            finished(message);
+        for (const auto& message : *lane) finished(message);
     lossy_.clear();
     reliable_.clear();
     lossyBytes_ = 0;

@@ -24,7 +24,7 @@ struct Message {
     std::string payload;
     int qos = 0;
     bool retain = false;
-    std::uint64_t seq = 0;      // order of acceptance, set by the queue
+    std::uint64_t seq = 0; // order of acceptance, set by the queue
 
     std::size_t bytes() const { return topic.size() + payload.size(); }
 };
@@ -35,7 +35,7 @@ public:
 
     struct Admission {
         bool accepted = false;
-        std::size_t discarded = 0;  // older QoS 0 messages dropped to make room
+        std::size_t discarded = 0; // older QoS 0 messages dropped to make room
     };
     Admission push(Message message);
 
@@ -55,10 +55,10 @@ private:
     bool fits(std::size_t bytes) const;
 
     std::size_t maxMessages_, maxBytes_;
-    std::deque<Message> lossy_;     // QoS 0
-    std::deque<Message> reliable_;  // QoS 1 and 2
+    std::deque<Message> lossy_;    // QoS 0
+    std::deque<Message> reliable_; // QoS 1 and 2
     std::size_t heldMessages_ = 0, heldBytes_ = 0;
-    std::size_t lossyBytes_ = 0;    // of the waiting QoS 0 messages
+    std::size_t lossyBytes_ = 0; // of the waiting QoS 0 messages
     std::uint64_t nextSeq_ = 1;
 };
 

@@ -9,13 +9,11 @@ namespace publish {
 
 Outbox::Outbox(std::size_t maxMessages, std::size_t maxBytes)
     : queue_(maxMessages, maxBytes), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-{
-}
+{}
 
 Outbox::~Outbox()
 {
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 bool Outbox::push(Message message)
@@ -30,13 +28,11 @@ bool Outbox::push(Message message)
         wasIdle = !queue_.hasWaiting();
         auto admission = queue_.push(std::move(message));
         stats_.dropped += admission.discarded + (admission.accepted ? 0 : 1);
-        if (!admission.accepted)
-            return false;
+        if (!admission.accepted) return false;
         ++stats_.queued;
     }
     // A busy queue means the network thread is already awake or waiting for the broker.
-    if (wasIdle)
-        wake();
+    if (wasIdle) wake();
     return true;
 }
 

@@ -20,7 +20,7 @@ public:
 
     // The caller's side.
     bool push(Message message);
-    void close();                       // refuses everything from now on
+    void close(); // refuses everything from now on
     PublisherStats stats() const;
 
     // The network thread's side.

@@ -24,7 +24,6 @@ void appendFloat(std::string& out, float value)
     out.append(buffer, platform::appendNumberText(buffer, value));
 }
 
-
 void appendAxis(std::string& out, const char* name, const AxisLevels& axis)
 {
     out += ",\"";
@@ -46,8 +45,7 @@ void appendArray(std::string& out, const char* name, std::span<const Reading> re
     out += name;
     out += "\":[";
     for (std::size_t i = 0; i < readings.size(); ++i) {
-        if (i)
-            out.push_back(',');
+        if (i) out.push_back(',');
         if constexpr (std::is_same_v<Value, float>)
             appendFloat(out, value(readings[i], readings.front()));
         else
@@ -66,10 +64,9 @@ std::string isoTimeUtc(platform::Micros time)
     year_month_day date{day};
     hh_mm_ss clock{floor<milliseconds>(point - day)};
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
-                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
-                  int(clock.minutes().count()), int(clock.seconds().count()),
-                  int(clock.subseconds().count()));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()), unsigned(date.month()),
+                  unsigned(date.day()), int(clock.hours().count()), int(clock.minutes().count()),
+                  int(clock.seconds().count()), int(clock.subseconds().count()));
     return text;
 }
 
@@ -162,8 +159,7 @@ std::string rawBatchJson(std::int64_t session, std::span<const Reading> readings
 std::string hostName()
 {
     char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-        return "localhost";
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
     return name;
 }
 

@@ -31,19 +31,19 @@ inline constexpr const char* kEventTopic = "event";
 inline constexpr const char* kStatusTopic = "status";
 
 struct AxisLevels {
-    float rms = 0;              // g
-    float peak = 0;             // g, largest distance from the mean (gravity and tare left out)
-    float velocityRmsMmS = 0;   // mm/s
+    float rms = 0;            // g
+    float peak = 0;           // g, largest distance from the mean (gravity and tare left out)
+    float velocityRmsMmS = 0; // mm/s
 };
 
 struct Summary {
-    platform::Micros time = 0;      // end of the second summarised
-    std::string device;             // the host name, for one
+    platform::Micros time = 0; // end of the second summarised
+    std::string device;        // the host name, for one
     std::int64_t session = 0;
-    float rate = 0;                 // readings per second achieved
+    float rate = 0; // readings per second achieved
     AxisLevels x, y, z;
-    std::uint64_t dropped = 0;          // readings lost by the capture
-    std::uint64_t publishDropped = 0;   // messages the publisher had to drop
+    std::uint64_t dropped = 0;        // readings lost by the capture
+    std::uint64_t publishDropped = 0; // messages the publisher had to drop
     // Further tags (name, value): the session's machine and measurement point when it has them;
     // tags of the point in InfluxDB, a "tags" object in the JSON summary.
     std::vector<std::pair<std::string, std::string>> tags;

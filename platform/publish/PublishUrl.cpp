@@ -12,9 +12,9 @@ constexpr std::string_view kInfluxScheme = "influx://";
 
 bool startsWithNoCase(std::string_view text, std::string_view start)
 {
-    return text.size() >= start.size()
-        && std::equal(start.begin(), start.end(), text.begin(),
-                      [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
+    return text.size() >= start.size() && std::equal(start.begin(), start.end(), text.begin(), [](char lower, char c) {
+               return std::tolower(static_cast<unsigned char>(c)) == lower;
+           });
 }
 
 std::string percentEncoded(std::string_view text)
@@ -78,24 +78,19 @@ std::optional<InfluxUrl> parseInfluxUrl(std::string_view url, std::string& error
         error = "Bad InfluxDB URL " + shownUrl(url) + ": " + std::string(why);
         return std::nullopt;
     };
-    if (!startsWithNoCase(url, kInfluxScheme))
-        return fail("it must start with influx://");
+    if (!startsWithNoCase(url, kInfluxScheme)) return fail("it must start with influx://");
     std::string_view rest = url.substr(kInfluxScheme.size());
     const auto slash = rest.find('/');
     std::string why;
     std::optional<Server> server = parseServer(rest.substr(0, slash), 8086, why);
-    if (!server)
-        return fail(why);
+    if (!server) return fail(why);
     std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
-    if (!path.empty() && path.back() == '/')
-        path.remove_suffix(1);
-    if (path.empty())
-        return fail("it needs a database after the host, as in influx://influxdb.lan:8086/plant");
+    if (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    if (path.empty()) return fail("it needs a database after the host, as in influx://influxdb.lan:8086/plant");
     if (path.find_first_of("/?#") != std::string_view::npos)
         return fail("the database is one name, without \"/\", \"?\" or \"#\"");
     std::optional<std::string> database = percentDecoded(path);
-    if (!database)
-        return fail("bad percent escape in the database name");
+    if (!database) return fail("bad percent escape in the database name");
     InfluxUrl result;
     result.server = std::move(*server);
     result.database = std::move(*database);
@@ -106,8 +101,7 @@ std::optional<PublishUrl> parsePublishUrl(std::string_view url, std::string& err
 {
     PublishUrl result;
     if (startsWithNoCase(url, kInfluxScheme)) {
-        if (!(result.influx = parseInfluxUrl(url, error)))
-            return std::nullopt;
+        if (!(result.influx = parseInfluxUrl(url, error))) return std::nullopt;
         return result;
     }
     if (!(result.mqtt = parseBrokerUrl(url, error))) {

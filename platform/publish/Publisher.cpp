@@ -33,9 +33,8 @@ milliseconds until(SteadyClock::time_point when)
 
 Publisher::Publisher(PublisherOptions options)
     : options_(std::move(options)),
-      clientId_(!options_.clientId.empty()
-                    ? options_.clientId
-                    : "quivra-" + hostName() + "-" + std::to_string(::getpid())),
+      clientId_(!options_.clientId.empty() ? options_.clientId
+                                           : "quivra-" + hostName() + "-" + std::to_string(::getpid())),
       outbox_(std::make_unique<Outbox>(options_.maxQueuedMessages, options_.maxQueuedBytes))
 {
     // Not thread-safe in the library, so done once, here on the caller's thread.
@@ -59,8 +58,7 @@ std::string Publisher::topic(std::string_view subtopic) const
 
 bool Publisher::publish(std::string_view subtopic, std::string payload, int qos, bool retain)
 {
-    if (subtopic.empty() || subtopic.find_first_of("+#") != std::string_view::npos)
-        return false;
+    if (subtopic.empty() || subtopic.find_first_of("+#") != std::string_view::npos) return false;
     Message message;
     message.topic = topic(subtopic);
     message.payload = std::move(payload);
@@ -71,8 +69,7 @@ bool Publisher::publish(std::string_view subtopic, std::string payload, int qos,
 
 void Publisher::stop()
 {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     outbox_->close();
     thread_.request_stop();
     thread_.join();
@@ -91,8 +88,7 @@ std::string Publisher::where() const
 bool Publisher::connectOnce(std::size_t attempt, std::stop_token stop, std::string& error)
 {
     std::optional<HostAddresses> found = lookUpHost(options_.broker.host, options_.broker.port, stop);
-    if (!found)
-        return false;
+    if (!found) return false;
     if (found->addresses.empty()) {
         error = "cannot resolve " + options_.broker.host + ": " + found->error;
         return false;
@@ -100,15 +96,13 @@ bool Publisher::connectOnce(std::size_t attempt, std::stop_token stop, std::stri
     // Round robin over the addresses, in case only some of them answer.
     const std::string& address = found->addresses[attempt % found->addresses.size()];
     Connection connection(options_, clientId_, topic(kStatusTopic), *outbox_);
-    if (!connection.open(address, error))
-        return false;
+    if (!connection.open(address, error)) return false;
     const auto giveUp = SteadyClock::now() + options_.connectTimeout;
     bool connected = false;
     while (!stop.stop_requested()) {
         auto wait = connected ? milliseconds(1000) : std::min(milliseconds(1000), until(giveUp));
         auto state = connection.step(wait, error);
-        if (state == Connection::State::Closed)
-            return connected;
+        if (state == Connection::State::Closed) return connected;
         if (state == Connection::State::Connected && !connected) {
             connected = true;
             platform::log(where() + ": connected as " + clientId_);
@@ -133,15 +127,13 @@ void Publisher::run(std::stop_token stop)
     std::stop_callback wakeOnStop(stop, [this] { outbox_->wake(); });
     std::minstd_rand random(std::random_device{}());
     milliseconds delay = options_.firstRetry;
-    bool troubleLogged = false;  // one line per outage, not one per retry
+    bool troubleLogged = false; // one line per outage, not one per retry
 
     for (std::size_t attempt = 0; !stop.stop_requested(); ++attempt) {
-        if (attempt > 0)
-            outbox_->countReconnect();
+        if (attempt > 0) outbox_->countReconnect();
         std::string error;
         const bool wasConnected = connectOnce(attempt, stop, error);
-        if (stop.stop_requested())
-            break;
+        if (stop.stop_requested()) break;
         outbox_->setError(error);
         if (wasConnected) {
             platform::log(where() + ": connection lost (" + error + "); reconnecting");
@@ -156,11 +148,9 @@ void Publisher::run(std::stop_token stop)
         const auto wakeAt = SteadyClock::now() + delay + milliseconds(jitter);
         while (!stop.stop_requested() && SteadyClock::now() < wakeAt) {
             pollfd wake{outbox_->wakeFd(), POLLIN, 0};
-            if (::poll(&wake, 1, static_cast<int>(until(wakeAt).count())) > 0)
-                outbox_->clearWake();
+            if (::poll(&wake, 1, static_cast<int>(until(wakeAt).count())) > 0) outbox_->clearWake();
         }
-        if (!wasConnected)
-            delay = std::min(delay * 2, options_.longestRetry);
+        if (!wasConnected) delay = std::min(delay * 2, options_.longestRetry);
     }
     outbox_->dropWaiting();
 }

@@ -38,32 +38,32 @@ class Outbox;
 
 struct PublisherOptions {
     BrokerUrl broker;
-    std::string clientId;                          // empty: "quivra-HOST-PID"
-    std::size_t maxQueuedMessages = 10'000;        // ~3 hours of summaries
-    std::size_t maxQueuedBytes = 16u << 20;        // ~6 minutes of raw batches at 1,000 readings/s
+    std::string clientId;                   // empty: "quivra-HOST-PID"
+    std::size_t maxQueuedMessages = 10'000; // ~3 hours of summaries
+    std::size_t maxQueuedBytes = 16u << 20; // ~6 minutes of raw batches at 1,000 readings/s
     std::chrono::milliseconds firstRetry{500};
     std::chrono::milliseconds longestRetry{30'000};
-    std::chrono::milliseconds connectTimeout{10'000};  // for a broker that never answers
-    std::chrono::seconds keepAlive{15};                // a silent broker is noticed within twice this
-    std::chrono::milliseconds stopTimeout{1'500};      // the longest stop() may take
+    std::chrono::milliseconds connectTimeout{10'000}; // for a broker that never answers
+    std::chrono::seconds keepAlive{15};               // a silent broker is noticed within twice this
+    std::chrono::milliseconds stopTimeout{1'500};     // the longest stop() may take
 };
 
 struct PublisherStats {
-    std::uint64_t queued = 0;      // messages publish() accepted
-    std::uint64_t sent = 0;        // written to the broker (QoS 0) or acknowledged by it (QoS 1, 2)
-    std::uint64_t dropped = 0;     // refused, discarded for room, lost with a connection (QoS 0)
-                                   // or still unsent when the publisher stopped
-    std::uint64_t reconnects = 0;  // connection attempts after the first
-    std::size_t waiting = 0;       // held now: queued or awaiting acknowledgement
+    std::uint64_t queued = 0;     // messages publish() accepted
+    std::uint64_t sent = 0;       // written to the broker (QoS 0) or acknowledged by it (QoS 1, 2)
+    std::uint64_t dropped = 0;    // refused, discarded for room, lost with a connection (QoS 0)
+                                  // or still unsent when the publisher stopped
+    std::uint64_t reconnects = 0; // connection attempts after the first
+    std::size_t waiting = 0;      // held now: queued or awaiting acknowledgement
     bool connected = false;
-    std::string lastError;         // the latest failure, empty until one happens
+    std::string lastError; // the latest failure, empty until one happens
 };
 
 class Publisher {
 public:
     // Starts the network thread at once; connecting happens there.
     explicit Publisher(PublisherOptions options);
-    ~Publisher();   // stop()
+    ~Publisher(); // stop()
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
 

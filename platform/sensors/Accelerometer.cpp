@@ -78,8 +78,10 @@ void Accelerometer::apply()
     if (capture && !source_) source_ = std::make_unique<SimulatedSource>();
     capture_.setSource(source_.get());
     capture_.publish(capture, interval_);
-    if (capture) drainTimer_.start();
-    else drainTimer_.stop();
+    if (capture)
+        drainTimer_.start();
+    else
+        drainTimer_.stop();
 }
 
 void Accelerometer::deliverPending()
@@ -124,8 +126,7 @@ void Accelerometer::reportLosses()
     const std::uint64_t dropped = droppedReadings(), overflowed = overflowedReadings();
     if (dropped > 0 && droppedLogged_ == 0)
         platform::log("accelerometer gave a reading that is not a number or out of range: dropped ("
-                      + (source_ ? source_->description() : std::string("no source"))
-                      + "), further ones are counted");
+                      + (source_ ? source_->description() : std::string("no source")) + "), further ones are counted");
     if (overflowed > 0 && overflowLogged_ == 0)
         platform::log("readings were lost: they were not taken for " + std::to_string(int(queueSeconds))
                       + " s and their queue overflowed; further losses are counted");

@@ -30,23 +30,18 @@ std::unique_ptr<AccelerometerSource> iio(std::unique_ptr<IioSource> source)
 }
 } // namespace
 
-std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view option,
-                                                             std::string& error)
+std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view option, std::string& error)
 {
     constexpr std::string_view iioPrefix = "iio:";
     constexpr std::string_view replayPrefix = "replay:";
 
-    if (option == "simulated")
-        return std::make_unique<SimulatedSource>();
-    if (option == "iio")
-        return iio(IioSource::openFirst(error));
+    if (option == "simulated") return std::make_unique<SimulatedSource>();
+    if (option == "iio") return iio(IioSource::openFirst(error));
     if (option == "auto") {
-        if (IioSource::findAccelerometers().empty())
-            return std::make_unique<SimulatedSource>();
+        if (IioSource::findAccelerometers().empty()) return std::make_unique<SimulatedSource>();
         // A sensor that is present but unreadable is worth knowing about, not a reason to stop.
         std::string reason;
-        if (auto source = IioSource::openFirst(reason))
-            return iio(std::move(source));
+        if (auto source = IioSource::openFirst(reason)) return iio(std::move(source));
         platform::log("accelerometer unusable, using simulated vibration: " + reason);
         return std::make_unique<SimulatedSource>();
     }

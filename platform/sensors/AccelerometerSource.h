@@ -65,7 +65,6 @@ bool isUsable(const Acceleration& reading);
 // Parses the value of --accelerometer=auto|iio|iio:DEVICE|simulated|replay:FILE.
 // Returns nullptr and one clear error line in `error` for a bad option, a missing device or an
 // unreadable or invalid replay file.
-std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view option,
-                                                             std::string& error);
+std::unique_ptr<AccelerometerSource> makeAccelerometerSource(std::string_view option, std::string& error);
 
 } // namespace sensors

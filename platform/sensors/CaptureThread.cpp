@@ -27,13 +27,15 @@ std::chrono::steady_clock::duration tickLength(double interval)
 void signal(int fd)
 {
     const std::uint64_t one = 1;
-    if (fd >= 0) [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    if (fd >= 0) [[maybe_unused]]
+        ssize_t n = ::write(fd, &one, sizeof one);
 }
 
 void clear(int fd)
 {
     std::uint64_t count = 0;
-    if (fd >= 0) [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
+    if (fd >= 0) [[maybe_unused]]
+        ssize_t n = ::read(fd, &count, sizeof count);
 }
 
 bool usableInterval(double interval)
@@ -150,8 +152,8 @@ void CaptureThread::run(std::stop_token)
     while (!ending_.load(std::memory_order_acquire)) {
         snapshot(settings); // half written: the settings of the last look stay
         AccelerometerSource* source = source_.load(std::memory_order_acquire);
-        const bool wanted = settings.capture && settings.sequence != failedAt_ && source
-                            && usableInterval(settings.interval);
+        const bool wanted =
+            settings.capture && settings.sequence != failedAt_ && source && usableInterval(settings.interval);
         if (!wanted) {
             endStreaming();
             onSchedule = false;
@@ -185,8 +187,7 @@ void CaptureThread::runPolled(const Settings& settings, SteadyClock::time_point&
     for (auto now = SteadyClock::now(); now < deadline; now = SteadyClock::now()) {
         sleep(deadline - now);
         Settings fresh;
-        if (ending_.load(std::memory_order_acquire) || (snapshot(fresh) && fresh.sequence != settings.sequence))
-            return;
+        if (ending_.load(std::memory_order_acquire) || (snapshot(fresh) && fresh.sequence != settings.sequence)) return;
     }
     const auto now = SteadyClock::now();
     // A late tick is caught up by the next deadlines; after a longer stall (a source that

@@ -23,8 +23,7 @@ inline std::string openError(const std::filesystem::path& node, int code)
 {
     if (code == EACCES || code == EPERM)
         return "no access to " + node.string() + " (" + std::strerror(code) + "): " + accessFix;
-    if (code == EBUSY)
-        return node.string() + " is in use by another program (iio-sensor-proxy, perhaps)";
+    if (code == EBUSY) return node.string() + " is in use by another program (iio-sensor-proxy, perhaps)";
     return "cannot open " + node.string() + ": " + std::strerror(code);
 }
 

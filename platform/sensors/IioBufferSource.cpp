@@ -31,8 +31,7 @@ constexpr std::string_view devicePrefix = "iio:device";
 fs::path firstPresent(std::initializer_list<fs::path> files)
 {
     for (const fs::path& file : files)
-        if (present(file))
-            return file;
+        if (present(file)) return file;
     return {};
 }
 
@@ -40,16 +39,15 @@ fs::path firstPresent(std::initializer_list<fs::path> files)
 std::vector<double> parseRates(std::string text)
 {
     const bool range = text.find('[') != std::string::npos;
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '[' || c == ']' || c == '\t' || c == '\n'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '[' || c == ']' || c == '\t' || c == '\n'; }, ' ');
     std::vector<double> rates;
     for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
         end = std::min(text.find(' ', at), text.size());
         double rate = 0;
-        if (parseFiniteNumber(std::string_view(text).substr(at, end - at), rate) && rate > 0)
-            rates.push_back(rate);
+        if (parseFiniteNumber(std::string_view(text).substr(at, end - at), rate) && rate > 0) rates.push_back(rate);
     }
-    if (range && rates.size() == 3)
-        rates.erase(rates.begin() + 1);
+    if (range && rates.size() == 3) rates.erase(rates.begin() + 1);
     std::sort(rates.begin(), rates.end());
     rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
     return rates;
@@ -80,21 +78,17 @@ fs::path IioBufferSource::deviceNodes()
 
 std::unique_ptr<AccelerometerSource> IioBufferSource::prefer(std::unique_ptr<IioSource> polled)
 {
-    if (!polled)
-        return nullptr;
+    if (!polled) return nullptr;
     const fs::path& folder = polled->folder();
     const fs::path scanDir = present(folder / "buffer0/in_accel_x_en") ? folder / "buffer0" : folder / "scan_elements";
     const fs::path bufferDir = present(folder / "buffer0/enable") ? folder / "buffer0" : folder / "buffer";
     bool hasBuffer = present(bufferDir / "enable") && folder.filename().string().starts_with(devicePrefix);
-    for (const char* axis : axisChannels)
-        hasBuffer = hasBuffer && present(scanDir / (std::string(axis) + "_en"));
-    if (!hasBuffer)
-        return polled;
+    for (const char* axis : axisChannels) hasBuffer = hasBuffer && present(scanDir / (std::string(axis) + "_en"));
+    if (!hasBuffer) return polled;
 
     std::unique_ptr<IioBufferSource> buffered(new IioBufferSource(std::move(polled), scanDir, bufferDir));
     std::string reason;
-    if (buffered->usable(reason))
-        return buffered;
+    if (buffered->usable(reason)) return buffered;
     platform::log(buffered->name_ + ": reading by polling, not through its buffer: " + reason);
     return std::move(buffered->polled_);
 }
@@ -105,8 +99,8 @@ IioBufferSource::IioBufferSource(std::unique_ptr<IioSource> polled, fs::path sca
 {
     const fs::path& folder = polled_->folder();
     frequency_ = firstPresent({folder / "sampling_frequency", folder / "in_accel_sampling_frequency"});
-    rates_ = parseRates(attributeText(firstPresent({folder / "sampling_frequency_available",
-                                                folder / "in_accel_sampling_frequency_available"})));
+    rates_ = parseRates(attributeText(
+        firstPresent({folder / "sampling_frequency_available", folder / "in_accel_sampling_frequency_available"})));
     if (present(folder / "trigger/current_trigger")) {
         trigger_ = folder / "trigger/current_trigger";
         ownTrigger_ = polled_->dataReadyTrigger();
@@ -135,8 +129,7 @@ bool IioBufferSource::usable(std::string& reason)
         }
         ::close(fd);
     }
-    if (!takeOverIfLeft(reason))
-        return false;
+    if (!takeOverIfLeft(reason)) return false;
     if (!trigger_.empty() && ownTrigger_.empty() && attributeText(trigger_).empty()) {
         reason = "its buffer needs a trigger, and it has none of its own and none is set";
         return false;
@@ -187,7 +180,8 @@ bool IioBufferSource::readStream(std::vector<Acceleration>& out, int timeoutMs, 
     const bool readable = (ready > 0 && p[0].revents != 0) || (characterDevice_ && asked);
     const std::size_t first = out.size(), scan = decoder_.scanSize();
     const auto dropped = [&] {
-        return held_ == 0 ? std::string() : "; the last " + std::to_string(held_) + " bytes, an incomplete scan, were dropped";
+        return held_ == 0 ? std::string()
+                          : "; the last " + std::to_string(held_) + " bytes, an incomplete scan, were dropped";
     };
     // A few reads at most, so that settings are looked at between batches even in a flood.
     for (int reads = 0; readable && reads < 8; ++reads) {
@@ -197,13 +191,13 @@ bool IioBufferSource::readStream(std::vector<Acceleration>& out, int timeoutMs, 
             // A real node hands out whole scans of its own size; pieces mean the sizes differ.
             if (characterDevice_ && std::size_t(n) % scan != 0)
                 return fail("it gave " + std::to_string(n) + " bytes, not whole scans of " + std::to_string(scan)
-                                + " bytes: its channels are laid out otherwise than they say", error);
+                                + " bytes: its channels are laid out otherwise than they say",
+                            error);
             const std::size_t total = held_ + std::size_t(n);
             const std::size_t used = decoder_.decode(buffer_.data(), total, out);
             held_ = total - used;
             std::memmove(buffer_.data(), buffer_.data() + used, held_);
-            if (std::size_t(n) < room)
-                break;
+            if (std::size_t(n) < room) break;
         } else if (n == 0) {
             return fail("the device is gone (its buffer was closed)" + dropped(), error);
         } else if (errno == EAGAIN) {
@@ -239,8 +233,7 @@ void IioBufferSource::stopStreaming()
 
 void IioBufferSource::stopLocked()
 {
-    if (fd_ < 0 && changed_.empty())
-        return;
+    if (fd_ < 0 && changed_.empty()) return;
     {
         std::lock_guard registry(active().lock);
         auto& sources = active().sources;
@@ -249,11 +242,9 @@ void IioBufferSource::stopLocked()
     // Backwards, so the buffer is disabled first: most attributes refuse changes while it runs.
     // A device that is gone refuses them all; nothing is left to put back then.
     std::string ignored;
-    for (auto it = changed_.rbegin(); it != changed_.rend(); ++it)
-        writeAttribute(it->file, it->before, ignored);
+    for (auto it = changed_.rbegin(); it != changed_.rend(); ++it) writeAttribute(it->file, it->before, ignored);
     changed_.clear();
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     held_ = 0;
 }

@@ -55,8 +55,7 @@ private:
         std::string before;
     };
 
-    IioBufferSource(std::unique_ptr<IioSource> polled, std::filesystem::path scanDir,
-                    std::filesystem::path bufferDir);
+    IioBufferSource(std::unique_ptr<IioSource> polled, std::filesystem::path scanDir, std::filesystem::path bufferDir);
     // Whether the buffer can be used (taking over one a Quivra left enabled); the reason (one
     // line) when it cannot.
     bool usable(std::string& reason);
@@ -85,11 +84,11 @@ private:
     bool characterDevice_ = false; // a real node hands out whole scans only
     bool failed_ = false;
     std::string failure_;
-    double rate_ = 0;              // scans a second
+    double rate_ = 0; // scans a second
     std::int64_t clockOffsetNs_ = 0;
     ScanDecoder decoder_;
     std::vector<std::uint8_t> buffer_;
-    std::size_t held_ = 0;         // bytes of an incomplete scan at the start of buffer_
+    std::size_t held_ = 0; // bytes of an incomplete scan at the start of buffer_
     std::vector<Changed> changed_;
 };
 

@@ -20,16 +20,14 @@ constexpr double standardGravity = 9.80665; // m/s^2 per g
 bool takeNumber(std::string_view& text, int& value)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end == text.data())
-        return false;
+    if (ec != std::errc() || end == text.data()) return false;
     text.remove_prefix(std::size_t(end - text.data()));
     return true;
 }
 
 bool take(std::string_view& text, std::string_view prefix)
 {
-    if (!text.starts_with(prefix))
-        return false;
+    if (!text.starts_with(prefix)) return false;
     text.remove_prefix(prefix.size());
     return true;
 }
@@ -39,8 +37,7 @@ bool take(std::string_view& text, std::string_view prefix)
 std::size_t alignmentOf(std::size_t bytes)
 {
     std::size_t a = 1;
-    while (a < bytes)
-        a *= 2;
+    while (a < bytes) a *= 2;
     return a;
 }
 
@@ -62,11 +59,13 @@ std::int64_t floorDiv(std::int64_t value, std::int64_t by)
 
 bool clockNamed(std::string_view name, clockid_t& id)
 {
-    static const std::pair<const char*, clockid_t> clocks[] = {
-        {"realtime", CLOCK_REALTIME},         {"monotonic", CLOCK_MONOTONIC},
-        {"monotonic_raw", CLOCK_MONOTONIC_RAW}, {"realtime_coarse", CLOCK_REALTIME_COARSE},
-        {"monotonic_coarse", CLOCK_MONOTONIC_COARSE}, {"boottime", CLOCK_BOOTTIME},
-        {"tai", CLOCK_TAI}};
+    static const std::pair<const char*, clockid_t> clocks[] = {{"realtime", CLOCK_REALTIME},
+                                                               {"monotonic", CLOCK_MONOTONIC},
+                                                               {"monotonic_raw", CLOCK_MONOTONIC_RAW},
+                                                               {"realtime_coarse", CLOCK_REALTIME_COARSE},
+                                                               {"monotonic_coarse", CLOCK_MONOTONIC_COARSE},
+                                                               {"boottime", CLOCK_BOOTTIME},
+                                                               {"tai", CLOCK_TAI}};
     for (const auto& [clockName, clock] : clocks)
         if (name == clockName) {
             id = clock;
@@ -115,10 +114,9 @@ bool parseIndex(std::string_view text, int& index, std::string& error)
 
 std::string scanTypeText(const ScanType& type)
 {
-    std::string text = std::string(type.bigEndian ? "be:" : "le:") + (type.isSigned ? "s" : "u") + std::to_string(type.bits)
-                     + "/" + std::to_string(type.storageBits);
-    if (type.repeat > 1)
-        text += "X" + std::to_string(type.repeat);
+    std::string text = std::string(type.bigEndian ? "be:" : "le:") + (type.isSigned ? "s" : "u")
+                       + std::to_string(type.bits) + "/" + std::to_string(type.storageBits);
+    if (type.repeat > 1) text += "X" + std::to_string(type.repeat);
     return text + ">>" + std::to_string(type.shift);
 }
 
@@ -131,14 +129,14 @@ bool fitsReading(const ScanChannel& channel, bool timestamp, std::string& error)
                                 : t.storageBits <= 32 && t.repeat == 1;
     if (!fits)
         error = channel.name + " is stored as " + scanTypeText(t)
-              + (timestamp ? ": a time stamp is a signed 64-bit value" : ": an accelerometer axis takes at most 32 bits, once");
+                + (timestamp ? ": a time stamp is a signed 64-bit value"
+                             : ": an accelerometer axis takes at most 32 bits, once");
     return fits;
 }
 
 bool parseScanType(std::string_view text, ScanType& type, std::string& error)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.remove_suffix(1);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
     const std::string shown(text);
     ScanType t;
     bool ok = true;
@@ -153,23 +151,20 @@ bool parseScanType(std::string_view text, ScanType& type, std::string& error)
     else if (ok && !take(text, "u"))
         ok = false;
     ok = ok && takeNumber(text, t.bits) && take(text, "/") && takeNumber(text, t.storageBits);
-    if (ok && take(text, "X"))
-        ok = takeNumber(text, t.repeat) && t.repeat >= 1;
-    if (ok && take(text, ">>"))
-        ok = takeNumber(text, t.shift);
+    if (ok && take(text, "X")) ok = takeNumber(text, t.repeat) && t.repeat >= 1;
+    if (ok && take(text, ">>")) ok = takeNumber(text, t.shift);
     ok = ok && text.empty();
     if (!ok) {
         error = "'" + shown + "' is not a scan element type such as le:s12/16>>4";
         return false;
     }
     if (t.storageBits != 8 && t.storageBits != 16 && t.storageBits != 32 && t.storageBits != 64) {
-        error = "'" + shown + "' stores its value in " + std::to_string(t.storageBits)
-              + " bits, not 8, 16, 32 or 64";
+        error = "'" + shown + "' stores its value in " + std::to_string(t.storageBits) + " bits, not 8, 16, 32 or 64";
         return false;
     }
     if (t.bits < 1 || t.shift < 0 || t.bits + t.shift > t.storageBits) {
-        error = "'" + shown + "' places " + std::to_string(t.bits) + " bits shifted by "
-              + std::to_string(t.shift) + " in " + std::to_string(t.storageBits) + " bits";
+        error = "'" + shown + "' places " + std::to_string(t.bits) + " bits shifted by " + std::to_string(t.shift)
+                + " in " + std::to_string(t.storageBits) + " bits";
         return false;
     }
     type = t;
@@ -191,8 +186,8 @@ std::size_t layOutScan(std::vector<ScanChannel>& channels, std::string& error)
     std::size_t size = 0, largest = 1;
     for (std::size_t i = 0; i < channels.size(); ++i) {
         if (i > 0 && channels[i].index == channels[i - 1].index) {
-            error = channels[i - 1].name + " and " + channels[i].name + " share index "
-                  + std::to_string(channels[i].index);
+            error =
+                channels[i - 1].name + " and " + channels[i].name + " share index " + std::to_string(channels[i].index);
             return 0;
         }
         const std::size_t bytes = channels[i].type.bytes();
@@ -204,22 +199,19 @@ std::size_t layOutScan(std::vector<ScanChannel>& channels, std::string& error)
     return alignUp(size, largest);
 }
 
-std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<ScanChannel>& channels,
-                           std::string& error)
+std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<ScanChannel>& channels, std::string& error)
 {
     channels.clear();
     std::error_code ec;
     for (std::filesystem::directory_iterator it(scanDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string file = it->path().filename().string();
         std::string text, why;
-        if (!file.ends_with("_en") || !readAttribute(it->path(), text, why) || trimmed(text) != "1")
-            continue;
+        if (!file.ends_with("_en") || !readAttribute(it->path(), text, why) || trimmed(text) != "1") continue;
         ScanChannel channel;
         channel.name = file.substr(0, file.size() - 3);
         // A type shared by a channel's kind ("in_accel_type") stands for each of them.
         std::filesystem::path type = scanDir / (channel.name + "_type");
-        if (!present(type))
-            type = scanDir / (channel.name.substr(0, channel.name.rfind('_')) + "_type");
+        if (!present(type)) type = scanDir / (channel.name.substr(0, channel.name.rfind('_')) + "_type");
         std::string index;
         if (!readAttribute(scanDir / (channel.name + "_index"), index, why) || !parseIndex(index, channel.index, why)
             || !readAttribute(type, text, why) || !parseScanType(text, channel.type, why)) {
@@ -230,16 +222,14 @@ std::size_t readScanLayout(const std::filesystem::path& scanDir, std::vector<Sca
     }
     std::string why;
     const std::size_t size = layOutScan(channels, why);
-    if (size == 0)
-        error = "its scans cannot be laid out: " + why;
+    if (size == 0) error = "its scans cannot be laid out: " + why;
     return size;
 }
 
 bool wallClockOffset(std::string_view clock, std::int64_t& offsetNs)
 {
     clockid_t id{};
-    if (!clockNamed(clock, id))
-        return false;
+    if (!clockNamed(clock, id)) return false;
     offsetNs = id == CLOCK_REALTIME ? 0 : offsetFrom(id);
     return true;
 }
@@ -247,8 +237,7 @@ bool wallClockOffset(std::string_view clock, std::int64_t& offsetNs)
 Acceleration toG(const AxisCalibration& c, const double raw[3])
 {
     double v[3];
-    for (int axis = 0; axis < 3; ++axis)
-        v[axis] = (raw[axis] + c.offset[axis]) * c.scale[axis];
+    for (int axis = 0; axis < 3; ++axis) v[axis] = (raw[axis] + c.offset[axis]) * c.scale[axis];
     const auto& m = c.mount;
     Acceleration a;
     a.x = (m[0] * v[0] + m[1] * v[1] + m[2] * v[2]) / standardGravity;
@@ -258,14 +247,11 @@ Acceleration toG(const AxisCalibration& c, const double raw[3])
 }
 
 ScanDecoder::ScanDecoder(std::size_t scanSize, const std::array<const ScanChannel*, 3>& axes,
-                         const ScanChannel* timestamp, const AxisCalibration& c,
-                         std::int64_t clockOffsetNs)
+                         const ScanChannel* timestamp, const AxisCalibration& c, std::int64_t clockOffsetNs)
     : scanSize_(scanSize), hasTimestamp_(timestamp != nullptr), clockOffsetNs_(clockOffsetNs)
 {
-    for (int axis = 0; axis < 3; ++axis)
-        axes_[axis] = {axes[axis]->offset, axes[axis]->type};
-    if (timestamp)
-        timestamp_ = {timestamp->offset, timestamp->type};
+    for (int axis = 0; axis < 3; ++axis) axes_[axis] = {axes[axis]->offset, axes[axis]->type};
+    if (timestamp) timestamp_ = {timestamp->offset, timestamp->type};
     // g = M * diag(scale) * (raw + offset) / g0 = gain * raw + bias.
     for (int row = 0; row < 3; ++row) {
         bias_[row] = 0;
@@ -277,11 +263,9 @@ ScanDecoder::ScanDecoder(std::size_t scanSize, const std::array<const ScanChanne
     }
 }
 
-std::size_t ScanDecoder::decode(const std::uint8_t* data, std::size_t size,
-                                std::vector<Acceleration>& out) const
+std::size_t ScanDecoder::decode(const std::uint8_t* data, std::size_t size, std::vector<Acceleration>& out) const
 {
-    if (scanSize_ == 0)
-        return 0;
+    if (scanSize_ == 0) return 0;
     const std::size_t scans = size / scanSize_;
     const std::size_t first = out.size();
     out.resize(first + scans);
@@ -294,9 +278,8 @@ std::size_t ScanDecoder::decode(const std::uint8_t* data, std::size_t size,
         reading->x = g[0] * x + g[1] * y + g[2] * z + bias_[0];
         reading->y = g[3] * x + g[4] * y + g[5] * z + bias_[1];
         reading->z = g[6] * x + g[7] * y + g[8] * z + bias_[2];
-        reading->timestamp = hasTimestamp_
-            ? floorDiv(extractRaw(data + timestamp_.offset, timestamp_.type) + clockOffsetNs_, 1000)
-            : 0;
+        reading->timestamp =
+            hasTimestamp_ ? floorDiv(extractRaw(data + timestamp_.offset, timestamp_.type) + clockOffsetNs_, 1000) : 0;
     }
     return scans * scanSize_;
 }

@@ -42,9 +42,24 @@ inline std::int64_t extractRaw(const std::uint8_t* p, const ScanType& type)
     std::uint64_t v = 0;
     switch (type.storageBits) {
     case 8: v = *p; break;
-    case 16: { std::uint16_t s; std::memcpy(&s, p, 2); v = type.bigEndian ? __builtin_bswap16(s) : s; break; }
-    case 32: { std::uint32_t s; std::memcpy(&s, p, 4); v = type.bigEndian ? __builtin_bswap32(s) : s; break; }
-    default: { std::uint64_t s; std::memcpy(&s, p, 8); v = type.bigEndian ? __builtin_bswap64(s) : s; break; }
+    case 16: {
+        std::uint16_t s;
+        std::memcpy(&s, p, 2);
+        v = type.bigEndian ? __builtin_bswap16(s) : s;
+        break;
+    }
+    case 32: {
+        std::uint32_t s;
+        std::memcpy(&s, p, 4);
+        v = type.bigEndian ? __builtin_bswap32(s) : s;
+        break;
+    }
+    default: {
+        std::uint64_t s;
+        std::memcpy(&s, p, 8);
+        v = type.bigEndian ? __builtin_bswap64(s) : s;
+        break;
+    }
     }
     v >>= type.shift;
     const int unused = 64 - type.bits;
@@ -53,8 +68,8 @@ inline std::int64_t extractRaw(const std::uint8_t* p, const ScanType& type)
 }
 
 struct ScanChannel {
-    std::string name;       // the attribute stem, e.g. "in_accel_x" or "in_timestamp"
-    int index = 0;          // from "_index"
+    std::string name; // the attribute stem, e.g. "in_accel_x" or "in_timestamp"
+    int index = 0;    // from "_index"
     ScanType type;
     std::size_t offset = 0; // set by layOutScan
 };
@@ -99,9 +114,8 @@ public:
     // `axes`: the x, y and z channels of a laid-out scan; `timestamp`: its time stamp channel, or
     // nullptr for none (the readings then carry 0). `clockOffsetNs` is added to every time stamp
     // before it becomes microseconds since the Unix epoch.
-    ScanDecoder(std::size_t scanSize, const std::array<const ScanChannel*, 3>& axes,
-                const ScanChannel* timestamp, const AxisCalibration& calibration,
-                std::int64_t clockOffsetNs);
+    ScanDecoder(std::size_t scanSize, const std::array<const ScanChannel*, 3>& axes, const ScanChannel* timestamp,
+                const AxisCalibration& calibration, std::int64_t clockOffsetNs);
 
     std::size_t scanSize() const { return scanSize_; }
     bool hasTimestamp() const { return hasTimestamp_; }

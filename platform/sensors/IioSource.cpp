@@ -49,14 +49,12 @@ bool readAttribute(const fs::path& file, std::string& text, std::string& error)
     while (text.size() <= longest) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             error = "cannot read " + file.filename().string() + ": " + std::strerror(errno);
             ::close(fd);
             return false;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
@@ -66,11 +64,9 @@ bool readAttribute(const fs::path& file, std::string& text, std::string& error)
 bool readNumberAttribute(const fs::path& file, double& value, std::string& error)
 {
     std::string text;
-    if (!readAttribute(file, text, error))
-        return false;
+    if (!readAttribute(file, text, error)) return false;
     if (!parseFiniteNumber(text, value)) {
-        error = file.filename().string() + " holds '" + std::string(trimmed(text))
-              + "', not a number";
+        error = file.filename().string() + " holds '" + std::string(trimmed(text)) + "', not a number";
         return false;
     }
     return true;
@@ -90,12 +86,10 @@ bool writeAttribute(const fs::path& file, const std::string& value, std::string&
         while (n < 0 && errno == EINTR);
         code = n < 0 ? errno : EIO;
     }
-    if (fd >= 0)
-        ::close(fd);
-    if (n == ssize_t(text.size()))
-        return true;
+    if (fd >= 0) ::close(fd);
+    if (n == ssize_t(text.size())) return true;
     error = "cannot set " + (file.parent_path().filename() / file.filename()).string() + " to " + value + ": "
-          + std::strerror(code);
+            + std::strerror(code);
     errno = code;
     return false;
 }
@@ -117,8 +111,7 @@ namespace {
 bool isAccelerometer(const fs::path& folder)
 {
     for (int axis = 0; axis < 3; ++axis) {
-        if (!present(folder / rawFile(axis)))
-            return false;
+        if (!present(folder / rawFile(axis))) return false;
     }
     return true;
 }
@@ -126,11 +119,9 @@ bool isAccelerometer(const fs::path& folder)
 // The device number of "iio:deviceN", or -1 for any other name.
 long deviceNumber(std::string_view name)
 {
-    if (name.substr(0, devicePrefix.size()) != devicePrefix)
-        return -1;
+    if (name.substr(0, devicePrefix.size()) != devicePrefix) return -1;
     name.remove_prefix(devicePrefix.size());
-    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
     return std::strtol(std::string(name).c_str(), nullptr, 10);
 }
 
@@ -146,16 +137,13 @@ bool parseMatrix(std::string_view text, std::array<double, 9>& matrix)
     std::size_t index = 0;
     for (std::size_t row = 0; row < 3; ++row) {
         const auto rowEnd = text.find(';');
-        if ((row < 2) == (rowEnd == std::string_view::npos))
-            return false;
+        if ((row < 2) == (rowEnd == std::string_view::npos)) return false;
         std::string_view rowText = text.substr(0, rowEnd);
         text = rowEnd == std::string_view::npos ? std::string_view{} : text.substr(rowEnd + 1);
         for (std::size_t column = 0; column < 3; ++column) {
             const auto end = rowText.find(',');
-            if ((column < 2) == (end == std::string_view::npos))
-                return false;
-            if (!parseFiniteNumber(rowText.substr(0, end), m[index++]))
-                return false;
+            if ((column < 2) == (end == std::string_view::npos)) return false;
+            if (!parseFiniteNumber(rowText.substr(0, end), m[index++])) return false;
             rowText = end == std::string_view::npos ? std::string_view{} : rowText.substr(end + 1);
         }
     }
@@ -177,13 +165,11 @@ std::vector<fs::path> IioSource::findAccelerometers()
     std::error_code ec;
     for (fs::directory_iterator it(root(), ec), end; !ec && it != end; it.increment(ec)) {
         const long number = deviceNumber(it->path().filename().string());
-        if (number >= 0 && isAccelerometer(it->path()))
-            found.emplace_back(number, it->path());
+        if (number >= 0 && isAccelerometer(it->path())) found.emplace_back(number, it->path());
     }
     std::sort(found.begin(), found.end());
     std::vector<fs::path> folders;
-    for (auto& entry : found)
-        folders.push_back(std::move(entry.second));
+    for (auto& entry : found) folders.push_back(std::move(entry.second));
     return folders;
 }
 
@@ -195,8 +181,7 @@ std::unique_ptr<IioSource> IioSource::openFirst(std::string& error)
         return nullptr;
     }
     std::unique_ptr<IioSource> source(new IioSource(folders.front()));
-    if (!source->load(error))
-        return nullptr;
+    if (!source->load(error)) return nullptr;
     return source;
 }
 
@@ -206,13 +191,11 @@ std::unique_ptr<IioSource> IioSource::open(std::string_view device, std::string&
     std::string shownName;
     if (device.find('/') != std::string_view::npos) {
         folder = fs::path(device).lexically_normal();
-        if (!folder.has_filename())
-            folder = folder.parent_path();
+        if (!folder.has_filename()) folder = folder.parent_path();
         shownName = std::string(device);
     } else {
         std::string name(device);
-        if (name.rfind("iio:", 0) == 0)
-            name.erase(0, 4);
+        if (name.rfind("iio:", 0) == 0) name.erase(0, 4);
         if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
             name = "device" + name;
         if (deviceNumber("iio:" + name) >= 0) {
@@ -234,8 +217,7 @@ std::unique_ptr<IioSource> IioSource::open(std::string_view device, std::string&
         return nullptr;
     }
     std::unique_ptr<IioSource> source(new IioSource(folder));
-    if (!source->load(error))
-        return nullptr;
+    if (!source->load(error)) return nullptr;
     return source;
 }
 
@@ -247,8 +229,7 @@ bool IioSource::load(std::string& error)
     bool ok = true;
     // Without a scale the raw values are taken as m/s^2.
     double shared = 1;
-    if (present(folder_ / "in_accel_scale"))
-        ok = readNumberAttribute(folder_ / "in_accel_scale", shared, reason);
+    if (present(folder_ / "in_accel_scale")) ok = readNumberAttribute(folder_ / "in_accel_scale", shared, reason);
     double sharedOffset = 0;
     if (ok && present(folder_ / "in_accel_offset"))
         ok = readNumberAttribute(folder_ / "in_accel_offset", sharedOffset, reason);
@@ -256,29 +237,23 @@ bool IioSource::load(std::string& error)
         calibration_.scale[axis] = shared;
         calibration_.offset[axis] = sharedOffset;
         const fs::path scale = folder_ / (std::string("in_accel_") + axisNames[axis] + "_scale");
-        if (present(scale))
-            ok = readNumberAttribute(scale, calibration_.scale[axis], reason);
+        if (present(scale)) ok = readNumberAttribute(scale, calibration_.scale[axis], reason);
         const fs::path offset = folder_ / (std::string("in_accel_") + axisNames[axis] + "_offset");
-        if (ok && present(offset))
-            ok = readNumberAttribute(offset, calibration_.offset[axis], reason);
+        if (ok && present(offset)) ok = readNumberAttribute(offset, calibration_.offset[axis], reason);
     }
     for (const char* file : {"in_accel_mount_matrix", "mount_matrix"}) {
-        if (!ok || !present(folder_ / file))
-            continue;
+        if (!ok || !present(folder_ / file)) continue;
         std::string text;
         ok = readAttribute(folder_ / file, text, reason);
         if (ok && !parseMatrix(text, calibration_.mount)) {
-            reason = std::string(file) + " holds '" + std::string(trimmed(text))
-                   + "', not a 3 x 3 matrix";
+            reason = std::string(file) + " holds '" + std::string(trimmed(text)) + "', not a 3 x 3 matrix";
             ok = false;
         }
         break;
     }
     Acceleration check;
-    if (ok)
-        ok = read(check, reason);
-    if (!ok)
-        error = deviceName() + ": " + reason;
+    if (ok) ok = read(check, reason);
+    if (!ok) error = deviceName() + ": " + reason;
     return ok;
 }
 
@@ -286,8 +261,7 @@ bool IioSource::read(Acceleration& out, std::string& error)
 {
     double raw[3];
     for (int axis = 0; axis < 3; ++axis) {
-        if (!readNumberAttribute(folder_ / rawFile(axis), raw[axis], error))
-            return false;
+        if (!readNumberAttribute(folder_ / rawFile(axis), raw[axis], error)) return false;
     }
     out = toG(calibration_, raw);
     return true;
@@ -308,8 +282,7 @@ std::string IioSource::dataReadyTrigger() const
 std::string IioSource::deviceName() const
 {
     std::string text = "IIO accelerometer " + folder_.filename().string();
-    if (!driver_.empty())
-        text += " (" + driver_ + ")";
+    if (!driver_.empty()) text += " (" + driver_ + ")";
     return text;
 }
 

@@ -14,8 +14,8 @@ namespace sensors {
 
 // One item on the road: a reading with its capture time, or the news that the source failed.
 struct CapturedReading {
-    Acceleration reading;     // its timestamp is the capture time, in microseconds
-    bool failure = false;     // the source failed here (the capture thread keeps the reason)
+    Acceleration reading; // its timestamp is the capture time, in microseconds
+    bool failure = false; // the source failed here (the capture thread keeps the reason)
 };
 
 class ReadingQueue {

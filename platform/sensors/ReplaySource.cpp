@@ -67,8 +67,7 @@ std::vector<std::string_view> plainFields(std::string_view line)
         for (;;) {
             const auto comma = line.find(',');
             fields.push_back(trimmed(line.substr(0, comma)));
-            if (comma == std::string_view::npos)
-                break;
+            if (comma == std::string_view::npos) break;
             line.remove_prefix(comma + 1);
         }
         return fields;
@@ -89,32 +88,28 @@ std::vector<std::string_view> tabFields(std::string_view line)
     for (;;) {
         const auto tab = line.find('\t');
         fields.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos)
-            return fields;
+        if (tab == std::string_view::npos) return fields;
         line.remove_prefix(tab + 1);
     }
 }
 
-bool threeNumbers(const std::vector<std::string_view>& fields, std::size_t first,
-                  Acceleration& out)
+bool threeNumbers(const std::vector<std::string_view>& fields, std::size_t first, Acceleration& out)
 {
-    if (fields.size() != first + 3)
-        return false;
+    if (fields.size() != first + 3) return false;
     return parseFiniteNumber(fields[first], out.x) && parseFiniteNumber(fields[first + 1], out.y)
-        && parseFiniteNumber(fields[first + 2], out.z);
+           && parseFiniteNumber(fields[first + 2], out.z);
 }
 
 } // namespace
 
-bool ReplaySource::parse(std::string_view bytes, const std::string& name,
-                         std::vector<Acceleration>& readings, std::string& error)
+bool ReplaySource::parse(std::string_view bytes, const std::string& name, std::vector<Acceleration>& readings,
+                         std::string& error)
 {
     std::string text;
     if (bytes.substr(0, 2) == "\xFF\xFE") {
         text = fromUtf16le(bytes.substr(2));
     } else {
-        if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-            bytes.remove_prefix(3);
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
         text = std::string(bytes);
     }
 
@@ -125,11 +120,10 @@ bool ReplaySource::parse(std::string_view bytes, const std::string& name,
         const auto end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.size() > maxLineBytes) {
             error = "replay file " + name + ", line " + std::to_string(number) + ": longer than "
-                  + std::to_string(maxLineBytes) + " characters";
+                    + std::to_string(maxLineBytes) + " characters";
             return false;
         }
 
@@ -138,16 +132,14 @@ bool ReplaySource::parse(std::string_view bytes, const std::string& name,
             continue;
         }
         const std::string_view content = trimmed(line);
-        if (content.empty() || (!exportFile && content.front() == '#'))
-            continue;
+        if (content.empty() || (!exportFile && content.front() == '#')) continue;
 
         Acceleration reading;
-        const bool ok = exportFile ? threeNumbers(tabFields(line), 1, reading)
-                                   : threeNumbers(plainFields(content), 0, reading);
+        const bool ok =
+            exportFile ? threeNumbers(tabFields(line), 1, reading) : threeNumbers(plainFields(content), 0, reading);
         if (!ok) {
             error = "replay file " + name + ", line " + std::to_string(number)
-                  + (exportFile ? ": expected a date code and three numbers"
-                                : ": expected three numbers");
+                    + (exportFile ? ": expected a date code and three numbers" : ": expected three numbers");
             return false;
         }
         found.push_back(reading);
@@ -201,16 +193,14 @@ std::unique_ptr<ReplaySource> ReplaySource::load(const std::string& path, std::s
         return nullptr;
     }
     std::vector<Acceleration> readings;
-    if (!parse(contents, path, readings, error))
-        return nullptr;
+    if (!parse(contents, path, readings, error)) return nullptr;
     return std::unique_ptr<ReplaySource>(
         new ReplaySource(std::filesystem::path(path).filename().string(), std::move(readings)));
 }
 
 ReplaySource::ReplaySource(std::string fileName, std::vector<Acceleration> readings)
     : fileName_(std::move(fileName)), readings_(std::move(readings))
-{
-}
+{}
 
 bool ReplaySource::read(Acceleration& out, std::string&)
 {

@@ -24,8 +24,8 @@ public:
     // at most maxFileBytes is read: a FIFO or a device would never end.
     static std::unique_ptr<ReplaySource> load(const std::string& path, std::string& error);
     // The readings of a file's contents; `name` is used in errors.
-    static bool parse(std::string_view bytes, const std::string& name,
-                      std::vector<Acceleration>& readings, std::string& error);
+    static bool parse(std::string_view bytes, const std::string& name, std::vector<Acceleration>& readings,
+                      std::string& error);
 
     bool read(Acceleration& out, std::string& error) override;
     std::string description() const override;

@@ -22,8 +22,7 @@ struct Wave {
 double sumOf(const Wave (&waves)[3], double seconds)
 {
     double sum = 0;
-    for (const Wave& w : waves)
-        sum += w.amplitude * std::sin(2 * std::numbers::pi * w.frequency * seconds + w.phase);
+    for (const Wave& w : waves) sum += w.amplitude * std::sin(2 * std::numbers::pi * w.frequency * seconds + w.phase);
     return sum;
 }
 

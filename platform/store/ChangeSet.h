@@ -19,13 +19,13 @@ struct TrashOp {
 };
 
 struct ChangeSet {
-    std::vector<BaseModelRecord> baseModels;   // new roots
-    std::vector<SessionRecord> sessions;       // written whole, storedCount = the count to write
-    std::vector<OptionsRecord> options;        // written whole
-    ObjectId firstSampleId = 0;                // the id of samples[0]; ids follow in order
-    std::vector<SampleRecord> samples;         // unsaved samples
+    std::vector<BaseModelRecord> baseModels;                      // new roots
+    std::vector<SessionRecord> sessions;                          // written whole, storedCount = the count to write
+    std::vector<OptionsRecord> options;                           // written whole
+    ObjectId firstSampleId = 0;                                   // the id of samples[0]; ids follow in order
+    std::vector<SampleRecord> samples;                            // unsaved samples
     std::vector<std::pair<ObjectId, SessionIdentity>> identities; // by session, written whole
-    std::vector<MarkerRecord> markers;         // written whole
+    std::vector<MarkerRecord> markers;                            // written whole
     std::vector<ObjectId> deletedMarkers;
     std::vector<TrashOp> trashOps;
     std::vector<std::pair<std::string, std::string>> settings; // written whole

@@ -30,8 +30,8 @@ std::string StoreError::describeDetails() const
 
 Statement::Statement(Database& db, std::string_view sql) : db_(&db)
 {
-    int rc = sqlite3_prepare_v3(db.handle(), sql.data(), static_cast<int>(sql.size()),
-                                SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+    int rc = sqlite3_prepare_v3(db.handle(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                &stmt_, nullptr);
     if (rc != SQLITE_OK) {
         db.recordFailure(rc, "prepare");
         sqlite3_finalize(stmt_);
@@ -46,8 +46,7 @@ Statement::~Statement()
 
 Statement::Statement(Statement&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)), stmt_(std::exchange(other.stmt_, nullptr))
-{
-}
+{}
 
 Statement& Statement::operator=(Statement&& other) noexcept
 {
@@ -73,8 +72,7 @@ Statement& Statement::bind(int index, double value)
 
 Statement& Statement::bind(int index, std::string_view value)
 {
-    if (stmt_)
-        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    if (stmt_) sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
     return *this;
 }
 
@@ -101,8 +99,7 @@ bool Statement::step()
 
 void Statement::run()
 {
-    while (step()) {
-    }
+    while (step()) {}
     reset();
 }
 
@@ -161,8 +158,10 @@ bool Database::openReadOnly(const std::string& path, StoreError& error, bool asI
     std::string uri = "file:";
     for (unsigned char c : path) {
         static constexpr char hex[] = "0123456789ABCDEF";
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') uri += char(c);
-        else uri += {'%', hex[c >> 4], hex[c & 15]};
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~')
+            uri += char(c);
+        else
+            uri += {'%', hex[c >> 4], hex[c & 15]};
     }
     return openWith(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error, uri + "?immutable=1");
 }

@@ -15,8 +15,8 @@ namespace store {
 
 // What went wrong with the store, in our own words, with the details behind it.
 struct StoreError {
-    int code = 0;                              // SQLite's result code, or one of ours below
-    std::string message;                       // one sentence: what could not be done
+    int code = 0;        // SQLite's result code, or one of ours below
+    std::string message; // one sentence: what could not be done
     std::map<std::string, std::string> details;
 
     static constexpr int notAQuivraStore = 1001;

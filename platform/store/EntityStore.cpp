@@ -38,8 +38,8 @@ void EntityStore::load(Database& db)
     Statement who(db, "SELECT session_id, name, machine, point, direction, notes, source, coalesce(rate, 0)"
                       " FROM session_identity");
     while (who.step())
-        identities_[who.int64(0)] = SessionIdentity{who.text(1), who.text(2), who.text(3), who.text(4),
-                                                    who.text(5), who.text(6), who.real(7)};
+        identities_[who.int64(0)] =
+            SessionIdentity{who.text(1), who.text(2), who.text(3), who.text(4), who.text(5), who.text(6), who.real(7)};
     Statement sess(db, "SELECT id, base_model_id, date_stamp, sample_count FROM session");
     while (sess.step()) {
         SessionRecord r;

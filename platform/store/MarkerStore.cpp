@@ -29,7 +29,8 @@ void MarkerStore::load(Database& db)
         markers_[r.id] = r;
     }
     // Ids in the trash stay taken, so that an undo puts markers back under their own ids.
-    Statement next(db, "SELECT max(coalesce((SELECT max(id) FROM marker), 0), coalesce((SELECT max(id) FROM trash_marker), 0))");
+    Statement next(
+        db, "SELECT max(coalesce((SELECT max(id) FROM marker), 0), coalesce((SELECT max(id) FROM trash_marker), 0))");
     nextId_ = (next.step() ? next.int64(0) : 0) + 1;
 }
 
@@ -62,9 +63,8 @@ std::vector<MarkerRecord> MarkerStore::markersOf(ObjectId session) const
     std::vector<MarkerRecord> out;
     for (const auto& [id, r] : markers_)
         if (r.session == session && r.removedBy == 0 && r.state != RowState::deleted) out.push_back(r);
-    std::stable_sort(out.begin(), out.end(), [](const MarkerRecord& a, const MarkerRecord& b) {
-        return a.dateStamp < b.dateStamp;
-    });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const MarkerRecord& a, const MarkerRecord& b) { return a.dateStamp < b.dateStamp; });
     return out;
 }
 
@@ -96,8 +96,10 @@ bool MarkerStore::remove(ObjectId id)
 {
     MarkerRecord* r = liveMarker(id);
     if (!r) return false;
-    if (r->state == RowState::inserted) markers_.erase(id);
-    else r->state = RowState::deleted;
+    if (r->state == RowState::inserted)
+        markers_.erase(id);
+    else
+        r->state = RowState::deleted;
     changed_();
     return true;
 }
@@ -142,7 +144,8 @@ void MarkerStore::takeChanges(ChangeSet& c)
 void MarkerStore::saved()
 {
     for (ObjectId id : inFlightDeleted_)
-        if (auto it = markers_.find(id); it != markers_.end() && it->second.state == RowState::deleted) markers_.erase(it);
+        if (auto it = markers_.find(id); it != markers_.end() && it->second.state == RowState::deleted)
+            markers_.erase(it);
     inFlight_.clear();
     inFlightDeleted_.clear();
 }

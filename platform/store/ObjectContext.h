@@ -61,7 +61,10 @@ public:
     SessionRecord* editSession(ObjectId id) { return entities_.editSession(id); }
     // Relationships are kept on their to-one side; the to-many side is read from it.
     void setOptionsBaseModel(ObjectId options, ObjectId root) { entities_.setOptionsBaseModel(options, root); }
-    void setOptionsActiveSession(ObjectId options, ObjectId session) { entities_.setOptionsActiveSession(options, session); }
+    void setOptionsActiveSession(ObjectId options, ObjectId session)
+    {
+        entities_.setOptionsActiveSession(options, session);
+    }
     void setSessionBaseModel(ObjectId session, ObjectId root) { entities_.setSessionBaseModel(session, root); }
     ObjectId optionsOfBaseModel(ObjectId root) const { return entities_.optionsOfBaseModel(root); }
     std::vector<ObjectId> sessionsOfBaseModel(ObjectId root) const { return entities_.sessionsOfBaseModel(root); }
@@ -82,7 +85,10 @@ public:
     // The session's markers in time order, without those in the trash.
     std::vector<MarkerRecord> markers(ObjectId session) const { return markers_.markersOf(session); }
     const MarkerRecord* marker(ObjectId id) const { return markers_.marker(id); }
-    bool editMarker(ObjectId id, MarkerRecord::Kind kind, const std::string& text) { return markers_.edit(id, kind, text); }
+    bool editMarker(ObjectId id, MarkerRecord::Kind kind, const std::string& text)
+    {
+        return markers_.edit(id, kind, text);
+    }
     bool removeMarker(ObjectId id) { return markers_.remove(id); }
 
     // ---- samples ----
@@ -94,7 +100,10 @@ public:
     // Samples recorded but not yet saved, in every session.
     std::int64_t unsavedSampleCount() const { return samples_.unsavedSampleCount(); }
     // The newest k samples of the session, oldest first, without reading the others.
-    std::vector<SampleValues> newestSamples(ObjectId session, std::size_t k) { return samples_.newestSamples(session, k); }
+    std::vector<SampleValues> newestSamples(ObjectId session, std::size_t k)
+    {
+        return samples_.newestSamples(session, k);
+    }
     // Every sample of the session in time order (equal times in insertion order), streamed from
     // the store; stops early when `visit` returns false. False when the store could not be read.
     bool forEachSample(ObjectId session, const std::function<bool(const SampleValues&)>& visit,

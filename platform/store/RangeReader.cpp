@@ -27,7 +27,8 @@ int changesNothing(const Envelope& e, const SummaryBlock& b)
 {
     if (b.minTime < e.from || b.maxTime > e.to) return -1;
     const int n = int(e.columns.size());
-    const int first = Envelope::columnOf(b.minTime, e.from, e.to, n), last = Envelope::columnOf(b.maxTime, e.from, e.to, n);
+    const int first = Envelope::columnOf(b.minTime, e.from, e.to, n),
+              last = Envelope::columnOf(b.maxTime, e.from, e.to, n);
     for (int c = first; c <= last; ++c) {
         const Envelope::Column& col = e.columns[std::size_t(c)];
         if (col.count == 0) return -1;
@@ -140,7 +141,9 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
         std::int64_t index, count;
     };
     std::vector<Edge> edges;
-    v.finest = [&](const SummaryBlock& b, std::int64_t index, std::int64_t count) { edges.push_back({b, index, count}); };
+    v.finest = [&](const SummaryBlock& b, std::int64_t index, std::int64_t count) {
+        edges.push_back({b, index, count});
+    };
     if (!summary_->walk(session, head, v)) return !failed(error);
     // An edge block whose readings lie within the extremes its columns already have changes
     // none of them, whichever column each reading falls in: it is counted in the first one. The
@@ -166,10 +169,13 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
     if (out.count > 0 && out.count <= columns) {
         // Few enough to draw one by one: through the time index, at most `columns` rows.
         out.readings.reserve(std::size_t(out.count));
-        if (!reader_.forEachBetween(session, from, to, [&](const SampleValues& s) {
-                out.readings.push_back(s);
-                return true;
-            }, error))
+        if (!reader_.forEachBetween(
+                session, from, to,
+                [&](const SampleValues& s) {
+                    out.readings.push_back(s);
+                    return true;
+                },
+                error))
             return false;
         out.hasReadings = true;
     }
@@ -188,7 +194,8 @@ bool RangeReader::nearest(ObjectId session, Micros at, SampleValues& out, bool& 
     for (Statement* q : {&before, &after}) {
         q->bind(1, session).bind(2, at);
         if (!q->step()) continue;
-        const SampleValues s{q->int64(0), q->int64(1), float(q->real(2)), float(q->real(3)), float(q->real(4)), session};
+        const SampleValues s{q->int64(0),       q->int64(1),       float(q->real(2)),
+                             float(q->real(3)), float(q->real(4)), session};
         if (!found || std::abs(s.dateStamp - at) < std::abs(out.dateStamp - at)) out = s;
         found = true;
     }

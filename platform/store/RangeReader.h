@@ -53,7 +53,7 @@ struct Envelope {
 struct SessionExtent {
     std::int64_t samples = 0; // saved readings
     Micros first = 0, last = 0;
-    Micros gap = 0;           // readings further apart than this are not joined
+    Micros gap = 0; // readings further apart than this are not joined
 };
 
 class RangeReader {

@@ -54,8 +54,8 @@ struct SessionIdentity {
     std::string point;     // the measurement point on it
     std::string direction; // the sensor's direction or mounting, free text
     std::string notes;
-    std::string source;    // the accelerometer's description
-    double rate = 0;       // readings a second recording ran at; 0 when never recorded
+    std::string source; // the accelerometer's description
+    double rate = 0;    // readings a second recording ran at; 0 when never recorded
 
     bool operator==(const SessionIdentity&) const = default;
     bool empty() const { return *this == SessionIdentity{}; }
@@ -101,7 +101,7 @@ static_assert(sizeof(SampleRecord) <= 32);
 // the session row) sit in the store's trash until it is undone or forgotten.
 struct Removal {
     enum class Kind : std::uint8_t { clear, deleteSession };
-    ObjectId action = 0;           // its row in trash_action
+    ObjectId action = 0; // its row in trash_action
     Kind kind = Kind::clear;
     SessionRecord session;         // the session as it was just before
     ObjectId throughId = 0;        // every sample of the session up to this id went
@@ -110,7 +110,7 @@ struct Removal {
     std::int64_t pendingMoved = 0; // and unsaved ones
     ObjectId activeIn = 0;         // the settings whose active session it was, for a delete
     Micros removedAt = 0;
-    bool written = false;          // already moved to the trash in the file
+    bool written = false; // already moved to the trash in the file
 
     std::int64_t sampleCount() const { return storedMoved + pendingMoved; }
 };

@@ -26,15 +26,13 @@ struct SampleStore::Statements {
         : newestOfSession(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
                               " WHERE session_id = ?1 AND id > ?3 AND id < ?4"
                               " ORDER BY date_stamp DESC, id DESC LIMIT ?2")
-    {
-    }
+    {}
     Statement newestOfSession;
 };
 
 SampleStore::SampleStore(EntityStore& entities, std::function<void()> changed, std::function<void()> readFailed)
     : entities_(entities), changed_(std::move(changed)), readFailed_(std::move(readFailed))
-{
-}
+{}
 
 SampleStore::~SampleStore() = default;
 
@@ -126,8 +124,8 @@ std::vector<SampleValues> SampleStore::newestSamples(ObjectId session, std::size
         Statement& q = sql_->newestOfSession;
         q.bind(1, session).bind(2, std::int64_t(k)).bind(3, s->clearedThrough).bind(4, pendingBase_);
         while (q.step() && stored.size() < k)
-            stored.push_back(SampleValues{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)),
-                                          session});
+            stored.push_back(
+                SampleValues{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session});
         q.reset();
         if (db_->failed()) readFailed_();
         std::reverse(stored.begin(), stored.end());

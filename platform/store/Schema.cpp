@@ -217,8 +217,8 @@ bool runScript(Database& db, const std::string& body, const char* what, StoreErr
 
 std::string versionPragmas(int version)
 {
-    return "PRAGMA application_id=" + std::to_string(applicationId) + ";PRAGMA user_version="
-           + std::to_string(version) + ";";
+    return "PRAGMA application_id=" + std::to_string(applicationId) + ";PRAGMA user_version=" + std::to_string(version)
+           + ";";
 }
 
 // Brings a store of an older version up to this one, one numbered step after another, in one
@@ -254,15 +254,16 @@ bool migrate(Database& db, int from, const MigrationProgress& progress, StoreErr
 bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& progress)
 {
     std::int64_t appId = 0, version = 0, objects = 0;
-    if (!readInt(db, "PRAGMA application_id", appId, error)
-        || !readInt(db, "PRAGMA user_version", version, error)
+    if (!readInt(db, "PRAGMA application_id", appId, error) || !readInt(db, "PRAGMA user_version", version, error)
         || !readInt(db, "SELECT count(*) FROM sqlite_master", objects, error))
         return false;
 
     if (appId == 0 && version == 0 && objects == 0) {
         // A new file: WAL first (it cannot change inside a transaction), then the tables.
         if (!db.exec("PRAGMA journal_mode=WAL", error)) return false;
-        if (!runScript(db, std::string(createSql) + trashSql + settingSql + summarySql + identitySql + reportSql + versionPragmas(schemaVersion),
+        if (!runScript(db,
+                       std::string(createSql) + trashSql + settingSql + summarySql + identitySql + reportSql
+                           + versionPragmas(schemaVersion),
                        "The store could not be created", error))
             return false;
         return db.exec("PRAGMA synchronous=FULL", error);
@@ -278,26 +279,24 @@ bool prepareSchema(Database& db, StoreError& error, const MigrationProgress& pro
     }
     std::set<std::string> layout;
     if (!readLayout(db, layout, error)) return false;
-    const bool core = hasColumns(layout, {"base_model.id", "session.id", "session.base_model_id",
-                                          "session.date_stamp", "session.sample_count", "options.id",
-                                          "options.base_model_id", "options.framerate", "options.cutoff_limit",
-                                          "options.tare_x", "options.tare_y", "options.tare_z",
-                                          "options.active_session_id", "gdata.id", "gdata.session_id",
-                                          "gdata.date_stamp", "gdata.x_value", "gdata.y_value", "gdata.z_value"});
+    const bool core = hasColumns(
+        layout, {"base_model.id", "session.id", "session.base_model_id", "session.date_stamp", "session.sample_count",
+                 "options.id", "options.base_model_id", "options.framerate", "options.cutoff_limit", "options.tare_x",
+                 "options.tare_y", "options.tare_z", "options.active_session_id", "gdata.id", "gdata.session_id",
+                 "gdata.date_stamp", "gdata.x_value", "gdata.y_value", "gdata.z_value"});
     const bool trash = hasColumns(layout, {"trash_action.id", "trash_action.through_id", "trash_gdata.action_id",
                                            "trash_gdata.id", "trash_gdata.z_value"});
     const bool setting = hasColumns(layout, {"setting.name", "setting.value"});
     const bool identity = hasColumns(layout, {"session_identity.session_id", "session_identity.rate", "marker.id",
                                               "marker.text", "trash_marker.action_id", "trash_marker.text"});
     const bool report = hasColumns(layout, {"baseline.machine", "baseline.session_id", "session_summary.session_id",
-                                            "session_summary.last_id",
-                                            "session_summary.iso_verdict"});
+                                            "session_summary.last_id", "session_summary.iso_verdict"});
     if (!core || (version >= 2 && !trash) || (version >= 3 && !setting) || (version >= 5 && !identity)
         || (version >= 6 && !report))
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
-    const bool summary = hasColumns(layout, {"summary.session_id", "summary.blocks", "trash_summary.action_id",
-                                             "trash_summary.blocks"});
+    const bool summary =
+        hasColumns(layout, {"summary.session_id", "summary.blocks", "trash_summary.action_id", "trash_summary.blocks"});
     if (version >= 4 && !summary)
         return refuse(db, error, StoreError::missingTables, "The store's contents do not fit: tables are missing");
 
@@ -333,7 +332,10 @@ bool repairSampleCounts(Database& db, std::vector<std::string>& repaired, StoreE
     for (const Wrong& w : wrong) {
         const std::string session = "session " + std::to_string(w.session);
         if (w.kept != w.rows) {
-            Statement(db, "UPDATE session SET sample_count = ?1 WHERE id = ?2").bind(1, w.rows).bind(2, w.session).run();
+            Statement(db, "UPDATE session SET sample_count = ?1 WHERE id = ?2")
+                .bind(1, w.rows)
+                .bind(2, w.session)
+                .run();
             repaired.push_back(session + " was said to hold " + std::to_string(w.kept) + " samples but holds "
                                + std::to_string(w.rows) + ": its count is repaired");
         }

@@ -49,8 +49,8 @@ bool SessionReader::open(const std::string& path, StoreError& error)
             error.details["reason"] = "it is an SQLite database of another program";
         } else if (!db_.failed()) {
             error.code = StoreError::unknownSchemaVersion;
-            error.details["reason"] = "unknown schema version " + std::to_string(v) + " (this Quivra reads versions 1 to "
-                                      + std::to_string(schemaVersion) + ")";
+            error.details["reason"] = "unknown schema version " + std::to_string(v)
+                                      + " (this Quivra reads versions 1 to " + std::to_string(schemaVersion) + ")";
         }
         error.message = "The store could not be read";
         error.details["path"] = path;
@@ -86,14 +86,16 @@ bool SessionReader::sessions(std::vector<SessionRow>& out, StoreError& error)
     db_.clearError();
     // A store older than identities is read as it is: nothing is written to a store here.
     const bool identities = version_ >= 5;
-    Statement q(db_, identities ? "SELECT s.id, s.base_model_id, s.date_stamp, s.sample_count, i.name, i.machine, i.point,"
-                                  " i.direction, i.notes, i.source, coalesce(i.rate, 0) FROM session s"
-                                  " LEFT JOIN session_identity i ON i.session_id = s.id ORDER BY s.date_stamp, s.id"
-                                : "SELECT id, base_model_id, date_stamp, sample_count FROM session ORDER BY date_stamp, id");
+    Statement q(db_, identities
+                         ? "SELECT s.id, s.base_model_id, s.date_stamp, s.sample_count, i.name, i.machine, i.point,"
+                           " i.direction, i.notes, i.source, coalesce(i.rate, 0) FROM session s"
+                           " LEFT JOIN session_identity i ON i.session_id = s.id ORDER BY s.date_stamp, s.id"
+                         : "SELECT id, base_model_id, date_stamp, sample_count FROM session ORDER BY date_stamp, id");
     while (q.step()) {
         SessionRow row{q.int64(0), q.int64(1), q.int64(2), q.int64(3), {}};
         if (identities)
-            row.identity = SessionIdentity{q.text(4), q.text(5), q.text(6), q.text(7), q.text(8), q.text(9), q.real(10)};
+            row.identity =
+                SessionIdentity{q.text(4), q.text(5), q.text(6), q.text(7), q.text(8), q.text(9), q.real(10)};
         out.push_back(std::move(row));
     }
     return !readFailed(error);
@@ -193,13 +195,14 @@ bool SessionReader::forEach(const SessionSnapshot& snapshot, const std::function
     };
     auto next = snapshot.unsaved.begin();
     bool going = true;
-    const bool read = forEach(snapshot.session, snapshot.afterId, snapshot.beforeId,
-                              [&](const SampleValues& v) {
-                                  while (going && next != snapshot.unsaved.end() && earlier(*next, v)) going = visit(*next++);
-                                  if (going) going = visit(v);
-                                  return going;
-                              },
-                              error);
+    const bool read = forEach(
+        snapshot.session, snapshot.afterId, snapshot.beforeId,
+        [&](const SampleValues& v) {
+            while (going && next != snapshot.unsaved.end() && earlier(*next, v)) going = visit(*next++);
+            if (going) going = visit(v);
+            return going;
+        },
+        error);
     if (!read) return false;
     while (going && next != snapshot.unsaved.end()) going = visit(*next++);
     return true;

@@ -56,8 +56,8 @@ public:
     bool firstTimes(ObjectId session, std::size_t limit, std::vector<Micros>& out, StoreError& error);
     // Rows of the session with from <= time <= to, in time order (equal times by id); stops early
     // when `visit` returns false.
-    bool forEachBetween(ObjectId session, Micros from, Micros to,
-                        const std::function<bool(const SampleValues&)>& visit, StoreError& error);
+    bool forEachBetween(ObjectId session, Micros from, Micros to, const std::function<bool(const SampleValues&)>& visit,
+                        StoreError& error);
 
     // The session's saved markers in time order (equal times by id); none in an older store.
     bool markers(ObjectId session, std::vector<MarkerRecord>& out, StoreError& error);

@@ -29,9 +29,10 @@ bool realPath(const std::string& path, std::string& out)
 
 bool sameFile(int fd, const std::string& path)
 {
-    struct stat open {}, named {};
+    struct stat open {
+    }, named{};
     return fd >= 0 && ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev
-        && open.st_ino == named.st_ino;
+           && open.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -92,8 +93,7 @@ bool StoreLock::takeLockFile(const std::string& storePath, bool& busy, std::stri
     }
     if (lockFileFd_ >= 0) {
         // Left for another path: nothing of ours runs there any more.
-        if (::ftruncate(lockFileFd_, 0) != 0) {
-        }
+        if (::ftruncate(lockFileFd_, 0) != 0) {}
         ::close(lockFileFd_);
     }
     lockFileFd_ = fd;
@@ -151,8 +151,7 @@ void StoreLock::release()
     if (lockFileFd_ >= 0) {
         // An unclean end not yet dealt with stays marked for the next holder. A failure to empty
         // the mark only has the next holder check the store as after a crash: slower, never wrong.
-        if (!unclean_ && ::ftruncate(lockFileFd_, 0) != 0) {
-        }
+        if (!unclean_ && ::ftruncate(lockFileFd_, 0) != 0) {}
         ::close(lockFileFd_);
         lockFileFd_ = -1;
     }

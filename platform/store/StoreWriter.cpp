@@ -41,7 +41,8 @@ struct StoreWriter::Statements {
           writeIdentity(db, "INSERT OR REPLACE INTO session_identity(session_id, name, machine, point, direction,"
                             " notes, source, rate) VALUES(?1,?2,?3,?4,?5,?6,?7,?8)"),
           deleteIdentity(db, "DELETE FROM session_identity WHERE session_id = ?1"),
-          writeMarker(db, "INSERT OR REPLACE INTO marker(id, session_id, date_stamp, kind, text) VALUES(?1,?2,?3,?4,?5)"),
+          writeMarker(db,
+                      "INSERT OR REPLACE INTO marker(id, session_id, date_stamp, kind, text) VALUES(?1,?2,?3,?4,?5)"),
           deleteMarker(db, "DELETE FROM marker WHERE id = ?1"),
           copyMarkersToTrash(db, "INSERT INTO trash_marker(action_id, id, session_id, date_stamp, kind, text)"
                                  " SELECT ?1, id, session_id, date_stamp, kind, text FROM marker"
@@ -49,14 +50,11 @@ struct StoreWriter::Statements {
           deleteMarkersThrough(db, "DELETE FROM marker WHERE session_id = ?1 AND id <= ?2"),
           restoreMarkers(db, "INSERT INTO marker(id, session_id, date_stamp, kind, text)"
                              " SELECT id, session_id, date_stamp, kind, text FROM trash_marker WHERE action_id = ?1"),
-          purgeTrashMarkers(db, "DELETE FROM trash_marker WHERE action_id = ?1"),
-          pyramid(db)
-    {
-    }
-    Statement insertBaseModel, writeOptions, writeSession, deleteSession, insertSample, insertTrashAction,
-        copyToTrash, deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting, writeIdentity,
-        deleteIdentity, writeMarker, deleteMarker, copyMarkersToTrash, deleteMarkersThrough, restoreMarkers,
-        purgeTrashMarkers;
+          purgeTrashMarkers(db, "DELETE FROM trash_marker WHERE action_id = ?1"), pyramid(db)
+    {}
+    Statement insertBaseModel, writeOptions, writeSession, deleteSession, insertSample, insertTrashAction, copyToTrash,
+        deleteThrough, restoreFromTrash, purgeTrashRows, purgeTrashAction, writeSetting, writeIdentity, deleteIdentity,
+        writeMarker, deleteMarker, copyMarkersToTrash, deleteMarkersThrough, restoreMarkers, purgeTrashMarkers;
     // Kept in the same transaction as the rows it summarises.
     SummaryPyramid pyramid;
 };
@@ -184,21 +182,38 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
     for (const BaseModelRecord& r : c.baseModels) s.insertBaseModel.bind(1, r.id).run();
     for (const SessionRecord& r : c.sessions) {
         s.writeSession.bind(1, r.id).bind(3, r.dateStamp).bind(4, r.storedCount);
-        if (r.baseModel) s.writeSession.bind(2, r.baseModel); else s.writeSession.bindNull(2);
+        if (r.baseModel)
+            s.writeSession.bind(2, r.baseModel);
+        else
+            s.writeSession.bindNull(2);
         s.writeSession.run();
     }
     for (const OptionsRecord& r : c.options) {
-        s.writeOptions.bind(1, r.id).bind(3, std::int64_t(r.framerate)).bind(4, double(r.cutoffLimit))
-            .bind(5, double(r.tareX)).bind(6, double(r.tareY)).bind(7, double(r.tareZ));
-        if (r.baseModel) s.writeOptions.bind(2, r.baseModel); else s.writeOptions.bindNull(2);
-        if (r.activeSession) s.writeOptions.bind(8, r.activeSession); else s.writeOptions.bindNull(8);
+        s.writeOptions.bind(1, r.id)
+            .bind(3, std::int64_t(r.framerate))
+            .bind(4, double(r.cutoffLimit))
+            .bind(5, double(r.tareX))
+            .bind(6, double(r.tareY))
+            .bind(7, double(r.tareZ));
+        if (r.baseModel)
+            s.writeOptions.bind(2, r.baseModel);
+        else
+            s.writeOptions.bindNull(2);
+        if (r.activeSession)
+            s.writeOptions.bind(8, r.activeSession);
+        else
+            s.writeOptions.bindNull(8);
         s.writeOptions.run();
     }
-    for (const auto& [name, value] : c.settings) s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
+    for (const auto& [name, value] : c.settings)
+        s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
     writeIdentitiesAndMarkers(c);
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));
-        if (r.session) st.bind(2, r.session); else st.bindNull(2);
+        if (r.session)
+            st.bind(2, r.session);
+        else
+            st.bindNull(2);
         st.run();
     };
     if (db_.failed()) return false;
@@ -224,15 +239,26 @@ void StoreWriter::writeIdentitiesAndMarkers(const ChangeSet& c)
     Statements& s = *sql_;
     for (const auto& [session, who] : c.identities) {
         Statement& w = s.writeIdentity;
-        w.bind(1, session).bind(2, std::string_view(who.name)).bind(3, std::string_view(who.machine))
-            .bind(4, std::string_view(who.point)).bind(5, std::string_view(who.direction))
-            .bind(6, std::string_view(who.notes)).bind(7, std::string_view(who.source));
-        if (who.rate > 0) w.bind(8, who.rate); else w.bindNull(8);
+        w.bind(1, session)
+            .bind(2, std::string_view(who.name))
+            .bind(3, std::string_view(who.machine))
+            .bind(4, std::string_view(who.point))
+            .bind(5, std::string_view(who.direction))
+            .bind(6, std::string_view(who.notes))
+            .bind(7, std::string_view(who.source));
+        if (who.rate > 0)
+            w.bind(8, who.rate);
+        else
+            w.bindNull(8);
         w.run();
     }
     for (const MarkerRecord& m : c.markers)
-        s.writeMarker.bind(1, m.id).bind(2, m.session).bind(3, m.dateStamp).bind(4, markerKindName(m.kind))
-            .bind(5, std::string_view(m.text)).run();
+        s.writeMarker.bind(1, m.id)
+            .bind(2, m.session)
+            .bind(3, m.dateStamp)
+            .bind(4, markerKindName(m.kind))
+            .bind(5, std::string_view(m.text))
+            .run();
     for (ObjectId id : c.deletedMarkers) s.deleteMarker.bind(1, id).run();
 }
 
@@ -245,10 +271,21 @@ void StoreWriter::writeTrashOp(const TrashOp& op)
     case TrashOp::Kind::trash:
         if (op.keep) {
             Statement& a = s.insertTrashAction;
-            a.bind(1, r.action).bind(2, std::string_view(isDelete ? "delete" : "clear")).bind(3, r.session.id)
-                .bind(5, r.session.dateStamp).bind(6, r.sampleCount()).bind(7, r.throughId).bind(9, r.removedAt);
-            if (r.session.baseModel) a.bind(4, r.session.baseModel); else a.bindNull(4);
-            if (r.activeIn) a.bind(8, r.activeIn); else a.bindNull(8);
+            a.bind(1, r.action)
+                .bind(2, std::string_view(isDelete ? "delete" : "clear"))
+                .bind(3, r.session.id)
+                .bind(5, r.session.dateStamp)
+                .bind(6, r.sampleCount())
+                .bind(7, r.throughId)
+                .bind(9, r.removedAt);
+            if (r.session.baseModel)
+                a.bind(4, r.session.baseModel);
+            else
+                a.bindNull(4);
+            if (r.activeIn)
+                a.bind(8, r.activeIn);
+            else
+                a.bindNull(8);
             a.run();
             s.copyToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.throughId).run();
             s.copyMarkersToTrash.bind(1, r.action).bind(2, r.session.id).bind(3, r.markerThroughId).run();
@@ -326,7 +363,8 @@ bool StoreWriter::writeBack(bool replaced, SaveResult& result)
     // Another file at the path is kept beside it, never overwritten.
     std::string aside;
     if (target == path && replaced) {
-        aside = unusedName(path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
+        aside =
+            unusedName(path + ".displaced-" + platform::formatDate(platform::Clock::systemNow(), "yyyyMMdd-HHmmss"));
         if (::rename(path.c_str(), aside.c_str()) != 0) {
             removeWithJournals(copy);
             return failWith(SQLITE_CANTOPEN, std::strerror(errno));

@@ -47,7 +47,8 @@ bool writeSummary(Database& db, const SessionSummary& s, StoreError& error)
     q.bind(1, s.session).bind(2, s.from.samples).bind(3, s.from.first).bind(4, s.from.last).bind(5, s.from.lastId);
     q.bind(6, std::string_view(s.settings)).bind(7, s.rate).bind(8, s.rms[0]).bind(9, s.rms[1]).bind(10, s.rms[2]);
     q.bind(11, s.rmsMagnitude);
-    if (s.hasVelocity) q.bind(12, s.velocity[0]).bind(13, s.velocity[1]).bind(14, s.velocity[2]).bind(15, std::string_view(s.zone));
+    if (s.hasVelocity)
+        q.bind(12, s.velocity[0]).bind(13, s.velocity[1]).bind(14, s.velocity[2]).bind(15, std::string_view(s.zone));
     q.bind(16, std::int64_t(s.isoVerdict));
     if (q.valid()) q.step();
     return done(db, error, "A session's summary could not be kept");

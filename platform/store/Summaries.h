@@ -30,11 +30,11 @@ struct SessionSummary {
     SampleFingerprint from;
     std::string settings;
     double rate = 0;
-    std::array<double, 3> rms{};   // g, x y z
-    double rmsMagnitude = 0;       // g
+    std::array<double, 3> rms{}; // g, x y z
+    double rmsMagnitude = 0;     // g
     bool hasVelocity = false;
     std::array<double, 3> velocity{}; // mm/s RMS over the band, x y z
-    std::string zone;              // of the largest
+    std::string zone;                 // of the largest
     bool isoVerdict = false;
 
     double overallVelocity() const { return std::max({velocity[0], velocity[1], velocity[2]}); }

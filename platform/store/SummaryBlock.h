@@ -18,14 +18,13 @@
 
 namespace store {
 
-inline constexpr int kFinestLevel = 4;     // blocks of 16 samples
-inline constexpr int kLevelStep = 4;       // each level's block holds 16 of the level below
+inline constexpr int kFinestLevel = 4; // blocks of 16 samples
+inline constexpr int kLevelStep = 4;   // each level's block holds 16 of the level below
 // Blocks of a level in one row: a row fits one 4 KiB page with its other columns, so that it is
 // one page read and the summaries take little room beside the readings; a whole number of
 // parents, so that a parent's blocks are all in one row.
 inline constexpr int kBlocksPerChunk = 48;
 static_assert(kBlocksPerChunk % (1 << kLevelStep) == 0);
-
 
 struct SummaryBlock {
     ObjectId firstId = 0;
@@ -106,6 +105,9 @@ struct SampleSummary {
 };
 
 // Samples a level's block holds.
-inline constexpr std::int64_t blockSize(int level) { return std::int64_t(1) << level; }
+inline constexpr std::int64_t blockSize(int level)
+{
+    return std::int64_t(1) << level;
+}
 
 } // namespace store

@@ -28,8 +28,7 @@ struct SummaryPyramid::Statements {
           rowsBetween(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
                           " WHERE id > ?2 AND id <= ?3 AND +session_id = ?1 ORDER BY id"),
           rowsOf(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1 ORDER BY id")
-    {
-    }
+    {}
     Statement head, chunk, writeChunk, drop, toTrash, fromTrash, purge, trashHead, rowsBetween, rowsOf;
 };
 
@@ -132,8 +131,12 @@ private:
         const std::int64_t start = first << level;
         const std::int64_t end = std::min(count_, (first + std::int64_t(current.blocks.size())) << level);
         Statement& w = p_.sql_->writeChunk;
-        w.bind(1, session_).bind(2, std::int64_t(level)).bind(3, current.chunk).bind(4, end - start)
-            .bind(5, current.lastId).bindBlob(6, bytes.data(), bytes.size());
+        w.bind(1, session_)
+            .bind(2, std::int64_t(level))
+            .bind(3, current.chunk)
+            .bind(4, end - start)
+            .bind(5, current.lastId)
+            .bindBlob(6, bytes.data(), bytes.size());
         w.run();
     }
 

@@ -15,8 +15,7 @@ SummaryReader::SummaryReader(Database& db)
       // read every row of the session): a block's samples are the session's next ones.
       samples_(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE id >= ?2 AND +session_id = ?1"
                    " ORDER BY id LIMIT ?3")
-{
-}
+{}
 
 bool SummaryReader::head(ObjectId session, Head& out)
 {
@@ -34,7 +33,10 @@ bool SummaryReader::head(ObjectId session, Head& out)
 bool SummaryReader::blocks(ObjectId session, int level, std::int64_t first, std::int64_t last,
                            std::vector<SummaryBlock>& out)
 {
-    blocks_.bind(1, session).bind(2, std::int64_t(level)).bind(3, first / kBlocksPerChunk).bind(4, last / kBlocksPerChunk);
+    blocks_.bind(1, session)
+        .bind(2, std::int64_t(level))
+        .bind(3, first / kBlocksPerChunk)
+        .bind(4, last / kBlocksPerChunk);
     while (blocks_.step()) {
         const std::int64_t base = blocks_.int64(0) * kBlocksPerChunk;
         const std::string_view bytes = blocks_.blob(1);
@@ -60,8 +62,8 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
             std::size_t end = i + 1;
             while (end < split.size() && split[end] == split[end - 1] + 1) ++end;
             const std::int64_t first = top ? 0 : split[i] << kLevelStep;
-            const std::int64_t last = std::min(top ? 0 : ((split[end - 1] + 1) << kLevelStep) - 1,
-                                               ((head.samples - 1) >> level));
+            const std::int64_t last =
+                std::min(top ? 0 : ((split[end - 1] + 1) << kLevelStep) - 1, ((head.samples - 1) >> level));
             loaded.clear();
             if (!blocks(session, level, first, last, loaded)) return false;
             for (std::size_t k = 0; k < loaded.size(); ++k) {
@@ -75,8 +77,10 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
                         next.push_back(index);
                         break;
                     }
-                    if (visitor.finest) visitor.finest(loaded[k], index, count);
-                    else readSamples(session, loaded[k].firstId, count, visitor.sample);
+                    if (visitor.finest)
+                        visitor.finest(loaded[k], index, count);
+                    else
+                        readSamples(session, loaded[k].firstId, count, visitor.sample);
                     break;
                 }
             }

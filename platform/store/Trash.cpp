@@ -79,8 +79,10 @@ void Trash::deleteSession(ObjectId id)
     r.storedMoved = it->second.storedCount;
     r.pendingMoved = it->second.pendingCount;
     if ((r.activeIn = entities_.optionsWithActiveSession(id))) entities_.editOptions(r.activeIn)->activeSession = 0;
-    if (it->second.state == RowState::inserted) sessions.erase(it);
-    else it->second.state = RowState::deleted;
+    if (it->second.state == RowState::inserted)
+        sessions.erase(it);
+    else
+        it->second.state = RowState::deleted;
     begin(r);
 }
 
@@ -94,7 +96,8 @@ bool Trash::undoRemoval()
                            && ops_.back().removal.action == r.action;
     if (cancelled) ops_.pop_back();
     // Else the rows come back from the trash with the next save, after the move.
-    else ops_.push_back(TrashOp{TrashOp::Kind::restore, r});
+    else
+        ops_.push_back(TrashOp{TrashOp::Kind::restore, r});
     removal_.reset();
     markers_.unhide(r.action);
     // Once written (or being written), every moved sample comes back as a saved one.
@@ -151,7 +154,8 @@ void Trash::saved()
             auto it = entities_.sessions_.find(op.removal.session.id);
             if (it != entities_.sessions_.end() && it->second.state == RowState::deleted) entities_.sessions_.erase(it);
         }
-        if (op.kind == TrashOp::Kind::trash && removal_ && removal_->action == op.removal.action && !removal_->written) {
+        if (op.kind == TrashOp::Kind::trash && removal_ && removal_->action == op.removal.action
+            && !removal_->written) {
             removal_->written = true;
             removal_->storedMoved += removal_->pendingMoved;
             removal_->pendingMoved = 0;

@@ -21,8 +21,7 @@ class Trash {
 public:
     Trash(EntityStore& entities, SampleStore& samples, MarkerStore& markers, std::function<void()> changed)
         : entities_(entities), samples_(samples), markers_(markers), changed_(std::move(changed))
-    {
-    }
+    {}
 
     // The newest removal still in the store's trash is offered again; older ones go.
     void load(Database& db);

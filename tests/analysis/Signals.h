@@ -12,7 +12,7 @@
 
 namespace signals {
 
-constexpr analysis::Micros kStart = 1'700'000'000'000'000;  // 2023-11-14
+constexpr analysis::Micros kStart = 1'700'000'000'000'000; // 2023-11-14
 
 inline double sine(double amplitude, double frequency, double t, double phase = 0.0)
 {
@@ -22,8 +22,7 @@ inline double sine(double amplitude, double frequency, double t, double phase = 
 // `count` samples at `rate`, time stamps rounded to the microsecond; axes(t) gives x, y, z.
 using Axes = std::function<std::array<double, 3>(double)>;
 
-inline std::vector<analysis::Sample> stream(int count, double rate, const Axes& axes,
-                                            analysis::Micros start = kStart)
+inline std::vector<analysis::Sample> stream(int count, double rate, const Axes& axes, analysis::Micros start = kStart)
 {
     std::vector<analysis::Sample> out(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -36,11 +35,9 @@ inline std::vector<analysis::Sample> stream(int count, double rate, const Axes& 
 }
 
 // Shifts the time stamps of every sample from `index` on, opening a gap before it.
-inline void openGap(std::vector<analysis::Sample>& samples, std::size_t index,
-                    analysis::Micros length)
+inline void openGap(std::vector<analysis::Sample>& samples, std::size_t index, analysis::Micros length)
 {
-    for (std::size_t i = index; i < samples.size(); ++i)
-        samples[i].time += length;
+    for (std::size_t i = index; i < samples.size(); ++i) samples[i].time += length;
 }
 
 } // namespace signals

@@ -15,8 +15,7 @@ using namespace analysis;
 
 namespace {
 
-constexpr WindowKind kWindows[] = {WindowKind::Hann, WindowKind::FlatTop,
-                                   WindowKind::BlackmanHarris};
+constexpr WindowKind kWindows[] = {WindowKind::Hann, WindowKind::FlatTop, WindowKind::BlackmanHarris};
 
 Result analyse(const Settings& settings, double rate, const std::vector<Sample>& samples)
 {
@@ -35,7 +34,7 @@ TEST(Spectrum, PsdSumsToTheTimeDomainRms)
     const double rate = 1000.0;
     const auto samples = signals::stream(120'000, rate, [&](double t) {
         const double x = signals::sine(0.3, 47.0, t) + signals::sine(0.1, 123.4, t, 1.0)
-            + signals::sine(0.02, 310.7, t, 2.0) + noise(random);
+                         + signals::sine(0.02, 310.7, t, 2.0) + noise(random);
         return std::array<double, 3>{x, noise(random), -1.0 + noise(random)};
     });
     for (WindowKind window : kWindows) {
@@ -46,8 +45,7 @@ TEST(Spectrum, PsdSumsToTheTimeDomainRms)
         ASSERT_TRUE(r.hasSpectrum);
         for (const AxisResult& axis : r.axes) {
             double meanSquare = 0.0;
-            for (float psd : axis.spectrum)
-                meanSquare += psd * r.binWidth;
+            for (float psd : axis.spectrum) meanSquare += psd * r.binWidth;
             EXPECT_NEAR(std::sqrt(meanSquare) / axis.levels.rms, 1.0, 0.01) << toText(window);
         }
     }
@@ -58,7 +56,7 @@ TEST(Spectrum, PsdSumsToTheTimeDomainRms)
 TEST(Spectrum, PeaksAreRefinedBetweenBins)
 {
     const double rate = 200.0;
-    const double halfway = 1662.5 * rate / 4096;  // 81.18 Hz
+    const double halfway = 1662.5 * rate / 4096; // 81.18 Hz
     const auto samples = signals::stream(40'000, rate, [&](double t) {
         return std::array<double, 3>{signals::sine(0.8, 37.3, t), signals::sine(0.2, 12.0, t),
                                      signals::sine(0.05, halfway, t) + signals::sine(0.01, 5.5, t)};
@@ -71,7 +69,7 @@ TEST(Spectrum, PeaksAreRefinedBetweenBins)
         const Peak& x = r.axes[0].peaks.at(0);
         EXPECT_NEAR(x.frequency, 37.30, 0.02) << toText(window);
         EXPECT_NEAR(x.amplitude, 0.8, 0.8 * 0.005) << toText(window);
-        EXPECT_FLOAT_EQ(x.level, x.amplitude);  // one peak, one level
+        EXPECT_FLOAT_EQ(x.level, x.amplitude); // one peak, one level
         EXPECT_NEAR(r.axes[1].peaks.at(0).frequency, 12.0, 0.02);
         const auto& z = r.axes[2].peaks;
         ASSERT_GE(z.size(), 2u);
@@ -88,22 +86,22 @@ TEST(Spectrum, PeaksAreRefinedBetweenBins)
 TEST(Spectrum, OnePeakOneLevelInEveryUnitAndNothingBelowTheFloor)
 {
     const double rate = 200.0;
-    const double halfway = 1662.5 * rate / 4096;  // 81.18 Hz, where the top bin reads 15 % low
+    const double halfway = 1662.5 * rate / 4096; // 81.18 Hz, where the top bin reads 15 % low
     const auto samples = signals::stream(40'000, rate, [&](double t) {
         return std::array<double, 3>{signals::sine(0.05, halfway, t) + signals::sine(2e-5, 40.0, t),
                                      signals::sine(1e-6, 17.0, t), -1.0 + signals::sine(0.001, 30.0, t)};
     });
-    for (SpectrumUnit unit : {SpectrumUnit::Amplitude, SpectrumUnit::Decibel, SpectrumUnit::Velocity,
-                              SpectrumUnit::Psd}) {
+    for (SpectrumUnit unit :
+         {SpectrumUnit::Amplitude, SpectrumUnit::Decibel, SpectrumUnit::Velocity, SpectrumUnit::Psd}) {
         Settings settings;
         settings.unit = unit;
         const Result r = analyse(settings, rate, samples);
         const auto& x = r.axes[0].peaks;
-        ASSERT_EQ(x.size(), 1u) << toText(unit);  // 40 Hz lies 68 dB under
+        ASSERT_EQ(x.size(), 1u) << toText(unit); // 40 Hz lies 68 dB under
         const Peak& p = x.front();
         EXPECT_NEAR(p.amplitude, 0.05, 0.05 * 0.005);
         EXPECT_TRUE(r.axes[1].peaks.empty()) << toText(unit);
-        ASSERT_EQ(r.axes[2].peaks.size(), 1u) << toText(unit);  // 34 dB under: a tone
+        ASSERT_EQ(r.axes[2].peaks.size(), 1u) << toText(unit); // 34 dB under: a tone
         const double velocity = 0.05 * kStandardGravity * 1000.0 / (2.0 * std::numbers::pi * halfway);
         switch (unit) {
         case SpectrumUnit::Amplitude: EXPECT_FLOAT_EQ(p.level, p.amplitude); break;
@@ -137,8 +135,7 @@ TEST(Spectrum, FlatTopReadsAmplitudeBetweenBins)
         return std::array<double, 3>{v, v, v};
     });
     Result r = analyse(settings, rate, samples);
-    for (std::size_t bin : {205u, 206u})
-        EXPECT_NEAR(r.axes[0].spectrum[bin], 0.5, 0.5 * 0.005);
+    for (std::size_t bin : {205u, 206u}) EXPECT_NEAR(r.axes[0].spectrum[bin], 0.5, 0.5 * 0.005);
 
     std::vector<float> db, velocity;
     convert(r.axes[1].power, SpectrumUnit::Decibel, db);
@@ -174,8 +171,7 @@ TEST(Spectrum, AveragingModesCombineBlocks)
     const std::vector<std::vector<double>> blocks{{1, 2}, {1, 0}, {1, 2}, {1, 0}, {5, 1}};
     auto average = [&](Averaging mode) {
         PowerAverager a(2, mode, 0.25);
-        for (const auto& b : blocks)
-            a.add(b);
+        for (const auto& b : blocks) a.add(b);
         EXPECT_EQ(a.count(), 5);
         return std::vector<double>(a.power().begin(), a.power().end());
     };
@@ -203,8 +199,7 @@ TEST(Spectrum, AnalysersOnSeveralThreadsAgree)
             settings.fftSize = sizes[i];
             threaded[i] = analyse(settings, 1000.0, samples).axes[0].peaks.at(0).frequency;
         });
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     for (std::size_t i = 0; i < 4; ++i) {
         Settings settings;
         settings.fftSize = sizes[i];

@@ -37,8 +37,7 @@ TEST(Stream, BlocksSpanningAGapAreLeftOutAndCounted)
 {
     for (auto [at, spanning] : {std::pair{1000, 2}, std::pair{1024, 1}, std::pair{0, 0}}) {
         auto samples = hum(2560);
-        if (at > 0)
-            signals::openGap(samples, static_cast<std::size_t>(at), 2'000'000);
+        if (at > 0) signals::openGap(samples, static_cast<std::size_t>(at), 2'000'000);
         StreamAnalyser analyser(small(), 100.0);
         analyser.add(samples);
         const Result r = analyser.result();
@@ -92,8 +91,7 @@ TEST(Stream, LevelsOfEverythingFed)
 {
     // A small vibration on gravity: its RMS must survive the -1 g offset.
     const auto samples = signals::stream(100'000, 1000.0, [](double t) {
-        return std::array<double, 3>{0.5 + signals::sine(2.0, 10.0, t), 0.0,
-                                     -1.0 + signals::sine(1e-4, 50.0, t)};
+        return std::array<double, 3>{0.5 + signals::sine(2.0, 10.0, t), 0.0, -1.0 + signals::sine(1e-4, 50.0, t)};
     });
     StreamAnalyser analyser(small(), 1000.0);
     analyser.add(samples);
@@ -112,8 +110,7 @@ TEST(Stream, LevelsOfEverythingFed)
     EXPECT_NEAR(r.magnitude.max, std::hypot(2.5, 1.0), 1e-4);
 
     std::vector<float> x32;
-    for (const Sample& s : samples)
-        x32.push_back(s.x);
+    for (const Sample& s : samples) x32.push_back(s.x);
     const Levels direct = levelsOf(x32);
     EXPECT_DOUBLE_EQ(direct.rms, x.rms);
     EXPECT_DOUBLE_EQ(direct.mean, x.mean);
@@ -129,7 +126,7 @@ TEST(Live, FrameMatchesTheStreamAnalysis)
     ASSERT_EQ(live.capacity(), 2048);
     StreamAnalyser stream(settings, 100.0);
     const auto samples = hum(5000);
-    live.add(std::span(samples).first(3000));  // the ring keeps the newest 2048
+    live.add(std::span(samples).first(3000)); // the ring keeps the newest 2048
     stream.add(std::span(samples).subspan(952, 2048));
     const Result& l = live.result();
     const Result s = stream.result();
@@ -156,16 +153,19 @@ TEST(Live, PeakHoldAndGapsAcrossFrames)
     EXPECT_NEAR(held, 0.2, 0.002);
 
     // Quieter samples, then a gap inside the newest frame's older block.
-    auto quiet = signals::stream(400, 100.0, [](double t) {
-        return std::array<double, 3>{signals::sine(0.05, 12.5, t), 0.0, 0.0};
-    }, loud.back().time + 10'000);
+    auto quiet = signals::stream(
+        400, 100.0,
+        [](double t) {
+            return std::array<double, 3>{signals::sine(0.05, 12.5, t), 0.0, 0.0};
+        },
+        loud.back().time + 10'000);
     signals::openGap(quiet, 200, 1'000'000);
     live.add(std::span(quiet).first(300));
     const Result& r = live.result();
     EXPECT_EQ(r.blocksUsed, 1);
     EXPECT_EQ(r.blocksSkipped, 1);
     EXPECT_NEAR(r.axes[0].peaks.at(0).amplitude, held, 1e-9);
-    EXPECT_EQ(&live.result(), &r);  // nothing new: the same result, averages untouched
+    EXPECT_EQ(&live.result(), &r); // nothing new: the same result, averages untouched
 
     live.reset();
     live.add(std::span(quiet).subspan(200));
@@ -180,12 +180,11 @@ TEST(SampleRate, MedianStepIgnoresGapsAndJitter)
     std::vector<Micros> times;
     Micros t = signals::kStart;
     for (int i = 0; i < 3000; ++i) {
-        times.push_back(t + (i % 7 == 0 ? 900 : 0));  // capture jitter
+        times.push_back(t + (i % 7 == 0 ? 900 : 0)); // capture jitter
         t += 33'333;
-        if (i == 1000)
-            t += 5'000'000;  // a pause
+        if (i == 1000) t += 5'000'000; // a pause
     }
-    times.push_back(times.back());  // two samples stamped alike
+    times.push_back(times.back()); // two samples stamped alike
     EXPECT_NEAR(estimateSampleRate(times), 30.0, 0.03);
     EXPECT_EQ(estimateSampleRate(std::span(times).first(1)), 0.0);
 }
@@ -200,11 +199,9 @@ TEST(SampleRate, LateTimeStampsDoNotRaiseTheRateOfAWalkedSession)
     auto samples = signals::stream(12'000, 200.0, [](double t) {
         return std::array<double, 3>{signals::sine(0.1, 37.4, t), 0.0, -1.0};
     });
-    for (Sample& s : samples)
-        s.time += which(random) == 0 ? late(random) : small(random);
+    for (Sample& s : samples) s.time += which(random) == 0 ? late(random) : small(random);
     SessionWalk walk(Settings{}, [](std::size_t) -> double { throw std::logic_error("no rate"); });
-    for (const Sample& s : samples)
-        walk.add(s.time, s.x, s.y, s.z);
+    for (const Sample& s : samples) walk.add(s.time, s.x, s.y, s.z);
     const Result r = walk.result();
     EXPECT_NEAR(r.sampleRate, 200.0, 0.01);
     EXPECT_EQ(r.blocksSkipped, 0);
@@ -251,13 +248,10 @@ TEST(Settings, TextRoundTripsAndRejectsUnknownNames)
         EXPECT_EQ(windowFromText(toText(v)), v);
     for (auto v : {Averaging::Linear, Averaging::Exponential, Averaging::PeakHold})
         EXPECT_EQ(averagingFromText(toText(v)), v);
-    for (auto v : {SpectrumUnit::Amplitude, SpectrumUnit::Psd, SpectrumUnit::Decibel,
-                   SpectrumUnit::Velocity})
+    for (auto v : {SpectrumUnit::Amplitude, SpectrumUnit::Psd, SpectrumUnit::Decibel, SpectrumUnit::Velocity})
         EXPECT_EQ(unitFromText(toText(v)), v);
-    for (auto v : {MachineGroup::Group1, MachineGroup::Group2})
-        EXPECT_EQ(groupFromText(toText(v)), v);
-    for (auto v : {Foundation::Rigid, Foundation::Flexible})
-        EXPECT_EQ(foundationFromText(toText(v)), v);
+    for (auto v : {MachineGroup::Group1, MachineGroup::Group2}) EXPECT_EQ(groupFromText(toText(v)), v);
+    for (auto v : {Foundation::Rigid, Foundation::Flexible}) EXPECT_EQ(foundationFromText(toText(v)), v);
     EXPECT_EQ(windowFromText("FlatTop"), WindowKind::FlatTop);
     EXPECT_EQ(toText(Averaging::PeakHold), "peak-hold");
 
@@ -265,8 +259,7 @@ TEST(Settings, TextRoundTripsAndRejectsUnknownNames)
         windowFromText("hamming");
         FAIL() << "accepted";
     } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(),
-                     "unknown window \"hamming\" (expected hann, flattop or blackman-harris)");
+        EXPECT_STREQ(e.what(), "unknown window \"hamming\" (expected hann, flattop or blackman-harris)");
     }
     EXPECT_THROW(unitFromText(""), std::invalid_argument);
     EXPECT_THROW(groupFromText("group3"), std::invalid_argument);

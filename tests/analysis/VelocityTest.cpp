@@ -24,18 +24,17 @@ TEST(Velocity, OneGAtFiftyHertzIsZoneD)
     EXPECT_EQ(r.bandHighHz, 500.0);
 
     const double w = 2.0 * std::numbers::pi * 50.0;
-    const double velocity = kStandardGravity / w / std::sqrt(2.0) * 1e3;  // 22.07 mm/s
+    const double velocity = kStandardGravity / w / std::sqrt(2.0) * 1e3; // 22.07 mm/s
     EXPECT_NEAR(r.axes[0].velocityRms, velocity, 0.01 * velocity);
     EXPECT_NEAR(r.axes[0].displacementRms, velocity / w * 1e3, 0.01 * velocity / w * 1e3);
     EXPECT_EQ(r.axes[0].zone, Zone::D);
-    EXPECT_LT(r.axes[1].velocityRms, 0.1);  // 221 mm/s at 5 Hz, outside the band
-    const double z = 0.02 * kStandardGravity / (2.0 * std::numbers::pi * 120.0) / std::sqrt(2.0)
-        * 1e3;
+    EXPECT_LT(r.axes[1].velocityRms, 0.1); // 221 mm/s at 5 Hz, outside the band
+    const double z = 0.02 * kStandardGravity / (2.0 * std::numbers::pi * 120.0) / std::sqrt(2.0) * 1e3;
     EXPECT_NEAR(r.axes[2].velocityRms, z, 0.01 * z);
     EXPECT_EQ(r.axes[2].zone, Zone::A);
     EXPECT_EQ(r.largestAxis, 0);
     EXPECT_EQ(r.zone, Zone::D);
-    EXPECT_FALSE(r.isoVerdict);  // 10-500 Hz is not the zones' 10-1000 Hz
+    EXPECT_FALSE(r.isoVerdict); // 10-500 Hz is not the zones' 10-1000 Hz
 
     StreamAnalyser fast(Settings{}, 2000.0);
     fast.add(signals::stream(8'192, 2000.0, [](double t) {
@@ -51,7 +50,7 @@ TEST(Velocity, BandIsClippedAtNyquist)
     const auto samples = signals::stream(5'000, 20.0, [](double t) {
         return std::array<double, 3>{signals::sine(0.1, 7.0, t), 0.0, 0.0};
     });
-    StreamAnalyser slow(Settings{}, 20.0);  // Nyquist 10 Hz: the band holds no bin
+    StreamAnalyser slow(Settings{}, 20.0); // Nyquist 10 Hz: the band holds no bin
     slow.add(samples);
     const Result r = slow.result();
     EXPECT_TRUE(r.hasSpectrum);
@@ -93,8 +92,7 @@ TEST(Zones, BoundariesAndColours)
         EXPECT_EQ(zoneFor(row.cd, row.group, row.foundation), Zone::D);
     }
     // Green, then yellower, then amber, then red: red rises and green falls from A to D.
-    const Rgb a = zoneColour(Zone::A), b = zoneColour(Zone::B), c = zoneColour(Zone::C),
-              d = zoneColour(Zone::D);
+    const Rgb a = zoneColour(Zone::A), b = zoneColour(Zone::B), c = zoneColour(Zone::C), d = zoneColour(Zone::D);
     EXPECT_TRUE(a.g > a.r && a.g > a.b);
     EXPECT_TRUE(a.r < b.r && b.r < c.r && d.r > d.g);
     EXPECT_TRUE(c.g > d.g && c.r > c.b);

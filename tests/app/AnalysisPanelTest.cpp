@@ -156,9 +156,11 @@ TEST(AnalysisPanel, SaysWhatItAnalysesAndWhenAZoneIsNoVerdict)
     ASSERT_TRUE(QTest::qWaitFor([&] { return s->controller->shownAnalysis().samples == 540; }, 3000));
     EXPECT_EQ(source->text(), "Live, the newest 18 s");
     EXPECT_TRUE(status->text().contains("Nyquist 15 Hz")) << status->text().toStdString();
-    EXPECT_TRUE(status->text().contains("one zero-padded partial block of 540 samples")) << status->text().toStdString();
+    EXPECT_TRUE(status->text().contains("one zero-padded partial block of 540 samples"))
+        << status->text().toStdString();
     EXPECT_FALSE(status->text().contains("0 blocks"));
-    EXPECT_TRUE(status->text().contains("over 10-15 Hz: zones not an ISO 10816 verdict")) << status->text().toStdString();
+    EXPECT_TRUE(status->text().contains("over 10-15 Hz: zones not an ISO 10816 verdict"))
+        << status->text().toStdString();
     EXPECT_TRUE(status->text().contains("2,000 samples a second")) << status->text().toStdString();
     EXPECT_NEAR(s->controller->shownAnalysis().axes[0].peaks.at(0).frequency, 6.5, 0.05);
     QTableWidgetItem* zone = panel->levelsTable()->item(0, 4);
@@ -222,7 +224,7 @@ TEST(AnalysisPanel, ReportWritesThePdfBesideTheExportAndItsNoticeOpensIt)
     ASSERT_TRUE(report);
     report->click();
     const QString pdf = s->home.documentsDir() + "/"
-        + QString::fromStdString(s->active().exportFileName()).replace(".asc", "-report.pdf");
+                        + QString::fromStdString(s->active().exportFileName()).replace(".asc", "-report.pdf");
     auto* notice = s->controller->view()->findChild<QLabel*>("warningLabel");
     ASSERT_TRUE(QTest::qWaitFor([&] { return notice->text().startsWith("Report written"); }, 60000))
         << notice->text().toStdString();

@@ -27,7 +27,10 @@
 namespace {
 struct LogCapture {
     std::vector<std::string> lines;
-    LogCapture() { platform::setLogSink([this](std::string_view m) { lines.emplace_back(m); }); }
+    LogCapture()
+    {
+        platform::setLogSink([this](std::string_view m) { lines.emplace_back(m); });
+    }
     ~LogCapture() { platform::setLogSink({}); }
     bool has(std::string_view text) const
     {
@@ -179,8 +182,12 @@ TEST(AppDelegate, AStoreDamagedByHandIsRepairedAtStart)
     // The rate as written by hand, what it becomes, and what the log says it was. A rate above
     // 200 is one a device offered: it stays, whatever the source of this run.
     const std::vector<std::tuple<const char*, int, const char*>> cases = {
-        {"0", 5, "'0'"}, {"-5", 5, "'-5'"}, {"'fast'", 30, "'fast'"}, {"7.5", 8, "'7.5'"},
-        {"9223372036854775807", 200, "'9223372036854775807'"}, {"3200", 3200, nullptr}};
+        {"0", 5, "'0'"},
+        {"-5", 5, "'-5'"},
+        {"'fast'", 30, "'fast'"},
+        {"7.5", 8, "'7.5'"},
+        {"9223372036854775807", 200, "'9223372036854775807'"},
+        {"3200", 3200, nullptr}};
     for (const auto& [rate, expected, said] : cases) {
         TempHome home;
         {
@@ -201,8 +208,10 @@ TEST(AppDelegate, AStoreDamagedByHandIsRepairedAtStart)
         delegate.applicationDidFinishLaunchingWithOptions();
         EXPECT_EQ(delegate.baseModel().options().framerate(), expected) << rate;
         if (said)
-            EXPECT_TRUE(log.has(std::string("stored sample rate ") + said + " is not a whole number of readings a second "
-                                "from 5 to 100000, using " + std::to_string(expected)))
+            EXPECT_TRUE(log.has(std::string("stored sample rate ") + said
+                                + " is not a whole number of readings a second "
+                                  "from 5 to 100000, using "
+                                + std::to_string(expected)))
                 << rate;
         else
             EXPECT_FALSE(log.has("stored sample rate")) << rate;
@@ -216,8 +225,8 @@ namespace {
 // A store that cannot grow: every save fails as on a full disk.
 void fill(store::ObjectContext* context, bool full)
 {
-    sqlite3_exec(context->database().handle(), full ? "PRAGMA max_page_count = 1" : "PRAGMA max_page_count = 1073741823",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(context->database().handle(),
+                 full ? "PRAGMA max_page_count = 1" : "PRAGMA max_page_count = 1073741823", nullptr, nullptr, nullptr);
 }
 void addSamples(QuivraAppDelegate& delegate, int count)
 {
@@ -292,7 +301,6 @@ TEST(AppDelegate, TheFinalSaveKeepsTryingBeforeItGivesUp)
     EXPECT_TRUE(log.has("final save failed (try 2), retrying"));
     EXPECT_TRUE(log.has("saved at exit on try 3"));
     EXPECT_EQ(storedSamples(home), 3000);
-
 }
 
 TEST(AppDelegateDeathTest, AFinalSaveThatNeverSucceedsSaysHowManySamplesAreLost)

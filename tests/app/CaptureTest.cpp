@@ -29,7 +29,10 @@ void runFor(std::chrono::milliseconds duration)
 std::vector<store::SampleValues> samplesOf(const Session& session)
 {
     std::vector<store::SampleValues> out;
-    session.gData().forEach([&](const store::SampleValues& v) { out.push_back(v); return true; });
+    session.gData().forEach([&](const store::SampleValues& v) {
+        out.push_back(v);
+        return true;
+    });
     return out;
 }
 
@@ -95,7 +98,8 @@ TEST(Capture, ExportingAMillionSamplesWhileRecordingLeavesNoGap)
     Session active = s.active();
     store::ObjectContext* context = s.delegate.managedObjectContext();
     for (int i = 0; i < 1000000; ++i)
-        context->insertSample(1700000000000000 + i * 5000LL, float(i % 97) / 7.0f, -0.015625f, -1.0f, active.objectId());
+        context->insertSample(1700000000000000 + i * 5000LL, float(i % 97) / 7.0f, -0.015625f, -1.0f,
+                              active.objectId());
     ASSERT_TRUE(s.delegate.saveNow());
     s.options().setFramerate(200);
     s.controller->startStopButtonPressed();

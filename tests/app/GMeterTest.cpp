@@ -11,13 +11,31 @@
 
 namespace {
 
-bool isWhite(QRgb p) { return p == qRgb(255, 255, 255); }
-bool isBlack(QRgb p) { return qRed(p) < 40 && qGreen(p) < 40 && qBlue(p) < 40; }
-bool isGreen(QRgb p) { return qGreen(p) > 200 && qRed(p) < 60 && qBlue(p) < 60; }
-bool isBlue(QRgb p) { return qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60; }
-bool isGridRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 160 && qGreen(p) == qBlue(p); }
+bool isWhite(QRgb p)
+{
+    return p == qRgb(255, 255, 255);
+}
+bool isBlack(QRgb p)
+{
+    return qRed(p) < 40 && qGreen(p) < 40 && qBlue(p) < 40;
+}
+bool isGreen(QRgb p)
+{
+    return qGreen(p) > 200 && qRed(p) < 60 && qBlue(p) < 60;
+}
+bool isBlue(QRgb p)
+{
+    return qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60;
+}
+bool isGridRed(QRgb p)
+{
+    return qRed(p) > 200 && qGreen(p) < 160 && qGreen(p) == qBlue(p);
+}
 // The grid's red blended with a trace below it rather than with white.
-bool isGridOverTrace(QRgb p) { return qRed(p) > 100 && qGreen(p) < 60; }
+bool isGridOverTrace(QRgb p)
+{
+    return qRed(p) > 100 && qGreen(p) < 60;
+}
 
 SharedViewBuffer buffer(std::size_t count, float x, float y, float z)
 {
@@ -27,8 +45,7 @@ SharedViewBuffer buffer(std::size_t count, float x, float y, float z)
 std::set<int> every50(int first, int end)
 {
     std::set<int> out;
-    for (int v = first; v < end; v += 50)
-        out.insert(v);
+    for (int v = first; v < end; v += 50) out.insert(v);
     return out;
 }
 
@@ -52,8 +69,7 @@ struct GMeterDraw : ::testing::Test {
         const QImage image = render();
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width() - int(GMeter::kAidsInset); ++x)
-                if (!isWhite(image.pixel(x, y)) && !isGridRed(image.pixel(x, y)))
-                    return false;
+                if (!isWhite(image.pixel(x, y)) && !isGridRed(image.pixel(x, y))) return false;
         return true;
     }
 };
@@ -104,8 +120,7 @@ TEST_F(GMeterDraw, EveryLengthOfBufferDrawsOneUnbrokenLine)
         const QImage image = render();
         const int oldest = 882 - 5 * static_cast<int>(n - 1);
         for (int x = oldest - 2; x <= 884; ++x) {
-            if (x == 867)
-                continue; // a grid column
+            if (x == 867) continue; // a grid column
             const bool drawn = x >= oldest && x < 882;
             EXPECT_EQ(isBlack(image.pixel(x, 165)), drawn) << n << " rows, x " << x;
             EXPECT_EQ(isWhite(image.pixel(x, 165)), !drawn) << n << " rows, x " << x;
@@ -121,11 +136,9 @@ TEST_F(GMeterDraw, GridLinesFollowTheSampleCountHandedOverWithTheBuffer)
         const QImage image = render();
         std::set<int> columns, rows;
         for (int x = 0; x < image.width(); ++x)
-            if (isGridRed(image.pixel(x, 10)))
-                columns.insert(x);
+            if (isGridRed(image.pixel(x, 10))) columns.insert(x);
         for (int y = 0; y < image.height(); ++y)
-            if (isGridRed(image.pixel(10, y)))
-                rows.insert(y);
+            if (isGridRed(image.pixel(10, y))) rows.insert(y);
         EXPECT_EQ(columns, every50(firstColumn, 1000)) << count;
         EXPECT_EQ(rows, every50(0, 600)) << count;
     }

@@ -15,10 +15,9 @@ struct Expected {
 };
 
 constexpr Expected kImages[] = {
-    {"recButtonIcon", 64, 64},    {"pauseButtonIcon", 64, 64}, {"tareIcon", 64, 64},
-    {"newSessionIcon", 64, 64},   {"clearSessionIcon", 64, 64}, {"sessionsIcon", 64, 64},
-    {"exportIcon", 64, 64},       {"settingsIcon", 64, 64},    {"needleX", 40, 24},
-    {"needleY", 40, 24},          {"needleZ", 40, 24},
+    {"recButtonIcon", 64, 64},    {"pauseButtonIcon", 64, 64}, {"tareIcon", 64, 64},   {"newSessionIcon", 64, 64},
+    {"clearSessionIcon", 64, 64}, {"sessionsIcon", 64, 64},    {"exportIcon", 64, 64}, {"settingsIcon", 64, 64},
+    {"needleX", 40, 24},          {"needleY", 40, 24},         {"needleZ", 40, 24},
 };
 
 QImage load(const char* name)
@@ -41,8 +40,7 @@ TEST(Images, EachLoadsFromTheResourcesAtItsSize)
         EXPECT_EQ(qAlpha(image.pixel(e.width - 1, e.height - 1)), 0) << e.name;
         int opaque = 0;
         for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                opaque += qAlpha(image.pixel(x, y)) == 255;
+            for (int x = 0; x < image.width(); ++x) opaque += qAlpha(image.pixel(x, y)) == 255;
         EXPECT_GT(opaque, image.width() * image.height() / 10) << e.name;
     }
 }

@@ -28,7 +28,10 @@
 namespace {
 
 constexpr platform::Micros kMidnight = 1299283200LL * 1000000; // 2011-03-05 00:00 UTC
-constexpr platform::Micros at(int hour) { return kMidnight + hour * 3600LL * 1000000; }
+constexpr platform::Micros at(int hour)
+{
+    return kMidnight + hour * 3600LL * 1000000;
+}
 
 struct LoadSessionBrowser : ::testing::Test {
     TempHome home;
@@ -57,8 +60,10 @@ struct LoadSessionBrowser : ::testing::Test {
     {
         program.reset();
         platform::Clock::setSource({});
-        if (oldTz.empty()) unsetenv("TZ");
-        else setenv("TZ", oldTz.c_str(), 1);
+        if (oldTz.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", oldTz.c_str(), 1);
         tzset();
     }
 
@@ -96,7 +101,8 @@ struct LoadSessionBrowser : ::testing::Test {
     }
     QPoint textOf(LoadSessionPopoverController* b, int row)
     {
-        return QPoint(30, b->sessionTableView()->visualRect(b->sessionTableView()->model()->index(row, 0)).center().y());
+        return QPoint(30,
+                      b->sessionTableView()->visualRect(b->sessionTableView()->model()->index(row, 0)).center().y());
     }
     void tap(LoadSessionPopoverController* b, QPoint where)
     {
@@ -112,7 +118,10 @@ struct LoadSessionBrowser : ::testing::Test {
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, start - QPoint(60, 3));
     }
     void tapOutside() { QTest::mouseClick(delegate->window()->windowHandle(), Qt::LeftButton, {}, QPoint(900, 700)); }
-    bool closed() { return QTest::qWaitFor([this] { return popover.isNull(); }); }
+    bool closed()
+    {
+        return QTest::qWaitFor([this] { return popover.isNull(); });
+    }
     std::size_t shownRows() { return main->gDataViewArray() ? main->gDataViewArray()->size() : 0; }
 };
 

@@ -33,7 +33,8 @@ struct Screen : MainScreen {
     }
     bool iconIs(const char* image)
     {
-        QImage shown = controller->startStopButton()->icon().pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+        QImage shown =
+            controller->startStopButton()->icon().pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
         QImage expected = QIcon(image).pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
         return !expected.isNull() && shown == expected;
     }
@@ -222,7 +223,10 @@ TEST(MainViewController, ARecordingRunWithTheRealButtonsAndATareWhileRecording)
     QTest::mouseClick(record, Qt::LeftButton);
 
     std::vector<store::SampleValues> all;
-    s.active().gData().forEach([&](const store::SampleValues& v) { all.push_back(v); return true; });
+    s.active().gData().forEach([&](const store::SampleValues& v) {
+        all.push_back(v);
+        return true;
+    });
     EXPECT_EQ(s.log.back(), "tare during sampling");
     ASSERT_GE(all.size(), 14u);
     EXPECT_EQ(all.front().x, 0.5f);
@@ -260,7 +264,8 @@ TEST(MainViewController, KeyboardShortcutsReachTheActions)
         ASSERT_NE(button, nullptr) << name;
         EXPECT_FALSE(button->shortcut().isEmpty()) << name;
         EXPECT_TRUE(button->toolTip().contains(button->shortcut().toString(QKeySequence::NativeText).left(1),
-                                               Qt::CaseInsensitive)) << name;
+                                               Qt::CaseInsensitive))
+            << name;
         EXPECT_FALSE(button->icon().pixmap(40, 40).isNull()) << name;
     }
 }

@@ -98,9 +98,10 @@ TEST(RecordingWatch, ReadingsOffTheRateAskedAreSaidOnceInTheStatusLineAndTheLog)
     EXPECT_TRUE(status->styleSheet().contains("color")) << "in the warning colour";
     QTest::qWait(300);
     s.controller->startStopButtonPressed();
-    EXPECT_EQ(std::count_if(s.log.begin(), s.log.end(),
-                            [](const std::string& line) { return line.starts_with("readings arrive off the rate asked"); }),
-              1);
+    EXPECT_EQ(
+        std::count_if(s.log.begin(), s.log.end(),
+                      [](const std::string& line) { return line.starts_with("readings arrive off the rate asked"); }),
+        1);
     EXPECT_FALSE(status->toolTip().startsWith("Off rate")); // stopped: nothing to judge
 }
 

@@ -191,13 +191,15 @@ TEST(ReviewView, MarkersShowAtTheirTimesAndTheListGoesToThem)
         std::vector<int> columns;
         for (int x = plot.left(); x <= plot.right(); ++x) {
             int amber = 0;
-            for (int y = plot.top(); y <= plot.bottom(); ++y) amber += image.pixelColor(x, y) == QColor(0xf5, 0x9e, 0x0b);
+            for (int y = plot.top(); y <= plot.bottom(); ++y)
+                amber += image.pixelColor(x, y) == QColor(0xf5, 0x9e, 0x0b);
             if (amber > plot.height() / 3) columns.push_back(x);
         }
         return columns;
     };
     auto columnOf = [&](platform::Micros t) {
-        return int(view->plotArea().left() + double(t - view->from()) * view->plotWidth() / double(view->to() - view->from()));
+        return int(view->plotArea().left()
+                   + double(t - view->from()) * view->plotWidth() / double(view->to() - view->from()));
     };
     auto near = [](const std::vector<int>& columns, int x) {
         return std::any_of(columns.begin(), columns.end(), [x](int c) { return std::abs(c - x) <= 1; });

@@ -29,14 +29,14 @@ TEST(RouteAndMarkers, NewSessionsWalkTheRouteAndMarkersFollowTheSamples)
     s.options().setFramerate(50);
     Session first = s.active();
     recorder->describeSession(first, {"Run-up", " Pump 3\t", "DE bearing", "radial", "", "forged", 999});
-    EXPECT_EQ(first.identity().machine, "Pump 3");   // tidied: one line, trimmed
-    EXPECT_EQ(first.identity().source, "");          // Quivra's own fields are not the user's to give
+    EXPECT_EQ(first.identity().machine, "Pump 3"); // tidied: one line, trimmed
+    EXPECT_EQ(first.identity().source, "");        // Quivra's own fields are not the user's to give
     EXPECT_EQ(first.identity().rate, 0);
 
     const Session second = recorder->startNewSession();
     EXPECT_EQ(second.identity().machine, "Pump 3");
     EXPECT_EQ(second.identity().point, "DE bearing");
-    EXPECT_EQ(second.identity().name, "");            // the name and the rest are the session's own
+    EXPECT_EQ(second.identity().name, ""); // the name and the rest are the session's own
     EXPECT_EQ(second.identity().direction, "");
 
     recorder->start();

@@ -29,17 +29,27 @@ namespace {
 // Local time is UTC here, so that dates in files and names are exact.
 struct UtcZone {
     std::string old = std::getenv("TZ") ? std::getenv("TZ") : "";
-    UtcZone() { setenv("TZ", "UTC", 1); tzset(); }
+    UtcZone()
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
     ~UtcZone()
     {
-        if (old.empty()) unsetenv("TZ"); else setenv("TZ", old.c_str(), 1);
+        if (old.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", old.c_str(), 1);
         tzset();
     }
 };
 
 struct Clocked {
     platform::Micros now = 1299334029250000; // 2011-03-05 14:07:09.250 UTC
-    Clocked() { platform::Clock::setSource([this] { return now; }); }
+    Clocked()
+    {
+        platform::Clock::setSource([this] { return now; });
+    }
 };
 
 struct Screen : UtcZone, Clocked, MainScreen {
@@ -128,10 +138,10 @@ TEST(SessionActions, ExportWritesEverySampleInTimeOrder)
     s.exportAndWait();
     ASSERT_EQ(exported.count(), 1);
     EXPECT_EQ(exported.at(0).at(0).toString(), s.exportPath());
-    EXPECT_EQ(exportedText(s.exportPath()),
-              header + "2011-03-05 14:07:09.250\t0\t0.3333333\t-1\n"
-                       "2011-03-05 14:07:09.750\t0.5\t-0.015625\t1e-05\n"
-                       "2011-03-05 14:07:10.000\t1e+07\t-0\t1.175494e-38\n");
+    EXPECT_EQ(exportedText(s.exportPath()), header
+                                                + "2011-03-05 14:07:09.250\t0\t0.3333333\t-1\n"
+                                                  "2011-03-05 14:07:09.750\t0.5\t-0.015625\t1e-05\n"
+                                                  "2011-03-05 14:07:10.000\t1e+07\t-0\t1.175494e-38\n");
     // Exporting neither stops recording nor touches the buffer.
     EXPECT_TRUE(s.controller->gDataViewArray()->empty());
 
@@ -212,7 +222,7 @@ TEST(SessionActions, EverySessionExportsToAFileOfItsOwn)
     s.now = 1667089800000000; // 2022-10-30 00:30 UTC, 02:30 summer time
     s.controller->startNewSessionPressed();
     Session summer = s.active();
-    s.now += 3600000000;      // 01:30 UTC, 02:30 winter time
+    s.now += 3600000000; // 01:30 UTC, 02:30 winter time
     s.controller->startNewSessionPressed();
     EXPECT_EQ(summer.exportFileName(), "2022-10-30-02-30-00.asc");
     EXPECT_EQ(s.active().exportFileName(), "2022-10-30-02-30-00-2.asc");
@@ -294,8 +304,9 @@ TEST(SessionActions, NoticesAreShownWholeAndAnExportOffersItsFolder)
     ASSERT_EQ(opened.urls.size(), 1);
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(s.home.documentsDir()));
 
-    const QString reason = "cannot write " + s.home.path() + "/a/folder/with/a/long/name/quivra.sqlite: "
-                           "No space left on device (the disk is full; free some space and it saves by itself)";
+    const QString reason = "cannot write " + s.home.path()
+                           + "/a/folder/with/a/long/name/quivra.sqlite: "
+                             "No space left on device (the disk is full; free some space and it saves by itself)";
     emit s.program.keeper.saveFailed(reason);
     shownWhole("Not saved yet (retrying): " + reason);
     EXPECT_FALSE(open->isVisible());

@@ -98,8 +98,8 @@ TEST_F(SettingsPopover, AMoveSnapsDownToAMultipleOfFiveKeepingTheFractionOnTheSl
         const char* label;
         int stored;
     };
-    const Row table[] = {{30.0f, 30.0f, "30", 30}, {32.7f, 30.7f, "30", 30},   {34.99f, 30.99f, "30", 30},
-                         {35.0f, 35.0f, "35", 35}, {47.3f, 45.3f, "45", 45},   {7.5f, 5.5f, "5", 5},
+    const Row table[] = {{30.0f, 30.0f, "30", 30},     {32.7f, 30.7f, "30", 30}, {34.99f, 30.99f, "30", 30},
+                         {35.0f, 35.0f, "35", 35},     {47.3f, 45.3f, "45", 45}, {7.5f, 5.5f, "5", 5},
                          {200.0f, 200.0f, "200", 200}, {5.0f, 5.0f, "5", 5}};
     for (const Row& row : table) {
         SCOPED_TRACE(row.movedTo);

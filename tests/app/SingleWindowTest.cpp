@@ -48,7 +48,7 @@ TEST(SingleWindowDeathTest, AWindowStartOnAStoreHeldElsewhereSaysSoInABoxAndLeav
 {
     TempHome home;
     QDir().mkpath(home.dataDir());
-    store::ObjectContext holder;  // as quivra record holds it
+    store::ObjectContext holder; // as quivra record holds it
     store::StoreError error;
     ASSERT_TRUE(holder.open(home.storePath().toStdString(), error));
     EXPECT_EXIT(
@@ -65,5 +65,6 @@ TEST(SingleWindowDeathTest, AWindowStartOnAStoreHeldElsewhereSaysSoInABoxAndLeav
             QuivraAppDelegate& delegate = delegateProgram.delegate;
             delegate.applicationDidFinishLaunchingWithOptions();
         },
-        ::testing::ExitedWithCode(1), "quivra: Quivra is already running on the store.*\nbox: Quivra is already running");
+        ::testing::ExitedWithCode(1),
+        "quivra: Quivra is already running on the store.*\nbox: Quivra is already running");
 }

@@ -217,8 +217,8 @@ TEST(TapMoment, ABufferedDeviceAt3200ASecondFollowsTheTapsByTimeStamp)
     std::vector<Micros> expected;
     for (long i = first; stampOf(i) < stopFrom; ++i) expected.push_back(stampOf(i));
     ASSERT_GE(all.size(), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), all.begin())) << all.size() << " stored, "
-                                                                            << expected.size() << " expected";
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), all.begin()))
+        << all.size() << " stored, " << expected.size() << " expected";
     EXPECT_LE(clearTo - clearFrom, 120000); // the hand-over waits for the device, briefly
 
     // The device was started once, at the rate asked for.

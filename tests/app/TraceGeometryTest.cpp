@@ -19,8 +19,7 @@ ViewBuffer rows(std::size_t count, float x = 0.0f, float y = 0.0f, float z = 0.0
 std::vector<double> firstCoordinates(const std::vector<QLineF>& lines, bool vertical)
 {
     std::vector<double> out;
-    for (const QLineF& line : lines)
-        out.push_back(vertical ? line.x1() : line.y1());
+    for (const QLineF& line : lines) out.push_back(vertical ? line.x1() : line.y1());
     return out;
 }
 
@@ -29,8 +28,7 @@ std::size_t grownByReadings(float width, std::size_t start = 0)
 {
     std::size_t n = start;
     for (int i = 0; i < 1000; ++i)
-        if (trace::trimsOldestRow(++n, width))
-            --n;
+        if (trace::trimsOldestRow(++n, width)) --n;
     return n;
 }
 
@@ -116,8 +114,7 @@ TEST(TraceGeometry, NeedleFramesAtRestAndAtAValue)
     EXPECT_EQ(trace::needleFrame(tall24, Axis::Y, std::nullopt).y(), 376.0);
     EXPECT_EQ(trace::needleFrame(tall24, Axis::Z, std::nullopt).y(), 526.0);
     EXPECT_EQ(trace::needleFrame(tall24, Axis::X, 1.0f).y(), 276.0);
-    EXPECT_EQ(trace::needleFrame(QRectF(5.0, 700.0, 44.0, 30.0), Axis::Z, -2.0f),
-              QRectF(5.0, 423.0, 44.0, 30.0));
+    EXPECT_EQ(trace::needleFrame(QRectF(5.0, 700.0, 44.0, 30.0), Axis::Z, -2.0f), QRectF(5.0, 423.0, 44.0, 30.0));
     EXPECT_EQ(trace::needleFrame(tall24, Axis::Y, 0.0f), trace::needleFrame(tall24, Axis::Y, {}));
     EXPECT_EQ(trace::needleFrame(QRectF(0, 0, 40, 25), Axis::X, std::nullopt).y(), 225.5);
     EXPECT_EQ(trace::needleFrame(tall24, Axis::X, 0.1f).y(), 231.0); // single precision

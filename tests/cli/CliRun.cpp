@@ -106,9 +106,12 @@ std::vector<platform::Micros> storedTimes(const TempHome& home, store::ObjectId 
     store::StoreError error;
     std::vector<platform::Micros> times;
     EXPECT_TRUE(reader.open(home.storePath().toStdString(), error)) << error.describe();
-    reader.forEach(session, 0, 0, [&](const store::SampleValues& s) {
-        times.push_back(s.dateStamp);
-        return true;
-    }, error);
+    reader.forEach(
+        session, 0, 0,
+        [&](const store::SampleValues& s) {
+            times.push_back(s.dateStamp);
+            return true;
+        },
+        error);
     return times;
 }

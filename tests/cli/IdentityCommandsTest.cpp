@@ -31,10 +31,13 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
                                        "--machine", "Pump 3", "--point", "DE bearing", "--duration", "60"});
     // quivra mark reaches the recorder once it listens; until then it says none records.
     Ran marked;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        marked = runQuivra(home, {"mark", "--kind", "start", "run", "up"});
-        return marked.status == 0;
-    }, 20000)) << marked.err.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            marked = runQuivra(home, {"mark", "--kind", "start", "run", "up"});
+            return marked.status == 0;
+        },
+        20000))
+        << marked.err.toStdString();
     EXPECT_EQ(marked.out, "Marked session 2\n");
     recorder->write("valve closed at 10:42\n\n");
     const Ran described = runQuivra(home, {"describe", "active", "--direction", "radial", "--notes", "new\\nbearing"});
@@ -86,12 +89,14 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
     ASSERT_EQ(lines.size(), 4); // the header, two markers, the end
     EXPECT_EQ(lines[0], "time,offset_s,kind,text");
     EXPECT_TRUE(lines[1].endsWith(",start,\"run up\"")) << lines[1].toStdString();
-    EXPECT_TRUE(runQuivra(home, {"analyse", "2"}).out.startsWith("Session 2 \"Run 1\", Pump 3 \xc2\xb7 DE bearing, started"));
+    EXPECT_TRUE(
+        runQuivra(home, {"analyse", "2"}).out.startsWith("Session 2 \"Run 1\", Pump 3 \xc2\xb7 DE bearing, started"));
 
     // Mistakes say so in one line: nothing records now, no field given, no such session.
     const Ran nobody = runQuivra(home, {"mark", "late"});
     EXPECT_EQ(nobody.status, 1);
-    EXPECT_EQ(nobody.errorLines(), QStringList{"quivra mark: no Quivra records into the store (a marker is dropped while recording)"});
+    EXPECT_EQ(nobody.errorLines(),
+              QStringList{"quivra mark: no Quivra records into the store (a marker is dropped while recording)"});
     EXPECT_EQ(runQuivra(home, {"describe", "2"}).status, 2);
     EXPECT_EQ(runQuivra(home, {"describe", "9", "--name", "x"}).status, 2);
     EXPECT_EQ(runQuivra(home, {"markers", "2", "--json"}).out.count('\n'), 2);

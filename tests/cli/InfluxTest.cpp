@@ -66,10 +66,13 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
     QTest::qWait(3000);
     const Micros outageTo = platform::Clock::systemNow();
     ASSERT_TRUE(influx.start()) << influx.log();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const auto written = points(influx);
-        return !written.empty() && written.rbegin()->first > outageTo + 2000000;
-    }, 60000)) << recorder->readAllStandardError().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto written = points(influx);
+            return !written.empty() && written.rbegin()->first > outageTo + 2000000;
+        },
+        60000))
+        << recorder->readAllStandardError().toStdString();
     recorder->terminate();
     ASSERT_TRUE(recorder->waitForFinished(30000));
     EXPECT_EQ(recorder->exitCode(), 0) << recorder->readAllStandardError().toStdString();
@@ -90,8 +93,10 @@ TEST(Influx, RecordWritesEverySummaryThroughAnOutageOfTheDatabase)
         EXPECT_NEAR(p["rate"].toDouble(), 100, 3);
         EXPECT_NEAR(p["x_rms"].toDouble(), 0.5 / std::sqrt(2.0), 0.3536 * 0.03) << time;
         EXPECT_NEAR(p["x_peak"].toDouble(), 0.5, 0.5 * 0.04);
-        if (p["x_velocity_rms_mm_s"].isNull()) ++withoutVelocity;
-        else EXPECT_NEAR(p["x_velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
+        if (p["x_velocity_rms_mm_s"].isNull())
+            ++withoutVelocity;
+        else
+            EXPECT_NEAR(p["x_velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
         EXPECT_EQ(p["session"].toInt(), 1);
         EXPECT_EQ(p["dropped"].toInt(), 0);
         EXPECT_EQ(p["publish_dropped"].toInt(), 0);

@@ -82,14 +82,17 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
     QTest::qWait(3000 - int((platform::Clock::systemNow() - outageFrom) / 1000));
     const Micros outageTo = platform::Clock::systemNow();
     ASSERT_TRUE(broker.start()) << broker.log();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const auto received = summaries(watcher, "test/pump/summary");
-        return !received.empty() && received.rbegin()->first > outageTo + 2000000;
-    }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto received = summaries(watcher, "test/pump/summary");
+            return !received.empty() && received.rbegin()->first > outageTo + 2000000;
+        },
+        60000));
     recorder->terminate();
     ASSERT_TRUE(recorder->waitForFinished(60000));
     EXPECT_EQ(recorder->exitCode(), 0) << recorder->readAllStandardError().toStdString();
-    EXPECT_TRUE(watcher.waitFor("test/pump/status", [](const auto& m) { return !m.empty() && m.back().payload == "offline"; }));
+    EXPECT_TRUE(
+        watcher.waitFor("test/pump/status", [](const auto& m) { return !m.empty() && m.back().payload == "offline"; }));
 
     const auto received = summaries(watcher, "test/pump/summary");
     int duringOutage = 0, withoutVelocity = 0;
@@ -110,8 +113,10 @@ TEST_F(Publish, RecordSendsEverySummaryThroughABrokerOutageAndKeepsRecording)
         EXPECT_NEAR(s["x"]["peak"].toDouble(), 0.5, 0.5 * 0.04); // about the mean of 12.5 periods
         // A second with a real pause in it (a machine too busy to read on time) has no spectrum,
         // so no velocity; every other one has the sine's.
-        if (s["x"]["velocity_rms_mm_s"].isNull()) ++withoutVelocity;
-        else EXPECT_NEAR(s["x"]["velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
+        if (s["x"]["velocity_rms_mm_s"].isNull())
+            ++withoutVelocity;
+        else
+            EXPECT_NEAR(s["x"]["velocity_rms_mm_s"].toDouble(), 44.14, 44.14 * 0.05);
         EXPECT_NEAR(s["z"]["rms"].toDouble(), 0, 1e-6);
         EXPECT_EQ(s["session"].toInt(), 1);
         EXPECT_EQ(s["dropped"].toInt(), 0);
@@ -147,7 +152,8 @@ TEST_F(Publish, TheWindowPublishesSummariesAndEveryRawReading)
     window->terminate();
     ASSERT_TRUE(window->waitForFinished(30000));
     EXPECT_EQ(window->exitCode(), 0) << window->readAllStandardError().toStdString();
-    EXPECT_TRUE(watcher.waitFor("lab/bench/status", [](const auto& m) { return !m.empty() && m.back().payload == "offline"; }));
+    EXPECT_TRUE(
+        watcher.waitFor("lab/bench/status", [](const auto& m) { return !m.empty() && m.back().payload == "offline"; }));
     EXPECT_NEAR(summaries(watcher, "lab/bench/summary").begin()->second["rate"].toDouble(), 30, 2); // the window's rate
 
     // Batches of about 100 ms whose readings follow each other without one missing.
@@ -175,10 +181,12 @@ TEST_F(Publish, TopicsAndSummariesNameTheMachineAndPointAndMarkersGoOutAsEvents)
     ASSERT_TRUE(watcher.ready());
     auto recorder = startQuivra(home, {"record", "--accelerometer=simulated", "--machine", "Pump 3", "--point", "DE/1",
                                        "--publish", QString::fromStdString(broker.url("plant/{machine}/{point}"))});
-    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/summary", 1, 30s)) << recorder->readAllStandardError().toStdString();
+    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/summary", 1, 30s))
+        << recorder->readAllStandardError().toStdString();
     recorder->write("valve closed\n");
     ASSERT_TRUE(recorder->waitForBytesWritten(5000));
-    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/event", 1, 30s)) << recorder->readAllStandardError().toStdString();
+    ASSERT_TRUE(watcher.waitForCount("plant/Pump 3/DE_1/event", 1, 30s))
+        << recorder->readAllStandardError().toStdString();
     recorder->terminate();
     ASSERT_TRUE(recorder->waitForFinished(30000));
 
@@ -186,7 +194,8 @@ TEST_F(Publish, TopicsAndSummariesNameTheMachineAndPointAndMarkersGoOutAsEvents)
     EXPECT_EQ(summary["tags"].toObject()["machine"].toString(), "Pump 3");
     EXPECT_EQ(summary["tags"].toObject()["point"].toString(), "DE/1");
     const QJsonObject event =
-        QJsonDocument::fromJson(QByteArray::fromStdString(watcher.payloads("plant/Pump 3/DE_1/event").front())).object();
+        QJsonDocument::fromJson(QByteArray::fromStdString(watcher.payloads("plant/Pump 3/DE_1/event").front()))
+            .object();
     EXPECT_EQ(event["type"].toString(), "marker");
     EXPECT_EQ(event["text"].toString(), "valve closed");
     EXPECT_EQ(event["kind"].toString(), "event");

@@ -40,7 +40,8 @@ constexpr Micros kSineStart = 1714557600000000; // 2024-05-01 10:00:00 UTC
 Axes mixed(int i)
 {
     // Values that test the number text: tiny, large, negative zero, long fractions.
-    return {i == 3 ? -0.0f : float(0.8 * std::sin(i * 0.37)), float(i) * 1.25e-5f, i % 97 == 0 ? 12345.678f : -1.0f - float(i) * 3e-7f};
+    return {i == 3 ? -0.0f : float(0.8 * std::sin(i * 0.37)), float(i) * 1.25e-5f,
+            i % 97 == 0 ? 12345.678f : -1.0f - float(i) * 3e-7f};
 }
 
 Axes sine(int i)
@@ -68,8 +69,8 @@ Micros parseIso(const QByteArray& text)
     int micros = 0, offsetHours = 0, offsetMinutes = 0;
     char sign = 0;
     EXPECT_EQ(std::sscanf(text.constData(), "%4d-%2d-%2dT%2d:%2d:%2d.%6d%c%2d:%2d", &fields.tm_year, &fields.tm_mon,
-                          &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &micros, &sign, &offsetHours,
-                          &offsetMinutes),
+                          &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &micros, &sign,
+                          &offsetHours, &offsetMinutes),
               10)
         << text.toStdString();
     fields.tm_year -= 1900;
@@ -175,7 +176,8 @@ TEST_F(StoredSessions, CsvRoundTripsEverySample)
     });
     const QString relativeFile = home->path() + "/relative.csv";
     const Ran absolute = runQuivra(*home, {"export", QString::number(mixedId), "--format", "csv", "-o", "-"});
-    const Ran relative = runQuivra(*home, {"export", QString::number(mixedId), "--format=csv", "--relative", "-o", relativeFile});
+    const Ran relative =
+        runQuivra(*home, {"export", QString::number(mixedId), "--format=csv", "--relative", "-o", relativeFile});
     ASSERT_EQ(absolute.status, 0) << absolute.err.toStdString();
     ASSERT_EQ(relative.status, 0) << relative.err.toStdString();
     const QByteArray texts[] = {absolute.out, fileBytes(relativeFile)};
@@ -274,7 +276,8 @@ TEST_F(StoredSessions, AnalyseSaysPeakOrRmsAndWhenZonesAreNoVerdict)
     EXPECT_EQ(peak["level_unit"].toString(), "mm/s peak");
     const double velocityPeak = amplitude * 9806.65 / (2 * kPi * peak["hz"].toDouble());
     EXPECT_NEAR(peak["level"].toDouble(), velocityPeak, velocityPeak * 1e-4);
-    EXPECT_NEAR(peak["level"].toDouble() / std::sqrt(2.0), r["velocity"]["x"]["rms_mm_s"].toDouble(), velocityPeak * 0.01);
+    EXPECT_NEAR(peak["level"].toDouble() / std::sqrt(2.0), r["velocity"]["x"]["rms_mm_s"].toDouble(),
+                velocityPeak * 0.01);
     EXPECT_EQ(r["nyquist_hz"].toDouble(), r["sample_rate"].toDouble() / 2);
     EXPECT_FALSE(r["velocity"]["iso_verdict"].toBool(true));
     EXPECT_EQ(r["velocity"]["iso_band_rate"].toDouble(), 2000);
@@ -445,7 +448,8 @@ Ran runAsAnotherUser(const TempHome& home, const QStringList& arguments)
     process.setProcessEnvironment(env);
     const auto writable = QFile::permissions(home.dataDir());
     if (::geteuid() == 0) {
-        process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", quivraPath()} + arguments);
+        process.start("setpriv",
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", quivraPath()} + arguments);
     } else {
         QFile::setPermissions(home.dataDir(), writable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser));
         process.start(quivraPath(), arguments);

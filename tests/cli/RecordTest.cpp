@@ -62,8 +62,8 @@ TEST(Record, RefusesAStoreAnotherQuivraHoldsHoweverItIsReached)
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(home.storePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT (SELECT integrity_check FROM pragma_integrity_check) || ' ' || count(*) FROM gdata", -1,
-                       &st, nullptr);
+    sqlite3_prepare_v2(db, "SELECT (SELECT integrity_check FROM pragma_integrity_check) || ' ' || count(*) FROM gdata",
+                       -1, &st, nullptr);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok 150");
     sqlite3_finalize(st);
@@ -136,8 +136,8 @@ TEST(Record, RecordsForADurationIntoANewSessionAtTheGivenRate)
     TempHome home;
     openWindowStore(home)->saveNow(); // the window made the store and its first session, and quit
     const QString replay = writeReplay(home, "ramp.txt", 10, ramp);
-    const Ran ran = runQuivra(home, {"record", "--accelerometer=replay:" + replay, "--rate", "50", "--duration", "3s",
-                                     "--new-session"});
+    const Ran ran = runQuivra(
+        home, {"record", "--accelerometer=replay:" + replay, "--rate", "50", "--duration", "3s", "--new-session"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     const QRegularExpressionMatch summary =
         QRegularExpression(R"(^Recorded (\d+) samples into session 2 in [0-9.]+s \(([0-9.]+) a second\), 0 dropped\n$)")

@@ -57,7 +57,10 @@ QString tool(const QStringList& command)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
 
 } // namespace
 
@@ -70,8 +73,10 @@ TEST(Reports, ThePdfHoldsTheFiguresOfAnalyseAndEveryPageRenders)
         auto keeper = openWindowStore(home);
         base = addPointSession(*keeper, 0, 1.0, "Commissioning");
         now = addPointSession(*keeper, 30, 2.0, "After the repair");
-        keeper->context()->insertMarker(now, kStart + 30 * kDay + 5000000, store::MarkerRecord::Kind::event, "valve opened");
-        keeper->context()->insertMarker(now, kStart + 30 * kDay + 19500000, store::MarkerRecord::Kind::event, "outside the span");
+        keeper->context()->insertMarker(now, kStart + 30 * kDay + 5000000, store::MarkerRecord::Kind::event,
+                                        "valve opened");
+        keeper->context()->insertMarker(now, kStart + 30 * kDay + 19500000, store::MarkerRecord::Kind::event,
+                                        "outside the span");
         ASSERT_TRUE(keeper->saveNow());
     } // the window closes: the baseline may be written
     ASSERT_EQ(runQuivra(home, {"baseline", QString::number(base)}).status, 0);
@@ -85,8 +90,9 @@ TEST(Reports, ThePdfHoldsTheFiguresOfAnalyseAndEveryPageRenders)
     const QJsonObject b = json(runQuivra(home, {"analyse", QString::number(base), "--json"}));
     const QString text = tool({"pdftotext", "-layout", pdf, "-"});
 
-    for (const QString& expected : {QString("Fan 7"), QString("NDE bearing"), QString("After the repair"),
-                                    QString("valve opened"), QString("Against the baseline"), QString("Quivra " QUIVRA_VERSION)})
+    for (const QString& expected :
+         {QString("Fan 7"), QString("NDE bearing"), QString("After the repair"), QString("valve opened"),
+          QString("Against the baseline"), QString("Quivra " QUIVRA_VERSION)})
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString();
     EXPECT_FALSE(text.contains("outside the span"));
     for (const char* axis : {"x", "y", "z", "magnitude"}) {
@@ -155,7 +161,8 @@ TEST(Trends, EachSessionOfThePointOnceWithTheFiguresOfAnalyseKeptAndMadeAgainWhe
     EXPECT_TRUE(t["baseline"].isNull());
     ASSERT_EQ(runQuivra(home, {"baseline", QString::number(base)}).status, 0);
     EXPECT_EQ(json(runQuivra(home, trend))["baseline"].toInteger(), base);
-    const QString csv = QString::fromUtf8(runQuivra(home, {"trend", "--machine", "Fan 7", "--point", "NDE bearing", "--csv"}).out);
+    const QString csv =
+        QString::fromUtf8(runQuivra(home, {"trend", "--machine", "Fan 7", "--point", "NDE bearing", "--csv"}).out);
     EXPECT_EQ(csv.count('\n'), 5) << csv.toStdString();
 
     // Kept: one for each session of the point. A clear takes the last session out of the trend;

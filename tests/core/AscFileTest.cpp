@@ -40,8 +40,7 @@ std::string exported(const std::string& folder, Micros start,
 {
     AscFile file(folder, start);
     EXPECT_TRUE(file.open()) << file.error();
-    for (auto [t, x, y, z] : samples)
-        file.addSample(t, x, y, z);
+    for (auto [t, x, y, z] : samples) file.addSample(t, x, y, z);
     EXPECT_TRUE(file.commit()) << file.error();
     EXPECT_EQ(file.linesWritten(), samples.size());
     return file.path();
@@ -58,8 +57,7 @@ TEST(AscFile, EmptySessionIsTheHeaderAlone)
 
     EXPECT_EQ(path, folder.path() + "/2011-03-05-14-07-09.asc");
     std::string expected = "\xFF\xFE";
-    for (char c : kHeader)
-        expected += std::string{c, '\0'};
+    for (char c : kHeader) expected += std::string{c, '\0'};
     std::string bytes = readBytes(path);
     EXPECT_EQ(bytes.size(), 106u);
     EXPECT_EQ(bytes, expected);
@@ -76,10 +74,10 @@ TEST(AscFile, WritesEverySampleAsALineInLocalTime)
                                  {localMicros(2011, 3, 5, 14, 7, 10, 999'900), 0.0f, -0.0f, 1.0f / 3.0f},
                                  {localMicros(2011, 3, 5, 14, 7, 10, 999'900), 1e7f, -2.0f, 123.25f}});
 
-    EXPECT_EQ(decoded(readBytes(path)),
-              kHeader + "2011-03-05 14:07:09.250\t0.5\t-0.015625\t1e-05\n"
-                        "2011-03-05 14:07:10.999\t0\t-0\t0.3333333\n"
-                        "2011-03-05 14:07:10.999\t1e+07\t-2\t123.25\n");
+    EXPECT_EQ(decoded(readBytes(path)), kHeader
+                                            + "2011-03-05 14:07:09.250\t0.5\t-0.015625\t1e-05\n"
+                                              "2011-03-05 14:07:10.999\t0\t-0\t0.3333333\n"
+                                              "2011-03-05 14:07:10.999\t1e+07\t-2\t123.25\n");
     EXPECT_EQ(ascFileName(start), "2011-03-05-14-07-09.asc");
     {
         LocalZone other(kKolkata);
@@ -107,16 +105,15 @@ TEST(AscFile, ReportsAFolderItCannotWriteIn)
     {
         AscFile file(folder.path() + "/missing", start);
         EXPECT_FALSE(file.open());
-        EXPECT_EQ(file.error(), "cannot write " + folder.path()
-                                    + "/missing/2011-03-05-14-07-09.asc: No such file or directory");
+        EXPECT_EQ(file.error(),
+                  "cannot write " + folder.path() + "/missing/2011-03-05-14-07-09.asc: No such file or directory");
         file.addSample(start, 1, 2, 3);
         EXPECT_FALSE(file.commit());
     }
     writeBytes(folder.path() + "/plain", "x");
     AscFile file(folder.path() + "/plain", start);
     EXPECT_FALSE(file.open());
-    EXPECT_EQ(file.error(),
-              "cannot write " + folder.path() + "/plain/2011-03-05-14-07-09.asc: Not a directory");
+    EXPECT_EQ(file.error(), "cannot write " + folder.path() + "/plain/2011-03-05-14-07-09.asc: Not a directory");
     EXPECT_EQ(folder.listing(), "plain\n");
 }
 
@@ -140,8 +137,7 @@ TEST(AscFile, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporary)
     {
         AscFile file(folder.path(), start);
         bool opened = file.open();
-        for (int i = 0; i < 100'000; ++i)
-            file.addSample(start + i * 10'000, 0.25f, -0.5f, 1.0f);
+        for (int i = 0; i < 100'000; ++i) file.addSample(start + i * 10'000, 0.25f, -0.5f, 1.0f);
         committed = file.commit();
         error = file.error();
         EXPECT_TRUE(opened);
@@ -207,12 +203,11 @@ TEST(AscFile, StreamsALongSessionWithinBoundedMemory)
     long peakBefore = usage.ru_maxrss;
     AscFile file(folder.path(), start);
     ASSERT_TRUE(file.open());
-    for (int i = 0; i < kLines; ++i)
-        file.addSample(start + i * kStep, value(i, 0), value(i, 1), value(i, 2));
+    for (int i = 0; i < kLines; ++i) file.addSample(start + i * kStep, value(i, 0), value(i, 1), value(i, 2));
     ASSERT_TRUE(file.commit()) << file.error();
     getrusage(RUSAGE_SELF, &usage);
     // The text is over 40 MB; a writer that held it would raise the peak by that much.
-    EXPECT_LT(usage.ru_maxrss - peakBefore, 8 * 1024L);  // KiB
+    EXPECT_LT(usage.ru_maxrss - peakBefore, 8 * 1024L); // KiB
     EXPECT_EQ(file.linesWritten(), static_cast<std::uint64_t>(kLines));
 
     std::string expected = kHeader;
@@ -223,9 +218,9 @@ TEST(AscFile, StreamsALongSessionWithinBoundedMemory)
         localtime_r(&seconds, &local);
         char line[128];
         std::size_t n = std::strftime(line, sizeof line, "%Y-%m-%d %H:%M:%S", &local);
-        std::snprintf(line + n, sizeof line - n, ".%03d\t%.7g\t%.7g\t%.7g\n",
-                      static_cast<int>(t % 1'000'000 / 1000), static_cast<double>(value(i, 0)),
-                      static_cast<double>(value(i, 1)), static_cast<double>(value(i, 2)));
+        std::snprintf(line + n, sizeof line - n, ".%03d\t%.7g\t%.7g\t%.7g\n", static_cast<int>(t % 1'000'000 / 1000),
+                      static_cast<double>(value(i, 0)), static_cast<double>(value(i, 1)),
+                      static_cast<double>(value(i, 2)));
         expected += line;
     }
     std::string text = decoded(readBytes(file.path()));

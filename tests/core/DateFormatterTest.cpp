@@ -89,8 +89,7 @@ TEST(DateFormatter, WritesFieldWidthsNamesAndHours)
 {
     LocalZone zone(kUtc);
     Micros t = utcMicros(2011, 3, 5, 14, 7, 9);
-    EXPECT_EQ(formatDate(t, "y|yy|yyyyy|M|MM|MMM|MMMM|MMMMM|d|dd|D|DDD"),
-              "2011|11|02011|3|03|Mar|March|M|5|05|64|064");
+    EXPECT_EQ(formatDate(t, "y|yy|yyyyy|M|MM|MMM|MMMM|MMMMM|d|dd|D|DDD"), "2011|11|02011|3|03|Mar|March|M|5|05|64|064");
     EXPECT_EQ(formatDate(t, "E|EEEE|EEEEE|EEEEEE|G|GGGG"), "Sat|Saturday|S|Sa|AD|Anno Domini");
     EXPECT_EQ(formatDate(utcMicros(2011, 3, 5, 0, 30, 0), "H k K h a"), "0 24 0 12 AM");
     EXPECT_EQ(formatDate(utcMicros(2011, 3, 5, 12, 30, 0), "H k K h a"), "12 12 0 12 PM");
@@ -125,8 +124,7 @@ TEST(DateFormatter, AgreesWithTheCLibraryAndItsOwnFastPath)
     DateFormatter fast("yyyy-MM-dd HH:mm:ss.SSSSSS Z");
     DateFormatter slow = fast;
     std::mt19937_64 random(42);
-    std::uniform_int_distribution<Micros> anyTime(utcMicros(1800, 1, 1, 0, 0, 0),
-                                                  utcMicros(2200, 1, 1, 0, 0, 0));
+    std::uniform_int_distribution<Micros> anyTime(utcMicros(1800, 1, 1, 0, 0, 0), utcMicros(2200, 1, 1, 0, 0, 0));
     std::uniform_int_distribution<Micros> smallStep(0, 400'000);
     Micros t = anyTime(random);
     std::string out = "prefix|";
@@ -146,12 +144,10 @@ TEST(DateFormatter, AgreesWithTheCLibraryAndItsOwnFastPath)
         std::size_t n = std::strftime(reference, sizeof reference, "%Y-%m-%d %H:%M:%S", &local);
         std::snprintf(reference + n, sizeof reference - n, ".%06d", static_cast<int>(fraction));
 
-        if ((out.compare(start, std::string::npos, expected) != 0
-             || expected.compare(0, 26, reference) != 0)
+        if ((out.compare(start, std::string::npos, expected) != 0 || expected.compare(0, 26, reference) != 0)
             && ++failures <= 5)
             ADD_FAILURE() << t << ": " << out.substr(start) << " / " << expected << " / " << reference;
-        if (out.size() > 4096)
-            out.erase(7);
+        if (out.size() > 4096) out.erase(7);
     }
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(out.substr(0, 7), "prefix|");

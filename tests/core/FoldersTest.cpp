@@ -16,8 +16,14 @@ struct SavedEnvironment {
     std::string data = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
     ~SavedEnvironment()
     {
-        if (home.empty()) unsetenv("HOME"); else setenv("HOME", home.c_str(), 1);
-        if (data.empty()) unsetenv("XDG_DATA_HOME"); else setenv("XDG_DATA_HOME", data.c_str(), 1);
+        if (home.empty())
+            unsetenv("HOME");
+        else
+            setenv("HOME", home.c_str(), 1);
+        if (data.empty())
+            unsetenv("XDG_DATA_HOME");
+        else
+            setenv("XDG_DATA_HOME", data.c_str(), 1);
     }
 };
 } // namespace

@@ -26,8 +26,7 @@ class LocalZone {
 public:
     explicit LocalZone(const char* zone)
     {
-        if (const char* old = std::getenv("TZ"))
-            old_ = old;
+        if (const char* old = std::getenv("TZ")) old_ = old;
         setenv("TZ", zone, 1);
         tzset();
     }
@@ -60,15 +59,13 @@ inline std::tm calendar(int year, int month, int day, int hour, int minute, int 
 }
 
 // The time at which the local clock of the current zone shows this date and time.
-inline platform::Micros localMicros(int year, int month, int day, int hour, int minute, int second,
-                                    int micros = 0)
+inline platform::Micros localMicros(int year, int month, int day, int hour, int minute, int second, int micros = 0)
 {
     std::tm tm = calendar(year, month, day, hour, minute, second);
     return static_cast<platform::Micros>(std::mktime(&tm)) * 1'000'000 + micros;
 }
 
-inline platform::Micros utcMicros(int year, int month, int day, int hour, int minute, int second,
-                                  int micros = 0)
+inline platform::Micros utcMicros(int year, int month, int day, int hour, int minute, int second, int micros = 0)
 {
     std::tm tm = calendar(year, month, day, hour, minute, second);
     return static_cast<platform::Micros>(timegm(&tm)) * 1'000'000 + micros;
@@ -80,8 +77,7 @@ public:
     TempFolder()
     {
         std::string templ = (std::filesystem::temp_directory_path() / "quivra-format-XXXXXX");
-        if (mkdtemp(templ.data()))
-            path_ = templ;
+        if (mkdtemp(templ.data())) path_ = templ;
     }
     ~TempFolder()
     {
@@ -100,8 +96,7 @@ public:
         for (const auto& entry : std::filesystem::directory_iterator(path_))
             sorted.push_back(entry.path().filename().string());
         std::sort(sorted.begin(), sorted.end());
-        for (const auto& name : sorted)
-            names += name + "\n";
+        for (const auto& name : sorted) names += name + "\n";
         return names;
     }
 

@@ -80,20 +80,18 @@ TEST(NumberText, MatchesPrintfOverRandomAndBoundaryBitPatterns)
     std::size_t longest = 0;
     int mismatches = 0;
     auto check = [&](float v) {
-        if (std::isnan(v))
-            return;
+        if (std::isnan(v)) return;
         char buffer[platform::kNumberTextMax];
         char* end = platform::appendNumberText(buffer, v);
         std::string ours(buffer, end);
         longest = std::max(longest, ours.size());
         if (ours != printed(v) && ++mismatches <= 10)
-            ADD_FAILURE() << "bits " << std::bit_cast<std::uint32_t>(v) << ": " << ours
-                          << " but printf gives " << printed(v);
+            ADD_FAILURE() << "bits " << std::bit_cast<std::uint32_t>(v) << ": " << ours << " but printf gives "
+                          << printed(v);
     };
 
     std::mt19937 random(20110305);
-    for (int i = 0; i < 1'000'000; ++i)
-        check(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+    for (int i = 0; i < 1'000'000; ++i) check(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
     // Values that round across a power of ten are where a shortcut would pick the wrong notation.
     for (int e = -45; e <= 38; ++e) {
         float p = static_cast<float>(std::pow(10.0, e));
@@ -101,12 +99,11 @@ TEST(NumberText, MatchesPrintfOverRandomAndBoundaryBitPatterns)
         for (int k = 0; k < 64; ++k) {
             below = std::nextafter(below, 0.0f);
             above = std::nextafter(above, std::numeric_limits<float>::infinity());
-            for (float v : {below, above, -below, -above})
-                check(v);
+            for (float v : {below, above, -below, -above}) check(v);
         }
         check(p);
     }
-    for (std::uint32_t bits = 0; bits < 4096; ++bits)  // the smallest subnormals
+    for (std::uint32_t bits = 0; bits < 4096; ++bits) // the smallest subnormals
         check(std::bit_cast<float>(bits));
 
     EXPECT_EQ(mismatches, 0);

@@ -55,23 +55,33 @@ TEST(Install, IntoADestdirPutsEveryFileWhereTheSystemLooksAndTheProgramRunsFromT
     const Finished installed = install(destdir.path(), "/usr");
     ASSERT_EQ(installed.status, 0) << installed.out.toStdString() << installed.err.toStdString();
     const QStringList files = installedFiles(destdir.path());
-    for (const char* expected :
-         {"/usr/bin/quivra", "/usr/share/man/man1/quivra.1.gz", "/usr/share/man/man1/quivra-record.1.gz",
-          "/usr/share/man/man1/quivra-sessions.1.gz", "/usr/share/man/man1/quivra-export.1.gz",
-          "/usr/share/man/man1/quivra-analyse.1.gz", "/usr/share/man/man1/quivra-report.1.gz",
-          "/usr/share/man/man1/quivra-trend.1.gz", "/usr/share/bash-completion/completions/quivra",
-          "/usr/share/applications/io.github.quivra.Quivra.desktop",
-          "/usr/share/metainfo/io.github.quivra.Quivra.metainfo.xml",
-          "/usr/share/icons/hicolor/scalable/apps/quivra.svg", "/usr/share/icons/hicolor/16x16/apps/quivra.png",
-          "/usr/share/icons/hicolor/256x256/apps/quivra.png", "/lib/udev/rules.d/60-quivra-iio.rules",
-          "/lib/systemd/system/quivra-record.service", "/usr/lib/sysusers.d/quivra.conf",
-          "/usr/lib/tmpfiles.d/quivra.conf", "/usr/share/doc/quivra/copyright", "/usr/share/doc/quivra/changelog.gz"})
+    for (const char* expected : {"/usr/bin/quivra",
+                                 "/usr/share/man/man1/quivra.1.gz",
+                                 "/usr/share/man/man1/quivra-record.1.gz",
+                                 "/usr/share/man/man1/quivra-sessions.1.gz",
+                                 "/usr/share/man/man1/quivra-export.1.gz",
+                                 "/usr/share/man/man1/quivra-analyse.1.gz",
+                                 "/usr/share/man/man1/quivra-report.1.gz",
+                                 "/usr/share/man/man1/quivra-trend.1.gz",
+                                 "/usr/share/bash-completion/completions/quivra",
+                                 "/usr/share/applications/io.github.quivra.Quivra.desktop",
+                                 "/usr/share/metainfo/io.github.quivra.Quivra.metainfo.xml",
+                                 "/usr/share/icons/hicolor/scalable/apps/quivra.svg",
+                                 "/usr/share/icons/hicolor/16x16/apps/quivra.png",
+                                 "/usr/share/icons/hicolor/256x256/apps/quivra.png",
+                                 "/lib/udev/rules.d/60-quivra-iio.rules",
+                                 "/lib/systemd/system/quivra-record.service",
+                                 "/usr/lib/sysusers.d/quivra.conf",
+                                 "/usr/lib/tmpfiles.d/quivra.conf",
+                                 "/usr/share/doc/quivra/copyright",
+                                 "/usr/share/doc/quivra/changelog.gz"})
         EXPECT_TRUE(files.contains(expected)) << expected << " is missing from:\n" << files.join('\n').toStdString();
     const QString unit = contents(destdir.path() + "/lib/systemd/system/quivra-record.service");
     EXPECT_TRUE(unit.contains("\nExecStart=/usr/bin/quivra record ")) << unit.toStdString();
     EXPECT_TRUE(unit.contains("\nSupplementaryGroups=iio\n")) << unit.toStdString();
     expectValid("desktop-file-validate", {destdir.path() + "/usr/share/applications/io.github.quivra.Quivra.desktop"});
-    expectValid("appstreamcli", {"validate", "--no-net", destdir.path() + "/usr/share/metainfo/io.github.quivra.Quivra.metainfo.xml"});
+    expectValid("appstreamcli",
+                {"validate", "--no-net", destdir.path() + "/usr/share/metainfo/io.github.quivra.Quivra.metainfo.xml"});
 
     const QString quivra = destdir.path() + "/usr/bin/quivra";
     const Finished version = runProgram(quivra, {"--version"});
@@ -98,9 +108,9 @@ TEST(Install, AnotherPrefixTakesTheSystemFilesAlong)
     const Finished installed = install(destdir.path(), "/opt/quivra");
     ASSERT_EQ(installed.status, 0) << installed.err.toStdString();
     const QStringList files = installedFiles(destdir.path());
-    for (const char* expected : {"/opt/quivra/bin/quivra", "/opt/quivra/lib/udev/rules.d/60-quivra-iio.rules",
-                                 "/opt/quivra/lib/systemd/system/quivra-record.service",
-                                 "/opt/quivra/lib/sysusers.d/quivra.conf"})
+    for (const char* expected :
+         {"/opt/quivra/bin/quivra", "/opt/quivra/lib/udev/rules.d/60-quivra-iio.rules",
+          "/opt/quivra/lib/systemd/system/quivra-record.service", "/opt/quivra/lib/sysusers.d/quivra.conf"})
         EXPECT_TRUE(files.contains(expected)) << expected << " is missing from:\n" << files.join('\n').toStdString();
     EXPECT_TRUE(contents(destdir.path() + "/opt/quivra/lib/systemd/system/quivra-record.service")
                     .contains("\nExecStart=/opt/quivra/bin/quivra record "));

@@ -55,8 +55,9 @@ Options pageOptions(const QString& page)
     static const QRegularExpression term(R"(\*(-{1,2}[\w-]+)\*)");
     Options options;
     for (const QString& line : section.split('\n')) {
-        if (line.startsWith('\t')) continue;  // a description, which may name other options
-        for (auto match = term.globalMatch(line); match.hasNext();) options.insert(match.next().captured(1).toStdString());
+        if (line.startsWith('\t')) continue; // a description, which may name other options
+        for (auto match = term.globalMatch(line); match.hasNext();)
+            options.insert(match.next().captured(1).toStdString());
     }
     return options;
 }
@@ -67,19 +68,26 @@ TEST(ManPages, EveryPageAndTheCompletionHoldExactlyTheOptionsOfTheHelp)
 {
     if (!QUIVRA_GUI) GTEST_SKIP() << "the pages describe the build with the window";
     const QString completion = readSource("data/completion/quivra");
-    const std::pair<QString, QStringList> pages[] = {
-        {"quivra", {}}, {"quivra-record", {"record"}}, {"quivra-sessions", {"sessions"}},
-        {"quivra-export", {"export"}}, {"quivra-analyse", {"analyse"}}, {"quivra-describe", {"describe"}},
-        {"quivra-markers", {"markers"}}, {"quivra-mark", {"mark"}}, {"quivra-report", {"report"}},
-        {"quivra-baseline", {"baseline"}}, {"quivra-trend", {"trend"}}};
+    const std::pair<QString, QStringList> pages[] = {{"quivra", {}},
+                                                     {"quivra-record", {"record"}},
+                                                     {"quivra-sessions", {"sessions"}},
+                                                     {"quivra-export", {"export"}},
+                                                     {"quivra-analyse", {"analyse"}},
+                                                     {"quivra-describe", {"describe"}},
+                                                     {"quivra-markers", {"markers"}},
+                                                     {"quivra-mark", {"mark"}},
+                                                     {"quivra-report", {"report"}},
+                                                     {"quivra-baseline", {"baseline"}},
+                                                     {"quivra-trend", {"trend"}}};
     for (const auto& [page, command] : pages) {
         const Options help = helpOptions(command);
         ASSERT_GE(help.size(), 2u) << page.toStdString();
         EXPECT_EQ(pageOptions(page), help) << page.toStdString() << ".1.scd against its --help: " << joined(help);
         for (const std::string& option : help) {
-            const QRegularExpression word(QRegularExpression::escape(QString::fromStdString(option)) + R"((?=[\s='|)]))");
-            EXPECT_TRUE(word.match(completion).hasMatch()) << option << " of " << page.toStdString()
-                                                           << " is missing from data/completion/quivra";
+            const QRegularExpression word(QRegularExpression::escape(QString::fromStdString(option))
+                                          + R"((?=[\s='|)]))");
+            EXPECT_TRUE(word.match(completion).hasMatch())
+                << option << " of " << page.toStdString() << " is missing from data/completion/quivra";
         }
     }
 }

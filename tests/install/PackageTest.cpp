@@ -30,7 +30,7 @@ QString whyNoDpkg()
     // dpkg's own lock, taken for a moment: busy means apt or dpkg is at work.
     const int fd = ::open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CLOEXEC);
     if (fd < 0) return "dpkg's lock cannot be opened";
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_WRLCK;
     const bool free = ::fcntl(fd, F_SETLK, &lock) == 0;
     ::close(fd);
@@ -50,11 +50,12 @@ bool installed(const char* package)
 TEST(Package, InstallsRecordsAsTheServiceUserAndIsPurgedAgain)
 {
     if (!QUIVRA_GUI) GTEST_SKIP() << "packages are made from the build with the window";
-    if (const QString why = whyNoDpkg(); !why.isEmpty()) GTEST_SKIP() << "dpkg cannot be used here: " << why.toStdString();
+    if (const QString why = whyNoDpkg(); !why.isEmpty())
+        GTEST_SKIP() << "dpkg cannot be used here: " << why.toStdString();
     QTemporaryDir output;
-    const Finished built = runProgram("cpack", {"-G", "DEB", "-B", output.path(), "--config",
-                                                QString(QUIVRA_BINARY_DIR) + "/CPackConfig.cmake"},
-                                      QProcessEnvironment::systemEnvironment(), 180000);
+    const Finished built = runProgram(
+        "cpack", {"-G", "DEB", "-B", output.path(), "--config", QString(QUIVRA_BINARY_DIR) + "/CPackConfig.cmake"},
+        QProcessEnvironment::systemEnvironment(), 180000);
     ASSERT_EQ(built.status, 0) << built.out.toStdString() << built.err.toStdString();
     const QStringList debs = QDir(output.path()).entryList({"quivra_*.deb"});
     ASSERT_EQ(debs.size(), 1) << built.out.toStdString();
@@ -70,9 +71,10 @@ TEST(Package, InstallsRecordsAsTheServiceUserAndIsPurgedAgain)
     EXPECT_TRUE(groups.out.split(QRegularExpression("\\s+")).contains("iio")) << groups.out.toStdString();
     EXPECT_EQ(QFileInfo(kStateFolder).owner(), "quivra");
     // As the service runs it: its user, its groups, its store folder.
-    const Finished recorded = runProgram(
-        "runuser", {"-u", "quivra", "--", "env", QString("XDG_DATA_HOME=") + kStateFolder, QString("HOME=") + kStateFolder,
-                    "/usr/bin/quivra", "record", "--accelerometer=simulated", "--new-session", "--duration", "2"});
+    const Finished recorded =
+        runProgram("runuser", {"-u", "quivra", "--", "env", QString("XDG_DATA_HOME=") + kStateFolder,
+                               QString("HOME=") + kStateFolder, "/usr/bin/quivra", "record",
+                               "--accelerometer=simulated", "--new-session", "--duration", "2"});
     EXPECT_EQ(recorded.status, 0) << recorded.err.toStdString();
     EXPECT_TRUE(recorded.out.startsWith("Recorded ")) << recorded.out.toStdString();
     EXPECT_EQ(QFileInfo(QString(kStateFolder) + "/Quivra/Quivra.sqlite").owner(), "quivra");

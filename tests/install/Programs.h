@@ -6,7 +6,7 @@
 #include <QStringList>
 
 struct Finished {
-    int status = -1;  // -1: it crashed, did not start, or was killed after the timeout
+    int status = -1; // -1: it crashed, did not start, or was killed after the timeout
     QString out, err;
 };
 

@@ -52,7 +52,10 @@ void collect(QProcess& p, std::vector<platform::Micros>& out, QByteArray& partia
 
 struct StoreReader {
     sqlite3* db = nullptr;
-    explicit StoreReader(const QString& path) { sqlite3_open_v2(path.toLocal8Bit(), &db, SQLITE_OPEN_READONLY, nullptr); }
+    explicit StoreReader(const QString& path)
+    {
+        sqlite3_open_v2(path.toLocal8Bit(), &db, SQLITE_OPEN_READONLY, nullptr);
+    }
     ~StoreReader() { sqlite3_close(db); }
     std::vector<std::string> column(const char* sql)
     {
@@ -85,7 +88,12 @@ TEST(Process, AKilledRecorderLosesNothingOlderThanTwoSeconds)
     std::vector<platform::Micros> written;
     QByteArray partial;
     // Counted from the first sample, however long the start took.
-    ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            collect(*writer, written, partial);
+            return !written.empty();
+        },
+        10000));
     QTest::qWait(4500);
     collect(*writer, written, partial);
     platform::Micros killedAt = platform::Clock::systemNow();
@@ -99,7 +107,8 @@ TEST(Process, AKilledRecorderLosesNothingOlderThanTwoSeconds)
     for (platform::Micros t : written) {
         if (t >= killedAt - 2000000) continue;
         ++old;
-        EXPECT_TRUE(stored.count(t)) << "sample at " << t << " lost, " << (killedAt - t) / 1000 << " ms before the kill";
+        EXPECT_TRUE(stored.count(t)) << "sample at " << t << " lost, " << (killedAt - t) / 1000
+                                     << " ms before the kill";
     }
     EXPECT_GT(old, 150u);
     StoreReader r(home.storePath());
@@ -150,7 +159,12 @@ TEST(Process, TerminationSignalsEndNormallyAndSaveEverything)
         std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
         std::vector<platform::Micros> written;
         QByteArray partial;
-        ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                collect(*writer, written, partial);
+                return !written.empty();
+            },
+            10000));
         QTest::qWait(700);
         ::kill(static_cast<pid_t>(writer->processId()), sig);
         ASSERT_TRUE(writer->waitForFinished(10000));
@@ -211,8 +225,7 @@ TEST(Process, AStoreThatDoesNotFitAbortsWithOneLineAndStaysUntouched)
 
 namespace {
 // The environment of a started program, without any display unless one is given.
-QProcess* startBare(const TempHome& home, const QString& program, const QStringList& args,
-                    const QString& display = {})
+QProcess* startBare(const TempHome& home, const QString& program, const QStringList& args, const QString& display = {})
 {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -225,16 +238,24 @@ QProcess* startBare(const TempHome& home, const QString& program, const QStringL
     EXPECT_TRUE(p->waitForStarted(5000));
     return p;
 }
-QString quivraBinary() { return QString(QUIVRA_BINARY_DIR) + "/quivra"; }
+QString quivraBinary()
+{
+    return QString(QUIVRA_BINARY_DIR) + "/quivra";
+}
 } // namespace
 
 TEST(Process, QtsOwnOptionsAreLeftToQt)
 {
     TempHome home;
-    std::unique_ptr<QProcess> p(startBare(home, quivraBinary(), {"-platform", "offscreen", "-style=Fusion",
-                                                                "--accelerometer=simulated", "-reverse"}));
+    std::unique_ptr<QProcess> p(startBare(
+        home, quivraBinary(), {"-platform", "offscreen", "-style=Fusion", "--accelerometer=simulated", "-reverse"}));
     QByteArray said;
-    ASSERT_TRUE(QTest::qWaitFor([&] { said += p->readAllStandardError(); return said.contains("base model"); }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            said += p->readAllStandardError();
+            return said.contains("base model");
+        },
+        10000))
         << said.constData();
     p->terminate();
     ASSERT_TRUE(p->waitForFinished(10000));
@@ -249,7 +270,8 @@ TEST(Process, ALostDisplayStillSavesWhatWasRecorded)
     QProcess xvfb;
     int number = 0;
     for (number = 90 + (::getpid() % 50); number < 200; ++number) {
-        if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)) || QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
+        if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number))
+            || QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
             continue;
         xvfb.start("Xvfb", {QString(":%1").arg(number), "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
         if (xvfb.waitForStarted(5000)
@@ -257,10 +279,15 @@ TEST(Process, ALostDisplayStillSavesWhatWasRecorded)
             break;
     }
     ASSERT_EQ(xvfb.state(), QProcess::Running);
-    std::unique_ptr<QProcess> quivra(startBare(home, quivraBinary(), {"--accelerometer=simulated", "--record"},
-                                               QString(":%1").arg(number)));
+    std::unique_ptr<QProcess> quivra(
+        startBare(home, quivraBinary(), {"--accelerometer=simulated", "--record"}, QString(":%1").arg(number)));
     QByteArray said;
-    ASSERT_TRUE(QTest::qWaitFor([&] { said += quivra->readAllStandardError(); return said.contains("base model"); }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            said += quivra->readAllStandardError();
+            return said.contains("base model");
+        },
+        10000))
         << said.constData();
     QTest::qWait(2500);
     platform::Micros killedAt = platform::Clock::systemNow();
@@ -294,13 +321,15 @@ TEST(Process, AReadOnlyStoreIsRefusedAtStartInOneLine)
     // the program runs as nobody.
     QString program = quivraBinary();
     QStringList args;
-    QFile::setPermissions(home.dataDir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(home.dataDir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                              | QFileDevice::ExeOther);
     QFile::setPermissions(home.storePath(), QFileDevice::ReadOwner | QFileDevice::ReadOther);
     if (::geteuid() == 0) {
         for (QString dir = home.dataDir(); dir != "/" && !dir.isEmpty(); dir = QFileInfo(dir).path())
             if (dir.startsWith(home.path()) || dir == home.path())
                 QFile::setPermissions(dir, QFile::permissions(dir) | QFileDevice::ReadOther | QFileDevice::ExeOther);
-        QFile::setPermissions(home.path(), QFile::permissions(home.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther);
+        QFile::setPermissions(home.path(),
+                              QFile::permissions(home.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther);
         args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
         program = "setpriv";
     }
@@ -322,7 +351,12 @@ TEST(Process, AfterAnEndThatWasNotCleanTheSampleCountsAreCheckedAndRepaired)
     std::unique_ptr<QProcess> writer(start(home, "quivra_sample_writer"));
     std::vector<platform::Micros> written;
     QByteArray partial;
-    ASSERT_TRUE(QTest::qWaitFor([&] { collect(*writer, written, partial); return !written.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            collect(*writer, written, partial);
+            return !written.empty();
+        },
+        10000));
     QTest::qWait(1500);
     ::kill(static_cast<pid_t>(writer->processId()), SIGKILL);
     writer->waitForFinished(5000);
@@ -347,8 +381,9 @@ TEST(Process, AfterAnEndThatWasNotCleanTheSampleCountsAreCheckedAndRepaired)
     reopen();
     const std::string n = rows();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0], "the last run did not end cleanly: session 1 was said to hold " + std::to_string(std::stoll(n) + 205)
-                          + " samples but holds " + n + ": its count is repaired");
+    EXPECT_EQ(log[0], "the last run did not end cleanly: session 1 was said to hold "
+                          + std::to_string(std::stoll(n) + 205) + " samples but holds " + n
+                          + ": its count is repaired");
     EXPECT_EQ(counted(), n);
 
     // That run ended cleanly: a start then counts no rows (it would take long in a large store).

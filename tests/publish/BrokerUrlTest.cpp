@@ -14,8 +14,8 @@ TEST(BrokerUrl, ParsesGoodUrlsAndExplainsBadOnesInOneLine)
         const char* url;
         const char* host;
         int port;
-        const char* user;      // nullptr: none
-        const char* password;  // nullptr: none
+        const char* user;     // nullptr: none
+        const char* password; // nullptr: none
         const char* prefix;
         const char* endpoint;
     };
@@ -92,7 +92,7 @@ TEST(BrokerUrl, ParsesGoodUrlsAndExplainsBadOnesInOneLine)
         {"mqtt://broker/a\x7f", "control character"},
         {"mqtt://broker/a\xc2\x85", "control character"}, // U+0085, a C1 control
         {"mqtt://broker/a\xff", "not valid UTF-8 (at byte 2)"},
-        {"mqtt://broker/a\xc0\xaf", "not valid UTF-8"},   // an overlong "/"
+        {"mqtt://broker/a\xc0\xaf", "not valid UTF-8"},     // an overlong "/"
         {"mqtt://broker/a\xed\xa0\x80", "not valid UTF-8"}, // a surrogate
     };
     for (const auto& [text, why] : badTopics) {

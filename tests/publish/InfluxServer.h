@@ -27,8 +27,7 @@ public:
     InfluxServer()
     {
         std::string folder = (std::filesystem::temp_directory_path() / "quivra-influx-XXXXXX").string();
-        if (!::mkdtemp(folder.data()))
-            return;
+        if (!::mkdtemp(folder.data())) return;
         folder_ = folder;
         for (int tries = 0; tries < 5 && !running(); ++tries) {
             port_ = MosquittoBroker::freePort();
@@ -40,8 +39,7 @@ public:
     ~InfluxServer()
     {
         stop();
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
+        if (!folder_.empty()) std::filesystem::remove_all(folder_);
     }
 
     InfluxServer(const InfluxServer&) = delete;
@@ -62,8 +60,7 @@ public:
     // (Re)starts on the same ports with the same data; true once it answers /ping.
     bool start()
     {
-        if (running() || folder_.empty())
-            return running();
+        if (running() || folder_.empty()) return running();
         writeConfig();
         const std::string config = folder_ + "/influxdb.conf", logFile = folder_ + "/influxd.log";
         pid_t pid = ::fork();
@@ -77,8 +74,7 @@ public:
             ::execl(kProgram, kProgram, "run", "-config", config.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        if (pid < 0)
-            return false;
+        if (pid < 0) return false;
         pid_ = pid;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < giveUp) {
@@ -87,8 +83,7 @@ public:
                 pid_ = -1;
                 return false;
             }
-            if (http("GET", "/ping", "") == "204")
-                return true;
+            if (http("GET", "/ping", "") == "204") return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         stop();
@@ -97,8 +92,7 @@ public:
 
     void stop()
     {
-        if (!running())
-            return;
+        if (!running()) return;
         ::kill(pid_, SIGTERM);
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         int status;
@@ -117,8 +111,7 @@ public:
     std::string query(const std::string& statement, const std::string& database = "") const
     {
         std::string path = "/query?epoch=u";
-        if (!database.empty())
-            path += "&db=" + database;
+        if (!database.empty()) path += "&db=" + database;
         return http("POST", path, statement);
     }
 
@@ -127,16 +120,13 @@ private:
     std::string http(const std::string& method, const std::string& path, const std::string& statement) const
     {
         std::string command = "curl -s --max-time 10 -X " + method;
-        if (path == "/ping")
-            command += " -o /dev/null -w '%{http_code}'";
-        if (!statement.empty())
-            command += " --data-urlencode \"q=" + statement + "\"";
+        if (path == "/ping") command += " -o /dev/null -w '%{http_code}'";
+        if (!statement.empty()) command += " --data-urlencode \"q=" + statement + "\"";
         command += " 'http://127.0.0.1:" + std::to_string(port_) + path + "'";
         std::string answer;
         if (FILE* pipe = ::popen(command.c_str(), "r")) {
             char buffer[4096];
-            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-                answer.append(buffer, n);
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) answer.append(buffer, n);
             ::pclose(pipe);
         }
         return answer;

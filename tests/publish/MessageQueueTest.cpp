@@ -18,8 +18,7 @@ std::vector<std::string> takeAll(MessageQueue& queue, std::vector<Message>* take
     std::vector<std::string> payloads;
     while (auto m = queue.take()) {
         payloads.push_back(m->payload);
-        if (taken)
-            taken->push_back(std::move(*m));
+        if (taken) taken->push_back(std::move(*m));
     }
     return payloads;
 }
@@ -74,11 +73,11 @@ TEST(MessageQueue, KeepsAcceptanceOrderAcrossLanesAndGivesBackInOrder)
 
     // The byte bound: a message too big for it is refused outright, costing the others nothing.
     MessageQueue small(100, 40);
-    ASSERT_TRUE(small.push(message("0123456789", 0)).accepted);   // 11 bytes with its topic
+    ASSERT_TRUE(small.push(message("0123456789", 0)).accepted); // 11 bytes with its topic
     auto admission = small.push(message(std::string(40, 'x'), 1));
     EXPECT_FALSE(admission.accepted);
     EXPECT_EQ(admission.discarded, 0u);
-    EXPECT_TRUE(small.push(message(std::string(30, 'x'), 1)).accepted);   // 31 + 11 > 40: raw goes
+    EXPECT_TRUE(small.push(message(std::string(30, 'x'), 1)).accepted); // 31 + 11 > 40: raw goes
     EXPECT_EQ(small.held(), 1u);
     EXPECT_EQ(small.clearWaiting(), 1u);
     EXPECT_EQ(small.held(), 0u);

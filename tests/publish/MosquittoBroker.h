@@ -28,8 +28,7 @@ public:
     explicit MosquittoBroker(bool persistent = false) : persistent_(persistent)
     {
         std::string folder = (std::filesystem::temp_directory_path() / "quivra-broker-XXXXXX").string();
-        if (!::mkdtemp(folder.data()))
-            return;
+        if (!::mkdtemp(folder.data())) return;
         folder_ = folder;
         // A free port can be taken by someone else before the broker binds it: try a few.
         for (int tries = 0; tries < 5 && !running(); ++tries) {
@@ -41,8 +40,7 @@ public:
     ~MosquittoBroker()
     {
         stop();
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
+        if (!folder_.empty()) std::filesystem::remove_all(folder_);
     }
 
     MosquittoBroker(const MosquittoBroker&) = delete;
@@ -63,8 +61,7 @@ public:
     // (Re)starts on the same port; true once it accepts connections.
     bool start()
     {
-        if (running() || folder_.empty())
-            return running();
+        if (running() || folder_.empty()) return running();
         writeConfig();
         std::string config = folder_ + "/mosquitto.conf", logFile = folder_ + "/mosquitto.log";
         pid_t pid = ::fork();
@@ -79,8 +76,7 @@ public:
             ::execl(kProgram, kProgram, "-c", config.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        if (pid < 0)
-            return false;
+        if (pid < 0) return false;
         pid_ = pid;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < giveUp) {
@@ -89,8 +85,7 @@ public:
                 pid_ = -1;
                 return false;
             }
-            if (accepts())
-                return true;
+            if (accepts()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         stop();
@@ -100,8 +95,7 @@ public:
     // Asks the broker to end (a persistent one saves its sessions), then insists.
     void stop()
     {
-        if (!running())
-            return;
+        if (!running()) return;
         ::kill(pid_, SIGTERM);
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         int status;

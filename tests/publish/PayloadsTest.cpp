@@ -40,11 +40,10 @@ TEST(Payloads, SummaryHasStableFieldsAndStaysValidJson)
     s.dropped = 2;
     s.publishDropped = 5;
     // Telegraf reads this layout; it changes only with the README.
-    EXPECT_EQ(summaryJson(s),
-              R"({"time":"2024-05-01T12:00:00.123Z","time_us":1714564800123999,"device":"box-7",)"
-              R"("session":12,"rate":999.5,"x":{"rms":0.0123,"peak":0.051,"velocity_rms_mm_s":1.31},)"
-              R"("y":{"rms":1e-05,"peak":-0,"velocity_rms_mm_s":123456.7},)"
-              R"("z":{"rms":1,"peak":1.25,"velocity_rms_mm_s":0},"dropped":2,"publish_dropped":5})");
+    EXPECT_EQ(summaryJson(s), R"({"time":"2024-05-01T12:00:00.123Z","time_us":1714564800123999,"device":"box-7",)"
+                              R"("session":12,"rate":999.5,"x":{"rms":0.0123,"peak":0.051,"velocity_rms_mm_s":1.31},)"
+                              R"("y":{"rms":1e-05,"peak":-0,"velocity_rms_mm_s":123456.7},)"
+                              R"("z":{"rms":1,"peak":1.25,"velocity_rms_mm_s":0},"dropped":2,"publish_dropped":5})");
 
     // Whatever the host is called and whatever the analysis produced.
     s.device = "quote\" back\\ tab\t\x01";
@@ -63,12 +62,10 @@ TEST(Payloads, SummaryHasStableFieldsAndStaysValidJson)
 
 TEST(Payloads, RawBatchCarriesEveryReadingAgainstItsFirstTime)
 {
-    const Reading three[] = {{1'000'000, 0.5f, -1.0f, 0.25f},
-                             {1'001'000, 0.1f, 0.2f, -0.3f},
-                             {1'003'500, 1e-7f, 2.5e7f, 0}};
-    EXPECT_EQ(rawBatchJson(7, three),
-              R"({"session":7,"t0":1000000,"dt":[0,1000,3500],"x":[0.5,0.1,1e-07],)"
-              R"("y":[-1,0.2,2.5e+07],"z":[0.25,-0.3,0]})");
+    const Reading three[] = {
+        {1'000'000, 0.5f, -1.0f, 0.25f}, {1'001'000, 0.1f, 0.2f, -0.3f}, {1'003'500, 1e-7f, 2.5e7f, 0}};
+    EXPECT_EQ(rawBatchJson(7, three), R"({"session":7,"t0":1000000,"dt":[0,1000,3500],"x":[0.5,0.1,1e-07],)"
+                                      R"("y":[-1,0.2,2.5e+07],"z":[0.25,-0.3,0]})");
     EXPECT_EQ(rawBatchJson(7, {}), R"({"session":7,"t0":0,"dt":[],"x":[],"y":[],"z":[]})");
 
     // A full batch as the recorder sends it: 100 readings of 100 ms at 1,000 a second.
@@ -80,8 +77,7 @@ TEST(Payloads, RawBatchCarriesEveryReadingAgainstItsFirstTime)
     QJsonObject o = parsed(rawBatchJson(42, batch));
     const auto t0 = static_cast<platform::Micros>(o["t0"].toDouble());
     EXPECT_EQ(t0, batch[0].time);
-    for (const char* axis : {"dt", "x", "y", "z"})
-        ASSERT_EQ(o[axis].toArray().size(), 100) << axis;
+    for (const char* axis : {"dt", "x", "y", "z"}) ASSERT_EQ(o[axis].toArray().size(), 100) << axis;
     for (int i = 0; i < 100; ++i) {
         EXPECT_EQ(t0 + o["dt"].toArray()[i].toInteger(), batch[i].time);
         EXPECT_NEAR(o["x"].toArray()[i].toDouble(), batch[i].x, 1e-6 * std::fabs(batch[i].x));

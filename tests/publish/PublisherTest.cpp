@@ -52,8 +52,7 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 {
     const auto giveUp = SteadyClock::now() + timeout;
     while (!condition()) {
-        if (SteadyClock::now() > giveUp)
-            return false;
+        if (SteadyClock::now() > giveUp) return false;
         std::this_thread::sleep_for(10ms);
     }
     return true;
@@ -78,15 +77,14 @@ struct CallTimer {
         const auto took = SteadyClock::now() - start;
         ::getrusage(RUSAGE_THREAD, &after);
         longest = std::max(longest, took);
-        if (after.ru_nivcsw == before.ru_nivcsw)
-            longestUninterrupted = std::max(longestUninterrupted, took);
+        if (after.ru_nivcsw == before.ru_nivcsw) longestUninterrupted = std::max(longestUninterrupted, took);
     }
     std::string report() const
     {
         using std::chrono::microseconds;
         return "longest publish() " + std::to_string(std::chrono::duration_cast<microseconds>(longest).count())
-            + " us, uninterrupted " + std::to_string(std::chrono::duration_cast<microseconds>(longestUninterrupted).count())
-            + " us";
+               + " us, uninterrupted "
+               + std::to_string(std::chrono::duration_cast<microseconds>(longestUninterrupted).count()) + " us";
     }
 };
 
@@ -94,8 +92,7 @@ class PublisherTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!MosquittoBroker::installed())
-            GTEST_SKIP() << MosquittoBroker::kProgram << " is not installed";
+        if (!MosquittoBroker::installed()) GTEST_SKIP() << MosquittoBroker::kProgram << " is not installed";
     }
 };
 
@@ -122,8 +119,7 @@ TEST_F(PublisherTest, DeliversInOrderAndKeepsTheStatusRetained)
             EXPECT_TRUE(publisher.publish(publish::kRawTopic, batches.back(), 0));
         }
         // Now and then an idle queue, which the network thread must notice by itself.
-        if (n % 5 == 0)
-            std::this_thread::sleep_for(20ms);
+        if (n % 5 == 0) std::this_thread::sleep_for(20ms);
     }
     ASSERT_TRUE(watcher.waitFor(summaries, lastIs(sent.back())));
     EXPECT_EQ(watcher.payloads(summaries), sent);
@@ -224,9 +220,9 @@ TEST_F(PublisherTest, QueuesThroughABrokerOutageWithoutHoldingUpTheCaller)
 TEST(PublisherUnreachable, NeverHoldsUpTheCallerAndBoundsItsQueue)
 {
     const std::string targets[] = {
-        "mqtt://127.0.0.1:" + std::to_string(MosquittoBroker::freePort()) + "/lab",  // refused at once
-        "mqtt://10.255.255.1/lab",    // a black hole: never answers (or has no route)
-        "mqtt://broker.invalid/lab",  // never resolves
+        "mqtt://127.0.0.1:" + std::to_string(MosquittoBroker::freePort()) + "/lab", // refused at once
+        "mqtt://10.255.255.1/lab",   // a black hole: never answers (or has no route)
+        "mqtt://broker.invalid/lab", // never resolves
     };
     for (const std::string& url : targets) {
         SCOPED_TRACE(url);
@@ -243,10 +239,8 @@ TEST(PublisherUnreachable, NeverHoldsUpTheCallerAndBoundsItsQueue)
         Publisher publisher(options);
 
         CallTimer timer;
-        for (int i = 0; i < 40; ++i)
-            timer.measure([&] { publisher.publish(publish::kRawTopic, "raw", 0); });
-        for (int i = 0; i < 200; ++i)
-            timer.measure([&] { publisher.publish(publish::kSummaryTopic, summary(i), 1); });
+        for (int i = 0; i < 40; ++i) timer.measure([&] { publisher.publish(publish::kRawTopic, "raw", 0); });
+        for (int i = 0; i < 200; ++i) timer.measure([&] { publisher.publish(publish::kSummaryTopic, summary(i), 1); });
         EXPECT_LT(timer.longestUninterrupted, 1ms) << timer.report();
         // The summaries pushed the raw batches out, then were refused once alone.
         auto stats = publisher.stats();
@@ -256,8 +250,7 @@ TEST(PublisherUnreachable, NeverHoldsUpTheCallerAndBoundsItsQueue)
 
         if (&url == &targets[0]) {
             ASSERT_TRUE(eventually([&] { return publisher.stats().reconnects >= 4; }));
-            EXPECT_NE(publisher.stats().lastError.find("refused"), std::string::npos)
-                << publisher.stats().lastError;
+            EXPECT_NE(publisher.stats().lastError.find("refused"), std::string::npos) << publisher.stats().lastError;
         }
         const auto start = SteadyClock::now();
         publisher.stop();

@@ -25,8 +25,7 @@ Subscriber::~Subscriber()
 
 void Subscriber::onConnect(mosquitto* client, void* self, int code)
 {
-    if (code == 0)
-        mosquitto_subscribe(client, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
+    if (code == 0) mosquitto_subscribe(client, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
 }
 
 void Subscriber::onSubscribe(mosquitto*, void* self, int, int, const int*)
@@ -42,8 +41,7 @@ void Subscriber::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     auto* subscriber = static_cast<Subscriber*>(self);
     std::lock_guard lock(subscriber->mutex_);
     subscriber->byTopic_[message->topic].push_back(
-        {std::string(static_cast<const char*>(message->payload), std::size_t(message->payloadlen)),
-         message->retain});
+        {std::string(static_cast<const char*>(message->payload), std::size_t(message->payloadlen)), message->retain});
     subscriber->changed_.notify_all();
 }
 
@@ -63,13 +61,11 @@ std::vector<Received> Subscriber::messages(const std::string& topic) const
 std::vector<std::string> Subscriber::payloads(const std::string& topic) const
 {
     std::vector<std::string> out;
-    for (auto& message : messages(topic))
-        out.push_back(message.payload);
+    for (auto& message : messages(topic)) out.push_back(message.payload);
     return out;
 }
 
-bool Subscriber::waitFor(const std::string& topic,
-                         const std::function<bool(const std::vector<Received>&)>& condition,
+bool Subscriber::waitFor(const std::string& topic, const std::function<bool(const std::vector<Received>&)>& condition,
                          std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
@@ -78,5 +74,6 @@ bool Subscriber::waitFor(const std::string& topic,
 
 bool Subscriber::waitForCount(const std::string& topic, std::size_t count, std::chrono::milliseconds timeout)
 {
-    return waitFor(topic, [&](const std::vector<Received>& m) { return m.size() >= count; }, timeout);
+    return waitFor(
+        topic, [&](const std::vector<Received>& m) { return m.size() >= count; }, timeout);
 }

@@ -25,8 +25,7 @@ bool sendAll(int fd, const char* data, ssize_t size)
 {
     while (size > 0) {
         ssize_t sent = ::send(fd, data, std::size_t(size), MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
+        if (sent <= 0) return false;
         data += sent;
         size -= sent;
     }
@@ -54,8 +53,7 @@ TcpRelay::~TcpRelay()
     std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
     thread_.join();
-    while (!pairs_.empty())
-        closePair(0);
+    while (!pairs_.empty()) closePair(0);
     ::close(listener_);
     ::close(wakeFd_);
 }
@@ -85,15 +83,13 @@ void TcpRelay::run(std::stop_token stop)
             fds.push_back({pair.client, POLLIN, 0});
             fds.push_back({pair.target, POLLIN, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) <= 0)
-            continue;
+        if (::poll(fds.data(), fds.size(), -1) <= 0) continue;
         if (fds[0].revents) {
             std::uint64_t count;
             [[maybe_unused]] auto read = ::read(wakeFd_, &count, sizeof count);
             std::lock_guard lock(mutex_);
             if (cutsDone_ < cutsAsked_) {
-                while (!pairs_.empty())
-                    closePair(0);
+                while (!pairs_.empty()) closePair(0);
                 cutsDone_ = cutsAsked_;
                 done_.notify_all();
             }
@@ -103,8 +99,7 @@ void TcpRelay::run(std::stop_token stop)
             int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in address = loopback(targetPort_);
-            if (client >= 0
-                && ::connect(target, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            if (client >= 0 && ::connect(target, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
                 pairs_.push_back({client, target});
             } else {
                 ::close(client);
@@ -124,8 +119,7 @@ void TcpRelay::run(std::stop_token stop)
                     ok = got > 0 && sendAll(out, buffer, got);
                 }
             }
-            if (!ok)
-                closePair(i);
+            if (!ok) closePair(i);
         }
     }
 }

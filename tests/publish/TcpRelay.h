@@ -32,6 +32,6 @@ private:
     std::mutex mutex_;
     std::condition_variable done_;
     int cutsAsked_ = 0, cutsDone_ = 0;
-    std::vector<Pair> pairs_;   // the relay thread's own
+    std::vector<Pair> pairs_; // the relay thread's own
     std::jthread thread_;
 };

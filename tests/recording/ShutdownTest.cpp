@@ -74,12 +74,13 @@ TEST(Shutdown, NoReadingTakenBeforeTheEndIsMissingHoweverSlowTheFinalSave)
     store::SessionReader reader;
     ASSERT_TRUE(reader.open(platform::storePath(), error));
     int stored = 0;
-    ASSERT_TRUE(reader.forEach(root.options().activeSession().objectId(), 0, 0,
-                               [&](const store::SampleValues& v) {
-                                   EXPECT_EQ(v.x, float(++stored));
-                                   return true;
-                               },
-                               error));
+    ASSERT_TRUE(reader.forEach(
+        root.options().activeSession().objectId(), 0, 0,
+        [&](const store::SampleValues& v) {
+            EXPECT_EQ(v.x, float(++stored));
+            return true;
+        },
+        error));
     EXPECT_EQ(stored, read);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(source->reads.load(), read);

@@ -50,8 +50,7 @@ struct Recorder : sensors::AccelerometerListener {
         EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
         readings.push_back(a);
         times.push_back(SteadyClock::now());
-        if (onReading)
-            onReading(count());
+        if (onReading) onReading(count());
     }
     int count() const { return int(readings.size()); }
 
@@ -115,8 +114,7 @@ TEST_F(AccelerometerDelivery, deliversAtAboutTheSetRateInSourceOrder)
         EXPECT_GE(recorder.count(), 0.6 / interval * 0.6) << interval;
         EXPECT_LE(recorder.count(), 0.6 / interval * 1.2 + 1) << interval;
     }
-    for (int i = 1; i < recorder.count(); ++i)
-        EXPECT_EQ(recorder.readings[i].x, recorder.readings[i - 1].x + 1);
+    for (int i = 1; i < recorder.count(); ++i) EXPECT_EQ(recorder.readings[i].x, recorder.readings[i - 1].x + 1);
 }
 
 TEST_F(AccelerometerDelivery, aStalledWindowLosesNoReadingNorTheirTimes)
@@ -124,8 +122,7 @@ TEST_F(AccelerometerDelivery, aStalledWindowLosesNoReadingNorTheirTimes)
     // The window's thread is blocked for 300 ms: capture goes on, and the readings taken meanwhile
     // all arrive afterwards, in order, stamped when they were taken.
     recorder.onReading = [](int n) {
-        if (n == 2)
-            std::this_thread::sleep_for(300ms);
+        if (n == 2) std::this_thread::sleep_for(300ms);
     };
     capture(true);
     runEventLoop(500ms);
@@ -235,8 +232,8 @@ TEST_F(AccelerometerDelivery, aChangeOfSettingsHeldUpHalfWayNeverHoldsUpCapture)
 TEST_F(AccelerometerDelivery, intervalThatIsNotFiniteAndPositiveDeliversNothing)
 {
     capture(true);
-    for (const double interval : {std::numeric_limits<double>::infinity(),
-                                  std::numeric_limits<double>::quiet_NaN(), 0.0, -0.02}) {
+    for (const double interval :
+         {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(), 0.0, -0.02}) {
         accelerometer->setUpdateInterval(interval);
         EXPECT_FALSE(accelerometer->isCapturing()) << interval;
         QTest::qWait(100);
@@ -274,9 +271,8 @@ TEST_F(AccelerometerDelivery, sourceFailureIsLoggedAndSignalledOnceAndStopsDeliv
     std::vector<std::string> log;
     platform::setLogSink([&](std::string_view line) { log.emplace_back(line); });
     std::vector<QString> signalled;
-    const auto connection = QObject::connect(
-        accelerometer, &Accelerometer::sourceFailed,
-        [&](const QString& message) { signalled.push_back(message); });
+    const auto connection = QObject::connect(accelerometer, &Accelerometer::sourceFailed,
+                                             [&](const QString& message) { signalled.push_back(message); });
 
     accelerometer->setSource(std::make_unique<CountingSource>(3));
     capture(true);
@@ -306,8 +302,9 @@ TEST_F(AccelerometerDelivery, readingsThatAreNotNumbersOrBeyondFloatRangeAreCoun
         bool read(Acceleration& out, std::string&) override
         {
             static const double inf = std::numeric_limits<double>::infinity();
-            static const Acceleration readings[] = {{1, 2, 3}, {inf, 0, 0}, {0, std::nan(""), 0}, {0, 0, 1e308},
-                                                    {3.5e38, 0, 0}, {-inf, -inf, -inf}, {0.5, -2, 3.4e38}};
+            static const Acceleration readings[] = {{1, 2, 3},        {inf, 0, 0},    {0, std::nan(""), 0},
+                                                    {0, 0, 1e308},    {3.5e38, 0, 0}, {-inf, -inf, -inf},
+                                                    {0.5, -2, 3.4e38}};
             out = readings[next_++ % 7];
             return true;
         }
@@ -352,7 +349,8 @@ TEST_F(AccelerometerDelivery, aStreamingSourceKeepsItsOwnPaceAndTimeStamps)
         {
             if (timeoutMs == 0) return true; // what it holds comes in its batches
             std::this_thread::sleep_for(5ms);
-            for (int i = 0; i < 10 && next < 300; ++i, ++next) out.push_back({double(next), 0, -1, 1000000 + next * 312});
+            for (int i = 0; i < 10 && next < 300; ++i, ++next)
+                out.push_back({double(next), 0, -1, 1000000 + next * 312});
             if (next < 300) return true;
             error = "device gone";
             return false;

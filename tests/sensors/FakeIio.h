@@ -75,8 +75,7 @@ public:
     {
         std::map<std::string, std::string> all;
         for (const auto& entry : fs::recursive_directory_iterator(path("sys")))
-            if (entry.is_regular_file())
-                all[entry.path().string()] = contents(entry.path());
+            if (entry.is_regular_file()) all[entry.path().string()] = contents(entry.path());
         return all;
     }
 
@@ -143,8 +142,7 @@ public:
         close();
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (fd_ < 0)
-                fd_ = ::open(node_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd_ < 0) fd_ = ::open(node_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
             std::ifstream enable(enable_);
             int enabled = 0;
             if (fd_ >= 0 && enable >> enabled && enabled == 1) {
@@ -175,8 +173,7 @@ public:
     }
     void close()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
 
@@ -192,16 +189,14 @@ public:
     WithoutOverride()
     {
         header_.version = _LINUX_CAPABILITY_VERSION_3;
-        if (::syscall(SYS_capget, &header_, saved_) != 0)
-            return;
+        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
         __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
         reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
         ok_ = ::syscall(SYS_capset, &header_, reduced) == 0;
     }
     ~WithoutOverride()
     {
-        if (ok_)
-            ::syscall(SYS_capset, &header_, saved_);
+        if (ok_) ::syscall(SYS_capset, &header_, saved_);
     }
     bool ok() const { return ok_; }
 

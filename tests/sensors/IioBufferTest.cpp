@@ -58,38 +58,78 @@ TEST(IioScan, decodesEachStorageFormatWhereTheKernelPutsIt)
     struct Case {
         std::vector<std::array<const char*, 3>> channels; // name, index, type
         AxisCalibration calibration;
-        std::string scan;                                  // hand-made, hex
-        double x, y, z;                                    // raw values expected, before calibration
+        std::string scan; // hand-made, hex
+        double x, y, z;   // raw values expected, before calibration
         platform::Micros stamp;
     };
     const AxisCalibration plain;
     const std::vector<Case> cases = {
         // 12 bits shifted by 4 (the low bits hold something else); the time stamp aligned to 8.
-        {{{"in_accel_x", "0", "le:s12/16>>4"}, {"in_accel_y", "1", "le:s12/16>>4"}, {"in_accel_z", "2", "le:s12/16>>4"},
+        {{{"in_accel_x", "0", "le:s12/16>>4"},
+          {"in_accel_y", "1", "le:s12/16>>4"},
+          {"in_accel_z", "2", "le:s12/16>>4"},
           {"in_timestamp", "3", "le:s64/64>>0"}},
          {{0.0383, 0.0383, 0.0383}, {0, 0, 0}, plain.mount},
-         "b7ff f37f 0f80 aaaa efcdab8967452301", -5 * 0.0383, 2047 * 0.0383, -2048 * 0.0383, 81985529216486},
+         "b7ff f37f 0f80 aaaa efcdab8967452301",
+         -5 * 0.0383,
+         2047 * 0.0383,
+         -2048 * 0.0383,
+         81985529216486},
         // Big-endian, no time stamp, channels in any order; a mount matrix that swaps x and y and
         // turns two axes over.
-        {{{"in_accel_z", "2", "be:s16/16>>0"}, {"in_accel_x", "0", "be:s16/16>>0"}, {"in_accel_y", "1", "be:s16/16>>0"}},
+        {{{"in_accel_z", "2", "be:s16/16>>0"},
+          {"in_accel_x", "0", "be:s16/16>>0"},
+          {"in_accel_y", "1", "be:s16/16>>0"}},
          {{1, 1, 1}, {0, 0, 0}, {0, 1, 0, -1, 0, 0, 0, 0, -1}},
-         "fed4 03e8 c000", 1000, 300, 16384, 0},
-        {{{"in_accel_x", "0", "le:s32/32>>0"}, {"in_accel_y", "1", "le:s32/32>>0"}, {"in_accel_z", "2", "le:s32/32>>0"},
+         "fed4 03e8 c000",
+         1000,
+         300,
+         16384,
+         0},
+        {{{"in_accel_x", "0", "le:s32/32>>0"},
+          {"in_accel_y", "1", "le:s32/32>>0"},
+          {"in_accel_z", "2", "le:s32/32>>0"},
           {"in_timestamp", "3", "le:s64/64>>0"}},
-         plain, "6079feff 40e20100 ffffffff 00000000 e803000000000000", -100000, 123456, -1, 1},
+         plain,
+         "6079feff 40e20100 ffffffff 00000000 e803000000000000",
+         -100000,
+         123456,
+         -1,
+         1},
         // Unsigned with an offset: the top bit is no sign.
-        {{{"in_accel_x", "0", "le:u16/16>>0"}, {"in_accel_y", "1", "le:u16/16>>0"}, {"in_accel_z", "2", "le:u16/16>>0"}},
+        {{{"in_accel_x", "0", "le:u16/16>>0"},
+          {"in_accel_y", "1", "le:u16/16>>0"},
+          {"in_accel_z", "2", "le:u16/16>>0"}},
          {{2, 2, 2}, {-32768, -32768, -32768}, plain.mount},
-         "409c 0000 ffff", 2 * 7232, 2 * -32768, 2 * 32767, 0},
+         "409c 0000 ffff",
+         2 * 7232,
+         2 * -32768,
+         2 * 32767,
+         0},
         // Padding: a byte between, a 32-bit element aligned after it, the time stamp last whatever
         // its index.
-        {{{"in_timestamp", "4", "le:s64/64>>0"}, {"in_accel_z", "3", "be:s16/16>>0"}, {"in_temp", "1", "le:u8/8>>0"},
-          {"in_accel_y", "2", "le:s32/32>>0"}, {"in_accel_x", "0", "le:s16/16>>0"}},
-         plain, "0a00 7fee f6ffffff 0014 eeee 00000000 10a4000000000000", 10, -10, 20, 42},
+        {{{"in_timestamp", "4", "le:s64/64>>0"},
+          {"in_accel_z", "3", "be:s16/16>>0"},
+          {"in_temp", "1", "le:u8/8>>0"},
+          {"in_accel_y", "2", "le:s32/32>>0"},
+          {"in_accel_x", "0", "le:s16/16>>0"}},
+         plain,
+         "0a00 7fee f6ffffff 0014 eeee 00000000 10a4000000000000",
+         10,
+         -10,
+         20,
+         42},
         // Without a time stamp the scan is still padded to its largest element.
-        {{{"in_accel_x", "0", "le:s32/32>>0"}, {"in_accel_y", "1", "le:s16/16>>0"}, {"in_accel_z", "2", "le:s16/16>>0"},
+        {{{"in_accel_x", "0", "le:s32/32>>0"},
+          {"in_accel_y", "1", "le:s16/16>>0"},
+          {"in_accel_z", "2", "le:s16/16>>0"},
           {"in_temp", "3", "le:u8/8>>0"}},
-         plain, "feffffff 0200 0300 7f eeeeee", -2, 2, 3, 0},
+         plain,
+         "feffffff 0200 0300 7f eeeeee",
+         -2,
+         2,
+         3,
+         0},
     };
     for (std::size_t n = 0; n < cases.size(); ++n) {
         const Case& c = cases[n];
@@ -113,7 +153,8 @@ TEST(IioScan, decodesEachStorageFormatWhereTheKernelPutsIt)
         const std::string bytes = scan + scan + scan.substr(0, 3);
         std::vector<Acceleration> out;
         EXPECT_EQ(ScanDecoder(size, axes, stamp, c.calibration, 0)
-                      .decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out), 2 * size);
+                      .decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out),
+                  2 * size);
         ASSERT_EQ(out.size(), 2u) << "case " << n;
         expectG(out[1], c.x / g, c.y / g, c.z / g);
         EXPECT_EQ(out[1].timestamp, c.stamp) << "case " << n;
@@ -128,7 +169,8 @@ TEST(IioScan, decodesEachStorageFormatWhereTheKernelPutsIt)
     EXPECT_EQ(repeated[1].offset, 8u);
     // What the kernel never writes is refused with the reason.
     ScanType type;
-    for (const char* bad : {"le:s16/24>>0", "le:s20/16>>0", "le:s12/16>>8", "xe:s16/16>>0", "le:q16/16", "le:s16/16>>", ""}) {
+    for (const char* bad :
+         {"le:s16/24>>0", "le:s20/16>>0", "le:s12/16>>8", "xe:s16/16>>0", "le:q16/16", "le:s16/16>>", ""}) {
         error.clear();
         EXPECT_FALSE(parseScanType(bad, type, error)) << bad;
         EXPECT_NE(error.find(std::string("'") + bad + "'"), std::string::npos) << error;
@@ -151,12 +193,17 @@ TEST(IioBufferSource, setsTheDeviceUpReadsExactReadingsAndTimeStampsAndPutsEvery
     EXPECT_EQ(source->availableRates(), (std::vector<double>{12.5, 25, 50, 100, 200, 400, 800, 1600, 3200}));
 
     ASSERT_TRUE(source->startStreaming(3000, error)) << error;
-    for (const auto& [file, text] : std::map<std::string, std::string>{
-             {"sampling_frequency", "3200"}, {"current_timestamp_clock", "realtime"},
-             {"trigger/current_trigger", "adxl345-dev0"}, {"scan_elements/in_accel_x_en", "1"},
-             {"scan_elements/in_accel_y_en", "1"}, {"scan_elements/in_accel_z_en", "1"},
-             {"scan_elements/in_timestamp_en", "1"}, {"scan_elements/in_temp_en", "0"},
-             {"buffer/length", "3200"}, {"buffer/watermark", "32"}, {"buffer/enable", "1"}})
+    for (const auto& [file, text] : std::map<std::string, std::string>{{"sampling_frequency", "3200"},
+                                                                       {"current_timestamp_clock", "realtime"},
+                                                                       {"trigger/current_trigger", "adxl345-dev0"},
+                                                                       {"scan_elements/in_accel_x_en", "1"},
+                                                                       {"scan_elements/in_accel_y_en", "1"},
+                                                                       {"scan_elements/in_accel_z_en", "1"},
+                                                                       {"scan_elements/in_timestamp_en", "1"},
+                                                                       {"scan_elements/in_temp_en", "0"},
+                                                                       {"buffer/length", "3200"},
+                                                                       {"buffer/watermark", "32"},
+                                                                       {"buffer/enable", "1"}})
         EXPECT_EQ(tree.read(dev0 + file), text + "\n") << file;
 
     // Scans split anywhere by the node come out whole, with the kernel's time stamps.
@@ -221,7 +268,8 @@ TEST(IioBufferSource, putsAClockItMayNotChangeOnTheWallClockAndSaysHowToGetAcces
     EXPECT_EQ(source->description(), "IIO accelerometer iio:device0 (bmi160), polled");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_TRUE(log[0].starts_with("IIO accelerometer iio:device0 (bmi160): reading by polling, not through its "
-                                   "buffer: no access to " + tree.node(0) + " (Permission denied): a udev rule"))
+                                   "buffer: no access to "
+                                   + tree.node(0) + " (Permission denied): a udev rule"))
         << log[0];
     EXPECT_NE(log[0].find("GROUP=\"iio\""), std::string::npos) << log[0];
     // The advice names what there is to read: the README's section.
@@ -235,25 +283,26 @@ TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUs
         const char* text;
         const char* said;
     };
-    for (const Case& c : {Case{"scan_elements/in_accel_y_type", "le:s16/24>>0",
-                               "scan_elements/in_accel_y: 'le:s16/24>>0' stores its value in 24 bits, not 8, 16, 32 or 64"},
-                          Case{"scan_elements/in_accel_z_index", "1",
-                               "its scans cannot be laid out: in_accel_y and in_accel_z share index 1"},
-                          Case{"buffer/bytes_per_datum", "12", "its scans are 12 bytes, but its channels make 16"},
-                          // Taken on trust, these would put the axes in another order, or read one
-                          // scan as two halves of numbers.
-                          Case{"scan_elements/in_accel_z_index", "-1",
-                               "scan_elements/in_accel_z: its index '-1' is not a whole number from 0 to 2147483647"},
-                          Case{"scan_elements/in_accel_x_index", "99999999999",
-                               "scan_elements/in_accel_x: its index '99999999999' is not a whole number from 0 to 2147483647"},
-                          Case{"scan_elements/in_accel_y_index", "1.5",
-                               "scan_elements/in_accel_y: its index '1.5' is not a whole number from 0 to 2147483647"},
-                          Case{"scan_elements/in_accel_x_type", "le:s64/64>>0",
-                               "in_accel_x is stored as le:s64/64>>0: an accelerometer axis takes at most 32 bits, once"},
-                          Case{"scan_elements/in_accel_y_type", "le:s16/16X2>>0",
-                               "in_accel_y is stored as le:s16/16X2>>0: an accelerometer axis takes at most 32 bits, once"},
-                          Case{"scan_elements/in_timestamp_type", "le:s32/32>>0",
-                               "in_timestamp is stored as le:s32/32>>0: a time stamp is a signed 64-bit value"}}) {
+    for (const Case& c :
+         {Case{"scan_elements/in_accel_y_type", "le:s16/24>>0",
+               "scan_elements/in_accel_y: 'le:s16/24>>0' stores its value in 24 bits, not 8, 16, 32 or 64"},
+          Case{"scan_elements/in_accel_z_index", "1",
+               "its scans cannot be laid out: in_accel_y and in_accel_z share index 1"},
+          Case{"buffer/bytes_per_datum", "12", "its scans are 12 bytes, but its channels make 16"},
+          // Taken on trust, these would put the axes in another order, or read one
+          // scan as two halves of numbers.
+          Case{"scan_elements/in_accel_z_index", "-1",
+               "scan_elements/in_accel_z: its index '-1' is not a whole number from 0 to 2147483647"},
+          Case{"scan_elements/in_accel_x_index", "99999999999",
+               "scan_elements/in_accel_x: its index '99999999999' is not a whole number from 0 to 2147483647"},
+          Case{"scan_elements/in_accel_y_index", "1.5",
+               "scan_elements/in_accel_y: its index '1.5' is not a whole number from 0 to 2147483647"},
+          Case{"scan_elements/in_accel_x_type", "le:s64/64>>0",
+               "in_accel_x is stored as le:s64/64>>0: an accelerometer axis takes at most 32 bits, once"},
+          Case{"scan_elements/in_accel_y_type", "le:s16/16X2>>0",
+               "in_accel_y is stored as le:s16/16X2>>0: an accelerometer axis takes at most 32 bits, once"},
+          Case{"scan_elements/in_timestamp_type", "le:s32/32>>0",
+               "in_timestamp is stored as le:s32/32>>0: a time stamp is a signed 64-bit value"}}) {
         fake::Tree tree;
         tree.addBuffered(0, "fake");
         tree.write(dev0 + c.file, std::string(c.text) + "\n");
@@ -267,7 +316,8 @@ TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUs
     }
 
     fake::Tree tree;
-    for (const char* axis : {"x", "y", "z"}) tree.write(std::string("sys/iio:device0/in_accel_") + axis + "_raw", "1\n");
+    for (const char* axis : {"x", "y", "z"})
+        tree.write(std::string("sys/iio:device0/in_accel_") + axis + "_raw", "1\n");
     tree.write("sys/iio:device0/name", "plain\n");
     tree.addBuffered(2, "lonely");
     fs::remove_all(tree.path("sys/trigger3"));
@@ -288,7 +338,8 @@ TEST(IioBufferSource, refusesScansThatDoNotMatchTheirChannelsAndPollsWhatHasNoUs
                        "buffer needs a trigger, and it has none of its own and none is set",
                        "IIO accelerometer iio:device4 (taken): reading by polling, not through its buffer: its "
                        "buffer is already enabled, by another program (iio-sensor-proxy, perhaps) or by one that "
-                       "ended without disabling it (then write 0 to " + tree.path("sys/iio:device4/buffer/enable") + ")"}));
+                       "ended without disabling it (then write 0 to "
+                           + tree.path("sys/iio:device4/buffer/enable") + ")"}));
 }
 
 TEST(IioBufferSource, takesOverABufferThatAKilledQuivraLeftEnabled)
@@ -314,7 +365,8 @@ TEST(IioBufferSource, takesOverABufferThatAKilledQuivraLeftEnabled)
     EXPECT_NE(std::find(rates.begin(), rates.end(), 3200.0), rates.end());
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0], "IIO accelerometer iio:device0 (fake): its buffer was left enabled by a Quivra that is no longer "
-                      "running (nobody reads " + tree.node(0) + ", and it holds Quivra's channels and trigger): taken over");
+                      "running (nobody reads "
+                          + tree.node(0) + ", and it holds Quivra's channels and trigger): taken over");
 
     ASSERT_TRUE(source->startStreaming(3200, error)) << error;
     fake::Feeder feeder(tree.node(0), tree.path(dev0 + "buffer/enable"));
@@ -383,7 +435,7 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-         + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+           + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 } // namespace

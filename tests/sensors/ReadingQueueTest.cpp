@@ -47,8 +47,10 @@ TEST(ReadingQueue, carriesEveryReadingInOrderBetweenTwoThreads)
     std::uint64_t refused = 0;
     std::thread producer([&] {
         for (std::uint64_t n = 0; n < total;) {
-            if (queue.push(numbered(n))) ++n;
-            else ++refused, std::this_thread::yield();
+            if (queue.push(numbered(n)))
+                ++n;
+            else
+                ++refused, std::this_thread::yield();
         }
     });
     std::uint64_t next = 0;

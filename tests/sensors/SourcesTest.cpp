@@ -71,8 +71,7 @@ void expectReading(const Acceleration& a, double x, double y, double z)
 std::string utf16le(const std::string& text)
 {
     std::string bytes = "\xFF\xFE";
-    for (char c : text)
-        bytes += {c, '\0'};
+    for (char c : text) bytes += {c, '\0'};
     return bytes;
 }
 
@@ -116,8 +115,8 @@ TEST(IioSource, findsAccelerometersByNumberAndOpensThemByAnyName)
     auto first = IioSource::openFirst(error);
     ASSERT_TRUE(first) << error;
     EXPECT_EQ(first->description(), "IIO accelerometer iio:device2 (first), polled");
-    for (const std::string& name : std::vector<std::string>{
-             "iio:device10", "device10", "10", "second", tree.path("iio:device10") + "/"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"iio:device10", "device10", "10", "second", tree.path("iio:device10") + "/"}) {
         auto source = IioSource::open(name, error);
         ASSERT_TRUE(source) << name << ": " << error;
         EXPECT_EQ(source->description(), "IIO accelerometer iio:device10 (second), polled");
@@ -154,11 +153,10 @@ TEST(ReplaySource, playsExportFilesAndPlainTextInALoop)
 {
     Folder folder;
     for (const std::string eol : {"\n", "\r\n"}) {
-        const std::string path = folder.write(
-            "2024-03-05-10-11-12.asc",
-            utf16le("Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]" + eol
-                    + "2024-03-05 10:11:12.000\t0.01\t-0.02\t-1.003" + eol
-                    + "2024-03-05 10:11:12.033\t1e-05\t0\t-0.9871" + eol));
+        const std::string path =
+            folder.write("2024-03-05-10-11-12.asc", utf16le("Date Code\tG-Force X [g]\tG-Force Y [g]\tG-Force Z [g]"
+                                                            + eol + "2024-03-05 10:11:12.000\t0.01\t-0.02\t-1.003" + eol
+                                                            + "2024-03-05 10:11:12.033\t1e-05\t0\t-0.9871" + eol));
         std::string error;
         auto source = ReplaySource::load(path, error);
         ASSERT_TRUE(source) << error;
@@ -168,8 +166,8 @@ TEST(ReplaySource, playsExportFilesAndPlainTextInALoop)
         expectReading(readOnce(*source), 0.01, -0.02, -1.003);
     }
 
-    const std::string path = folder.write(
-        "run.txt", "# x y z in g\n0.1\t0.2\t-1\n\n0.3, -0.4 ,-0.9\n  +0.5   0.6  -1.1  \r\n7,8,9");
+    const std::string path =
+        folder.write("run.txt", "# x y z in g\n0.1\t0.2\t-1\n\n0.3, -0.4 ,-0.9\n  +0.5   0.6  -1.1  \r\n7,8,9");
     std::string error;
     auto source = ReplaySource::load(path, error);
     ASSERT_TRUE(source) << error;
@@ -186,8 +184,7 @@ TEST(ReplaySource, rejectsBadLinesByNumberAndFilesWithoutReadings)
     Folder folder;
     std::string error;
     for (const char* bad : {"1 2", "1 2 3 4", "1,,3", "1 2 nan", "1 inf 3", "a b c", "0x1 0 0"}) {
-        const std::string path =
-            folder.write("run.txt", std::string("# z\n0 0 -1\n\n0 0 -1\n0 0 -1\n0 0 -1\n") + bad);
+        const std::string path = folder.write("run.txt", std::string("# z\n0 0 -1\n\n0 0 -1\n0 0 -1\n0 0 -1\n") + bad);
         EXPECT_FALSE(ReplaySource::load(path, error)) << bad;
         EXPECT_EQ(error, "replay file " + path + ", line 7: expected three numbers") << bad;
     }

@@ -42,7 +42,8 @@ std::string storeOfVersion(const QTemporaryDir& dir, int version)
     const std::string path = (dir.path() + "/v" + QString::number(version) + ".sqlite").toStdString();
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    EXPECT_EQ(sqlite3_exec(db, script.readAll().constData(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_exec(db, script.readAll().constData(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
     return path;
 }
@@ -95,7 +96,8 @@ TEST(Identity, StoresOfEveryEarlierVersionAreBroughtUpToDateAndKeepEverything)
             ASSERT_TRUE(c.save(error)) << error.describe();
         }
         EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(schemaVersion));
-        EXPECT_EQ(query(path, "SELECT id, sample_count FROM session ORDER BY id"), version >= 2 ? "1,3|2,3" : "1,3|2,2");
+        EXPECT_EQ(query(path, "SELECT id, sample_count FROM session ORDER BY id"),
+                  version >= 2 ? "1,3|2,3" : "1,3|2,2");
         EXPECT_EQ(query(path, "SELECT count(*) FROM gdata"), version >= 2 ? "6" : "5");
         EXPECT_EQ(query(path, "SELECT value FROM setting"), version >= 3 ? "flattop" : "");
         EXPECT_EQ(query(path, "SELECT machine, point, rate FROM session_identity"), "Pump 3,DE bearing,100.0");

@@ -38,7 +38,10 @@ struct Store {
 std::vector<SampleValues> walk(ObjectContext& c, ObjectId session)
 {
     std::vector<SampleValues> out;
-    EXPECT_TRUE(c.forEachSample(session, [&](const SampleValues& v) { out.push_back(v); return true; }));
+    EXPECT_TRUE(c.forEachSample(session, [&](const SampleValues& v) {
+        out.push_back(v);
+        return true;
+    }));
     return out;
 }
 
@@ -90,7 +93,7 @@ TEST(ObjectContext, SampleCountsFollowEveryChange)
     ObjectId a = c.insertSession(1), b = c.insertSession(2);
     c.insertSample(10, 0, 0, 0, a);
     c.insertSample(11, 0, 0, 0, a);
-    c.insertSample(12, 0, 0, 0, 0); // in no session: counted nowhere
+    c.insertSample(12, 0, 0, 0, 0);  // in no session: counted nowhere
     c.insertSample(13, 0, 0, 0, 99); // a session that is not there: in none
     EXPECT_EQ(c.sampleCount(a), 2);
     EXPECT_EQ(c.sampleCount(b), 0);
@@ -283,7 +286,8 @@ std::string trashRows(const std::string& path)
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM trash_action) || '/' || (SELECT count(*) FROM trash_gdata)",
                        -1, &st, nullptr);
-    std::string out = st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+    std::string out =
+        st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
     sqlite3_finalize(st);
     sqlite3_close(db);
     return out;
@@ -383,6 +387,7 @@ TEST(ObjectContext, AFailedReadIsReportedNotHidden)
     EXPECT_TRUE(c.newestSamples(a, 5).empty());
     EXPECT_EQ(reported.size(), 1u);
     StoreError error;
-    EXPECT_FALSE(c.forEachSample(a, [](const SampleValues&) { return true; }, &error));
+    EXPECT_FALSE(c.forEachSample(
+        a, [](const SampleValues&) { return true; }, &error));
     EXPECT_EQ(error.message, "The store could not be read");
 }

@@ -88,7 +88,8 @@ TEST(RangeReader, EachColumnHoldsTheExtremesOfItsRowsAtEveryZoom)
             ASSERT_EQ(e.hasReadings, !inRange.empty() && std::int64_t(inRange.size()) <= columns);
             if (e.hasReadings) {
                 ASSERT_EQ(e.readings.size(), inRange.size());
-                for (std::size_t i = 0; i < inRange.size(); ++i) EXPECT_EQ(e.readings[i].dateStamp, inRange[i].dateStamp);
+                for (std::size_t i = 0; i < inRange.size(); ++i)
+                    EXPECT_EQ(e.readings[i].dateStamp, inRange[i].dateStamp);
             }
         }
     }

@@ -62,12 +62,11 @@ TEST(StoreFile, ANewStoreIsAPlainDocumentedSqliteDatabase)
               "0.5 -0.25 -1.0 1796685648319833");
     EXPECT_EQ(one("SELECT sample_count FROM session"), "1");
     // The index serves one session's samples in time order.
-    EXPECT_NE(one("EXPLAIN QUERY PLAN SELECT * FROM gdata WHERE session_id = 1 ORDER BY date_stamp")
-                  .size(), 0u);
+    EXPECT_NE(one("EXPLAIN QUERY PLAN SELECT * FROM gdata WHERE session_id = 1 ORDER BY date_stamp").size(), 0u);
     std::string plan;
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "EXPLAIN QUERY PLAN SELECT * FROM gdata WHERE session_id = 1 ORDER BY date_stamp, id",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(db, "EXPLAIN QUERY PLAN SELECT * FROM gdata WHERE session_id = 1 ORDER BY date_stamp, id", -1,
+                       &st, nullptr);
     while (sqlite3_step(st) == SQLITE_ROW) plan += reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
     sqlite3_finalize(st);
     EXPECT_NE(plan.find("gdata_session_time"), std::string::npos) << plan;
@@ -80,7 +79,7 @@ TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
 {
     QTemporaryDir dir;
     std::string garbage = (dir.path() + "/garbage.sqlite").toStdString();
-    writeAll(garbage, QByteArray("this is not a database at all, just some text that fills a page") .repeated(80));
+    writeAll(garbage, QByteArray("this is not a database at all, just some text that fills a page").repeated(80));
     std::string foreign = (dir.path() + "/foreign.sqlite").toStdString();
     runSql(foreign, "CREATE TABLE contacts(name TEXT); INSERT INTO contacts VALUES('Ada');");
     std::string future = (dir.path() + "/future.sqlite").toStdString();
@@ -94,7 +93,10 @@ TEST(StoreFile, FilesThatDoNotFitAreRefusedAndLeftUntouched)
     std::string hollow = (dir.path() + "/hollow.sqlite").toStdString();
     runSql(hollow, "PRAGMA application_id = 1364609362; PRAGMA user_version = 3; CREATE TABLE t(x);");
 
-    struct Case { std::string path; int code; };
+    struct Case {
+        std::string path;
+        int code;
+    };
     for (const Case& k : {Case{garbage, SQLITE_NOTADB}, Case{foreign, StoreError::notAQuivraStore},
                           Case{future, StoreError::unknownSchemaVersion}, Case{hollow, StoreError::missingTables}}) {
         QByteArray before = readAll(k.path);
@@ -160,9 +162,11 @@ TEST(StoreFile, ARemovedOrReplacedFileIsWrittenBackWithEverythingRecorded)
         sqlite3* db = nullptr;
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "SELECT count(*) || ' ' || (SELECT integrity_check FROM pragma_integrity_check) FROM gdata",
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*) || ' ' || (SELECT integrity_check FROM pragma_integrity_check) FROM gdata",
                            -1, &st, nullptr);
-        std::string out = st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+        std::string out =
+            st && sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
         sqlite3_finalize(st);
         sqlite3_close(db);
         return out;

@@ -24,7 +24,8 @@ std::vector<SampleValues> rowsOf(Database& db, ObjectId session)
     std::vector<SampleValues> out;
     Statement q(db, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata WHERE session_id = ?1 ORDER BY id");
     q.bind(1, session);
-    while (q.step()) out.push_back({q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session});
+    while (q.step())
+        out.push_back({q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session});
     return out;
 }
 
@@ -81,7 +82,8 @@ struct Checker {
                 for (int a = 0; a < 3; ++a) {
                     ASSERT_EQ(got.block.min[a], want.block.min[a]) << s << " " << from << ".." << to;
                     ASSERT_EQ(got.block.max[a], want.block.max[a]) << s << " " << from << ".." << to;
-                    ASSERT_NEAR(got.block.sumSquares[a], want.block.sumSquares[a], 1e-9 * (1 + want.block.sumSquares[a]));
+                    ASSERT_NEAR(got.block.sumSquares[a], want.block.sumSquares[a],
+                                1e-9 * (1 + want.block.sumSquares[a]));
                 }
             }
         }
@@ -163,7 +165,8 @@ TEST(SummaryPyramid, AnswersWhatTheRowsSayThroughSavesClearsUndosAndDeletes)
     // The start-up repair makes summaries that do not fit afresh, and drops those of no session.
     Database& db = c.database();
     ASSERT_TRUE(db.exec("DELETE FROM summary WHERE session_id = 1;"
-                        "INSERT INTO summary VALUES(99 << 40, 99, 4, 0, 1, 1, x'00')", error));
+                        "INSERT INTO summary VALUES(99 << 40, 99, 4, 0, 1, 1, x'00')",
+                        error));
     std::vector<std::string> repaired;
     ASSERT_TRUE(repairSampleCounts(db, repaired, error));
     EXPECT_EQ(repaired.size(), 1u);
@@ -181,13 +184,15 @@ TEST(SummaryPyramid, AStoreThatPredatesItGetsItOnceWithProgress)
         ASSERT_TRUE(c.open(checker.path, error));
         for (int s = 0; s < 3; ++s) {
             sessions.push_back(c.insertSession(s));
-            for (int i = 0; i < 20000 * s + 7; ++i) c.insertSample(1000 + 100 * i, float(i % 91), -float(i % 13), 0.5f, sessions.back());
+            for (int i = 0; i < 20000 * s + 7; ++i)
+                c.insertSample(1000 + 100 * i, float(i % 91), -float(i % 13), 0.5f, sessions.back());
         }
         ASSERT_TRUE(c.save(error));
         // What a store of version 3 holds: none of the tables of the versions after it.
         ASSERT_TRUE(c.database().exec("DROP TABLE summary; DROP TABLE trash_summary; DROP TABLE session_identity;"
                                       " DROP TABLE marker; DROP TABLE trash_marker; DROP TABLE baseline;"
-                                      " DROP TABLE session_summary; PRAGMA user_version = 3", error));
+                                      " DROP TABLE session_summary; PRAGMA user_version = 3",
+                                      error));
     }
     std::vector<std::int64_t> told;
     ObjectContext c;

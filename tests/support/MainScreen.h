@@ -41,7 +41,10 @@ struct MainScreen {
     }
     Options options() { return delegate.baseModel().options(); }
     Session active() { return options().activeSession(); }
-    void reading(double x, double y, double z) { controller->recorder()->accelerometerDidAccelerate(shared, {x, y, z}); }
+    void reading(double x, double y, double z)
+    {
+        controller->recorder()->accelerometerDidAccelerate(shared, {x, y, z});
+    }
     // Exports the active session and waits for the file (written on a thread of its own).
     void exportAndWait()
     {

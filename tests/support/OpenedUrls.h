@@ -10,7 +10,10 @@
 class OpenedUrls : public QObject {
     Q_OBJECT
 public:
-    explicit OpenedUrls(const QString& scheme) : scheme_(scheme) { QDesktopServices::setUrlHandler(scheme, this, "open"); }
+    explicit OpenedUrls(const QString& scheme) : scheme_(scheme)
+    {
+        QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
     ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(scheme_); }
 
     QList<QUrl> urls;
