@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 
+#include "platform/NumberText.h"
 #include "ui/ReviewScale.h"
 
 namespace {
@@ -278,7 +279,8 @@ void ReviewView::drawCursors(QPainter& p, const Geometry& g) const
 
 QString ReviewView::readout() const
 {
-    QString text = QString("Review · %1 readings").arg(extent_.samples);
+    QString text = QString("Review · %1 readings")
+                       .arg(QString::fromStdString(platform::groupedCount(static_cast<long long>(extent_.samples))));
     if (follow_) text += " · following the newest";
     for (int i = 0; i < 2; ++i) {
         if (!cursors_[i] || !cursorReadings_[i]) continue;
