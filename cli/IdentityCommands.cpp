@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
@@ -63,6 +64,55 @@ bool describeHere(const std::string& path, const std::string& name,
     return true;
 }
 
+// Edits a marker in a store no other Quivra holds; false when one does.
+bool editMarkerHere(const std::string& path, store::ObjectId id, const std::optional<std::string>& kindName,
+                    const std::optional<std::string>& text)
+{
+    StoreKeeper keeper;
+    store::StoreError error;
+    if (!keeper.open(path, error)) {
+        if (error.code == store::StoreError::lockedByAnotherProcess) return false;
+        storeError(error);
+    }
+    keeper.loadRoot();
+    store::ObjectContext* context = keeper.context();
+    const store::MarkerRecord* found = context->marker(id);
+    if (!found) throw Failure(badUsage, "there is no marker " + std::to_string(id) + " (see quivra markers)");
+    const store::MarkerRecord::Kind kind = kindName ? *store::markerKindFromName(*kindName) : found->kind;
+    context->editMarker(id, kind, text ? tidyMarkerText(*text) : found->text);
+    if (!keeper.saveNow()) throw Failure(storeFailed, "the store could not be saved: " + keeper.lastSaveError());
+    return true;
+}
+
+// quivra mark --edit ID: another text or kind for a marker, through the recording Quivra when
+// one holds the store.
+int editMarker(const CommandLine& line, const std::string& id, const std::optional<std::string>& kind,
+               const std::string& text)
+{
+    store::ObjectId number = 0;
+    const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), number);
+    if (ec != std::errc() || end != id.data() + id.size() || number <= 0)
+        line.usageError("--edit wants a marker's number (see quivra markers --json), not '" + id + "'");
+    std::optional<std::string> newText;
+    if (!text.empty()) newText = text;
+    if (!kind && !newText) line.usageError("give the marker's new text or --kind");
+    const std::string path = platform::storePath();
+    std::error_code missing;
+    if (!std::filesystem::exists(path, missing))
+        throw Failure(storeFailed, "there is no store at " + path + " yet (nothing was recorded)");
+    if (editMarkerHere(path, number, kind, newText)) return done;
+    QUrlQuery request;
+    request.addQueryItem("do", "edit");
+    request.addQueryItem("marker", QString::fromStdString(id));
+    if (kind) request.addQueryItem("kind", QString::fromStdString(*kind));
+    if (newText) request.addQueryItem("text", QString::fromStdString(*newText));
+    std::string error;
+    const auto answer = askRecorder(path, request.toString(QUrl::FullyEncoded).toStdString(), error);
+    if (!answer) throw Failure(storeFailed, "another Quivra holds the store and " + error);
+    takeAnswer(*answer);
+    return done;
+}
+
 } // namespace
 
 int runDescribe(const QStringList& arguments)
@@ -111,18 +161,26 @@ int runDescribe(const QStringList& arguments)
 
 int runMark(const QStringList& arguments)
 {
-    CommandLine line("mark", "mark [--kind event|start|end] TEXT...",
+    CommandLine line("mark", "mark [--kind event|start|end] TEXT... | --edit ID [--kind K] [TEXT...]",
                      "Drops a marker now in the session a running Quivra (the window or quivra record)\n"
-                     "records into, its text the words given. Exits with status 1 when none runs on the store.");
+                     "records into, its text the words given. Exits with status 1 when none runs on the store.\n"
+                     "With --edit, gives a marker another text or kind instead, running Quivra or not.");
     QCommandLineOption kind("kind", "What the moment is: event (the default), start or end (of a run).", "KIND",
                             "event");
+    QCommandLineOption edit("edit", "Change marker ID (its number in quivra markers --json) instead.", "ID");
     line.add(kind);
+    line.add(edit);
     if (!line.parse(arguments)) return done;
     std::string text;
     for (const std::string& word : line.positional()) text += (text.empty() ? "" : " ") + word;
-    if (tidyMarkerText(text).empty()) line.usageError("give the marker's text");
     if (!store::markerKindFromName(line.value(kind)))
         line.usageError("--kind " + line.value(kind) + ": event, start or end");
+    if (line.isSet(edit)) {
+        const std::optional<std::string> newKind =
+            line.isSet(kind) ? std::optional<std::string>(line.value(kind)) : std::nullopt;
+        return editMarker(line, line.value(edit), newKind, tidyMarkerText(text));
+    }
+    if (tidyMarkerText(text).empty()) line.usageError("give the marker's text");
     QUrlQuery request;
     request.addQueryItem("do", "mark");
     request.addQueryItem("kind", QString::fromStdString(line.value(kind)));

@@ -161,7 +161,23 @@ std::string ControlSocket::answer(const std::string& request)
         recorder_.describeSession(session, identity);
         return "ok " + std::to_string(session.objectId());
     }
+    if (action == "edit") return editMarker(query);
     return "error: unknown request";
+}
+
+std::string ControlSocket::editMarker(const QUrlQuery& query)
+{
+    const std::string id = value(query, "marker");
+    store::ObjectId number = 0;
+    std::from_chars(id.data(), id.data() + id.size(), number);
+    const store::MarkerRecord* found = recorder_.root().managedObjectContext()->marker(number);
+    if (!found) return "error: there is no marker " + id + " (see quivra markers)";
+    std::optional<store::MarkerRecord::Kind> kind = found->kind;
+    if (query.hasQueryItem("kind")) kind = store::markerKindFromName(value(query, "kind"));
+    if (!kind) return "error: a marker's kind is event, start or end";
+    const store::ObjectId session = found->session;
+    recorder_.editMarker(number, *kind, query.hasQueryItem("text") ? value(query, "text") : found->text);
+    return "ok " + std::to_string(session) + " " + std::to_string(number);
 }
 
 std::optional<std::string> askRecorder(const std::string& storePath, const std::string& request, std::string& error)

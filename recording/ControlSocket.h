@@ -9,6 +9,7 @@
 // "do=describe&session=3&name=Run%201&machine=..."; a field left out is left as it is); the
 // answer is one line, "ok ..." or "error: ...".
 #include <QObject>
+#include <QUrlQuery>
 #include <QSocketNotifier>
 
 #include <memory>
@@ -31,6 +32,8 @@ public:
 
 private:
     void accept();
+    // Another text or kind for a marker; what is not given stays.
+    std::string editMarker(const QUrlQuery& query);
 
     Recorder& recorder_;
     std::string path_;

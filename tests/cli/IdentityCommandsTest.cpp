@@ -43,6 +43,13 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
     const Ran described = runQuivra(home, {"describe", "active", "--direction", "radial", "--notes", "new\\nbearing"});
     EXPECT_EQ(described.status, 0) << described.err.toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return runQuivra(home, {"markers", "2"}).out.count('\n') == 2; }, 10000));
+    // A marker edited through the recorder that holds the store.
+    const QList<QJsonObject> saved = jsonLines(runQuivra(home, {"markers", "2", "--json"}));
+    ASSERT_EQ(saved.size(), 2);
+    const QString firstId = QString::number(saved[0]["id"].toInteger()),
+                  secondId = QString::number(saved[1]["id"].toInteger());
+    const Ran edited = runQuivra(home, {"mark", "--edit", secondId, "--kind", "end", "valve", "closed", "at", "10:43"});
+    EXPECT_EQ(edited.status, 0) << edited.err.toStdString();
     recorder->terminate();
     ASSERT_TRUE(recorder->waitForFinished(30000));
     EXPECT_EQ(recorder->exitCode(), 0) << recorder->readAllStandardError().toStdString();
@@ -70,8 +77,8 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
     ASSERT_EQ(markers.size(), 2);
     EXPECT_EQ(markers[0]["kind"].toString(), "start");
     EXPECT_EQ(markers[0]["text"].toString(), "run up");
-    EXPECT_EQ(markers[1]["kind"].toString(), "event");
-    EXPECT_EQ(markers[1]["text"].toString(), "valve closed at 10:42");
+    EXPECT_EQ(markers[1]["kind"].toString(), "end");
+    EXPECT_EQ(markers[1]["text"].toString(), "valve closed at 10:43");
     EXPECT_LT(markers[0]["time_us"].toInteger(), markers[1]["time_us"].toInteger());
     EXPECT_GT(markers[0]["offset_s"].toDouble(), 0);
 
@@ -100,4 +107,14 @@ TEST(IdentityCommands, NamedMarkedAndDescribedSessionsReadBack)
     EXPECT_EQ(runQuivra(home, {"describe", "2"}).status, 2);
     EXPECT_EQ(runQuivra(home, {"describe", "9", "--name", "x"}).status, 2);
     EXPECT_EQ(runQuivra(home, {"markers", "2", "--json"}).out.count('\n'), 2);
+
+    // With nobody holding the store, a marker is edited in it; the kind not given stays.
+    EXPECT_EQ(runQuivra(home, {"mark", "--edit", firstId, "run", "up", "again"}).status, 0);
+    const QList<QJsonObject> after = jsonLines(runQuivra(home, {"markers", "2", "--json"}));
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_EQ(after[0]["text"].toString(), "run up again");
+    EXPECT_EQ(after[0]["kind"].toString(), "start");
+    EXPECT_EQ(runQuivra(home, {"mark", "--edit", "abc", "x"}).status, 2);
+    EXPECT_EQ(runQuivra(home, {"mark", "--edit", "999", "x"}).status, 2);
+    EXPECT_EQ(runQuivra(home, {"mark", "--edit", firstId}).status, 2);
 }
