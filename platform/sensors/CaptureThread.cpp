@@ -65,11 +65,12 @@ void CaptureThread::publish(bool capture, double interval)
 {
     // A sequence lock: odd while written. The capture thread never waits for it; a snapshot it
     // catches half written is taken at its next look.
+    // Release stores (no fences, which ThreadSanitizer cannot follow): whoever reads a new value
+    // also sees the odd count stored before it.
     const std::uint64_t sequence = sequence_.load(std::memory_order_relaxed);
     sequence_.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    capture_.store(capture, std::memory_order_relaxed);
-    interval_.store(interval, std::memory_order_relaxed);
+    capture_.store(capture, std::memory_order_release);
+    interval_.store(interval, std::memory_order_release);
     if (publishHook_) publishHook_();
     sequence_.store(sequence + 2, std::memory_order_release);
     wakeCapture();
@@ -80,10 +81,10 @@ bool CaptureThread::snapshot(Settings& out) const
     const std::uint64_t before = sequence_.load(std::memory_order_acquire);
     if (before & 1) return false;
     Settings read;
-    read.capture = capture_.load(std::memory_order_relaxed);
-    read.interval = interval_.load(std::memory_order_relaxed);
+    // Acquire loads: the count read after them is at least as new as the values they saw.
+    read.capture = capture_.load(std::memory_order_acquire);
+    read.interval = interval_.load(std::memory_order_acquire);
     read.sequence = before;
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (sequence_.load(std::memory_order_relaxed) != before) return false;
     out = read;
     return true;
