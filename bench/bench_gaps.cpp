@@ -3,8 +3,8 @@
 // second from the fake buffered device, while the window's thread exports a session of 1,000,000
 // samples, clears and undoes 2,000,000, deletes a session of 2,000,000 and undoes it, and runs a
 // stored analysis of it. For each action, the largest gap between consecutive stored readings in
-// each run, beside the machine's own timer lateness (a thread of the same real-time priority
-// sleeping to deadlines) measured in the same run; then the same with two busy loops on the two
+// each run, beside the machine's own timer lateness (threads of the same real-time priority, one
+// on each core, sleeping to deadlines) measured in the same run; then the same with two busy loops on the two
 // cores. Goal: at most two intervals in every run on an idle machine; with the busy loops, the
 // timer's worst lateness plus one interval. At 3,200 a second no scan is ever lost.
 //
@@ -13,6 +13,7 @@
 // sets the runs.
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -27,6 +28,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -55,14 +57,20 @@ void waitFor(const std::function<bool()>& done, int timeoutMs = 120000)
     }
 }
 
-// A thread at the capture's priority that sleeps to deadlines every `period` and notes how late
-// it wakes: what the machine itself allows.
+// Threads at the capture's priority, one held on each core, that sleep to deadlines every
+// `period` and note how late they wake: what the machine itself allows. The capture thread may
+// run on any core, and a core can stall on its own (a kernel that is not preemptible, a host that
+// takes the virtual processor away), so one floating timer would miss what the capture meets.
 class TimerLateness {
 public:
     explicit TimerLateness(std::chrono::microseconds period)
-        : thread_([this, period](std::stop_token stop) { run(stop, period); })
-    {}
-    // The worst lateness between two wall-clock moments, in ms.
+    {
+        const int cores = std::max(1, int(std::thread::hardware_concurrency()));
+        noted_.reserve(std::size_t(cores) * 1000000);
+        for (int core = 0; core < cores; ++core)
+            threads_.emplace_back([this, period, core](std::stop_token stop) { run(stop, period, core); });
+    }
+    // The worst lateness on any core between two wall-clock moments, in ms.
     double worstBetween(Micros from, Micros to)
     {
         std::lock_guard lock(lock_);
@@ -73,8 +81,12 @@ public:
     }
 
 private:
-    void run(std::stop_token stop, std::chrono::microseconds period)
+    void run(std::stop_token stop, std::chrono::microseconds period, int core)
     {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(core, &set);
+        ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         sched_param priority{};
         priority.sched_priority = 10;
@@ -89,12 +101,12 @@ private:
             ::clock_gettime(CLOCK_MONOTONIC, &woke);
             const double late = double(woke.tv_sec - next.tv_sec) * 1e3 + double(woke.tv_nsec - next.tv_nsec) / 1e6;
             std::lock_guard lock(lock_);
-            noted_.emplace_back(platform::Clock::systemNow(), late);
+            if (noted_.size() < noted_.capacity()) noted_.emplace_back(platform::Clock::systemNow(), late);
         }
     }
     std::mutex lock_;
     std::vector<std::pair<Micros, double>> noted_;
-    std::jthread thread_;
+    std::vector<std::jthread> threads_;
 };
 
 // Keeps a busy loop from being optimised away.
@@ -265,13 +277,18 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
             gaps.push_back(worst);
             late.push_back(lateness.worstBetween(r.from, r.to));
         }
+        // A run is within the goal when its largest gap is at most two intervals, or at most the
+        // worst the machine's own timer was late in the same run plus one interval.
+        long explained = 0;
+        for (std::size_t i = 0; i < gaps.size(); ++i)
+            if (gaps[i] <= std::max(2 * interval, late[i] + interval) + 0.5) ++explained;
         std::sort(gaps.begin(), gaps.end());
         std::sort(late.begin(), late.end());
         const auto within = std::count_if(gaps.begin(), gaps.end(), [&](double g) { return g <= 2 * interval + 0.5; });
-        std::printf("  %-34s largest gap ms: min %.2f median %.2f max %.2f; %ld of %zu runs within two intervals | "
-                    "timer lateness ms: median %.2f max %.2f\n",
+        std::printf("  %-24s largest gap ms: min %.2f median %.2f max %.2f; within two intervals %ld of %zu, "
+                    "within the timer's lateness + one interval %ld | timer lateness ms: median %.2f max %.2f\n",
                     action.name, gaps.front(), gaps[gaps.size() / 2], gaps.back(), long(within), gaps.size(),
-                    late[late.size() / 2], late.back());
+                    explained, late[late.size() / 2], late.back());
     }
     if (buffered) {
         // Every scan the device wrote from the first one stored to the last is stored once.
@@ -284,6 +301,17 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
     }
 }
 
+// How the kernel lets a real-time thread in: without preemption, it waits on a busy core until
+// the kernel work there reaches a point that yields.
+std::string kernelPreemption()
+{
+    QFile config("/sys/kernel/debug/sched/preempt");
+    if (config.open(QIODevice::ReadOnly)) return "preemption " + config.readAll().trimmed().toStdString();
+    QFile version("/proc/version");
+    if (version.open(QIODevice::ReadOnly)) return version.readAll().trimmed().toStdString();
+    return "unknown";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -294,6 +322,7 @@ int main(int argc, char** argv)
     const char* asked = std::getenv("QUIVRA_BENCH_RUNS");
     const int runs = asked ? std::max(1, std::atoi(asked)) : full ? 20 : 2;
     const int exported = full ? 1000000 : 100000, removed = full ? 2000000 : 200000;
+    std::printf("kernel: %s\n", kernelPreemption().c_str());
     for (const bool busy : {false, true}) {
         measure(200, false, busy, runs, exported, removed);
         measure(3200, true, busy, runs, exported, removed);
