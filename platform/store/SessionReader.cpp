@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/store/ReadAhead.h"
 #include "platform/store/Schema.h"
 
 namespace store {
@@ -18,6 +19,16 @@ bool emptyLog(const std::string& path)
 {
     struct stat st {};
     return ::stat((path + "-wal").c_str(), &st) != 0 ? errno == ENOENT : st.st_size == 0;
+}
+
+// The next rows of a query of (id, date_stamp, x, y, z) into `chunk`; false after the last one.
+bool fillSamples(Statement& q, ObjectId session, ReadAhead::Chunk& chunk)
+{
+    while (chunk.size() < ReadAhead::chunkRows) {
+        if (!q.step()) return false;
+        chunk.push_back(SampleValues{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session});
+    }
+    return true;
 }
 
 } // namespace
@@ -161,9 +172,7 @@ bool SessionReader::forEachBetween(ObjectId session, Micros from, Micros to,
     Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
                      " WHERE session_id = ?1 AND date_stamp BETWEEN ?2 AND ?3 ORDER BY date_stamp, id");
     q.bind(1, session).bind(2, from).bind(3, to);
-    while (q.step())
-        if (!visit(SampleValues{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session}))
-            break;
+    ReadAhead::walk([&](ReadAhead::Chunk& chunk) { return fillSamples(q, session, chunk); }, visit);
     return !readFailed(error);
 }
 
@@ -174,10 +183,7 @@ bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeI
     Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
                      " WHERE session_id = ?1 AND id > ?2 AND id < ?3 ORDER BY date_stamp, id");
     q.bind(1, session).bind(2, afterId).bind(3, beforeId > 0 ? beforeId : std::numeric_limits<ObjectId>::max());
-    while (q.step()) {
-        SampleValues v{q.int64(0), q.int64(1), float(q.real(2)), float(q.real(3)), float(q.real(4)), session};
-        if (!visit(v)) break;
-    }
+    ReadAhead::walk([&](ReadAhead::Chunk& chunk) { return fillSamples(q, session, chunk); }, visit);
     if (db_.failed()) {
         error = db_.failure();
         error.message = "The store could not be read";

@@ -4,7 +4,9 @@
 
 #include <QTemporaryDir>
 
+#include <limits>
 #include <random>
+#include <stdexcept>
 
 #include "platform/store/ObjectContext.h"
 #include "platform/store/RangeReader.h"
@@ -103,4 +105,57 @@ TEST(RangeReader, EachColumnHoldsTheExtremesOfItsRowsAtEveryZoom)
     EXPECT_EQ(near.x, rows[19999].x);
     ASSERT_TRUE(reader.nearest(session, rows[20000].dateStamp - 100, near, found, error));
     EXPECT_EQ(near.dateStamp, rows[20000].dateStamp);
+}
+
+// A long walk reads ahead on a thread of its own: every row still comes once and in order, and a
+// walk its visitor stops or throws out of ends there, with the store free for the next read.
+TEST(RangeReader, ALongWalkGivesEveryRowInOrderAndEndsWhereItsVisitorStops)
+{
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/Quivra.sqlite").toStdString();
+    constexpr int count = 60000;
+    ObjectId session = 0;
+    {
+        ObjectContext c;
+        StoreError error;
+        ASSERT_TRUE(c.open(path, error));
+        session = c.insertSession(1);
+        // Inserted newest first: time order is not the order of the rows.
+        for (int i = count - 1; i >= 0; --i) c.insertSample(1000 + Micros(i) * 312, float(i), 0.0f, -1.0f, session);
+        ASSERT_TRUE(c.save(error));
+    }
+    RangeReader range;
+    StoreError error;
+    ASSERT_TRUE(range.open(path, error)) << error.describe();
+    SessionReader& reader = range.sessionReader();
+    int seen = 0;
+    ASSERT_TRUE(reader.forEachBetween(
+        session, 0, std::numeric_limits<Micros>::max(),
+        [&](const SampleValues& v) {
+            EXPECT_EQ(v.x, float(seen)) << "row " << seen;
+            return ++seen > 0;
+        },
+        error));
+    EXPECT_EQ(seen, count);
+
+    for (const int stopAt : {5, 8192, 8193, 40000}) {
+        seen = 0;
+        ASSERT_TRUE(reader.forEachBetween(
+            session, 0, std::numeric_limits<Micros>::max(), [&](const SampleValues&) { return ++seen < stopAt; },
+            error));
+        EXPECT_EQ(seen, stopAt);
+    }
+    seen = 0;
+    EXPECT_THROW(reader.forEachBetween(
+                     session, 0, std::numeric_limits<Micros>::max(),
+                     [&](const SampleValues&) {
+                         if (++seen == 30000) throw std::runtime_error("enough");
+                         return true;
+                     },
+                     error),
+                 std::runtime_error);
+    EXPECT_EQ(seen, 30000);
+    SessionExtent extent;
+    ASSERT_TRUE(range.extent(session, extent, error)) << error.describe();
+    EXPECT_EQ(extent.samples, count);
 }
