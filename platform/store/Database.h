@@ -81,6 +81,7 @@ public:
     bool open(const std::string& path, StoreError& error);
     // Opens an existing store for reading only. `asItIs`: the file alone, without the write-ahead
     // files or any lock (SQLite's immutable), for a store no one writes and nothing is in the log of.
+    // The connection must be used by one thread at a time.
     bool openReadOnly(const std::string& path, StoreError& error, bool asItIs = false);
     void close();
     bool isOpen() const { return db_ != nullptr; }
