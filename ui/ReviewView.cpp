@@ -174,7 +174,7 @@ void ReviewView::drawEnvelope(QPainter& p, const Geometry& g, int axis, double l
         // Neighbours are joined unless the readings pause between them: a bar reaches its left
         // neighbour's, a line crosses empty columns.
         const store::Envelope::Column* b = previous >= 0 ? &e.columns[std::size_t(previous)] : nullptr;
-        if (b && c.first - b->last <= extent_.gap) {
+        if (b && ((c.continues && previous == i - 1) || c.first - b->last <= extent_.gap)) {
             const double bTop = y(b->max[axis]), bBottom = y(b->min[axis]);
             if (previous == i - 1) {
                 top = std::min(top, bBottom), bottom = std::max(bottom, bTop);

@@ -102,6 +102,17 @@ bool RangeReader::extent(ObjectId session, SessionExtent& out, StoreError& error
         usual = std::max<Micros>(steps[steps.size() / 2], 1);
     }
     out.gap = std::max<Micros>(4 * usual, 1000);
+    usualOf_ = session, usual_ = usual;
+    return true;
+}
+
+bool RangeReader::usualStep(ObjectId session, Micros& out, StoreError& error)
+{
+    if (usualOf_ != session) {
+        SessionExtent ignored;
+        if (!extent(session, ignored, error)) return false;
+    }
+    out = usual_;
     return true;
 }
 
@@ -118,51 +129,70 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
                      const std::array<float, 3>& hi) { addToColumn(out, c, count, first, last, lo, hi); };
     SummaryReader::Head head;
     if (!summary_->head(session, head)) return !failed(error);
+    Micros usual = 0;
+    if (!usualStep(session, usual, error)) return false;
+    using Take = SummaryReader::Take;
     SummaryReader::Visitor v;
-    // A block goes whole into a column when its readings all fall in it; else it is split.
-    v.decide = [&](const SummaryBlock& b, int, std::int64_t) {
-        if (b.maxTime < from || b.minTime > to) return SummaryReader::Take::out;
-        if (b.minTime >= from && b.maxTime <= to
-            && Envelope::columnOf(b.minTime, from, to, columns) == Envelope::columnOf(b.maxTime, from, to, columns))
-            return SummaryReader::Take::whole;
-        return SummaryReader::Take::split;
+    // A block goes whole into a column when its readings all fall in it. One across a column's
+    // edge waits until the rest is in: most often it changes neither column, and is not read
+    // further. So does one across two columns, when its readings cannot hold a pause (they span
+    // no more than their usual steps and one more).
+    v.decide = [&](const SummaryBlock& b, int level, std::int64_t count) {
+        if (b.maxTime < from || b.minTime > to) return Take::out;
+        const bool inside = b.minTime >= from && b.maxTime <= to;
+        const int first = inside ? Envelope::columnOf(b.minTime, from, to, columns) : -1;
+        const int last = inside ? Envelope::columnOf(b.maxTime, from, to, columns) : -1;
+        if (inside && first == last) return Take::whole;
+        if (level == kFinestLevel) return Take::later;
+        const bool steady = b.maxTime - b.minTime <= (count + 1) * usual;
+        return inside && last == first + 1 && steady ? Take::later : Take::split;
     };
     v.whole = [&](const SummaryBlock& b, std::int64_t count) {
         addTo(Envelope::columnOf(b.minTime, from, to, columns), count, b.minTime, b.maxTime, b.min, b.max);
     };
-    auto addSample = [&](const SampleValues& s) {
+    v.sample = [&](const SampleValues& s) {
         if (s.dateStamp < from || s.dateStamp > to) return;
         const std::array<float, 3> value{s.x, s.y, s.z};
         addTo(Envelope::columnOf(s.dateStamp, from, to, columns), 1, s.dateStamp, s.dateStamp, value, value);
     };
-    // The 16-reading blocks across a column's edge wait until every other block is in.
-    struct Edge {
+    struct Later {
         SummaryBlock block;
+        int level;
         std::int64_t index, count;
     };
-    std::vector<Edge> edges;
-    v.finest = [&](const SummaryBlock& b, std::int64_t index, std::int64_t count) {
-        edges.push_back({b, index, count});
+    std::vector<Later> later, finest;
+    v.later = [&](const SummaryBlock& b, int level, std::int64_t index, std::int64_t count) {
+        later.push_back({b, level, index, count});
     };
     if (!summary_->walk(session, head, v)) return !failed(error);
-    // An edge block whose readings lie within the extremes its columns already have changes
-    // none of them, whichever column each reading falls in: it is counted in the first one. The
-    // others are read, runs of neighbours in one go.
-    std::vector<const Edge*> toRead;
-    for (const Edge& edge : edges) {
-        const int first = changesNothing(out, edge.block);
-        if (first < 0) {
-            toRead.push_back(&edge);
-            continue;
+    // A block left for later whose readings hold no pause and lie within the extremes its columns
+    // already have changes none of them, whichever column each reading falls in: it is counted in
+    // the first one, and the columns after it continue it. The others are split; at the finest level their readings are read, runs of neighbours
+    // in one go, when every other block is in.
+    while (!later.empty()) {
+        std::vector<Later> round;
+        round.swap(later);
+        for (const Later& l : round) {
+            const bool steady = l.block.maxTime - l.block.minTime <= (l.count + 1) * usual;
+            const int first = steady ? changesNothing(out, l.block) : -1;
+            if (first >= 0) {
+                const int last = Envelope::columnOf(l.block.maxTime, from, to, columns);
+                out.columns[std::size_t(first)].count += l.count;
+                out.count += l.count;
+                for (int c = first + 1; c <= last; ++c) out.columns[std::size_t(c)].continues = true;
+            } else if (l.level == kFinestLevel) {
+                finest.push_back(l);
+            } else if (!summary_->walkBelow(session, head, l.level, l.index, v)) {
+                return !failed(error);
+            }
         }
-        out.columns[std::size_t(first)].count += edge.count;
-        out.count += edge.count;
     }
-    for (std::size_t i = 0; i < toRead.size();) {
+    std::sort(finest.begin(), finest.end(), [](const Later& a, const Later& b) { return a.index < b.index; });
+    for (std::size_t i = 0; i < finest.size();) {
         std::size_t end = i + 1;
-        std::int64_t count = toRead[i]->count;
-        while (end < toRead.size() && toRead[end]->index == toRead[end - 1]->index + 1) count += toRead[end++]->count;
-        summary_->readSamples(session, toRead[i]->block.firstId, count, addSample);
+        std::int64_t count = finest[i].count;
+        while (end < finest.size() && finest[end].index == finest[end - 1].index + 1) count += finest[end++].count;
+        summary_->readSamples(session, finest[i].block.firstId, count, v.sample);
         i = end;
     }
     if (failed(error)) return false;

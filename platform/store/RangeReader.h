@@ -22,12 +22,16 @@ struct Envelope {
     ObjectId session = 0;
     Micros from = 0, to = 0;
     struct Column {
-        // Readings in it; 0: nothing was recorded then (a gap). A block of 16 readings across a
-        // column's edge that changes neither column's extremes is counted (and its times taken)
-        // in the first column only: the sum over all columns is exact.
+        // Readings in it; 0: nothing was recorded then (a gap). A block of readings across a
+        // column's edge that changes neither column's extremes is counted in the first column
+        // only, and its times in neither: the sum over all columns is exact, and each column's
+        // times lie within those of its readings.
         std::int64_t count = 0;
         Micros first = 0, last = 0;
         std::array<float, 3> min{}, max{};
+        // Its readings follow the previous column's without a pause (known where a block across
+        // the edge between them was counted whole); else that is told by their times.
+        bool continues = false;
     };
     std::vector<Column> columns;
     std::int64_t count = 0;
@@ -77,8 +81,12 @@ public:
 
 private:
     bool failed(StoreError& error);
+    // The usual time between the session's readings, as its extent found it.
+    bool usualStep(ObjectId session, Micros& out, StoreError& error);
 
     SessionReader reader_;
+    ObjectId usualOf_ = 0;
+    Micros usual_ = 0;
     std::unique_ptr<SummaryReader> summary_;
 };
 

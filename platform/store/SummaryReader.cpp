@@ -51,19 +51,28 @@ bool SummaryReader::blocks(ObjectId session, int level, std::int64_t first, std:
 bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visitor)
 {
     if (head.samples == 0) return true;
+    return descend(session, head, head.topLevel, {0}, true, visitor);
+}
+
+bool SummaryReader::walkBelow(ObjectId session, const Head& head, int level, std::int64_t index,
+                              const Visitor& visitor)
+{
+    return level > kFinestLevel ? descend(session, head, level - kLevelStep, {index}, false, visitor) : true;
+}
+
+bool SummaryReader::descend(ObjectId session, const Head& head, int level, std::vector<std::int64_t> split, bool top,
+                            const Visitor& visitor)
+{
     // The blocks to split at the level, in order; contiguous ones are read in one go.
-    std::vector<std::int64_t> split{0};
     std::vector<SummaryBlock> loaded;
-    for (int level = head.topLevel; level >= kFinestLevel && !split.empty(); level -= kLevelStep) {
+    for (; level >= kFinestLevel && !split.empty(); level -= kLevelStep, top = false) {
         std::vector<std::int64_t> next;
-        // The top is one block; below it, the children of each block split above.
-        const bool top = level == head.topLevel;
         for (std::size_t i = 0; i < split.size();) {
             std::size_t end = i + 1;
             while (end < split.size() && split[end] == split[end - 1] + 1) ++end;
-            const std::int64_t first = top ? 0 : split[i] << kLevelStep;
-            const std::int64_t last =
-                std::min(top ? 0 : ((split[end - 1] + 1) << kLevelStep) - 1, ((head.samples - 1) >> level));
+            const std::int64_t first = top ? split[i] : split[i] << kLevelStep;
+            const std::int64_t last = std::min(top ? split[end - 1] : ((split[end - 1] + 1) << kLevelStep) - 1,
+                                               ((head.samples - 1) >> level));
             loaded.clear();
             if (!blocks(session, level, first, last, loaded)) return false;
             for (std::size_t k = 0; k < loaded.size(); ++k) {
@@ -72,13 +81,10 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
                 switch (visitor.decide(loaded[k], level, count)) {
                 case Take::out: break;
                 case Take::whole: visitor.whole(loaded[k], count); break;
+                case Take::later: visitor.later(loaded[k], level, index, count); break;
                 case Take::split:
-                    if (level > kFinestLevel) {
+                    if (level > kFinestLevel)
                         next.push_back(index);
-                        break;
-                    }
-                    if (visitor.finest)
-                        visitor.finest(loaded[k], index, count);
                     else
                         readSamples(session, loaded[k].firstId, count, visitor.sample);
                     break;

@@ -25,19 +25,23 @@ public:
     // False, with the connection's failure kept, when it could not be read.
     bool head(ObjectId session, Head& out);
 
-    enum class Take { out, whole, split };
+    // A block is out, wanted whole, split into the blocks below it (a 16-sample block into its
+    // samples), or left for later: handed to `later`, for the caller to take whole or split once
+    // it has seen the rest.
+    enum class Take { out, whole, split, later };
     struct Visitor {
-        // A block of the level with `count` samples: out, whole, or split.
+        // A block of the level with `count` samples: out, whole, split or later.
         std::function<Take(const SummaryBlock&, int level, std::int64_t count)> decide;
         std::function<void(const SummaryBlock&, std::int64_t count)> whole;
         // A sample of a 16-sample block that was split; in id order within the block.
         std::function<void(const SampleValues&)> sample;
-        // When set, a 16-sample block that was split comes here instead (with its index at its
-        // level), for the caller to read its samples or not.
-        std::function<void(const SummaryBlock&, std::int64_t index, std::int64_t count)> finest;
+        // A block left for later, with its level and its index there.
+        std::function<void(const SummaryBlock&, int level, std::int64_t index, std::int64_t count)> later;
     };
     // Walks the blocks level by level from the top. False when the store could not be read.
     bool walk(ObjectId session, const Head& head, const Visitor& visitor);
+    // Walks what lies below one block of a level above the finest, as walk() would have.
+    bool walkBelow(ObjectId session, const Head& head, int level, std::int64_t index, const Visitor& visitor);
 
     // `count` samples of the session from the one with this id on, in id order.
     void readSamples(ObjectId session, ObjectId firstId, std::int64_t count,
@@ -53,6 +57,9 @@ public:
     }
 
 private:
+    // Walks the blocks at `level` under those to split one level up (`top`: the top block itself).
+    bool descend(ObjectId session, const Head& head, int level, std::vector<std::int64_t> split, bool top,
+                 const Visitor& visitor);
     bool blocks(ObjectId session, int level, std::int64_t first, std::int64_t last, std::vector<SummaryBlock>& out);
 
     Database& db_;

@@ -81,6 +81,14 @@ TEST(RangeReader, EachColumnHoldsTheExtremesOfItsRowsAtEveryZoom)
                 EXPECT_EQ(got.min, w.min);
                 EXPECT_EQ(got.max, w.max);
             }
+            // A pause is drawn between neighbours where the readings pause, and nowhere else.
+            for (int i = 1; i < columns; ++i) {
+                const Envelope::Column &a = want[std::size_t(i - 1)], &b = want[std::size_t(i)];
+                if (!a.count || !b.count) continue;
+                const Envelope::Column &gotA = e.columns[std::size_t(i - 1)], &gotB = e.columns[std::size_t(i)];
+                ASSERT_EQ(gotB.continues || gotB.first - gotA.last <= extent.gap, b.first - a.last <= extent.gap)
+                    << "between columns " << i - 1 << " and " << i << " of " << columns << " over " << span;
+            }
             // Columns begin where the arithmetic puts them (narrower than a microsecond: none).
             for (int i = 1; i < columns; ++i) {
                 const Micros s = Envelope::columnStart(i, from, to, columns);
