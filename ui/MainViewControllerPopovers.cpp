@@ -66,14 +66,14 @@ void MainViewController::showUnit(review::ValueUnit unit)
 
 void MainViewController::offerExportFormats()
 {
-    // A tap (E) writes the .asc file as ever; the arrow (or Shift+E) offers CSV, whose times keep
+    // A tap (E) writes the .asc file as ever; holding it (or Shift+E) offers CSV, whose times keep
     // their microseconds.
     auto* menu = new QMenu(ui_->exportButton);
     menu->addAction("Whole session as .asc (E)", this, [this] { exportSession(SessionExport::Format::asc); });
     menu->addAction("Whole session as CSV, microsecond times (Shift+E)", this,
                     [this] { exportSession(SessionExport::Format::csv); });
     ui_->exportButton->setMenu(menu);
-    ui_->exportButton->setPopupMode(QToolButton::MenuButtonPopup);
+    ui_->exportButton->setPopupMode(QToolButton::DelayedPopup);
     auto* csv = new QShortcut(QKeySequence("Shift+E"), view_);
     connect(csv, &QShortcut::activated, this, [this] { exportSession(SessionExport::Format::csv); });
 }

@@ -129,8 +129,9 @@ void ReviewView::paintEvent(QPaintEvent*)
         p.drawText(g.plot, Qt::AlignCenter, "This session holds no saved readings yet");
         return;
     }
-    drawLanes(p, g);
+    // The time grid under the readings, so that it never reads as a gap.
     drawTimeAxis(p, g);
+    drawLanes(p, g);
     drawOverview(p, g);
     // A cursor on a marker shows between its dashes.
     drawCursors(p, g);
@@ -334,8 +335,8 @@ void ReviewView::drawCursors(QPainter& p, const Geometry& g) const
         if (!cursors_[i]) continue;
         const double x = std::floor(xOf(*cursors_[i])) + 0.5;
         p.setPen(QPen(QColor(220, 38, 38), 1, i ? Qt::DashLine : Qt::SolidLine));
-        p.drawLine(QPointF(x, g.plot.top() - 4), QPointF(x, g.plot.bottom()));
-        p.drawText(QRectF(x + 3, g.plot.top() - 14, 20, 14), Qt::AlignLeft, i ? "B" : "A");
+        p.drawLine(QPointF(x, g.plot.top()), QPointF(x, g.plot.bottom()));
+        p.drawText(QRectF(x + 3, g.plot.top() + 1, 20, 14), Qt::AlignLeft, i ? "B" : "A");
     }
 }
 
