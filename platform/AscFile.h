@@ -4,18 +4,16 @@
 // line and one line per sample, "yyyy-MM-dd HH:mm:ss.SSS<tab>x<tab>y<tab>z<line feed>" in local
 // time and number text (see NumberText.h).
 //
-// Samples are streamed through a fixed buffer into a temporary file beside the target, so memory
-// stays bounded whatever the length of the session. commit() syncs the file and renames it over
-// the target; until then, and after any failure, an earlier file of that name is left as it was and
-// the temporary file is removed. Writer errors are remembered and reported once, by commit().
+// Samples are streamed into a temporary file that takes the target's place only when complete
+// (see ExportFile.h), so memory stays bounded whatever the length of the session.
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/DateFormatter.h"
+#include "platform/ExportFile.h"
 
 namespace platform {
 
@@ -23,6 +21,11 @@ namespace platform {
 // the same name are told apart by their place among them (1 for the first, which keeps the plain
 // name): the second is "yyyy-MM-dd-HH-mm-ss-2.asc", and so on.
 std::string ascFileName(Micros sessionStart, int ordinal = 1);
+
+// The name of the file of a stretch of a session: its session's file name (see above) with the
+// stretch's first and last moments in local time before the extension, and the extension given:
+// "2011-03-05-14-07-09_14-10-00.250-14-10-05.500.csv".
+std::string rangeFileName(const std::string& sessionFileName, Micros from, Micros to, std::string_view extension);
 
 // A session as its file name sees it: its start, and its id to order equal starts.
 struct AscFileSession {
@@ -63,9 +66,9 @@ public:
     AscFile(std::string folder, std::string fileName);
     // The target is folder + "/" + ascFileName(sessionStart, ordinal).
     AscFile(std::string folder, Micros sessionStart, int ordinal = 1);
-    ~AscFile(); // removes the temporary file unless committed
-    AscFile(const AscFile&) = delete;
-    AscFile& operator=(const AscFile&) = delete;
+
+    // commit() never replaces a file: it takes the first free numbered name (see ExportFile.h).
+    void keepExisting() { file_.keepExisting(); }
 
     // Creates the temporary file and writes the byte-order mark and the header line. Temporary
     // files of the same target left behind by an export that never finished are removed first.
@@ -77,33 +80,21 @@ public:
 
     // Writes out the rest, syncs, and puts the file in place of the target.
     // False, with error() set, when anything failed since open(); the target is then untouched.
-    bool commit();
+    bool commit() { return file_.commit(); }
 
-    const std::string& path() const { return path_; }
+    // The target; after commit(), the name the file was given.
+    const std::string& path() const { return file_.path(); }
     // "cannot write <path>: <reason>", empty while all is well.
-    const std::string& error() const { return error_; }
+    const std::string& error() const { return file_.error(); }
     // Data lines added so far, the header not counted.
     std::uint64_t linesWritten() const { return lines_; }
 
 private:
-    enum class State { Idle, Open, Committed, Failed };
-
-    bool flush();
-    void fail(const char* reason);
-    void fail(int errorNumber);
-    void removeTemporary();
     void appendAscii(std::string_view text);
 
-    std::string folder_;
-    std::string path_;
-    std::string tempPath_;
-    int fd_ = -1;
-    State state_ = State::Idle;
-    std::string error_;
+    ExportFile file_;
     std::uint64_t lines_ = 0;
     AscLine line_;
-    std::vector<char> buffer_;
-    std::size_t used_ = 0;
 };
 
 } // namespace platform

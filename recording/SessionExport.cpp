@@ -2,6 +2,10 @@
 #include "recording/SessionExport.h"
 
 #include "platform/AscFile.h"
+#include "platform/CsvFile.h"
+
+#include <limits>
+#include <type_traits>
 
 SessionExport::SessionExport(Request request, QObject* parent) : QObject(parent), request_(std::move(request)) {}
 
@@ -28,14 +32,36 @@ void SessionExport::run()
         report(false, "cannot read the session from the store: " + error.describe(), 0);
         return;
     }
-    // Streamed line by line into a temporary file that replaces the target only when complete.
-    platform::AscFile file(request_.folder, request_.fileName);
-    if (!file.open()) {
-        report(false, file.error(), 0);
-        return;
+    std::string problem;
+    if (request_.format == Format::asc) {
+        platform::AscFile file(request_.folder, request_.fileName);
+        if (write(file, reader, problem)) return report(true, file.path(), std::int64_t(file.linesWritten()));
+    } else {
+        platform::CsvFile file(request_.folder, request_.fileName, platform::CsvTimes::both, request_.sessionStart);
+        if (write(file, reader, problem)) return report(true, file.path(), std::int64_t(file.linesWritten()));
     }
-    const bool read = reader.forEach(
-        request_.snapshot,
+    report(false, problem, 0);
+}
+
+// Streamed line by line into a temporary file that takes the target's place only when complete.
+template <class File>
+bool SessionExport::write(File& file, store::SessionReader& reader, std::string& problem)
+{
+    if (request_.range) file.keepExisting();
+    bool opened = false;
+    if constexpr (std::is_same_v<File, platform::CsvFile>)
+        opened = file.open(request_.preamble);
+    else
+        opened = file.open();
+    if (!opened) {
+        problem = file.error();
+        return false;
+    }
+    const auto [from, to] = request_.range.value_or(
+        std::pair(std::numeric_limits<platform::Micros>::min(), std::numeric_limits<platform::Micros>::max()));
+    store::StoreError error;
+    const bool read = reader.forEachBetween(
+        request_.snapshot, from, to,
         [&](const store::SampleValues& s) {
             file.addSample(s.dateStamp, s.x, s.y, s.z);
             written_.fetch_add(1, std::memory_order_relaxed);
@@ -43,12 +69,12 @@ void SessionExport::run()
         },
         error);
     if (!read) {
-        report(false, "cannot read the session from the store: " + error.describe(), 0);
-        return;
+        problem = "cannot read the session from the store: " + error.describe();
+        return false;
     }
     if (!file.commit()) {
-        report(false, file.error(), 0);
-        return;
+        problem = file.error();
+        return false;
     }
-    report(true, file.path(), std::int64_t(file.linesWritten()));
+    return true;
 }

@@ -110,7 +110,8 @@ AnalysisPanel::AnalysisPanel(QWidget* parent) : QWidget(parent), ui_(std::make_u
     QTableWidget* table = ui_->levelsTable;
     table->setColumnCount(5);
     table->setRowCount(4);
-    table->setHorizontalHeaderLabels({"RMS (g)", "Peak (g)", "Crest", "Velocity RMS\n(mm/s)", "ISO zone"});
+    table->setHorizontalHeaderLabels({"RMS", "Peak", "Crest", "Velocity RMS\n(mm/s)", "ISO zone"});
+    setValueUnit(unit_);
     table->setVerticalHeaderLabels({"X", "Y", "Z", "|a|"});
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -198,6 +199,7 @@ void AnalysisPanel::showNothing(const QString& why, const QString& source)
 {
     ui_->sourceLabel->setText(source);
     ui_->spectrumPlot->showNothing(why);
+    levels_.reset();
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 5; ++column)
             cell(ui_->levelsTable, row, column, QString())->setBackground(Qt::NoBrush);
@@ -207,10 +209,10 @@ void AnalysisPanel::showNothing(const QString& why, const QString& source)
 void AnalysisPanel::fillLevels(const analysis::Result& result)
 {
     QTableWidget* table = ui_->levelsTable;
+    levels_ = {result.axes[0].levels, result.axes[1].levels, result.axes[2].levels, result.magnitude};
+    fillAmplitudes();
     for (int row = 0; row < 4; ++row) {
-        const analysis::Levels& levels = row < 3 ? result.axes[std::size_t(row)].levels : result.magnitude;
-        cell(table, row, 0, QString::number(levels.rms, 'f', 4));
-        cell(table, row, 1, QString::number(levels.peak, 'f', 4));
+        const analysis::Levels& levels = (*levels_)[std::size_t(row)];
         cell(table, row, 2, QString::number(levels.crest, 'f', 2));
         QTableWidgetItem* zone = cell(table, row, 4, QString());
         if (row == 3 || !result.hasVelocity) {
@@ -235,5 +237,27 @@ void AnalysisPanel::fillLevels(const analysis::Result& result)
         zone->setToolTip(result.isoVerdict
                              ? meaning
                              : "Zone " + zone->text() + " of the " + velocityBand(result) + ", " + notAVerdict(result));
+    }
+}
+
+void AnalysisPanel::setValueUnit(review::ValueUnit unit)
+{
+    unit_ = unit;
+    const QString name = review::unitName(unit);
+    for (int column : {0, 1}) {
+        QTableWidgetItem* header = ui_->levelsTable->horizontalHeaderItem(column);
+        if (header) header->setText(QString("%1 (%2)").arg(column ? "Peak" : "RMS", name));
+    }
+    fillAmplitudes();
+}
+
+void AnalysisPanel::fillAmplitudes()
+{
+    if (!levels_) return;
+    const double f = review::unitFactor(unit_);
+    for (int row = 0; row < 4; ++row) {
+        const analysis::Levels& levels = (*levels_)[std::size_t(row)];
+        cell(ui_->levelsTable, row, 0, QString::number(levels.rms * f, 'f', 4));
+        cell(ui_->levelsTable, row, 1, QString::number(levels.peak * f, 'f', 4));
     }
 }

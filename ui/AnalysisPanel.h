@@ -7,10 +7,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <memory>
+#include <optional>
 
 #include "recording/AnalysisOptions.h"
 #include "analysis/Result.h"
+#include "ui/ReviewScale.h"
 
 namespace Ui {
 class AnalysisPanel;
@@ -31,6 +34,9 @@ public:
     void showResult(const analysis::Result& result, const QString& source);
     void showNothing(const QString& why, const QString& source);
 
+    // The unit of the levels' RMS and peak (the spectrum keeps its own).
+    void setValueUnit(review::ValueUnit unit);
+
     SpectrumPlot* plot() const;
     QTableWidget* levelsTable() const;
 
@@ -42,8 +48,12 @@ signals:
 private:
     void readControls();
     void fillLevels(const analysis::Result& result);
+    void fillAmplitudes();
 
     std::unique_ptr<Ui::AnalysisPanel> ui_;
     AnalysisOptions options_;
     bool updating_ = false;
+    review::ValueUnit unit_ = review::ValueUnit::g;
+    // The levels on show, in g, per axis and for |a|; none after showNothing.
+    std::optional<std::array<analysis::Levels, 4>> levels_;
 };

@@ -49,6 +49,7 @@ void AnalysisPanelController::toggle(QWidget* screen, QBoxLayout* row)
         row->addWidget(panel_);
         std::vector<std::string> problems;
         panel_->setOptions(AnalysisOptions::fromStored(root_.managedObjectContext()->settings(), &problems));
+        panel_->setValueUnit(review::unitFromStored(root_.managedObjectContext()->settings()));
         for (const std::string& problem : problems) platform::log("stored analysis setting ignored: " + problem);
         connect(panel_, &AnalysisPanel::optionsChanged, this, &AnalysisPanelController::optionsChanged);
         connect(panel_, &AnalysisPanel::exportRequested, this, &AnalysisPanelController::exportAnalysis);

@@ -154,7 +154,8 @@ void MainViewController::connectControls()
     connect(ui_->newSessionButton, &QToolButton::clicked, this, &MainViewController::startNewSessionPressed);
     connect(ui_->clearSessionButton, &QToolButton::clicked, this, &MainViewController::deleteSessionPressed);
     connect(ui_->sessionsButton, &QToolButton::clicked, this, &MainViewController::loadSessionButtonPressed);
-    connect(ui_->exportButton, &QToolButton::clicked, this, &MainViewController::exportSession);
+    connect(ui_->exportButton, &QToolButton::clicked, this, [this] { exportSession(); });
+    offerExportFormats();
     connect(ui_->settingsButton, &QToolButton::clicked, this, &MainViewController::settingsButtonPressed);
     connect(ui_->undoButton, &QToolButton::clicked, this, &MainViewController::undoButtonPressed);
     connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
@@ -393,9 +394,9 @@ void MainViewController::undoButtonPressed()
     sessions_.undo();
 }
 
-void MainViewController::exportSession()
+void MainViewController::exportSession(SessionExport::Format format)
 {
-    sessions_.exportActiveSession();
+    sessions_.exportActiveSession(format);
 }
 
 // ---- the analysis panel ----

@@ -18,6 +18,7 @@
 #include "ui/AnalysisPanelController.h"
 #include "ui/SessionActionsController.h"
 #include "ui/TraceBuffer.h"
+#include "ui/ReviewScale.h"
 #include "ui/ViewRow.h"
 
 namespace Ui {
@@ -58,7 +59,7 @@ public:
     void startNewSessionPressed();
     void deleteSessionPressed();
     void loadSessionButtonPressed();
-    void exportSession();
+    void exportSession(SessionExport::Format format = SessionExport::Format::asc);
     void settingsButtonPressed();
     // Drops a marker in the active session at this moment while recording (M); its text names
     // the time, and may be changed afterwards.
@@ -120,6 +121,9 @@ private:
     void showFolderOf(const QString& path);
     void placeNotice();
     void showReview(bool shown);
+    // Review and the analysis panel show values in this unit.
+    void showUnit(review::ValueUnit unit);
+    void offerExportFormats();
     // The reviewed session's markers to the review, as they are now.
     void showReviewMarkers();
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -33,6 +33,12 @@ void MainViewController::showReview(bool shown)
                     if (!analysis_.isShown()) spectrumButtonPressed();
                     analysis_.analyseRange(session, from, to);
                 });
+        connect(review_, &ReviewView::rangeExportRequested, this,
+                [this](store::ObjectId session, platform::Micros from, platform::Micros to, bool csv) {
+                    sessions_.exportRange(session, from, to,
+                                          csv ? SessionExport::Format::csv : SessionExport::Format::asc);
+                });
+        review_->setUnit(review::unitFromStored(keeper_.context()->settings()));
         connect(review_, &ReviewView::markerRequested, this, [this](store::ObjectId session, platform::Micros at) {
             const std::string clock = platform::formatDate(at, "HH:mm:ss");
             if (recorder_.addMarkerAt(Session(keeper_.context(), session), at, "Marker " + clock) != 0) saveSoon()();

@@ -129,4 +129,37 @@ QString durationLabel(platform::Micros d)
     return QString("%1 s").arg(double(d) / 1e6, 0, 'f', a < 60e6 ? 4 : 1);
 }
 
+ValueUnit unitFromStored(const std::map<std::string, std::string>& settings)
+{
+    const auto found = settings.find(kUnitSetting);
+    return found != settings.end() && found->second == "m/s2" ? ValueUnit::metresPerSecondSquared : ValueUnit::g;
+}
+
+std::string unitToStored(ValueUnit unit)
+{
+    return unit == ValueUnit::g ? "g" : "m/s2";
+}
+
+double unitFactor(ValueUnit unit)
+{
+    return unit == ValueUnit::g ? 1.0 : kStandardGravity;
+}
+
+QString unitName(ValueUnit unit)
+{
+    return unit == ValueUnit::g ? QString("g") : QString("m/s²");
+}
+
+const std::vector<double>& fullScales(ValueUnit unit)
+{
+    static const std::vector<double> g{0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 16};
+    static const std::vector<double> metric{0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 160};
+    return unit == ValueUnit::g ? g : metric;
+}
+
+QString fullScaleLabel(ValueUnit unit, int step)
+{
+    return QString("±%1 %2").arg(fullScales(unit)[std::size_t(step)]).arg(unitName(unit));
+}
+
 } // namespace review

@@ -23,15 +23,25 @@ const std::array<QColor, 3>& axisColours()
 }
 const char* const axisNames[3] = {"X", "Y", "Z"};
 
-constexpr int headerHeight = 40, leftMargin = 70, rightMargin = 14, timeAxisHeight = 36, overviewHeight = 46;
+constexpr int headerHeight = 58, leftMargin = 70, rightMargin = 14, timeAxisHeight = 36, overviewHeight = 46;
 
-// The lowest and highest of an axis in what is drawn, a little wider, never narrower than 2 mg.
-std::pair<double, double> visibleRange(const store::Envelope& e, int axis)
+// The lowest and highest of the axes in what is drawn, in g; nothing when nothing is drawn.
+std::optional<std::pair<double, double>> extremes(const store::Envelope& e, int firstAxis, int lastAxis)
 {
     double lo = INFINITY, hi = -INFINITY;
     for (const store::Envelope::Column& c : e.columns)
-        if (c.count) lo = std::min(lo, double(c.min[axis])), hi = std::max(hi, double(c.max[axis]));
-    if (!std::isfinite(lo)) return {-1.0, 1.0};
+        if (c.count)
+            for (int axis = firstAxis; axis <= lastAxis; ++axis)
+                lo = std::min(lo, double(c.min[axis])), hi = std::max(hi, double(c.max[axis]));
+    if (!std::isfinite(lo)) return std::nullopt;
+    return std::pair(lo, hi);
+}
+
+// A little wider than the extremes, never narrower than 2 mg.
+std::pair<double, double> padded(std::optional<std::pair<double, double>> range)
+{
+    if (!range) return {-1.0, 1.0};
+    const auto [lo, hi] = *range;
     const double pad = std::max((hi - lo) * 0.06, 0.001);
     return {lo - pad, hi + pad};
 }
@@ -47,6 +57,10 @@ ReviewView::ReviewView(std::string storePath, QWidget* parent) : QWidget(parent)
     pal.setColor(QPalette::Window, Qt::white);
     setPalette(pal);
     connect(&loader_, &ReviewLoader::loaded, this, &ReviewView::loaded);
+    // Two fingers zoom time about the point between them.
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    grabGesture(Qt::PinchGesture);
+    buildControls();
 }
 
 ReviewView::~ReviewView() = default;
@@ -59,7 +73,8 @@ ReviewView::Geometry ReviewView::areas() const
     g.plot = QRectF(leftMargin, headerHeight, w, std::max(bottom - headerHeight, 30.0));
     const double gap = 8, lane = (g.plot.height() - 2 * gap) / 3;
     for (int a = 0; a < 3; ++a)
-        g.lanes[std::size_t(a)] = QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
+        g.lanes[std::size_t(a)] =
+            overlaid_ ? g.plot : QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
     g.timeAxis = QRectF(g.plot.left(), g.plot.bottom(), w, timeAxisHeight);
     g.overview = QRectF(g.plot.left(), g.timeAxis.bottom() + 4, w, overviewHeight - 8);
     return g;
@@ -103,20 +118,45 @@ void ReviewView::paintEvent(QPaintEvent*)
         p.drawText(rect(), Qt::AlignCenter, "Cannot read the session: " + shown_->problem);
         return;
     }
-    // Beside the list of markers when it shows.
-    const double listLeft = markerList_ && !markerList_->isHidden() ? markerList_->x() - 8 : width() - 8;
-    p.drawText(QRectF(8, 2, listLeft - 8, headerHeight - 4), Qt::AlignLeft | Qt::AlignVCenter, readout());
+    // The session beside the controls, what the cursors read below them.
+    const QStringList lines = readout().split('\n');
+    const double controlsLeft = scaleBox_ ? scaleBox_->x() - 8 : width() - 8;
+    p.drawText(QRectF(8, 4, controlsLeft - 8, 28), Qt::AlignLeft | Qt::AlignVCenter, lines.front());
     p.setFont(font());
+    p.drawText(QRectF(8, 32, width() - 16, headerHeight - 34), Qt::AlignLeft | Qt::AlignVCenter,
+               lines.size() > 1 ? lines[1] : QString());
     if (shown_ && extent_.samples == 0) {
         p.drawText(g.plot, Qt::AlignCenter, "This session holds no saved readings yet");
         return;
     }
-    drawLanes(p, g);
+    // The time grid under the readings, so that it never reads as a gap.
     drawTimeAxis(p, g);
+    drawLanes(p, g);
     drawOverview(p, g);
     // A cursor on a marker shows between its dashes.
     drawCursors(p, g);
     drawMarkers(p, g);
+}
+
+std::pair<double, double> ReviewView::valueRange(const store::Envelope& e, int axis) const
+{
+    const double f = review::unitFactor(unit_);
+    // Overlaid, the axes share one scale.
+    const auto seen = overlaid_ ? extremes(e, 0, 2) : extremes(e, axis, axis);
+    if (fixedScale_ < 0) {
+        const auto [lo, hi] = padded(seen);
+        return {lo * f, hi * f};
+    }
+    // A fixed full scale about the middle of what is visible, held to a fifth of it so that it
+    // does not shift with every small change.
+    const double half = review::fullScales(unit_)[std::size_t(fixedScale_)], grid = half / 5;
+    const double middle = seen ? std::round((seen->first + seen->second) / 2 * f / grid) * grid : 0.0;
+    return {middle - half, middle + half};
+}
+
+std::pair<double, double> ReviewView::laneRange(int axis) const
+{
+    return shown_ ? valueRange(shown_->envelope, axis) : std::pair(-1.0, 1.0);
 }
 
 void ReviewView::drawLanes(QPainter& p, const Geometry& g) const
@@ -126,27 +166,32 @@ void ReviewView::drawLanes(QPainter& p, const Geometry& g) const
                      b = xOf(std::max(selection_->first, selection_->second));
         p.fillRect(QRectF(a, g.plot.top(), std::max(b - a, 1.0), g.plot.height()), QColor(255, 220, 120, 110));
     }
+    QFont small = font();
+    small.setPixelSize(11);
     for (int axis = 0; axis < 3; ++axis) {
         const QRectF& lane = g.lanes[std::size_t(axis)];
-        p.setPen(QColor(203, 213, 225));
-        p.drawRect(lane);
-        if (!shown_) continue;
-        const auto [lo, hi] = visibleRange(shown_->envelope, axis);
-        // g ticks, at least 22 px apart.
-        const double step = review::roundStep(hi - lo, lane.height(), 22);
-        const int decimals = std::max(0, int(-std::floor(std::log10(step))));
-        for (double v : review::ticks(lo, hi, step)) {
-            const double y = lane.bottom() - (v - lo) / (hi - lo) * lane.height();
-            p.setPen(QColor(226, 232, 240));
-            p.drawLine(QPointF(lane.left(), y), QPointF(lane.right(), y));
-            p.setPen(QColor(71, 85, 105));
-            p.drawLine(QPointF(lane.left() - 4, y), QPointF(lane.left(), y));
-            p.drawText(QRectF(0, y - 8, lane.left() - 7, 16), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(v, 'f', std::min(decimals, 6)));
+        const QColor& colour = axisColours()[std::size_t(axis)];
+        // Overlaid, the lane and its scale are drawn once, and the names side by side.
+        const bool first = !overlaid_ || axis == 0;
+        p.setPen(colour);
+        p.drawText(QRectF(4 + (overlaid_ ? 14 * axis : 0), lane.top(), 20, 18), Qt::AlignLeft | Qt::AlignTop,
+                   axisNames[axis]);
+        if (first) {
+            p.setPen(QColor(203, 213, 225));
+            p.drawRect(lane);
         }
-        p.setPen(axisColours()[std::size_t(axis)]);
-        p.drawText(QRectF(4, lane.top(), 20, 18), Qt::AlignLeft | Qt::AlignTop, axisNames[axis]);
-        p.drawText(QRectF(4, lane.bottom() - 18, 30, 18), Qt::AlignLeft | Qt::AlignBottom, "g");
+        if (!shown_) continue;
+        const auto [lo, hi] = valueRange(shown_->envelope, axis);
+        if (first) {
+            drawValueAxis(p, lane, lo, hi);
+            p.setPen(overlaid_ ? QColor(31, 41, 51) : colour);
+            p.drawText(QRectF(4, lane.bottom() - 18, 60, 18), Qt::AlignLeft | Qt::AlignBottom, review::unitName(unit_));
+            p.setFont(small);
+            p.setPen(QColor(100, 116, 139));
+            p.drawText(QRectF(4, lane.bottom() - 32, 60, 14), Qt::AlignLeft | Qt::AlignBottom,
+                       fixedScale_ < 0 ? QString("auto") : QString("±%1").arg(review::fullScales(unit_)[std::size_t(fixedScale_)]));
+            p.setFont(font());
+        }
         p.save();
         p.setClipRect(lane.adjusted(0, 0, 1, 1));
         if (shown_->envelope.hasReadings)
@@ -157,11 +202,28 @@ void ReviewView::drawLanes(QPainter& p, const Geometry& g) const
     }
 }
 
+void ReviewView::drawValueAxis(QPainter& p, const QRectF& lane, double lo, double hi) const
+{
+    // Ticks at least 22 px apart.
+    const double step = review::roundStep(hi - lo, lane.height(), 22);
+    const int decimals = std::max(0, int(-std::floor(std::log10(step))));
+    for (double v : review::ticks(lo, hi, step)) {
+        const double y = lane.bottom() - (v - lo) / (hi - lo) * lane.height();
+        p.setPen(QColor(226, 232, 240));
+        p.drawLine(QPointF(lane.left(), y), QPointF(lane.right(), y));
+        p.setPen(QColor(71, 85, 105));
+        p.drawLine(QPointF(lane.left() - 4, y), QPointF(lane.left(), y));
+        p.drawText(QRectF(0, y - 8, lane.left() - 7, 16), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::number(v, 'f', std::min(decimals, 6)));
+    }
+}
+
 void ReviewView::drawEnvelope(QPainter& p, const Geometry& g, int axis, double lo, double hi) const
 {
     const store::Envelope& e = shown_->envelope;
     const QRectF& lane = g.lanes[std::size_t(axis)];
-    auto y = [&](double v) { return lane.bottom() - (v - lo) / (hi - lo) * lane.height(); };
+    const double f = review::unitFactor(unit_);
+    auto y = [&](double v) { return lane.bottom() - (v * f - lo) / (hi - lo) * lane.height(); };
     const int n = int(e.columns.size());
     std::vector<QLineF> lines;
     lines.reserve(std::size_t(n) * 2);
@@ -194,9 +256,10 @@ void ReviewView::drawReadings(QPainter& p, const Geometry& g, int axis, double l
 {
     const std::vector<store::SampleValues>& r = shown_->envelope.readings;
     const QRectF& lane = g.lanes[std::size_t(axis)];
+    const double f = review::unitFactor(unit_);
     auto value = [axis](const store::SampleValues& s) { return axis == 0 ? s.x : axis == 1 ? s.y : s.z; };
     auto at = [&](const store::SampleValues& s) {
-        return QPointF(xOf(s.dateStamp), lane.bottom() - (value(s) - lo) / (hi - lo) * lane.height());
+        return QPointF(xOf(s.dateStamp), lane.bottom() - (value(s) * f - lo) / (hi - lo) * lane.height());
     };
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setPen(QPen(axisColours()[std::size_t(axis)], 1.2));
@@ -237,7 +300,7 @@ void ReviewView::drawOverview(QPainter& p, const Geometry& g) const
         const store::Envelope& o = *overview_;
         const int n = int(o.columns.size());
         for (int axis = 0; axis < 3; ++axis) {
-            const auto [lo, hi] = visibleRange(o, axis);
+            const auto [lo, hi] = padded(extremes(o, axis, axis));
             std::vector<QLineF> lines;
             for (int i = 0; i < n; ++i) {
                 const store::Envelope::Column& c = o.columns[std::size_t(i)];
@@ -272,8 +335,8 @@ void ReviewView::drawCursors(QPainter& p, const Geometry& g) const
         if (!cursors_[i]) continue;
         const double x = std::floor(xOf(*cursors_[i])) + 0.5;
         p.setPen(QPen(QColor(220, 38, 38), 1, i ? Qt::DashLine : Qt::SolidLine));
-        p.drawLine(QPointF(x, g.plot.top() - 4), QPointF(x, g.plot.bottom()));
-        p.drawText(QRectF(x + 3, g.plot.top() - 14, 20, 14), Qt::AlignLeft, i ? "B" : "A");
+        p.drawLine(QPointF(x, g.plot.top()), QPointF(x, g.plot.bottom()));
+        p.drawText(QRectF(x + 3, g.plot.top() + 1, 20, 14), Qt::AlignLeft, i ? "B" : "A");
     }
 }
 
@@ -282,21 +345,24 @@ QString ReviewView::readout() const
     QString text = QString("Review · %1 readings")
                        .arg(QString::fromStdString(platform::groupedCount(static_cast<long long>(extent_.samples))));
     if (follow_) text += " · following the newest";
+    text += '\n';
+    const double f = review::unitFactor(unit_);
     for (int i = 0; i < 2; ++i) {
         if (!cursors_[i] || !cursorReadings_[i]) continue;
         const store::SampleValues& s = *cursorReadings_[i];
-        text += QString("   %1 %2  X %3  Y %4  Z %5 g")
+        text += QString("%1 %2  X %3  Y %4  Z %5 %6     ")
                     .arg(i ? "B" : "A", review::clockLabel(s.dateStamp, 1))
-                    .arg(double(s.x), 0, 'f', 4)
-                    .arg(double(s.y), 0, 'f', 4)
-                    .arg(double(s.z), 0, 'f', 4);
+                    .arg(double(s.x) * f, 0, 'f', 4)
+                    .arg(double(s.y) * f, 0, 'f', 4)
+                    .arg(double(s.z) * f, 0, 'f', 4)
+                    .arg(review::unitName(unit_));
     }
     if (cursorReadings_[0] && cursorReadings_[1] && cursors_[0] && cursors_[1]) {
         const platform::Micros d = std::llabs(cursorReadings_[1]->dateStamp - cursorReadings_[0]->dateStamp);
-        text += QString("\nB − A %1").arg(review::durationLabel(d));
+        text += QString("B − A %1").arg(review::durationLabel(d));
         if (d > 0) text += QString(" = %1 Hz").arg(1e6 / double(d), 0, 'g', 6);
     } else if (selection_) {
-        text += "\nSelected " + review::durationLabel(std::llabs(selection_->second - selection_->first));
+        text += "Selected " + review::durationLabel(std::llabs(selection_->second - selection_->first));
     }
     return text;
 }

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Review of a stored session, in the place of the live traces: the three axes (X black, Y green,
-// Z blue) each in its lane with a g scale fitted to what is visible, a time axis in local clock
+// Z blue) each in its lane or all in one, with a scale fitted to what is visible or fixed, in g or
+// m/s², a time axis in local clock
 // time with the time since the session's start, and an overview strip of the whole session with
 // the visible stretch marked. Each pixel column shows the lowest and highest reading it covers;
 // when there are no more readings than columns they are drawn one by one, as points when few, and
 // readings further apart than the session's usual spacing are never joined.
 //
-// Wheel and +/- zoom, a drag and the arrows pan, Home/End go to either end (End follows the newest
-// readings while recording), F fits all. A click places a cursor (a second one measures the time
-// between them and its frequency), C takes them away; a shift-drag selects a stretch to analyse.
+// Wheel, pinch and +/- zoom, a drag and the arrows pan, Home/End go to either end (End follows the
+// newest readings while recording), F fits all. A click places a cursor (a second one measures the
+// time between them and its frequency), C takes them away; a shift-drag selects a stretch to
+// analyse. X exports the selection (or what lies between the cursors). [ and ] step through the
+// fixed scales, A scales to what is visible again, O overlays the axes in one lane.
 // The session's markers are amber lines with their text; the list in the header (Shift+M) goes
 // to one, and M marks the moment of cursor A.
 // Everything is read on the loader's thread: the window draws the latest answer.
@@ -22,8 +25,10 @@
 #include <vector>
 
 #include "ui/ReviewLoader.h"
+#include "ui/ReviewScale.h"
 
 class QComboBox;
+class QToolButton;
 
 class ReviewView : public QWidget {
     Q_OBJECT
@@ -61,6 +66,26 @@ public:
     QRectF plotArea() const { return areas().plot; }
     QComboBox* markerList() const { return markerList_; }
 
+    // ---- how values are shown ----
+    void setUnit(review::ValueUnit unit);
+    review::ValueUnit unit() const { return unit_; }
+    // Scaled to what is visible (-1), or a fixed full scale: its place in review::fullScales.
+    void setFixedScale(int step);
+    int fixedScale() const { return fixedScale_; }
+    // The three axes in one lane rather than each in its own.
+    void setOverlaid(bool overlaid);
+    bool overlaid() const { return overlaid_; }
+    // A lane's lowest and highest value as drawn, in the unit.
+    std::pair<double, double> laneRange(int axis) const;
+    // The header's text: the session, then what the cursors read.
+    QString readoutText() const { return readout(); }
+
+    // The stretch an export takes: the selection, else from one cursor's reading to the other's.
+    std::optional<std::pair<platform::Micros, platform::Micros>> exportableRange() const;
+    // Asks for the export of that stretch; nothing without one.
+    void exportRange(bool csv);
+    QToolButton* exportButton() const { return exportButton_; }
+
 signals:
     // A stretch chosen by a shift-drag.
     void rangeSelected(store::ObjectId session, platform::Micros from, platform::Micros to);
@@ -68,6 +93,8 @@ signals:
     void leaveRequested();
     // M: a marker asked for at this moment of the session (cursor A's).
     void markerRequested(store::ObjectId session, platform::Micros at);
+    // The samples with from <= time <= to, to a file (CSV, else .asc).
+    void rangeExportRequested(store::ObjectId session, platform::Micros from, platform::Micros to, bool csv);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -93,6 +120,9 @@ private:
     // ---- the view's range ----
     void setRange(platform::Micros from, platform::Micros to, bool follow = false);
     void zoom(double factor, platform::Micros around);
+    // A pinch: `scale` > 1 spreads the fingers, showing less time about the point between them.
+    void pinch(double scale, QPointF at);
+    bool gesture(QEvent* event);
     void pan(double fraction);
     void fitAll();
     void goToEnd();
@@ -102,6 +132,7 @@ private:
 
     // ---- drawing ----
     void drawLanes(QPainter& p, const Geometry& g) const;
+    void drawValueAxis(QPainter& p, const QRectF& lane, double lo, double hi) const;
     void drawEnvelope(QPainter& p, const Geometry& g, int axis, double lo, double hi) const;
     void drawReadings(QPainter& p, const Geometry& g, int axis, double lo, double hi) const;
     void drawTimeAxis(QPainter& p, const Geometry& g) const;
@@ -111,6 +142,15 @@ private:
     void fillMarkerList();
     void placeMarkerList();
     QString readout() const;
+    // The header's controls: the scale, lanes or overlaid, export of the stretch.
+    void buildControls();
+    void placeControls();
+    void showControls();
+    // [ and ]: a finer or coarser fixed scale.
+    void stepScale(int direction);
+    void offerExport();
+    // The range a lane shows, from what is drawn, in the unit.
+    std::pair<double, double> valueRange(const store::Envelope& e, int axis) const;
 
     ReviewLoader loader_;
     store::ObjectId session_ = 0;
@@ -126,6 +166,12 @@ private:
     std::optional<std::pair<platform::Micros, platform::Micros>> selection_;
     std::vector<store::MarkerRecord> markers_;
     QComboBox* markerList_ = nullptr;
+    QComboBox* scaleBox_ = nullptr;
+    QToolButton* overlayButton_ = nullptr;
+    QToolButton* exportButton_ = nullptr;
+    review::ValueUnit unit_ = review::ValueUnit::g;
+    int fixedScale_ = -1;
+    bool overlaid_ = false;
     platform::Micros listedFrom_ = 0; // the start the list's times count from
     // A press: where, and what it turns into (a pan, a selection, a cursor, the overview).
     enum class Drag { none, pan, select, overview } drag_ = Drag::none;

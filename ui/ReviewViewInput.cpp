@@ -22,6 +22,7 @@ void ReviewView::showSession(store::ObjectId session, bool live)
     setMarkers({});
     placed_ = false;
     follow_ = live;
+    showControls();
     load(ReviewLoader::Request::Span::all, true);
     update();
 }
@@ -35,6 +36,7 @@ void ReviewView::setCursor(int i, std::optional<platform::Micros> at)
 {
     cursors_[i] = at;
     if (!at) cursorReadings_[i].reset();
+    showControls();
     load();
 }
 
@@ -126,6 +128,7 @@ void ReviewView::loaded(std::shared_ptr<const ReviewLoader::Result> result)
         std::size_t k = 0;
         for (int i = 0; i < 2; ++i)
             if (cursors_[i] && k < result->cursors.size()) cursorReadings_[i] = result->cursors[k++];
+        showControls();
     }
     shown_ = std::move(result);
     update();
@@ -133,6 +136,7 @@ void ReviewView::loaded(std::shared_ptr<const ReviewLoader::Result> result)
 
 bool ReviewView::event(QEvent* e)
 {
+    if (gesture(e)) return true;
     // The window's one-key shortcuts (F, Home...) give way to review's keys while it has the focus.
     if (e->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(e);
@@ -146,6 +150,11 @@ bool ReviewView::event(QEvent* e)
         case Qt::Key_End:
         case Qt::Key_F:
         case Qt::Key_C:
+        case Qt::Key_A:
+        case Qt::Key_O:
+        case Qt::Key_X:
+        case Qt::Key_BracketLeft:
+        case Qt::Key_BracketRight:
         case Qt::Key_Escape:
             if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) break;
             e->accept();
@@ -179,8 +188,14 @@ void ReviewView::keyPressEvent(QKeyEvent* e)
         cursors_[0] = cursors_[1] = std::nullopt;
         cursorReadings_[0] = cursorReadings_[1] = std::nullopt;
         selection_.reset();
+        showControls();
         update();
         break;
+    case Qt::Key_A: setFixedScale(-1); break;
+    case Qt::Key_BracketLeft: stepScale(-1); break;
+    case Qt::Key_BracketRight: stepScale(1); break;
+    case Qt::Key_O: setOverlaid(!overlaid_); break;
+    case Qt::Key_X: offerExport(); break;
     case Qt::Key_Escape: emit leaveRequested(); break;
     case Qt::Key_M:
         if (shift && markerList_ && !markers_.empty()) {
@@ -253,6 +268,7 @@ void ReviewView::mouseReleaseEvent(QMouseEvent* e)
             emit rangeSelected(session_, a, b);
         else
             selection_.reset();
+        showControls();
         update();
     } else if (drag == Drag::pan && !moved_) {
         // A click: cursor A, then B, then whichever is nearer moves.
@@ -268,7 +284,7 @@ void ReviewView::mouseReleaseEvent(QMouseEvent* e)
 void ReviewView::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    placeMarkerList();
+    placeControls();
     // A column a pixel: read again at the new width.
     load();
 }

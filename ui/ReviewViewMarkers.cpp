@@ -44,6 +44,7 @@ void ReviewView::fillMarkerList()
     }
     markerList_->setCurrentIndex(chosen < markerList_->count() ? chosen : -1);
     markerList_->setVisible(!markers_.empty());
+    placeControls();
 }
 
 void ReviewView::placeMarkerList()

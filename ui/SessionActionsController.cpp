@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/SessionActionsController.h"
 
+#include "platform/AscFile.h"
 #include "platform/DateFormatter.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
@@ -103,10 +104,21 @@ void SessionActionsController::failExport(const std::string& reason)
     emit exportFailed(message);
 }
 
-void SessionActionsController::exportActiveSession()
+void SessionActionsController::exportActiveSession(SessionExport::Format format)
 {
-    Session active = recorder_.root().options().activeSession();
-    if (!active) {
+    startExport(recorder_.root().options().activeSession(), format, std::nullopt);
+}
+
+void SessionActionsController::exportRange(store::ObjectId session, platform::Micros from, platform::Micros to,
+                                           SessionExport::Format format)
+{
+    startExport(Session(keeper_.context(), session), format, std::pair(from, to));
+}
+
+void SessionActionsController::startExport(const Session& session, SessionExport::Format format,
+                                           std::optional<std::pair<platform::Micros, platform::Micros>> range)
+{
+    if (!session) {
         failExport("no active session");
         return;
     }
@@ -122,16 +134,29 @@ void SessionActionsController::exportActiveSession()
     // Everything captured before the tap belongs in the file, and nothing after it.
     recorder_.handOver();
     store::ObjectContext* context = keeper_.context();
-    // The markers beside it, as they are at the tap: a few lines, written here and now.
-    if (const std::vector<store::MarkerRecord> markers = active.markers(); !markers.empty()) {
-        const std::string path = folder + "/" + markersFileName(active.exportFileName());
-        if (!replaceFileWith(path, markersCsv(active.dateStamp(), markers), problem)) {
+    const bool csv = format == SessionExport::Format::csv;
+    std::string name = session.exportFileName();
+    if (range) name = platform::rangeFileName(name, range->first, range->second, csv ? ".csv" : ".asc");
+    else if (csv) name.replace(name.size() - 4, 4, ".csv");
+    // The markers beside a whole session's .asc file, as they are at the tap: a few lines, written
+    // here and now.
+    if (const std::vector<store::MarkerRecord> markers = session.markers(); !range && !csv && !markers.empty()) {
+        const std::string path = folder + "/" + markersFileName(name);
+        if (!replaceFileWith(path, markersCsv(session.dateStamp(), markers), problem)) {
             failExport(problem);
             return;
         }
     }
-    export_ = new SessionExport(
-        {context->path(), folder, active.exportFileName(), context->snapshot(active.objectId())}, this);
+    SessionExport::Request request;
+    request.storePath = context->path();
+    request.folder = folder;
+    request.fileName = name;
+    request.snapshot = context->snapshot(session.objectId());
+    request.format = format;
+    request.range = range;
+    request.sessionStart = session.dateStamp();
+    if (csv) request.preamble = identityCommentLines(session.identity());
+    export_ = new SessionExport(std::move(request), this);
     exportStarted_.start();
     connect(export_, &SessionExport::finished, this, &SessionActionsController::exportFinished);
     export_->start();
@@ -156,9 +181,11 @@ void SessionActionsController::showExportProgress()
 {
     // A short export says nothing until it is done; a long one says how far it got.
     if (!export_ || exportStarted_.elapsed() < 300) return;
-    const qint64 expected = std::max<qint64>(1, export_->expected());
-    const int percent = int(std::min<qint64>(100, 100 * export_->written() / expected));
-    emit notice(
-        QString("Exporting %1 … %2 %").arg(QString::fromStdString(export_->path()).section('/', -1)).arg(percent),
-        false);
+    const QString name = QString::fromStdString(export_->path()).section('/', -1);
+    if (export_->expected() <= 0) {
+        emit notice(QString("Exporting %1 … %2 samples").arg(name, grouped(export_->written())), false);
+        return;
+    }
+    const int percent = int(std::min<qint64>(100, 100 * export_->written() / export_->expected()));
+    emit notice(QString("Exporting %1 … %2 %").arg(name).arg(percent), false);
 }

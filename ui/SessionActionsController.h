@@ -10,6 +10,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+#include <utility>
+
 #include "recording/Recorder.h"
 #include "recording/SessionExport.h"
 #include "recording/StoreKeeper.h"
@@ -27,7 +30,10 @@ public:
     void offerUndo();
     void undo();
     bool canUndo() const { return undoTimer_.isActive(); }
-    void exportActiveSession();
+    // The whole active session, as .asc (with its markers beside it) or as CSV.
+    void exportActiveSession(SessionExport::Format format = SessionExport::Format::asc);
+    // The samples of a session with from <= time <= to, into a file of its own.
+    void exportRange(store::ObjectId session, platform::Micros from, platform::Micros to, SessionExport::Format format);
 
     // How long a clear or a delete can be undone.
     int undoWindowMs = 12000;
@@ -49,6 +55,8 @@ private:
     void showExportProgress();
     void exportFinished(bool ok, const QString& message, qint64 lines);
     void failExport(const std::string& reason);
+    void startExport(const Session& session, SessionExport::Format format,
+                     std::optional<std::pair<platform::Micros, platform::Micros>> range);
 
     Recorder& recorder_;
     StoreKeeper& keeper_;

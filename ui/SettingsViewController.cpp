@@ -79,6 +79,9 @@ QWidget* SettingsViewController::loadView()
     sampleRateSlider_ = ui_->sampleRateSlider;
     sampleRateLabel_ = ui_->sampleRateLabel;
     connect(sampleRateSlider_, &FloatSlider::moved, this, &SettingsViewController::sliderMoved);
+    connect(ui_->unitGButton, &QToolButton::clicked, this, [this] { unitChosen(review::ValueUnit::g); });
+    connect(ui_->unitMetricButton, &QToolButton::clicked, this,
+            [this] { unitChosen(review::ValueUnit::metresPerSecondSquared); });
     return view;
 }
 
@@ -94,6 +97,9 @@ void SettingsViewController::viewDidLoad()
 {
     PopoverContentController::viewDidLoad();
     if (!recorder_ || !sampleRateSlider_) return;
+    const bool metric = review::unitFromStored(recorder_->root().managedObjectContext()->settings())
+                        == review::ValueUnit::metresPerSecondSquared;
+    (metric ? ui_->unitMetricButton : ui_->unitGButton)->setChecked(true);
     const int stored = recorder_->root().options().framerate();
     sampleRateSlider_->setValue(float(stored));
     if (sampleRateLabel_) sampleRateLabel_->setText(QString::asprintf("%i", int(sampleRateSlider_->value())));
@@ -146,10 +152,18 @@ void SettingsViewController::sliderMoved()
     emit rateChanged();
 }
 
+void SettingsViewController::unitChosen(review::ValueUnit unit)
+{
+    if (!recorder_) return;
+    recorder_->root().managedObjectContext()->setSetting(review::kUnitSetting, review::unitToStored(unit));
+    unitChanged_ = true;
+    emit unitChanged(unit);
+}
+
 void SettingsViewController::popoverDidDismiss()
 {
-    // Closing is a safe point: a changed rate goes to disk now.
-    if (!rateChanged_) return;
-    rateChanged_ = false;
+    // Closing is a safe point: a changed setting goes to disk now.
+    if (!rateChanged_ && !unitChanged_) return;
+    rateChanged_ = unitChanged_ = false;
     if (saveSoon_) saveSoon_();
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The sample-rate popover: a slider and the rate it stands for. Moving the slider snaps the rate
-// down to a multiple of 5, stores it at once and, while recording, applies it at once.
+// The settings popover: a slider and the sample rate it stands for, and the unit values are shown
+// in. Moving the slider snaps the rate down to a multiple of 5, stores it at once and, while
+// recording, applies it at once; a unit chosen is stored and shown at once.
 #include <QLabel>
 #include <QPointer>
 #include <QSlider>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "ui/Popover.h"
+#include "ui/ReviewScale.h"
 #include "recording/Recorder.h"
 #include "platform/sensors/Accelerometer.h"
 
@@ -66,8 +68,12 @@ public:
     // The stops offered, for an opener to size the popover.
     static std::vector<double> fasterRates(const sensors::Accelerometer& accelerometer);
 
+    // g or m/s², stored among the settings.
+    void unitChosen(review::ValueUnit unit);
+
 signals:
     void rateChanged();
+    void unitChanged(review::ValueUnit unit);
 
 public:
     FloatSlider* sampleRateSlider() const { return sampleRateSlider_; }
@@ -90,4 +96,5 @@ private:
     QPointer<FloatSlider> sampleRateSlider_;
     QPointer<QLabel> sampleRateLabel_;
     bool rateChanged_ = false;
+    bool unitChanged_ = false;
 };

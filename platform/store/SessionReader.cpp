@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/store/SessionReader.h"
 
+#include <algorithm>
+
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -179,10 +181,19 @@ bool SessionReader::forEachBetween(ObjectId session, Micros from, Micros to,
 bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId,
                             const std::function<bool(const SampleValues&)>& visit, StoreError& error)
 {
+    return forEach(session, afterId, beforeId, std::numeric_limits<Micros>::min(), std::numeric_limits<Micros>::max(),
+                   visit, error);
+}
+
+bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, Micros from, Micros to,
+                            const std::function<bool(const SampleValues&)>& visit, StoreError& error)
+{
     db_.clearError();
     Statement q(db_, "SELECT id, date_stamp, x_value, y_value, z_value FROM gdata"
-                     " WHERE session_id = ?1 AND id > ?2 AND id < ?3 ORDER BY date_stamp, id");
+                     " WHERE session_id = ?1 AND id > ?2 AND id < ?3 AND date_stamp BETWEEN ?4 AND ?5"
+                     " ORDER BY date_stamp, id");
     q.bind(1, session).bind(2, afterId).bind(3, beforeId > 0 ? beforeId : std::numeric_limits<ObjectId>::max());
+    q.bind(4, from).bind(5, to);
     ReadAhead::walk([&](ReadAhead::Chunk& chunk) { return fillSamples(q, session, chunk); }, visit);
     if (db_.failed()) {
         error = db_.failure();
@@ -196,21 +207,31 @@ bool SessionReader::forEach(ObjectId session, ObjectId afterId, ObjectId beforeI
 bool SessionReader::forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,
                             StoreError& error)
 {
+    return forEachBetween(snapshot, std::numeric_limits<Micros>::min(), std::numeric_limits<Micros>::max(), visit,
+                          error);
+}
+
+bool SessionReader::forEachBetween(const SessionSnapshot& snapshot, Micros from, Micros to,
+                                   const std::function<bool(const SampleValues&)>& visit, StoreError& error)
+{
     auto earlier = [](const SampleValues& a, const SampleValues& b) {
         return a.dateStamp != b.dateStamp ? a.dateStamp < b.dateStamp : a.id < b.id;
     };
-    auto next = snapshot.unsaved.begin();
+    // The unsaved rows are in time order too: those before `from` are passed over.
+    auto next = std::partition_point(snapshot.unsaved.begin(), snapshot.unsaved.end(),
+                                     [from](const SampleValues& v) { return v.dateStamp < from; });
+    auto inRange = [&] { return next != snapshot.unsaved.end() && next->dateStamp <= to; };
     bool going = true;
     const bool read = forEach(
-        snapshot.session, snapshot.afterId, snapshot.beforeId,
+        snapshot.session, snapshot.afterId, snapshot.beforeId, from, to,
         [&](const SampleValues& v) {
-            while (going && next != snapshot.unsaved.end() && earlier(*next, v)) going = visit(*next++);
+            while (going && inRange() && earlier(*next, v)) going = visit(*next++);
             if (going) going = visit(v);
             return going;
         },
         error);
     if (!read) return false;
-    while (going && next != snapshot.unsaved.end()) going = visit(*next++);
+    while (going && inRange()) going = visit(*next++);
     return true;
 }
 

@@ -65,12 +65,17 @@ public:
     // Every row of a snapshot, saved and unsaved merged, in time order (equal times by id).
     bool forEach(const SessionSnapshot& snapshot, const std::function<bool(const SampleValues&)>& visit,
                  StoreError& error);
+    // Those with from <= time <= to.
+    bool forEachBetween(const SessionSnapshot& snapshot, Micros from, Micros to,
+                        const std::function<bool(const SampleValues&)>& visit, StoreError& error);
 
     Database& database() { return db_; }
     // The store's schema version (see Schema.h).
     std::int64_t version() const { return version_; }
 
 private:
+    bool forEach(ObjectId session, ObjectId afterId, ObjectId beforeId, Micros from, Micros to,
+                 const std::function<bool(const SampleValues&)>& visit, StoreError& error);
     // Takes a failure the connection recorded into `error`; false when there was none.
     bool readFailed(StoreError& error);
 

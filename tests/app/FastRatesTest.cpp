@@ -52,7 +52,7 @@ TEST(FastRates, TheDevicesFasterRatesAreStopsAndTheTraceKeepsItsPace)
     auto* settings = qobject_cast<SettingsViewController*>(popover->contentViewController());
     QStringList stops;
     QToolButton* fastest = nullptr;
-    for (QToolButton* stop : settings->view()->findChildren<QToolButton*>()) {
+    for (QToolButton* stop : settings->view()->findChild<QWidget*>("fasterRates")->findChildren<QToolButton*>()) {
         stops << stop->text();
         fastest = stop;
     }

@@ -83,7 +83,7 @@ TEST_F(SettingsPopover, OpensOnTheStoredRateBesideTheRateButton)
     ASSERT_TRUE(s);
     EXPECT_EQ(s->sampleRateSlider()->value(), 30.0f);
     EXPECT_EQ(s->sampleRateLabel()->text(), "30");
-    EXPECT_EQ(s->view()->size(), QSize(250, 85));
+    EXPECT_EQ(s->view()->size(), QSize(250, 125));
     QToolButton* button = main->view()->findChild<QToolButton*>("settingsButton");
     QRect control(button->mapToGlobal(QPoint(0, 0)), button->size());
     EXPECT_EQ(popover->geometry().top(), control.bottom() + 1 + Popover::kGap);

@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <optional>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include "CliRun.h"
+#include "platform/AscFile.h"
 #include "platform/store/Schema.h"
 #include "recording/AnalysisOptions.h"
 #include "recording/Session.h"
@@ -103,17 +105,24 @@ protected:
         delete home;
     }
 
-    // The window's own export of a session, into `folder`.
-    static QString windowExport(store::ObjectId id, const QString& folder)
+    // The window's own export of a session (or of a stretch of it), into `folder`.
+    static QString windowExport(store::ObjectId id, const QString& folder,
+                                std::optional<std::pair<Micros, Micros>> range = std::nullopt)
     {
         QDir().mkpath(folder);
         const Session session(keeper->context(), id);
-        SessionExport job({home->storePath().toStdString(), folder.toStdString(), session.exportFileName(),
-                           keeper->context()->snapshot(id)});
+        SessionExport::Request request;
+        request.storePath = home->storePath().toStdString();
+        request.folder = folder.toStdString();
+        request.fileName = range ? platform::rangeFileName(session.exportFileName(), range->first, range->second, ".asc")
+                                 : session.exportFileName();
+        request.snapshot = keeper->context()->snapshot(id);
+        request.range = range;
+        SessionExport job(request);
         QSignalSpy finished(&job, &SessionExport::finished);
         job.start();
         EXPECT_TRUE(finished.wait(30000));
-        return folder + "/" + QString::fromStdString(session.exportFileName());
+        return folder + "/" + QString::fromStdString(request.fileName);
     }
 
     static inline TempHome* home = nullptr;
@@ -165,6 +174,20 @@ TEST_F(StoredSessions, ExportAscIsTheWindowsFileByteForByte)
         EXPECT_EQ(piped.out, fileBytes(window));
     }
     EXPECT_TRUE(QFile::exists(home->documentsDir() + "/2024-03-31-01-59-58-2.asc"));
+
+    // A stretch (seconds from the start, or a time), named after it, as the window's range export.
+    const QString window = windowExport(mixedId, home->path() + "/window", std::pair(kMixedStart + 1'001'000, kMixedStart + 2'002'000));
+    const QString name = QFileInfo(window).fileName();
+    EXPECT_EQ(name, "2024-03-31-01-59-58_01-59-59.001-03-00-00.002.asc");
+    EXPECT_EQ(fileBytes(window).count('\n') - 1, 144); // readings 143 to 286, 7 ms apart
+    for (const QString& from : {QString("1.001"), QString("2024-03-31T01:59:59.001+01:00")}) {
+        const Ran ran = runQuivra(*home, {"export", QString::number(mixedId), "--from", from, "--to", "2.002"});
+        ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+        EXPECT_TRUE(ran.out.contains(name.chopped(4).toUtf8())) << ran.out.toStdString();
+        EXPECT_EQ(fileBytes(home->documentsDir() + "/" + name), fileBytes(window));
+    }
+    // The second never replaced the first.
+    EXPECT_EQ(fileBytes(home->documentsDir() + "/" + name.chopped(4) + "-2.asc"), fileBytes(window));
 }
 
 TEST_F(StoredSessions, CsvRoundTripsEverySample)

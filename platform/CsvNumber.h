@@ -8,11 +8,11 @@
 // shortest text has at most seven, and it is then %.7g's own text wherever the float's spacing is
 // finer than that of seven decimal digits; in the few ranges where it is not (and for zero,
 // subnormals and non-finite values) %.7g is written and checked by reading it back.
-namespace cli {
+namespace platform {
 
 inline constexpr int kCsvNumberMax = 16;
 
 // Writes the text at out, which has room for kCsvNumberMax characters; returns its end.
 char* appendCsvNumber(char* out, float value);
 
-} // namespace cli
+} // namespace platform

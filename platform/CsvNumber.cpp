@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/CsvNumber.h"
+#include "platform/CsvNumber.h"
 
 #include <array>
 #include <bit>
@@ -10,7 +10,7 @@
 
 #include "platform/NumberText.h"
 
-namespace cli {
+namespace platform {
 
 namespace {
 
@@ -96,4 +96,4 @@ char* appendCsvNumber(char* out, float value)
     return out;
 }
 
-} // namespace cli
+} // namespace platform

@@ -11,15 +11,15 @@
 #include <random>
 #include <string>
 
-#include "cli/CsvNumber.h"
+#include "platform/CsvNumber.h"
 #include "platform/NumberText.h"
 
 namespace {
 
 void check(float value)
 {
-    char text[cli::kCsvNumberMax];
-    const std::string ours(text, cli::appendCsvNumber(text, value));
+    char text[platform::kCsvNumberMax];
+    const std::string ours(text, platform::appendCsvNumber(text, value));
     const std::string sevenDigits = platform::numberText(value);
     float back = 0;
     if (std::from_chars(sevenDigits.data(), sevenDigits.data() + sevenDigits.size(), back).ec == std::errc()
@@ -29,7 +29,7 @@ void check(float value)
     }
     ASSERT_TRUE(std::from_chars(ours.data(), ours.data() + ours.size(), back).ec == std::errc()) << ours;
     ASSERT_EQ(back, value) << ours << " for " << sevenDigits;
-    ASSERT_LE(ours.size(), std::size_t(cli::kCsvNumberMax));
+    ASSERT_LE(ours.size(), std::size_t(platform::kCsvNumberMax));
 }
 
 TEST(CsvNumber, IsSevenDigitsWheneverTheyReadBackElseTheShortestThatDoes)
