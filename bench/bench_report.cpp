@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "bench/Measure.h"
-#include "cli/Trend.h"
+#include "cli/StoreWrites.h"
+#include "recording/Trend.h"
 #include "platform/store/Database.h"
 #include "platform/store/ObjectContext.h"
 #include "recording/StoreKeeper.h"
@@ -149,8 +150,13 @@ int main(int argc, char** argv)
         store::StoreError error;
         reader.open(store, error);
         const double start = bench::now();
-        const auto points = cli::trendOf(reader, "Fan 7", "NDE bearing", AnalysisOptions::fromStored(reader.settings()),
-                                         keep ? &writes.database() : nullptr);
+        std::vector<TrendPoint> points;
+        trendOf(
+            reader, "Fan 7", "NDE bearing", AnalysisOptions::fromStored(reader.settings()),
+            [&](const store::SessionSummary& made) {
+                if (keep) store::writeSummary(writes.database(), made, error);
+            },
+            points, error);
         return std::pair{bench::now() - start, points.size()};
     };
     const auto [first, count] = trend(true);
