@@ -63,8 +63,13 @@ analysis::Result analyseSpan(store::SessionReader& reader, const store::SessionR
                                     + (walked.waiting < 2 ? "too few samples" : "no time between its samples")
                                     + (bounds.named ? " in that span" : "") + " to analyse ("
                                     + std::to_string(walked.waiting) + ")");
-    span = AnalysedSpan{session.id,        session.start,          walked.first,          walked.last,
-                        session.identity.name, session.identity.machine, session.identity.point};
+    span = AnalysedSpan{session.id,
+                        session.start,
+                        walked.first,
+                        walked.last,
+                        session.identity.name,
+                        session.identity.machine,
+                        session.identity.point};
     return std::move(walked.result);
 }
 

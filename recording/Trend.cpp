@@ -66,7 +66,7 @@ SummaryOf summaryOf(store::SessionReader& reader, const store::SessionReader::Se
 
 bool trendOf(store::SessionReader& reader, const std::string& machine, const std::string& point,
              const AnalysisOptions& options, const std::function<void(const store::SessionSummary&)>& made,
-             std::vector<TrendPoint>& points, store::StoreError& error)
+             std::vector<TrendPoint>& points, store::StoreError& error, const std::atomic<bool>* stop)
 {
     points.clear();
     std::map<store::ObjectId, store::SessionSummary> kept;
@@ -75,6 +75,10 @@ bool trendOf(store::SessionReader& reader, const std::string& machine, const std
         return false;
     for (const auto& row : sessions) {
         if (row.identity.machine != machine || row.identity.point != point) continue;
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            error.message = "stopped";
+            return false;
+        }
         SummaryOf s = summaryOf(reader, row, options, kept);
         if (s.outcome == SummaryOf::Outcome::unreadable) {
             error = s.error;

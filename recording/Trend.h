@@ -2,6 +2,7 @@
 #pragma once
 // The sessions of one machine and point in time order, each with its summary (velocity RMS per
 // axis, RMS): what `quivra trend` prints and the window's trend draws.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -32,7 +33,7 @@ SummaryOf summaryOf(store::SessionReader& reader, const store::SessionReader::Se
 
 // The sessions of the machine and point, oldest first, with their summaries (see summaryOf);
 // `made` hears of each one made, to keep it. Sessions with too little to analyse are left out.
-// False with `error` when the store could not be read.
+// False with `error` when the store could not be read, or when `stop` was set.
 bool trendOf(store::SessionReader& reader, const std::string& machine, const std::string& point,
              const AnalysisOptions& options, const std::function<void(const store::SessionSummary&)>& made,
-             std::vector<TrendPoint>& points, store::StoreError& error);
+             std::vector<TrendPoint>& points, store::StoreError& error, const std::atomic<bool>* stop = nullptr);
