@@ -121,14 +121,21 @@ void TrendView::buildPlot()
     plot_->yAxis2->setLabelColor(kColours[4]);
     plot_->yAxis2->setTickLabelColor(kColours[4]);
 
-    for (std::size_t i = 0; i < graphs_.size(); ++i) {
+    // The overall velocity first, broad and light, so that the axis it equals stays seen on it.
+    for (std::size_t i : {3, 0, 1, 2, 4}) {
         QCPGraph* g = graphs_[i] = plot_->addGraph(plot_->xAxis, i < 4 ? plot_->yAxis : plot_->yAxis2);
         g->setName(i < 4 ? kNames[i] + QString(i < 3 ? " (mm/s)" : " velocity (mm/s)") : "RMS of |a| (g)");
         const bool overall = i == 3, rms = i == 4;
-        g->setPen(QPen(kColours[i], overall ? 2.5 : 1.5, rms ? Qt::DashLine : Qt::SolidLine));
-        g->setScatterStyle(QCPScatterStyle(rms ? QCPScatterStyle::ssDiamond : QCPScatterStyle::ssCircle,
-                                           QPen(kColours[i], 1.5), overall ? QBrush(kColours[i]) : QBrush(Qt::white),
-                                           overall ? 10 : 8));
+        QColor colour = kColours[i];
+        if (overall) colour.setAlpha(150);
+        g->setPen(QPen(colour, overall ? 6 : 1.5, rms ? Qt::DashLine : Qt::SolidLine));
+        g->setScatterStyle(overall ? QCPScatterStyle(QCPScatterStyle::ssDisc, colour, 15)
+                                   : QCPScatterStyle(rms ? QCPScatterStyle::ssDiamond : QCPScatterStyle::ssCircle,
+                                                     QPen(kColours[i], 1.5), QBrush(Qt::white), 8));
+    }
+    for (QCPGraph* g : graphs_) { // listed in the order of the boxes below
+        g->removeFromLegend();
+        g->addToLegend();
     }
     // The legend in a row of its own above the axes, where it never covers a point.
     plot_->legend->setVisible(true);
