@@ -107,6 +107,7 @@ void TrendView::buildPlot()
     plot_->setBackground(Qt::white);
     plot_->setMinimumSize(560, 320);
     plot_->setAntialiasedElements(QCP::aeAll);
+    plot_->setPlottingHint(QCP::phFastPolylines, true);
     // The zones lie beneath the grid, which lies beneath the points.
     plot_->addLayer("zones", plot_->layer("grid"), QCustomPlot::limBelow);
 
@@ -126,9 +127,10 @@ void TrendView::buildPlot()
         QCPGraph* g = graphs_[i] = plot_->addGraph(plot_->xAxis, i < 4 ? plot_->yAxis : plot_->yAxis2);
         g->setName(i < 4 ? kNames[i] + QString(i < 3 ? " (mm/s)" : " velocity (mm/s)") : "RMS of |a| (g)");
         const bool overall = i == 3, rms = i == 4;
-        QColor colour = kColours[i];
-        if (overall) colour.setAlpha(150);
-        g->setPen(QPen(colour, overall ? 6 : 1.5, rms ? Qt::DashLine : Qt::SolidLine));
+        // Light but opaque: a translucent broad line costs the painter dearly over many sessions.
+        const QColor colour = overall ? QColor(183, 146, 241) : kColours[i];
+        // Solid lines all: a dashed one over many sessions costs the painter dearly.
+        g->setPen(QPen(colour, overall ? 6 : 1.5));
         g->setScatterStyle(overall ? QCPScatterStyle(QCPScatterStyle::ssDisc, colour, 15)
                                    : QCPScatterStyle(rms ? QCPScatterStyle::ssDiamond : QCPScatterStyle::ssCircle,
                                                      QPen(kColours[i], 1.5), QBrush(Qt::white), 8));
@@ -186,6 +188,11 @@ void TrendView::showTrend(const std::vector<TrendPoint>& points, const analysis:
         highestRms = std::max(highestRms, s.rmsMagnitude);
     }
     for (std::size_t i = 0; i < graphs_.size(); ++i) graphs_[i]->setData(keys, values[i], true);
+    // Smooth edges while they show; over hundreds of sessions the points lie too close to tell.
+    if (points.size() > kSmoothPoints)
+        plot_->setNotAntialiasedElements(QCP::aePlottables | QCP::aeScatters);
+    else
+        plot_->setAntialiasedElements(QCP::aeAll);
 
     const analysis::ZoneBoundaries zones = analysis::zoneBoundaries(settings.group, settings.foundation);
     const double top = std::max(highest * 1.15, zones.ab * 1.3);

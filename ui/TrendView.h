@@ -40,6 +40,8 @@ public:
 
     // How near a tap must come to a point to choose it, in pixels.
     static constexpr double kReach = 28.0;
+    // Up to this many sessions the lines and points are drawn with smooth edges.
+    static constexpr std::size_t kSmoothPoints = 300;
 
 signals:
     void sessionChosen(store::ObjectId session);
