@@ -3,7 +3,8 @@
 // compare with; or shows or removes the baseline of a point.
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/Trend.h"
+#include "cli/StoreWrites.h"
+#include "platform/store/Summaries.h"
 #include "platform/Folders.h"
 
 namespace cli {

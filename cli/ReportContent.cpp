@@ -83,14 +83,4 @@ ReportContent gatherReport(store::SessionReader& reader, const store::SessionRea
     return content;
 }
 
-LevelChange levelChange(double baseline, double current)
-{
-    LevelChange change;
-    if (!(baseline > 0) || !(current > 0) || !std::isfinite(baseline) || !std::isfinite(current)) return change;
-    change.db = 20.0 * std::log10(current / baseline);
-    change.percent = (current / baseline - 1.0) * 100.0;
-    change.valid = true;
-    return change;
-}
-
 } // namespace cli

@@ -42,12 +42,4 @@ constexpr std::size_t kOutlineSlices = 1500;
 ReportContent gatherReport(store::SessionReader& reader, const store::SessionReader::SessionRow& session,
                            const SpanBounds& bounds);
 
-// The change from a baseline level to the current one.
-struct LevelChange {
-    double db = 0;      // 20 log10(current / baseline)
-    double percent = 0; // (current / baseline - 1) * 100
-    bool valid = false; // false when either is 0 or not finite
-};
-LevelChange levelChange(double baseline, double current);
-
 } // namespace cli

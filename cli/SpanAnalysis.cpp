@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "analysis/SessionWalk.h"
 #include "cli/Times.h"
+#include "recording/SavedAnalysis.h"
 
 namespace cli {
 
@@ -56,30 +56,21 @@ analysis::Result analyseSpan(store::SessionReader& reader, const store::SessionR
                              const analysis::Settings& settings, const SpanBounds& bounds, AnalysedSpan& span,
                              const std::function<void(const store::SampleValues&)>& also)
 {
-    // One pass: the first samples wait while they give the rate, then the rest stream through.
-    span = AnalysedSpan{
-        session.id, session.start, 0, 0, session.identity.name, session.identity.machine, session.identity.point};
-    bool seen = false;
-    analysis::SessionWalk walk(settings, [&](std::size_t waiting) -> double {
+    SavedAnalysis walked = analyseSaved(reader, session.id, settings, bounds.lower, bounds.upper, also);
+    if (walked.outcome == SavedAnalysis::Outcome::unreadable) storeError(walked.error);
+    if (walked.outcome == SavedAnalysis::Outcome::tooLittle)
         throw Failure(badUsage, "session " + std::to_string(session.id) + " has "
-                                    + (waiting < 2 ? "too few samples" : "no time between its samples")
-                                    + (bounds.named ? " in that span" : "") + " to analyse (" + std::to_string(waiting)
-                                    + ")");
-    });
-    store::StoreError error;
-    const bool read = reader.forEachBetween(
-        session.id, bounds.lower, bounds.upper,
-        [&](const store::SampleValues& s) {
-            if (!seen) span.first = s.dateStamp;
-            seen = true;
-            span.last = s.dateStamp;
-            walk.add(s.dateStamp, s.x, s.y, s.z);
-            if (also) also(s);
-            return true;
-        },
-        error);
-    if (!read) storeError(error);
-    return walk.result();
+                                    + (walked.waiting < 2 ? "too few samples" : "no time between its samples")
+                                    + (bounds.named ? " in that span" : "") + " to analyse ("
+                                    + std::to_string(walked.waiting) + ")");
+    span = AnalysedSpan{session.id,
+                        session.start,
+                        walked.first,
+                        walked.last,
+                        session.identity.name,
+                        session.identity.machine,
+                        session.identity.point};
+    return std::move(walked.result);
 }
 
 } // namespace cli

@@ -8,8 +8,9 @@
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/Times.h"
-#include "cli/Trend.h"
+#include "cli/StoreWrites.h"
 #include "platform/Folders.h"
+#include "recording/Trend.h"
 
 namespace cli {
 
@@ -137,9 +138,15 @@ int runTrend(const QStringList& arguments)
     openStore(reader, platform::storePath());
     const AnalysisOptions options = AnalysisOptions::fromStored(reader.settings());
     const std::string m = line.value(machine), p = line.value(point);
-    const auto points = trendOf(reader, m, p, options, canKeep ? &writes.database() : nullptr);
-    store::ObjectId baseline = 0;
+    std::vector<TrendPoint> points;
     store::StoreError error;
+    // A summary that cannot be kept is made again next time; the trend is shown all the same.
+    const auto keep = [&](const store::SessionSummary& made) {
+        store::StoreError ignored;
+        if (canKeep) store::writeSummary(writes.database(), made, ignored);
+    };
+    if (!trendOf(reader, m, p, options, keep, points, error)) storeError(error);
+    store::ObjectId baseline = 0;
     if (!store::readBaseline(reader.database(), reader.version(), m, p, baseline, error)) storeError(error);
 
     Output out("-");

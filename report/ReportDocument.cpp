@@ -238,7 +238,7 @@ void ReportDocument::paintBaseline(QCPPainter& painter) const
                   font(9));
     Table table{{"", "Baseline", "Now", "Change (dB)", "Change (%)"}, {200, 120, 120, 120, 122}, {}};
     auto add = [&](const QString& name, double was, double is, int decimals) {
-        const cli::LevelChange c = cli::levelChange(was, is);
+        const analysis::LevelChange c = analysis::levelChange(was, is);
         Row row{{name, fixed(was, decimals), fixed(is, decimals), c.valid ? change(c.db) : QString::fromUtf8("—"),
                  c.valid ? change(c.percent) : QString::fromUtf8("—")},
                 {}};

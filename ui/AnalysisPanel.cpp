@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "analysis/Levels.h"
+
 #include "ui/SpectrumPlot.h"
 #include "platform/NumberText.h"
 #include "ui_AnalysisPanel.h"
@@ -36,6 +38,14 @@ QTableWidgetItem* cell(QTableWidget* table, int row, int column, const QString& 
     }
     if (item->text() != text) item->setText(text);
     return item;
+}
+
+// "+3.1", "−0.4": a change with its sign, the minus a true one.
+QString signedText(double value, int decimals)
+{
+    const QString digits = QString::number(std::abs(value), 'f', decimals);
+    if (digits.toDouble() == 0) return "±" + digits;
+    return (value > 0 ? "+" : "\u2212") + digits;
 }
 
 QString grouped(long long count)
@@ -195,11 +205,63 @@ void AnalysisPanel::showResult(const analysis::Result& result, const QString& so
     ui_->statusLabel->setText(statusText(result));
 }
 
+void AnalysisPanel::setBaseline(const analysis::Result* baseline)
+{
+    ui_->spectrumPlot->showBaseline(baseline);
+    baseline_.reset();
+    if (baseline) baseline_ = compared(*baseline);
+    fillCompared();
+}
+
+AnalysisPanel::Compared AnalysisPanel::compared(const analysis::Result& r)
+{
+    Compared c;
+    for (std::size_t row = 0; row < 4; ++row) {
+        const analysis::Levels& levels = row < 3 ? r.axes[row].levels : r.magnitude;
+        c.rms[row] = levels.rms;
+        c.peak[row] = levels.peak;
+        if (row < 3) c.velocity[row] = r.axes[row].velocityRms;
+    }
+    c.hasVelocity = r.hasVelocity;
+    return c;
+}
+
+void AnalysisPanel::fillCompared()
+{
+    if (!shown_) return;
+    QTableWidget* table = ui_->levelsTable;
+    const auto fill = [&](int row, int column, double level, double was, int decimals, const char* unit) {
+        QString text = QString::number(level, 'f', decimals);
+        QString tip;
+        const analysis::LevelChange c = baseline_ ? analysis::levelChange(was, level) : analysis::LevelChange{};
+        if (c.valid) {
+            text +=
+                "\n" + signedText(c.db, 1) + " dB · " + signedText(c.percent, std::abs(c.percent) < 10 ? 1 : 0) + " %";
+            tip = QString("Baseline %1 %2").arg(was, 0, 'f', decimals).arg(unit);
+        }
+        QTableWidgetItem* item = cell(table, row, column, text);
+        item->setToolTip(tip);
+        // Twice the baseline's level or more (6 dB) is worth a look.
+        const QBrush brush = c.valid && c.db >= 6 ? QBrush(QColor(254, 202, 202)) : QBrush(Qt::NoBrush);
+        if (item->background() != brush) item->setBackground(brush);
+    };
+    const Compared& now = *shown_;
+    const Compared was = baseline_.value_or(Compared{});
+    const double f = review::unitFactor(unit_);
+    const QByteArray unit = review::unitName(unit_).toUtf8();
+    for (int row = 0; row < 4; ++row) {
+        const std::size_t r = std::size_t(row);
+        fill(row, 0, now.rms[r] * f, was.rms[r] * f, 4, unit.constData());
+        fill(row, 1, now.peak[r] * f, was.peak[r] * f, 4, unit.constData());
+        if (row < 3 && now.hasVelocity) fill(row, 3, now.velocity[r], was.hasVelocity ? was.velocity[r] : 0, 2, "mm/s");
+    }
+}
+
 void AnalysisPanel::showNothing(const QString& why, const QString& source)
 {
+    shown_.reset();
     ui_->sourceLabel->setText(source);
     ui_->spectrumPlot->showNothing(why);
-    levels_.reset();
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 5; ++column)
             cell(ui_->levelsTable, row, column, QString())->setBackground(Qt::NoBrush);
@@ -209,20 +271,17 @@ void AnalysisPanel::showNothing(const QString& why, const QString& source)
 void AnalysisPanel::fillLevels(const analysis::Result& result)
 {
     QTableWidget* table = ui_->levelsTable;
-    levels_ = {result.axes[0].levels, result.axes[1].levels, result.axes[2].levels, result.magnitude};
-    fillAmplitudes();
     for (int row = 0; row < 4; ++row) {
-        const analysis::Levels& levels = (*levels_)[std::size_t(row)];
+        const analysis::Levels& levels = row < 3 ? result.axes[std::size_t(row)].levels : result.magnitude;
         cell(table, row, 2, QString::number(levels.crest, 'f', 2));
         QTableWidgetItem* zone = cell(table, row, 4, QString());
         if (row == 3 || !result.hasVelocity) {
-            cell(table, row, 3, row == 3 ? QString() : "-");
+            cell(table, row, 3, row == 3 ? QString() : "-")->setBackground(Qt::NoBrush);
             zone->setBackground(Qt::NoBrush);
             zone->setToolTip({});
             continue;
         }
         const analysis::AxisResult& axis = result.axes[std::size_t(row)];
-        cell(table, row, 3, QString::number(axis.velocityRms, 'f', 2));
         zone = cell(table, row, 4, QString::fromUtf8(analysis::zoneName(axis.zone).data()));
         zone->setTextAlignment(Qt::AlignCenter);
         // A zone of a band short of the zones' own is greyed: where it would fall, not a verdict.
@@ -238,6 +297,8 @@ void AnalysisPanel::fillLevels(const analysis::Result& result)
                              ? meaning
                              : "Zone " + zone->text() + " of the " + velocityBand(result) + ", " + notAVerdict(result));
     }
+    shown_ = compared(result);
+    fillCompared();
 }
 
 void AnalysisPanel::setValueUnit(review::ValueUnit unit)
@@ -248,16 +309,6 @@ void AnalysisPanel::setValueUnit(review::ValueUnit unit)
         QTableWidgetItem* header = ui_->levelsTable->horizontalHeaderItem(column);
         if (header) header->setText(QString("%1 (%2)").arg(column ? "Peak" : "RMS", name));
     }
-    fillAmplitudes();
+    fillCompared();
 }
-
-void AnalysisPanel::fillAmplitudes()
-{
-    if (!levels_) return;
-    const double f = review::unitFactor(unit_);
-    for (int row = 0; row < 4; ++row) {
-        const analysis::Levels& levels = (*levels_)[std::size_t(row)];
-        cell(ui_->levelsTable, row, 0, QString::number(levels.rms * f, 'f', 4));
-        cell(ui_->levelsTable, row, 1, QString::number(levels.peak * f, 'f', 4));
-    }
 }

@@ -33,6 +33,9 @@ public:
     // `source` says what was analysed ("Live, 200 a second", "Session ... (all of it)").
     void showResult(const analysis::Result& result, const QString& source);
     void showNothing(const QString& why, const QString& source);
+    // The baseline of the session's machine and point (nullptr: none): its spectra dashed beneath,
+    // and each level's change from it beside the level.
+    void setBaseline(const analysis::Result* baseline);
 
     // The unit of the levels' RMS and peak (the spectrum keeps its own).
     void setValueUnit(review::ValueUnit unit);
@@ -47,13 +50,22 @@ signals:
 
 private:
     void readControls();
+    // The levels that are compared with the baseline's: RMS and peak of each axis and of the
+    // magnitude, and velocity RMS of each axis.
+    struct Compared {
+        std::array<double, 4> rms{}, peak{};
+        std::array<double, 3> velocity{};
+        bool hasVelocity = false;
+    };
+    static Compared compared(const analysis::Result& result);
     void fillLevels(const analysis::Result& result);
-    void fillAmplitudes();
+    // The compared levels, in the unit chosen, each with its change from the baseline's when
+    // there is one.
+    void fillCompared();
 
     std::unique_ptr<Ui::AnalysisPanel> ui_;
     AnalysisOptions options_;
+    std::optional<Compared> baseline_, shown_;
     bool updating_ = false;
     review::ValueUnit unit_ = review::ValueUnit::g;
-    // The levels on show, in g, per axis and for |a|; none after showNothing.
-    std::optional<std::array<analysis::Levels, 4>> levels_;
 };

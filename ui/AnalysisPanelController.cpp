@@ -169,9 +169,10 @@ void AnalysisPanelController::analyseStoredRange()
 void AnalysisPanelController::startStored(SessionAnalysis::Request request, const QString& source)
 {
     panel_->showNothing("Analysing…", source);
+    const store::ObjectId whole = request.from == 0 && request.to == 0 ? request.snapshot.session : 0;
     stored_ = new SessionAnalysis(std::move(request), this);
     connect(stored_, &SessionAnalysis::finished, this,
-            [this, source](bool ok, const analysis::Result& result, const QString& problem) {
+            [this, source, whole](bool ok, const analysis::Result& result, const QString& problem) {
                 stored_->deleteLater();
                 stored_ = nullptr;
                 if (!ok) {
@@ -182,6 +183,7 @@ void AnalysisPanelController::startStored(SessionAnalysis::Request request, cons
                 shown_ = result;
                 source_ = source;
                 panel_->showResult(result, source);
+                if (whole) emit analysedWhole(whole);
             });
     stored_->start();
 }
@@ -189,7 +191,7 @@ void AnalysisPanelController::startStored(SessionAnalysis::Request request, cons
 void AnalysisPanelController::analyseBaseline(store::ObjectId session, const AnalysisOptions& options)
 {
     delete baseline_.data();
-    panel_->plot()->showBaseline(nullptr);
+    panel_->setBaseline(nullptr);
     store::ObjectContext* context = root_.managedObjectContext();
     const store::SessionIdentity* who = context->identity(session);
     if (!who || (who->machine.empty() && who->point.empty())) return;
@@ -209,7 +211,7 @@ void AnalysisPanelController::analyseBaseline(store::ObjectId session, const Ana
             [this](bool ok, const analysis::Result& result, const QString&) {
                 baseline_->deleteLater();
                 baseline_ = nullptr;
-                if (ok && panel_) panel_->plot()->showBaseline(&result);
+                if (ok && panel_) panel_->setBaseline(&result);
             });
     baseline_->start();
 }

@@ -59,6 +59,8 @@ signals:
     void message(const QString& text, bool warning);
     void fileWritten(const QString& path);
     void reportWritten(const QString& path);
+    // A stored session was analysed whole, as its summary is made.
+    void analysedWhole(store::ObjectId session);
 
 private:
     void showLive();

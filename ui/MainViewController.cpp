@@ -47,12 +47,19 @@ QIcon markerIcon()
 
 MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, QObject* parent)
     : QObject(parent), recorder_(recorder), keeper_(keeper), sessions_(recorder, keeper),
-      analysis_(recorder, recorder.root(), keeper.context()->path())
+      analysis_(recorder, recorder.root(), keeper.context()->path()), summaries_(keeper)
 {
     statusTimer_.setInterval(500);
     connect(&statusTimer_, &QTimer::timeout, this, &MainViewController::updateStatus);
     connect(&recorder_, &Recorder::stateChanged, this, &MainViewController::recordingStateChanged);
     connect(&recorder_, &Recorder::activeSessionChanged, this, &MainViewController::reloadTrace);
+    // A session left for another is finished for now: its summary is brought up to date.
+    lastActive_ = recorder_.root().options().activeSession().objectId();
+    connect(&recorder_, &Recorder::activeSessionChanged, this, [this] {
+        const store::ObjectId now = recorder_.root().options().activeSession().objectId();
+        if (lastActive_ != now && keeper_.context()->session(lastActive_)) summaries_.refresh(lastActive_);
+        lastActive_ = now;
+    });
     connect(&recorder_, &Recorder::activeSessionChanged, this, [this] {
         if (!review_ || review_->isHidden()) return;
         review_->showSession(recorder_.root().options().activeSession().objectId(), false);
@@ -89,6 +96,9 @@ MainViewController::MainViewController(Recorder& recorder, StoreKeeper& keeper, 
         if (ui_) ui_->undoButton->setVisible(shown);
     });
     connect(&sessions_, &SessionActionsController::sessionRowsChanged, this, &MainViewController::reloadTrace);
+    connect(&sessions_, &SessionActionsController::sessionRowsChanged, this,
+            [this] { summaries_.refresh(recorder_.root().options().activeSession().objectId()); });
+    connect(&analysis_, &AnalysisPanelController::analysedWhole, &summaries_, &SummaryKeeper::refresh);
     connect(&sessions_, &SessionActionsController::exported, this, &MainViewController::exported);
     connect(&sessions_, &SessionActionsController::exportFailed, this, &MainViewController::exportFailed);
     connect(&keeper_, &StoreKeeper::saveFailed, this,
@@ -161,6 +171,7 @@ void MainViewController::connectControls()
     connect(ui_->spectrumButton, &QToolButton::clicked, this, &MainViewController::spectrumButtonPressed);
     connect(ui_->reviewButton, &QToolButton::clicked, this, &MainViewController::reviewButtonPressed);
     connect(ui_->markerButton, &QToolButton::clicked, this, &MainViewController::markerButtonPressed);
+    connect(ui_->trendButton, &QToolButton::clicked, this, &MainViewController::trendButtonPressed);
     ui_->markerButton->setIcon(markerIcon());
     connect(ui_->openFolderButton, &QToolButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(noticeFolder_)); });
@@ -357,8 +368,9 @@ void MainViewController::recordingStateChanged()
             viewRefreshTimer_->deleteLater();
             viewRefreshTimer_ = nullptr;
         }
-        // A stop is a safe point: what was recorded goes to disk now.
+        // A stop is a safe point: what was recorded goes to disk now, and its summary after it.
         keeper_.saveContext();
+        summaries_.refresh(recorder_.root().options().activeSession().objectId());
     }
     if (review_) review_->setRecording(recorder_.isRecording());
     updateStatus();

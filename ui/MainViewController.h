@@ -15,6 +15,7 @@
 
 #include "recording/Recorder.h"
 #include "recording/StoreKeeper.h"
+#include "recording/SummaryKeeper.h"
 #include "ui/AnalysisPanelController.h"
 #include "ui/SessionActionsController.h"
 #include "ui/TraceBuffer.h"
@@ -26,6 +27,7 @@ class MainView;
 }
 class GMeter;
 class ReviewView;
+class TrendView;
 class QLabel;
 class QToolButton;
 
@@ -74,6 +76,12 @@ public:
     void reviewButtonPressed();
     // The review, while it shows; else none.
     ReviewView* reviewView() const;
+    // Opens the trend of the active session's machine and point over all its sessions (Shift+T);
+    // a point tapped there makes its session the active one.
+    void trendButtonPressed();
+    // The trend, while it is open; else none.
+    TrendView* trendView() const;
+    SummaryKeeper& summaries() { return summaries_; }
     // The program the analysis panel's Report… runs (this one unless a test says otherwise).
     void setReportProgram(const QString& program) { analysis_.setReportProgram(program); }
     // The analysis on show.
@@ -142,5 +150,8 @@ private:
     QString noticeFolder_; // the folder the notice offers to open
     SessionActionsController sessions_;
     AnalysisPanelController analysis_;
+    SummaryKeeper summaries_;
+    store::ObjectId lastActive_ = 0; // whose summary is brought up to date when another is chosen
     QPointer<ReviewView> review_;
+    QPointer<TrendView> trend_;
 };

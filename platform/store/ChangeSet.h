@@ -8,6 +8,7 @@
 
 #include "platform/store/Database.h"
 #include "platform/store/Records.h"
+#include "platform/store/Summaries.h"
 
 namespace store {
 
@@ -29,6 +30,7 @@ struct ChangeSet {
     std::vector<ObjectId> deletedMarkers;
     std::vector<TrashOp> trashOps;
     std::vector<std::pair<std::string, std::string>> settings; // written whole
+    std::vector<SessionSummary> summaries;                     // written whole
 };
 
 struct SaveResult {

@@ -152,12 +152,15 @@ bool ObjectContext::finishSave(StoreError& error)
         samples_.saved(); // before the trash, which lets deleted sessions go
         markers_.saved();
         trash_.saved();
+        summariesInFlight_.clear();
         return true;
     }
     // Nothing was written: the rows taken are marked again for the next save.
     entities_.notSaved();
     markers_.notSaved();
     trash_.notSaved();
+    summaries_.merge(summariesInFlight_); // a newer one made meanwhile stays
+    summariesInFlight_.clear();
     changed();
     error = result.error;
     return false;
@@ -184,7 +187,16 @@ ChangeSet ObjectContext::takeChanges()
     samples_.takeChanges(c);
     markers_.takeChanges(c);
     trash_.takeChanges(c);
+    for (const auto& [session, summary] : summaries_) c.summaries.push_back(summary);
+    summariesInFlight_ = std::move(summaries_);
+    summaries_.clear();
     return c;
+}
+
+void ObjectContext::keepSummary(const SessionSummary& summary)
+{
+    summaries_[summary.session] = summary;
+    changed();
 }
 
 } // namespace store

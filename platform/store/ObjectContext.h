@@ -77,6 +77,9 @@ public:
     const SessionIdentity* identity(ObjectId session) const { return entities_.identity(session); }
     void setIdentity(ObjectId session, const SessionIdentity& identity) { entities_.setIdentity(session, identity); }
 
+    // A session's summary (see Summaries.h), written with the next save.
+    void keepSummary(const SessionSummary& summary);
+
     // ---- markers ----
     ObjectId insertMarker(ObjectId session, Micros at, MarkerRecord::Kind kind, std::string text)
     {
@@ -169,6 +172,8 @@ private:
     MarkerStore markers_{[this] { changed(); }};
     Trash trash_{entities_, samples_, markers_, [this] { changed(); }};
     std::vector<std::string> repairs_;
+    // Summaries waiting for a save, and those the save under way writes.
+    std::map<ObjectId, SessionSummary> summaries_, summariesInFlight_;
     MigrationProgress migrationProgress_;
     bool saving_ = false;
 

@@ -207,6 +207,7 @@ bool StoreWriter::writeChanges(const ChangeSet& c)
     }
     for (const auto& [name, value] : c.settings)
         s.writeSetting.bind(1, std::string_view(name)).bind(2, std::string_view(value)).run();
+    for (const SessionSummary& summary : c.summaries) putSummary(db_, summary);
     writeIdentitiesAndMarkers(c);
     auto writeSample = [](Statement& st, ObjectId id, const SampleRecord& r) {
         st.bind(1, id).bind(3, r.dateStamp).bind(4, double(r.x)).bind(5, double(r.y)).bind(6, double(r.z));

@@ -42,6 +42,12 @@ bool readSummaries(Database& db, std::int64_t version, std::map<ObjectId, Sessio
 bool writeSummary(Database& db, const SessionSummary& s, StoreError& error)
 {
     db.clearError();
+    putSummary(db, s);
+    return done(db, error, "A session's summary could not be kept");
+}
+
+void putSummary(Database& db, const SessionSummary& s)
+{
     Statement q(db, "INSERT OR REPLACE INTO session_summary VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
                     " ?12, ?13, ?14, ?15, ?16)");
     q.bind(1, s.session).bind(2, s.from.samples).bind(3, s.from.first).bind(4, s.from.last).bind(5, s.from.lastId);
@@ -51,7 +57,6 @@ bool writeSummary(Database& db, const SessionSummary& s, StoreError& error)
         q.bind(12, s.velocity[0]).bind(13, s.velocity[1]).bind(14, s.velocity[2]).bind(15, std::string_view(s.zone));
     q.bind(16, std::int64_t(s.isoVerdict));
     if (q.valid()) q.step();
-    return done(db, error, "A session's summary could not be kept");
 }
 
 bool readFingerprint(Database& db, ObjectId session, std::int64_t samples, SampleFingerprint& out, StoreError& error)

@@ -45,6 +45,8 @@ struct SessionSummary {
 // `version`: the store's schema version; before 6 every read finds nothing.
 bool readSummaries(Database& db, std::int64_t version, std::map<ObjectId, SessionSummary>& out, StoreError& error);
 bool writeSummary(Database& db, const SessionSummary& summary, StoreError& error);
+// The same within a caller's transaction: a failure stays on `db` for the caller to take.
+void putSummary(Database& db, const SessionSummary& summary);
 // The session's saved samples now (a count of 0 when it has none); `samples` is the session's
 // kept count, which is not read again.
 bool readFingerprint(Database& db, ObjectId session, std::int64_t samples, SampleFingerprint& out, StoreError& error);

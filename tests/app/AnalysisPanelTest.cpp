@@ -237,7 +237,8 @@ TEST(AnalysisPanel, ReportWritesThePdfBesideTheExportAndItsNoticeOpensIt)
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(pdf));
 }
 
-// The baseline of the active session's machine and point lies dashed beneath its spectrum.
+// The baseline of the active session's machine and point lies dashed beneath its spectrum, and
+// each level shows its change from the baseline's.
 TEST(AnalysisPanel, TheBaselineOfThePointLiesBeneathTheSpectrum)
 {
     auto s = std::make_unique<MainScreen>();
@@ -272,4 +273,13 @@ TEST(AnalysisPanel, TheBaselineOfThePointLiesBeneathTheSpectrum)
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return !plot->graph(3)->data()->isEmpty(); }, 20000));
     EXPECT_NEAR(highest(plot->graph(3)) / highest(baseline), 5.0, 0.5);
+    // Each level beside its change from the baseline's: five times the amplitude is +14.0 dB.
+    QTableWidget* table = s->delegate.window()->findChild<AnalysisPanel*>()->levelsTable();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->item(0, 0)->text().contains("dB"); }, 20000));
+    for (int column : {0, 1, 3})
+        EXPECT_TRUE(table->item(0, column)->text().endsWith("\n+14.0 dB · +400 %"))
+            << table->item(0, column)->text().toStdString();
+    EXPECT_NE(table->item(0, 0)->background().color(), QColor(Qt::white));
+    // Y is steady in both: a level of 0 has no change to give.
+    EXPECT_EQ(table->item(1, 0)->text(), "0.0000");
 }

@@ -17,7 +17,7 @@ struct Expected {
 constexpr Expected kImages[] = {
     {"recButtonIcon", 64, 64},    {"pauseButtonIcon", 64, 64}, {"tareIcon", 64, 64},   {"newSessionIcon", 64, 64},
     {"clearSessionIcon", 64, 64}, {"sessionsIcon", 64, 64},    {"exportIcon", 64, 64}, {"settingsIcon", 64, 64},
-    {"needleX", 40, 24},          {"needleY", 40, 24},         {"needleZ", 40, 24},
+    {"trendIcon", 64, 64},        {"needleX", 40, 24},         {"needleY", 40, 24},  {"needleZ", 40, 24},
 };
 
 QImage load(const char* name)
