@@ -311,4 +311,3 @@ void AnalysisPanel::setValueUnit(review::ValueUnit unit)
     }
     fillCompared();
 }
-}
