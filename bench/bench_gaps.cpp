@@ -243,7 +243,9 @@ void measure(double rate, bool buffered, bool busy, int runs, int exported, int 
                 unsigned long spin = 0;
                 while (!stop.stop_requested()) benchmark_spin(spin);
             });
-    TimerLateness lateness(std::chrono::microseconds(long(1e6 / std::min(rate, 1000.0))));
+    // Every millisecond, whatever the rate: a stall shows in full, not cut short by where it
+    // falls between two of the timer's wakes.
+    TimerLateness lateness(std::chrono::microseconds(1000));
     controller->startStopButtonPressed();
     bench::runFor(0.5);
     const double started = bench::now();

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 
 #include <algorithm>
 #include <array>
@@ -261,14 +262,30 @@ void ReviewView::drawReadings(QPainter& p, const Geometry& g, int axis, double l
     auto at = [&](const store::SampleValues& s) {
         return QPointF(xOf(s.dateStamp), lane.bottom() - (value(s) * f - lo) / (hi - lo) * lane.height());
     };
+    const QColor& colour = axisColours()[std::size_t(axis)];
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(QPen(axisColours()[std::size_t(axis)], 1.2));
+    p.setPen(QPen(colour, 1.2));
+    // Segments, not one line through them all: the stroke of a long line that crosses itself
+    // costs far more to fill.
+    std::vector<QLineF> lines;
+    lines.reserve(r.size());
     for (std::size_t i = 1; i < r.size(); ++i)
-        if (r[i].dateStamp - r[i - 1].dateStamp <= extent_.gap) p.drawLine(at(r[i - 1]), at(r[i]));
-    // Few enough to tell apart: each reading marked.
+        if (r[i].dateStamp - r[i - 1].dateStamp <= extent_.gap) lines.emplace_back(at(r[i - 1]), at(r[i]));
+    p.drawLines(lines.data(), int(lines.size()));
+    // Few enough to tell apart: each reading marked, with one dot drawn once and stamped.
     if (r.size() == 1 || int(r.size()) * 6 <= plotWidth()) {
-        p.setBrush(axisColours()[std::size_t(axis)]);
-        for (const store::SampleValues& s : r) p.drawEllipse(at(s), 2.5, 2.5);
+        const qreal ratio = p.device()->devicePixelRatioF();
+        QPixmap dot(QSize(6, 6) * ratio);
+        dot.setDevicePixelRatio(ratio);
+        dot.fill(Qt::transparent);
+        {
+            QPainter d(&dot);
+            d.setRenderHint(QPainter::Antialiasing, true);
+            d.setPen(Qt::NoPen);
+            d.setBrush(colour);
+            d.drawEllipse(QPointF(3, 3), 2.5, 2.5);
+        }
+        for (const store::SampleValues& s : r) p.drawPixmap(at(s) - QPointF(3, 3), dot);
     }
 }
 
