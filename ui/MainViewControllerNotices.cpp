@@ -29,7 +29,9 @@ void MainViewController::updateStatus()
     QString session = !active                 ? QString("No active session")
                       : identity.name.empty() ? "Session " + started
                                               : QString::fromStdString(identity.name);
-    ui_->sessionLabel->setText(session);
+    // Beside eleven buttons little room is left: what does not fit is in the tooltip.
+    QLabel* name = ui_->sessionLabel;
+    name->setText(name->width() > 60 ? name->fontMetrics().elidedText(session, Qt::ElideRight, name->width()) : session);
     ui_->sessionLabel->setToolTip(active ? "Session " + started
                                                + (identity.machine.empty() && identity.point.empty()
                                                       ? QString()
