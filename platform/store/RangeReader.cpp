@@ -97,16 +97,26 @@ bool RangeReader::extent(ObjectId session, SessionExtent& out, StoreError& error
     std::vector<Micros> steps;
     for (std::size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
     Micros usual = 1000;
+    // Whether a block's readings can hold a pause is told from its span against this step, so it
+    // is the mean of the steps near the median, to a fraction of a microsecond: stamps in whole
+    // microseconds step 312 and 313 µs at 3,200 a second, and a median of 313 lets a block of
+    // 4,096 readings hide a pause of six steps.
+    double mean = double(usual);
     if (!steps.empty()) {
         std::nth_element(steps.begin(), steps.begin() + std::ptrdiff_t(steps.size() / 2), steps.end());
         usual = std::max<Micros>(steps[steps.size() / 2], 1);
+        double sum = 0;
+        int n = 0;
+        for (Micros s : steps)
+            if (2 * s >= usual && 2 * s <= 3 * usual) sum += double(s), ++n;
+        mean = sum / n;
     }
     out.gap = std::max<Micros>(4 * usual, 1000);
-    usualOf_ = session, usual_ = usual;
+    usualOf_ = session, usual_ = mean;
     return true;
 }
 
-bool RangeReader::usualStep(ObjectId session, Micros& out, StoreError& error)
+bool RangeReader::usualStep(ObjectId session, double& out, StoreError& error)
 {
     if (usualOf_ != session) {
         SessionExtent ignored;
@@ -129,7 +139,7 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
                      const std::array<float, 3>& hi) { addToColumn(out, c, count, first, last, lo, hi); };
     SummaryReader::Head head;
     if (!summary_->head(session, head)) return !failed(error);
-    Micros usual = 0;
+    double usual = 0;
     if (!usualStep(session, usual, error)) return false;
     using Take = SummaryReader::Take;
     SummaryReader::Visitor v;
@@ -144,7 +154,7 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
         const int last = inside ? Envelope::columnOf(b.maxTime, from, to, columns) : -1;
         if (inside && first == last) return Take::whole;
         if (level == kFinestLevel) return Take::later;
-        const bool steady = b.maxTime - b.minTime <= (count + 1) * usual;
+        const bool steady = double(b.maxTime - b.minTime) <= double(count + 1) * usual;
         return inside && last == first + 1 && steady ? Take::later : Take::split;
     };
     v.whole = [&](const SummaryBlock& b, std::int64_t count) {
@@ -173,7 +183,7 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
         std::vector<Later> round;
         round.swap(later);
         for (const Later& l : round) {
-            const bool steady = l.block.maxTime - l.block.minTime <= (l.count + 1) * usual;
+            const bool steady = double(l.block.maxTime - l.block.minTime) <= double(l.count + 1) * usual;
             const int first = steady ? changesNothing(out, l.block) : -1;
             if (first >= 0) {
                 const int last = Envelope::columnOf(l.block.maxTime, from, to, columns);

@@ -81,12 +81,12 @@ public:
 
 private:
     bool failed(StoreError& error);
-    // The usual time between the session's readings, as its extent found it.
-    bool usualStep(ObjectId session, Micros& out, StoreError& error);
+    // The usual time between the session's readings in µs, as its extent found it.
+    bool usualStep(ObjectId session, double& out, StoreError& error);
 
     SessionReader reader_;
     ObjectId usualOf_ = 0;
-    Micros usual_ = 0;
+    double usual_ = 0;
     std::unique_ptr<SummaryReader> summary_;
 };
 
