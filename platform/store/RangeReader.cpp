@@ -2,6 +2,7 @@
 #include "platform/store/RangeReader.h"
 
 #include <algorithm>
+#include <map>
 
 namespace store {
 
@@ -171,17 +172,21 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
         std::int64_t index, count;
     };
     std::vector<Later> later, finest;
+    later.reserve(std::size_t(columns) * 2);
     v.later = [&](const SummaryBlock& b, int level, std::int64_t index, std::int64_t count) {
         later.push_back({b, level, index, count});
     };
     if (!summary_->walk(session, head, v)) return !failed(error);
     // A block left for later whose readings hold no pause and lie within the extremes its columns
     // already have changes none of them, whichever column each reading falls in: it is counted in
-    // the first one, and the columns after it continue it. The others are split; at the finest level their readings are read, runs of neighbours
-    // in one go, when every other block is in.
+    // the first one, and the columns after it continue it. The others are split, those of a level
+    // together; at the finest level their readings are read, runs of neighbours in one go, when
+    // every other block is in.
     while (!later.empty()) {
         std::vector<Later> round;
         round.swap(later);
+        // Neighbours to split share the rows they read.
+        std::map<int, std::vector<std::int64_t>> split;
         for (const Later& l : round) {
             const bool steady = double(l.block.maxTime - l.block.minTime) <= double(l.count + 1) * usual;
             const int first = steady ? changesNothing(out, l.block) : -1;
@@ -192,9 +197,13 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
                 for (int c = first + 1; c <= last; ++c) out.columns[std::size_t(c)].continues = true;
             } else if (l.level == kFinestLevel) {
                 finest.push_back(l);
-            } else if (!summary_->walkBelow(session, head, l.level, l.index, v)) {
-                return !failed(error);
+            } else {
+                split[l.level].push_back(l.index);
             }
+        }
+        for (auto& [level, indexes] : split) {
+            std::sort(indexes.begin(), indexes.end());
+            if (!summary_->walkBelow(session, head, level, std::move(indexes), v)) return !failed(error);
         }
     }
     std::sort(finest.begin(), finest.end(), [](const Later& a, const Later& b) { return a.index < b.index; });

@@ -30,22 +30,30 @@ bool SummaryReader::head(ObjectId session, Head& out)
     return !db_.failed();
 }
 
-bool SummaryReader::blocks(ObjectId session, int level, std::int64_t first, std::int64_t last,
-                           std::vector<SummaryBlock>& out)
+bool SummaryReader::blocks(ObjectId session, int level, const std::vector<std::int64_t>& wanted,
+                           const std::function<void(std::int64_t index, const SummaryBlock&)>& visit)
 {
-    blocks_.bind(1, session)
-        .bind(2, std::int64_t(level))
-        .bind(3, first / kBlocksPerChunk)
-        .bind(4, last / kBlocksPerChunk);
-    while (blocks_.step()) {
-        const std::int64_t base = blocks_.int64(0) * kBlocksPerChunk;
-        const std::string_view bytes = blocks_.blob(1);
-        const std::int64_t n = std::int64_t(bytes.size() / kBlockBytes);
-        for (std::int64_t k = std::max<std::int64_t>(0, first - base); k < n && base + k <= last; ++k)
-            out.push_back(blockAt(bytes, std::size_t(k)));
+    for (std::size_t i = 0; i < wanted.size();) {
+        // A run of wanted blocks in the same or neighbouring chunks: one query, read in order.
+        std::size_t end = i + 1;
+        while (end < wanted.size() && wanted[end] / kBlocksPerChunk <= wanted[end - 1] / kBlocksPerChunk + 1) ++end;
+        blocks_.bind(1, session)
+            .bind(2, std::int64_t(level))
+            .bind(3, wanted[i] / kBlocksPerChunk)
+            .bind(4, wanted[end - 1] / kBlocksPerChunk);
+        std::size_t k = i;
+        while (k < end && blocks_.step()) {
+            const std::int64_t base = blocks_.int64(0) * kBlocksPerChunk;
+            const std::string_view bytes = blocks_.blob(1);
+            const std::int64_t n = std::int64_t(bytes.size() / kBlockBytes);
+            for (; k < end && wanted[k] < base + n; ++k)
+                if (wanted[k] >= base) visit(wanted[k], blockAt(bytes, std::size_t(wanted[k] - base)));
+        }
+        blocks_.reset();
+        if (db_.failed()) return false;
+        i = end;
     }
-    blocks_.reset();
-    return !db_.failed();
+    return true;
 }
 
 bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visitor)
@@ -54,44 +62,44 @@ bool SummaryReader::walk(ObjectId session, const Head& head, const Visitor& visi
     return descend(session, head, head.topLevel, {0}, true, visitor);
 }
 
-bool SummaryReader::walkBelow(ObjectId session, const Head& head, int level, std::int64_t index,
+bool SummaryReader::walkBelow(ObjectId session, const Head& head, int level, std::vector<std::int64_t> indexes,
                               const Visitor& visitor)
 {
-    return level > kFinestLevel ? descend(session, head, level - kLevelStep, {index}, false, visitor) : true;
+    return level > kFinestLevel ? descend(session, head, level - kLevelStep, std::move(indexes), false, visitor) : true;
 }
 
 bool SummaryReader::descend(ObjectId session, const Head& head, int level, std::vector<std::int64_t> split, bool top,
                             const Visitor& visitor)
 {
-    // The blocks to split at the level, in order; contiguous ones are read in one go.
-    std::vector<SummaryBlock> loaded;
+    std::vector<std::int64_t> wanted;
     for (; level >= kFinestLevel && !split.empty(); level -= kLevelStep, top = false) {
-        std::vector<std::int64_t> next;
-        for (std::size_t i = 0; i < split.size();) {
-            std::size_t end = i + 1;
-            while (end < split.size() && split[end] == split[end - 1] + 1) ++end;
-            const std::int64_t first = top ? split[i] : split[i] << kLevelStep;
-            const std::int64_t last = std::min(top ? split[end - 1] : ((split[end - 1] + 1) << kLevelStep) - 1,
-                                               ((head.samples - 1) >> level));
-            loaded.clear();
-            if (!blocks(session, level, first, last, loaded)) return false;
-            for (std::size_t k = 0; k < loaded.size(); ++k) {
-                const std::int64_t index = first + std::int64_t(k);
-                const std::int64_t count = blockCount(level, index, head.samples);
-                switch (visitor.decide(loaded[k], level, count)) {
-                case Take::out: break;
-                case Take::whole: visitor.whole(loaded[k], count); break;
-                case Take::later: visitor.later(loaded[k], level, index, count); break;
-                case Take::split:
-                    if (level > kFinestLevel)
-                        next.push_back(index);
-                    else
-                        readSamples(session, loaded[k].firstId, count, visitor.sample);
-                    break;
-                }
-            }
-            i = end;
+        // The blocks at the level under those to split one level up, in order.
+        const std::int64_t blocksAtLevel = ((head.samples - 1) >> level) + 1;
+        wanted.clear();
+        if (top) {
+            wanted = split;
+        } else {
+            for (std::int64_t parent : split)
+                for (std::int64_t index = parent << kLevelStep;
+                     index < std::min((parent + 1) << kLevelStep, blocksAtLevel); ++index)
+                    wanted.push_back(index);
         }
+        std::vector<std::int64_t> next;
+        const bool read = blocks(session, level, wanted, [&](std::int64_t index, const SummaryBlock& block) {
+            const std::int64_t count = blockCount(level, index, head.samples);
+            switch (visitor.decide(block, level, count)) {
+            case Take::out: break;
+            case Take::whole: visitor.whole(block, count); break;
+            case Take::later: visitor.later(block, level, index, count); break;
+            case Take::split:
+                if (level > kFinestLevel)
+                    next.push_back(index);
+                else
+                    readSamples(session, block.firstId, count, visitor.sample);
+                break;
+            }
+        });
+        if (!read) return false;
         split = std::move(next);
     }
     return !db_.failed();

@@ -40,8 +40,10 @@ public:
     };
     // Walks the blocks level by level from the top. False when the store could not be read.
     bool walk(ObjectId session, const Head& head, const Visitor& visitor);
-    // Walks what lies below one block of a level above the finest, as walk() would have.
-    bool walkBelow(ObjectId session, const Head& head, int level, std::int64_t index, const Visitor& visitor);
+    // Walks what lies below blocks of a level above the finest (their indexes there, in order), as
+    // walk() would have.
+    bool walkBelow(ObjectId session, const Head& head, int level, std::vector<std::int64_t> indexes,
+                   const Visitor& visitor);
 
     // `count` samples of the session from the one with this id on, in id order.
     void readSamples(ObjectId session, ObjectId firstId, std::int64_t count,
@@ -60,7 +62,10 @@ private:
     // Walks the blocks at `level` under those to split one level up (`top`: the top block itself).
     bool descend(ObjectId session, const Head& head, int level, std::vector<std::int64_t> split, bool top,
                  const Visitor& visitor);
-    bool blocks(ObjectId session, int level, std::int64_t first, std::int64_t last, std::vector<SummaryBlock>& out);
+    // The blocks of the level with these indexes (in order), each handed to `visit`: rows of
+    // neighbouring chunks are read in one go, and only the blocks asked for are decoded.
+    bool blocks(ObjectId session, int level, const std::vector<std::int64_t>& wanted,
+                const std::function<void(std::int64_t index, const SummaryBlock&)>& visit);
 
     Database& db_;
     Statement head_, blocks_, samples_;
