@@ -58,6 +58,20 @@ void ReviewLoader::run(std::stop_token stop)
                 emit loaded(result);
             },
             Qt::QueuedConnection);
+        // Idle after the first read of a session: fill the reader's cache with its coarsest
+        // summaries, giving way to the next request at once.
+        if (reader_ && warmed_ != request.session) {
+            warmed_ = request.session;
+            auto keepGoing = [&] {
+                std::lock_guard lock(mutex_);
+                return !pending_ && !stop.stop_requested();
+            };
+            store::StoreError error;
+            if (keepGoing() && reader_->begin(error)) {
+                reader_->warm(request.session, keepGoing);
+                reader_->end();
+            }
+        }
     }
 }
 

@@ -56,6 +56,7 @@ private:
     std::unique_ptr<store::RangeReader> reader_; // the worker's alone
     store::ObjectId overviewSession_ = 0;        // the worker's alone
     std::int64_t overviewSamples_ = -1;
+    store::ObjectId warmed_ = 0; // the worker's alone: the session it last warmed for
     int overviewColumns_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable_any wake_;

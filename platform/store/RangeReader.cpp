@@ -8,6 +8,10 @@ namespace store {
 
 namespace {
 
+// The read-only connection's cache: a frame's blocks and the rows at its column edges stay in it
+// from one frame to the next.
+constexpr int cacheKiB = 16384;
+
 void addToColumn(Envelope& e, int c, std::int64_t count, Micros first, Micros last, const std::array<float, 3>& lo,
                  const std::array<float, 3>& hi)
 {
@@ -56,9 +60,8 @@ bool RangeReader::open(const std::string& path, StoreError& error)
         return false;
     }
     summary_ = std::make_unique<SummaryReader>(reader_.database());
-    // A frame's blocks and the rows at its column edges stay in memory from one frame to the next.
     StoreError ignored;
-    reader_.database().exec("PRAGMA cache_size = -16384", ignored);
+    reader_.database().exec("PRAGMA cache_size = -" + std::to_string(cacheKiB), ignored);
     return !failed(error);
 }
 
@@ -229,6 +232,23 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
         out.hasReadings = true;
     }
     return true;
+}
+
+void RangeReader::warm(ObjectId session, const std::function<bool()>& keepGoing)
+{
+    Database& db = reader_.database();
+    Statement pageSize(db, "PRAGMA page_size");
+    const std::int64_t pages =
+        pageSize.step() ? std::int64_t(cacheKiB) * 1024 / std::max<std::int64_t>(pageSize.int64(0), 512) : 0;
+    // The rows' ids order them by level, coarsest last; a row takes about a page. Three quarters
+    // of the cache, so that what the view has just read stays in it.
+    Statement rows(db, "SELECT length(blocks) FROM summary WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"
+                       " ORDER BY id DESC LIMIT ?2");
+    rows.bind(1, session).bind(2, pages * 3 / 4);
+    for (int n = 0; rows.step(); ++n)
+        if (n % 64 == 0 && !keepGoing()) break;
+    StoreError ignored;
+    failed(ignored);
 }
 
 bool RangeReader::nearest(ObjectId session, Micros at, SampleValues& out, bool& found, StoreError& error)

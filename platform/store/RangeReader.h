@@ -7,6 +7,7 @@
 // stretch holds no more readings than columns, the readings themselves come too.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ public:
     bool extent(ObjectId session, SessionExtent& out, StoreError& error);
     // [from, to] in `columns` columns (from <= to, columns >= 1).
     bool envelope(ObjectId session, Micros from, Micros to, int columns, Envelope& out, StoreError& error);
+    // Brings the session's coarsest summaries into the connection's cache, as much of them as it
+    // holds, so that the first steps after opening do not pay for filling it; stops as soon as
+    // `keepGoing` says so. Only speeds later reads up: nothing is kept or reported.
+    void warm(ObjectId session, const std::function<bool()>& keepGoing);
     // The saved reading nearest to a time; false in `found` when the session has none.
     bool nearest(ObjectId session, Micros at, SampleValues& out, bool& found, StoreError& error);
 
