@@ -74,8 +74,7 @@ ReviewView::Geometry ReviewView::areas() const
     g.plot = QRectF(leftMargin, headerHeight, w, std::max(bottom - headerHeight, 30.0));
     const double gap = 8, lane = (g.plot.height() - 2 * gap) / 3;
     for (int a = 0; a < 3; ++a)
-        g.lanes[std::size_t(a)] =
-            overlaid_ ? g.plot : QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
+        g.lanes[std::size_t(a)] = overlaid_ ? g.plot : QRectF(g.plot.left(), g.plot.top() + a * (lane + gap), w, lane);
     g.timeAxis = QRectF(g.plot.left(), g.plot.bottom(), w, timeAxisHeight);
     g.overview = QRectF(g.plot.left(), g.timeAxis.bottom() + 4, w, overviewHeight - 8);
     return g;
@@ -190,7 +189,8 @@ void ReviewView::drawLanes(QPainter& p, const Geometry& g) const
             p.setFont(small);
             p.setPen(QColor(100, 116, 139));
             p.drawText(QRectF(4, lane.bottom() - 32, 60, 14), Qt::AlignLeft | Qt::AlignBottom,
-                       fixedScale_ < 0 ? QString("auto") : QString("±%1").arg(review::fullScales(unit_)[std::size_t(fixedScale_)]));
+                       fixedScale_ < 0 ? QString("auto")
+                                       : QString("±%1").arg(review::fullScales(unit_)[std::size_t(fixedScale_)]));
             p.setFont(font());
         }
         p.save();
@@ -310,30 +310,16 @@ void ReviewView::drawTimeAxis(QPainter& p, const Geometry& g) const
 
 void ReviewView::drawOverview(QPainter& p, const Geometry& g) const
 {
-    p.fillRect(g.overview, QColor(248, 250, 252));
-    p.setPen(QColor(203, 213, 225));
-    p.drawRect(g.overview);
-    if (overview_ && overview_->count > 0) {
-        const store::Envelope& o = *overview_;
-        const int n = int(o.columns.size());
-        for (int axis = 0; axis < 3; ++axis) {
-            const auto [lo, hi] = padded(extremes(o, axis, axis));
-            std::vector<QLineF> lines;
-            for (int i = 0; i < n; ++i) {
-                const store::Envelope::Column& c = o.columns[std::size_t(i)];
-                if (!c.count) continue;
-                const double x = g.overview.left() + (i + 0.5) * g.overview.width() / n;
-                auto y = [&](double v) {
-                    return g.overview.bottom() - 1 - (v - lo) / (hi - lo) * (g.overview.height() - 2);
-                };
-                lines.emplace_back(x, y(c.max[axis]), x, std::max(y(c.min[axis]), y(c.max[axis]) + 1));
-            }
-            QColor colour = axisColours()[std::size_t(axis)];
-            colour.setAlpha(110);
-            p.setPen(colour);
-            p.drawLines(lines.data(), int(lines.size()));
-        }
+    const qreal ratio = p.device()->devicePixelRatioF();
+    const QSize size = (g.overview.size() + QSizeF(1, 1)).toSize() * ratio;
+    if (overviewPicture_.size() != size) {
+        overviewPicture_ = QPixmap(size);
+        overviewPicture_.setDevicePixelRatio(ratio);
+        overviewPicture_.fill(QColor(248, 250, 252));
+        QPainter o(&overviewPicture_);
+        drawOverviewReadings(o, QRectF(QPointF(0, 0), g.overview.size()));
     }
+    p.drawPixmap(g.overview.topLeft(), overviewPicture_);
     // The visible stretch.
     const double span = double(std::max<platform::Micros>(extent_.last - extent_.first, 1000));
     const double a = g.overview.left() + double(from_ - extent_.first) / span * g.overview.width();
@@ -344,6 +330,30 @@ void ReviewView::drawOverview(QPainter& p, const Geometry& g) const
     p.fillRect(marked, QColor(37, 99, 235, 50));
     p.setPen(QPen(QColor(37, 99, 235), 1.5));
     p.drawRect(marked);
+}
+
+void ReviewView::drawOverviewReadings(QPainter& p, const QRectF& area) const
+{
+    p.setPen(QColor(203, 213, 225));
+    p.drawRect(area);
+    if (!overview_ || overview_->count == 0) return;
+    const store::Envelope& o = *overview_;
+    const int n = int(o.columns.size());
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto [lo, hi] = padded(extremes(o, axis, axis));
+        std::vector<QLineF> lines;
+        for (int i = 0; i < n; ++i) {
+            const store::Envelope::Column& c = o.columns[std::size_t(i)];
+            if (!c.count) continue;
+            const double x = area.left() + (i + 0.5) * area.width() / n;
+            auto y = [&](double v) { return area.bottom() - 1 - (v - lo) / (hi - lo) * (area.height() - 2); };
+            lines.emplace_back(x, y(c.max[axis]), x, std::max(y(c.min[axis]), y(c.max[axis]) + 1));
+        }
+        QColor colour = axisColours()[std::size_t(axis)];
+        colour.setAlpha(110);
+        p.setPen(colour);
+        p.drawLines(lines.data(), int(lines.size()));
+    }
 }
 
 void ReviewView::drawCursors(QPainter& p, const Geometry& g) const

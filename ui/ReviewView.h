@@ -16,6 +16,7 @@
 // The session's markers are amber lines with their text; the list in the header (Shift+M) goes
 // to one, and M marks the moment of cursor A.
 // Everything is read on the loader's thread: the window draws the latest answer.
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -137,6 +138,7 @@ private:
     void drawReadings(QPainter& p, const Geometry& g, int axis, double lo, double hi) const;
     void drawTimeAxis(QPainter& p, const Geometry& g) const;
     void drawOverview(QPainter& p, const Geometry& g) const;
+    void drawOverviewReadings(QPainter& p, const QRectF& area) const;
     void drawCursors(QPainter& p, const Geometry& g) const;
     void drawMarkers(QPainter& p, const Geometry& g) const;
     void fillMarkerList();
@@ -160,6 +162,8 @@ private:
     bool recording_ = false;
     std::shared_ptr<const ReviewLoader::Result> shown_;
     std::optional<store::Envelope> overview_;
+    // The overview's readings as last drawn: they change only when the session grows.
+    mutable QPixmap overviewPicture_;
     store::SessionExtent extent_;
     std::optional<platform::Micros> cursors_[2];
     std::optional<store::SampleValues> cursorReadings_[2];

@@ -15,6 +15,7 @@ void ReviewView::showSession(store::ObjectId session, bool live)
     session_ = session;
     shown_.reset();
     overview_.reset();
+    overviewPicture_ = QPixmap();
     extent_ = {};
     cursors_[0] = cursors_[1] = std::nullopt;
     cursorReadings_[0] = cursorReadings_[1] = std::nullopt;
@@ -118,7 +119,7 @@ void ReviewView::loaded(std::shared_ptr<const ReviewLoader::Result> result)
     if (result->ok) {
         placed_ = true;
         extent_ = result->extent;
-        if (result->overview) overview_ = result->overview;
+        if (result->overview) overview_ = result->overview, overviewPicture_ = QPixmap();
         // The list's times count from the first reading.
         if (extent_.first != listedFrom_ && !markers_.empty()) fillMarkerList();
         // A read of all or of the newest sets the range.
