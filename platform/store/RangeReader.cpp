@@ -240,11 +240,11 @@ void RangeReader::warm(ObjectId session, const std::function<bool()>& keepGoing)
     Statement pageSize(db, "PRAGMA page_size");
     const std::int64_t pages =
         pageSize.step() ? std::int64_t(cacheKiB) * 1024 / std::max<std::int64_t>(pageSize.int64(0), 512) : 0;
-    // The rows' ids order them by level, coarsest last; a row takes about a page. Three quarters
-    // of the cache, so that what the view has just read stays in it.
+    // The rows' ids order them by level, coarsest last; a row takes about a page. As many as the
+    // cache holds: growing it is what costs, and the finest of them give way first.
     Statement rows(db, "SELECT length(blocks) FROM summary WHERE id BETWEEN ?1 << 40 AND ((?1 + 1) << 40) - 1"
                        " ORDER BY id DESC LIMIT ?2");
-    rows.bind(1, session).bind(2, pages * 3 / 4);
+    rows.bind(1, session).bind(2, pages);
     for (int n = 0; rows.step(); ++n)
         if (n % 64 == 0 && !keepGoing()) break;
     StoreError ignored;
