@@ -8,9 +8,9 @@
 //  - the summaries' upkeep while recording (goal: under 0.5 µs a reading) and their share of the
 //    store (goal: under 10 %).
 // QUIVRA_BENCH_FULL=1 adds a session of 100,000,000 readings (several minutes and ~6 GB of disk);
-// QUIVRA_BENCH_SAMPLES changes the size of the first.
+// QUIVRA_BENCH_SAMPLES changes the size of the first. QUIVRA_BENCH_KEEP=<folder> keeps the stores
+// made there and measures the ones already there instead of making them again.
 #include <QApplication>
-#include <QPixmap>
 #include <QTemporaryDir>
 #include <QKeyEvent>
 
@@ -21,6 +21,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/Measure.h"
@@ -132,42 +133,60 @@ void measure(const Store& s)
     double t0 = now(), c0 = bench::cpuSeconds();
     view.showSession(s.session, false);
     if (!settle(view)) return;
-    QPixmap frame = view.grab();
+    QApplication::processEvents();
     const double open = now() - t0, openCpu = bench::cpuSeconds() - c0;
-    store::RangeReader raw;
-    store::StoreError error;
-    raw.open(s.path, error);
-    std::int64_t rows = 0;
-    const double openRaw = rawRead(raw, s.session, view.from(), view.to(), rows);
-    std::printf(
-        "  open to the first frame: %8.1f ms (CPU %.1f ms)  vs reading its %lld rows %9.1f ms (goal < 100 ms)\n",
-        open * 1e3, openCpu * 1e3, (long long)rows, openRaw * 1e3);
-    double worst = 0, worstRaw = 0;
+    const platform::Micros openFrom = view.from(), openTo = view.to();
+    double worst = 0;
     int steps = 0;
-    std::printf("  %14s %12s %14s %16s\n", "span", "readings", "worst step ms", "raw rows ms");
     double worstCpu = 0;
+    // Keys no faster than a person gives them: the first a quarter of a second after the first
+    // frame (about the quickest reaction to what one sees), the others as fast as a held key
+    // repeats (25 a second).
+    double pause = 0.25;
     auto step = [&](Qt::Key key) {
+        for (const double until = now() + std::exchange(pause, 0.04); now() < until;)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         const double t = now(), c = bench::cpuSeconds();
         press(view, key);
         settle(view);
-        frame = view.grab();
+        // The frame painted in the window as the window paints it, if settling has not.
+        QApplication::processEvents();
         ++steps;
         worstCpu = std::max(worstCpu, bench::cpuSeconds() - c);
         return now() - t;
     };
+    struct Level {
+        platform::Micros from, to;
+        double worst;
+    };
+    std::vector<Level> levels;
     for (int level = 0; level < 40 && (level == 0 || view.to() - view.from() > 3 * view.shown()->extent.gap); ++level) {
         // In about the middle, then from the start (the middle is where the readings pause).
-        if (level) step(Qt::Key_Plus), step(Qt::Key_Home);
         double w = 0;
+        if (level) w = step(Qt::Key_Plus), w = std::max(w, step(Qt::Key_Home));
         for (int i = 0; i < 4; ++i) w = std::max(w, step(i < 2 ? Qt::Key_Right : Qt::Key_Left));
-        const double r = rawRead(raw, s.session, view.from(), view.to(), rows);
-        std::printf("  %11.6f s %12lld %14.2f %16.2f\n", double(view.to() - view.from()) / 1e6, (long long)rows,
-                    w * 1e3, r * 1e3);
+        levels.push_back({view.from(), view.to(), w});
         worst = std::max(worst, w);
-        worstRaw = std::max(worstRaw, r);
     }
     for (int i = 0; i < 30; ++i) worst = std::max(worst, step(Qt::Key_Minus));
     const double memory = double(bench::statusKiB("VmHWM:") - before) / 1024.0;
+    // The baselines once every step is over, so that their reading disturbs none of them.
+    store::RangeReader raw;
+    store::StoreError error;
+    raw.open(s.path, error);
+    std::int64_t rows = 0;
+    const double openRaw = rawRead(raw, s.session, openFrom, openTo, rows);
+    std::printf(
+        "  open to the first frame: %8.1f ms (CPU %.1f ms)  vs reading its %lld rows %9.1f ms (goal < 100 ms)\n",
+        open * 1e3, openCpu * 1e3, (long long)rows, openRaw * 1e3);
+    std::printf("  %14s %12s %14s %16s\n", "span", "readings", "worst step ms", "raw rows ms");
+    double worstRaw = 0;
+    for (const Level& l : levels) {
+        const double r = rawRead(raw, s.session, l.from, l.to, rows);
+        std::printf("  %11.6f s %12lld %14.2f %16.2f\n", double(l.to - l.from) / 1e6, (long long)rows, l.worst * 1e3,
+                    r * 1e3);
+        worstRaw = std::max(worstRaw, r);
+    }
     std::printf("  %d zoom and pan steps: worst %.2f ms a frame (CPU %.2f ms) vs reading the raw rows of a range up to"
                 " %.1f ms (goal < 16 ms)\n",
                 steps, worst * 1e3, worstCpu * 1e3, worstRaw * 1e3);
@@ -180,13 +199,36 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    QTemporaryDir dir(QDir::tempPath() + "/quivra-bench-review-XXXXXX");
+    QTemporaryDir temporary(QDir::tempPath() + "/quivra-bench-review-XXXXXX");
+    const char* keep = std::getenv("QUIVRA_BENCH_KEEP");
+    const QString dir = keep ? QString::fromLocal8Bit(keep) : temporary.path();
+    if (keep) QDir().mkpath(dir);
     std::vector<std::int64_t> sizes{12'000'000};
     if (const char* asked = std::getenv("QUIVRA_BENCH_SAMPLES")) sizes[0] = std::max(std::atoll(asked), 100000LL);
     if (std::getenv("QUIVRA_BENCH_FULL")) sizes.push_back(100'000'000);
     for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const QString path = dir + "/Quivra" + QString::number(sizes[k]) + ".sqlite";
+        if (keep && QFile::exists(path)) {
+            // Made by an earlier run; its one session is that of its first reading.
+            Store kept{path.toStdString(), 0, sizes[k]};
+            {
+                store::ObjectContext c;
+                store::StoreError error;
+                if (!c.open(kept.path, error)) return std::fprintf(stderr, "cannot open %s\n", qPrintable(path)), 1;
+                store::Statement first(c.database(), "SELECT session_id FROM gdata ORDER BY id LIMIT 1");
+                if (!first.step()) return std::fprintf(stderr, "%s holds no readings\n", qPrintable(path)), 1;
+                kept.session = first.int64(0);
+            }
+            std::printf("\nkept store %s\n", qPrintable(path));
+            measure(kept);
+            continue;
+        }
         const double t0 = now();
-        const Store s = makeStore((dir.path() + "/Quivra" + QString::number(k) + ".sqlite").toStdString(), sizes[k]);
+        // Made under another name, so that a run cut short leaves nothing to be taken as whole.
+        Store s = makeStore((path + ".making").toStdString(), sizes[k]);
+        QFile::rename(path + ".making", path);
+        for (const char* left : {"-wal", "-shm", ".lock"}) QFile::remove(path + ".making" + left);
+        s.path = path.toStdString();
         std::printf("\nstored %lld readings in %.0f s: save %.2f µs a reading; the summaries' upkeep %.3f µs a reading"
                     " (goal < 0.5), %.1f %% of the store (goal < 10 %%)\n",
                     (long long)s.readings, now() - t0, s.savePerReading * 1e6, s.upkeepPerReading * 1e6,
