@@ -113,7 +113,8 @@ bool RangeReader::extent(ObjectId session, SessionExtent& out, StoreError& error
         int n = 0;
         for (Micros s : steps)
             if (2 * s >= usual && 2 * s <= 3 * usual) sum += double(s), ++n;
-        mean = sum / n;
+        // Stamps that repeat (a file's whole milliseconds) leave the median's neighbours empty.
+        mean = n ? sum / n : double(usual);
     }
     out.gap = std::max<Micros>(4 * usual, 1000);
     usualOf_ = session, usual_ = mean;
