@@ -237,35 +237,14 @@ bool RangeReader::envelope(ObjectId session, Micros from, Micros to, int columns
 
 void RangeReader::warm(ObjectId session, const std::function<bool()>& keepGoing)
 {
-    Database& db = reader_.database();
-    StoreError ignored;
-    Statement pageSize(db, "PRAGMA page_size");
+    // As many rows as the cache holds: growing it is what costs, and every wide frame reads the
+    // coarse levels.
+    Statement pageSize(reader_.database(), "PRAGMA page_size");
     const std::int64_t pages =
         pageSize.step() ? std::int64_t(cacheKiB) * 1024 / std::max<std::int64_t>(pageSize.int64(0), 512) : 0;
-    // A row takes about a page; a row's id orders it by level, finest first. Every wide frame
-    // reads rows of the levels above the finest: all of them are read, so that the system keeps
-    // them at hand, ending with the coarsest, which every frame reads, so that the cache keeps
-    // them. Where they leave room, rows of the finest level are read first: growing the cache is
-    // what costs.
-    const std::int64_t coarse = (session << 40) | (std::int64_t(kFinestLevel + kLevelStep) << 32);
     SummaryReader::Head head;
-    if (!summary_->head(session, head) || head.samples == 0) {
-        failed(ignored);
-        return;
-    }
-    std::int64_t room = pages;
-    for (int level = kFinestLevel + kLevelStep; level <= head.topLevel; level += kLevelStep)
-        room -= ((((head.samples - 1) >> level) + 1) + kBlocksPerChunk - 1) / kBlocksPerChunk;
-    Statement rows(db, "SELECT length(blocks) FROM summary WHERE id BETWEEN ?1 AND ?2 ORDER BY id LIMIT ?3");
-    auto read = [&](std::int64_t from, std::int64_t to, std::int64_t limit) {
-        rows.bind(1, from).bind(2, to).bind(3, limit);
-        bool going = true;
-        for (int n = 0; going && rows.step(); ++n)
-            if (n % 64 == 0) going = keepGoing();
-        rows.reset();
-        return going;
-    };
-    if (room <= 0 || read(session << 40, coarse - 1, room)) read(coarse, ((session + 1) << 40) - 1, -1);
+    if (summary_->head(session, head)) summary_->touch(session, head, pages, keepGoing);
+    StoreError ignored;
     failed(ignored);
 }
 

@@ -75,9 +75,10 @@ public:
     bool extent(ObjectId session, SessionExtent& out, StoreError& error);
     // [from, to] in `columns` columns (from <= to, columns >= 1).
     bool envelope(ObjectId session, Micros from, Micros to, int columns, Envelope& out, StoreError& error);
-    // Brings the session's coarsest summaries into the connection's cache, as much of them as it
-    // holds, so that the first steps after opening do not pay for filling it; stops as soon as
-    // `keepGoing` says so. Only speeds later reads up: nothing is kept or reported.
+    // Reads as many of the session's summary rows as the connection's cache holds, coarsest last
+    // (see SummaryReader::touch), so that the first steps after opening do not pay for filling
+    // it; stops as soon as `keepGoing` says so. Only speeds later reads up: nothing is kept or
+    // reported.
     void warm(ObjectId session, const std::function<bool()>& keepGoing);
     // The saved reading nearest to a time; false in `found` when the session has none.
     bool nearest(ObjectId session, Micros at, SampleValues& out, bool& found, StoreError& error);

@@ -74,7 +74,7 @@ bool SummaryReader::descend(ObjectId session, const Head& head, int level, std::
     std::vector<std::int64_t> wanted;
     for (; level >= kFinestLevel && !split.empty(); level -= kLevelStep, top = false) {
         // The blocks at the level under those to split one level up, in order.
-        const std::int64_t blocksAtLevel = ((head.samples - 1) >> level) + 1;
+        const std::int64_t blocksAtLevel = blocksAt(level, head.samples);
         wanted.clear();
         if (top) {
             wanted = split;
@@ -113,6 +113,28 @@ void SummaryReader::readSamples(ObjectId session, ObjectId firstId, std::int64_t
         visit(SampleValues{samples_.int64(0), samples_.int64(1), float(samples_.real(2)), float(samples_.real(3)),
                            float(samples_.real(4)), session});
     samples_.reset();
+}
+
+void SummaryReader::touch(ObjectId session, const Head& head, std::int64_t pages,
+                          const std::function<bool()>& keepGoing)
+{
+    if (head.samples == 0) return;
+    // A row takes about a page. The coarsest, which every wide frame reads, come last, so that
+    // the cache keeps them; the others stay at hand in the system's file cache.
+    std::int64_t room = pages;
+    for (int level = kFinestLevel + kLevelStep; level <= head.topLevel; level += kLevelStep)
+        room -= (blocksAt(level, head.samples) + kBlocksPerChunk - 1) / kBlocksPerChunk;
+    const std::int64_t coarse = (session << 40) | (std::int64_t(kFinestLevel + kLevelStep) << 32);
+    Statement rows(db_, "SELECT length(blocks) FROM summary WHERE id BETWEEN ?1 AND ?2 ORDER BY id LIMIT ?3");
+    auto read = [&](std::int64_t from, std::int64_t to, std::int64_t limit) {
+        rows.bind(1, from).bind(2, to).bind(3, limit);
+        bool going = true;
+        for (int n = 0; going && rows.step(); ++n)
+            if (n % 64 == 0) going = keepGoing();
+        rows.reset();
+        return going;
+    };
+    if (room <= 0 || read(session << 40, coarse - 1, room)) read(coarse, ((session + 1) << 40) - 1, -1);
 }
 
 bool SummaryReader::summarize(ObjectId session, Micros from, Micros to, SampleSummary& out)

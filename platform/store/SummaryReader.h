@@ -49,9 +49,16 @@ public:
     void readSamples(ObjectId session, ObjectId firstId, std::int64_t count,
                      const std::function<void(const SampleValues&)>& visit);
 
+    // Reads up to `pages` of the session's rows so that the store's caches hold them: every row of
+    // the levels above the finest, coarsest last, after as many rows of the finest as they leave
+    // room for. Stops as soon as `keepGoing` says so.
+    void touch(ObjectId session, const Head& head, std::int64_t pages, const std::function<bool()>& keepGoing);
+
     // Exactly what the session's saved samples with from <= time <= to hold.
     bool summarize(ObjectId session, Micros from, Micros to, SampleSummary& out);
 
+    // Blocks of the level when the session has `samples` (at least one).
+    static std::int64_t blocksAt(int level, std::int64_t samples) { return ((samples - 1) >> level) + 1; }
     // Samples a block of the level holds when the session has `samples`.
     static std::int64_t blockCount(int level, std::int64_t index, std::int64_t samples)
     {
